@@ -1,0 +1,4 @@
+// Everything a game includes.
+#pragma once
+
+#include "gamelib/core.h"

@@ -1,0 +1,52 @@
+// The test control surface of the platform stand-ins. Tests (and tools that render
+// offline) drive the platform through these, deterministically.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+
+// Every stand-in back to its defaults: virtual clock off and at 0, no faults, all
+// modules present, no windows, no captured output, call counts cleared.
+void Reset();
+
+// The virtual clock: while it is on, time moves only through AdvanceTime (and Sleep,
+// which advances it by its argument); timeGetTime and the performance counter read it.
+void UseVirtualClock(bool on);
+bool VirtualClockInUse();
+void AdvanceTime(unsigned ms);
+void AdvanceTimeMicros(std::uint64_t micros);
+std::uint64_t VirtualTimeMicros();
+
+// Fault injection: the nth next call (1 = the very next) of the named operation fails,
+// `times` calls in a row. Names are the platform's ("DuplicateSoundBuffer",
+// "CreateFileA", "CoCreateInstance") or the library allocator's ("AllocMemory").
+void FailCall(const char* operation, int nth, int times = 1);
+void ClearFailures();
+// How many calls of the operation were made since the last Reset.
+int CallCount(const char* operation);
+
+// Everything written with OutputDebugStringA since the last take.
+std::string TakeDebugOutput();
+
+// Modules: make a registered module (e.g. "DSOUND.DLL") present or missing, or
+// hide one of its exports.
+void SetModulePresent(const char* name, bool present);
+void SetModuleExportPresent(const char* module, const char* exportName, bool present);
+int LiveModuleLoads();
+
+// Windows: the activation state that WM_ACTIVATEAPP reports (posted to every window).
+void SetAppActive(bool active);
+bool AppActive();
+
+// Live stand-in objects of every kind (COM objects, module loads, open files, find
+// handles): 0 after a clean shutdown.
+int LiveObjects();
+
+}  // namespace sim
+
+#include "platform/sim_sound.h"
