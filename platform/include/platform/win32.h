@@ -108,6 +108,7 @@ BOOL FindClose(HANDLE find);
 // Time. Both clocks follow the virtual clock while a test has it on (platform/sim.h).
 void Sleep(DWORD milliseconds);
 DWORD timeGetTime();
+constexpr UINT TIMERR_NOERROR = 0;
 UINT timeBeginPeriod(UINT period);
 UINT timeEndPeriod(UINT period);
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
@@ -138,6 +139,22 @@ struct WNDCLASSA {
   void* hbrBackground;
   const char* lpszMenuName;
   const char* lpszClassName;
+};
+
+// What WM_CREATE's lParam points to; a procedure returning -1 to it stops the creation.
+struct CREATESTRUCTA {
+  void* lpCreateParams;
+  HINSTANCE hInstance;
+  void* hMenu;
+  HWND hwndParent;
+  int cy;
+  int cx;
+  int y;
+  int x;
+  LONG style;
+  const char* lpszName;
+  const char* lpszClass;
+  DWORD dwExStyle;
 };
 
 struct MSG {
