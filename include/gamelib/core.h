@@ -43,6 +43,7 @@ int DoubleToInt(double value);  // truncated toward zero
 
 // ---- Window and message pump --------------------------------------------------------
 HWND GetMainWindowHandle();
+int ChangeWindowMode(int windowed);  // 1 windowed (the default), 0 full screen; 0
 int GetWindowModeFlag();    // 1 windowed, 0 full screen
 int GetWindowClosedFlag();  // non-zero once the main window is destroyed
 int PumpWindowMessages();   // 0, or -1 once the window is closed
