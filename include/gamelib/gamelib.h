@@ -2,3 +2,5 @@
 #pragma once
 
 #include "gamelib/core.h"
+#include "gamelib/graphics.h"
+#include "gamelib/softrender.h"

@@ -1,0 +1,160 @@
+#include "graphics/draw_state.h"
+
+#include <algorithm>
+
+namespace gamelib {
+
+namespace {
+
+constexpr int DefaultScreenWidth = 640;
+constexpr int DefaultScreenHeight = 480;
+
+DrawState MakeInitialState();
+
+DrawState state = MakeInitialState();
+
+int ClampByte(int value) { return std::clamp(value, 0, 255); }
+
+void StoreDrawArea(DrawState& s, int left, int top, int right, int bottom) {
+  left = std::clamp(left, 0, s.drawScreenWidth);
+  right = std::clamp(right, 0, s.drawScreenWidth);
+  top = std::clamp(top, 0, s.drawScreenHeight);
+  bottom = std::clamp(bottom, 0, s.drawScreenHeight);
+  // An inverted rectangle is empty, not swapped.
+  if (right < left) right = left;
+  if (bottom < top) bottom = top;
+  s.drawAreaLeft = left;
+  s.drawAreaTop = top;
+  s.drawAreaRight = right;
+  s.drawAreaBottom = bottom;
+  s.drawAreaLeftF = static_cast<float>(left);
+  s.drawAreaTopF = static_cast<float>(top);
+  s.drawAreaRightF = static_cast<float>(right);
+  s.drawAreaBottomF = static_cast<float>(bottom);
+}
+
+void SetIdentity(float (&m)[4][4]) {
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) m[r][c] = r == c ? 1.0f : 0.0f;
+  }
+}
+
+// Clears everything but the draw screen and the kept fields, then sets the defaults.
+void ApplyReset(DrawState& s) {
+  const int screen = s.drawScreen;
+  const int width = s.drawScreenWidth;
+  const int height = s.drawScreenHeight;
+  const int originX = s.drawOriginX;
+  const int originY = s.drawOriginY;
+  const int available = s.use3DDrawingAvailable;
+  const int addressMode = s.textureAddressMode;
+  const std::uint32_t transColor = s.transColor;
+  auto* const callback = s.graphRestoreCallback;
+
+  s = DrawState{};
+  s.drawScreen = screen;
+  s.drawScreenWidth = width;
+  s.drawScreenHeight = height;
+  s.drawOriginX = originX;
+  s.drawOriginY = originY;
+  s.use3DDrawingAvailable = available;
+  s.textureAddressMode = addressMode;
+  s.transColor = transColor;
+  s.graphRestoreCallback = callback;
+
+  StoreDrawArea(s, 0, 0, width, height);
+  s.blendGraph = -1;
+  s.blendMemImg = nullptr;
+  s.drawMode = 0;
+  s.blendMode = BlendNone;
+  s.blendParameter = 0;
+  s.brightness = 0xFFFFFF;
+  s.zEnable = 0;
+  s.zWriteEnable = 0;
+  s.zCompareFunction = 4;  // less or equal
+  s.drawDepth = 0.2f;
+  s.defaultLightHandle = -1;
+  SetIdentity(s.worldMatrix);
+  SetIdentity(s.viewMatrix);
+  SetIdentity(s.projectionMatrix);
+  SetIdentity(s.viewportMatrix);
+  SetIdentity(s.combinedMatrix);
+  SetIdentity(s.viewRotationTransposeMatrix);
+}
+
+DrawState MakeInitialState() {
+  DrawState s{};
+  s.drawScreen = DrawScreenBack;
+  s.drawScreenWidth = DefaultScreenWidth;
+  s.drawScreenHeight = DefaultScreenHeight;
+  s.textureAddressMode = 3;  // clamp
+  ApplyReset(s);
+  return s;
+}
+
+}  // namespace
+
+DrawState& GetDrawState() { return state; }
+
+int SetDrawBlendMode(int mode, int parameter) {
+  if (mode != state.blendMode || parameter != state.blendParameter) {
+    state.blendMode = mode;
+    state.blendParameter = ClampByte(parameter);
+  }
+  return 0;
+}
+
+int GetDrawBlendMode(int* mode, int* parameter) {
+  if (mode != nullptr) *mode = state.blendMode;
+  if (parameter != nullptr) *parameter = state.blendParameter;
+  return 0;
+}
+
+int SetDrawBrightness(int red, int green, int blue) {
+  const std::uint32_t packed = static_cast<std::uint32_t>(ClampByte(red)) << 16 |
+                               static_cast<std::uint32_t>(ClampByte(green)) << 8 |
+                               static_cast<std::uint32_t>(ClampByte(blue));
+  state.brightness = (state.brightness & 0xFF000000u) | packed;
+  return 0;
+}
+
+int GetDrawBrightness(int* red, int* green, int* blue) {
+  if (red != nullptr) *red = BrightnessRed(state.brightness);
+  if (green != nullptr) *green = BrightnessGreen(state.brightness);
+  if (blue != nullptr) *blue = BrightnessBlue(state.brightness);
+  return 0;
+}
+
+int SetDrawScreenSize(int width, int height) {
+  if (width < 1 || height < 1) return -1;
+  state.drawScreenWidth = width;
+  state.drawScreenHeight = height;
+  StoreDrawArea(state, 0, 0, width, height);
+  return 0;
+}
+
+int GetDrawScreenSize(int* width, int* height) {
+  if (width != nullptr) *width = state.drawScreenWidth;
+  if (height != nullptr) *height = state.drawScreenHeight;
+  return 0;
+}
+
+int SetDrawArea(int left, int top, int right, int bottom) {
+  StoreDrawArea(state, left, top, right, bottom);
+  return 0;
+}
+
+int GetDrawArea(int* left, int* top, int* right, int* bottom) {
+  if (left != nullptr) *left = state.drawAreaLeft;
+  if (top != nullptr) *top = state.drawAreaTop;
+  if (right != nullptr) *right = state.drawAreaRight;
+  if (bottom != nullptr) *bottom = state.drawAreaBottom;
+  return 0;
+}
+
+int ResetDrawState() {
+  ApplyReset(state);
+  return 0;
+}
+
+}  // namespace gamelib
