@@ -1,0 +1,164 @@
+// The memory manager: accounting, the leak list, refusals, damage and fault injection.
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "core_fixture.h"
+
+namespace {
+
+using gamelib::AllocMemory;
+using gamelib::FreeMemory;
+using gamelib::GetMemoryUsage;
+
+class MemoryTest : public CoreTest {
+ protected:
+  void SetUp() override {
+    CoreTest::SetUp();
+    ASSERT_EQ(gamelib::InitializeLibrary(), 0);
+    before_ = LogFile().size();
+  }
+  std::string NewLog() {
+    std::string log = LogFile();
+    std::string fresh = log.substr(before_);
+    before_ = log.size();
+    return fresh;
+  }
+  std::size_t before_ = 0;
+};
+
+TEST_F(MemoryTest, CountsBlocksAndBytes) {
+  void* a = AllocMemory(100, "a.cpp", 1);
+  void* b = gamelib::AllocMemoryZeroed(4096, "b.cpp", 2);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(a) % 16, 0u);
+  EXPECT_EQ(GetMemoryUsage().blocks, baseline_.blocks + 2);
+  EXPECT_EQ(GetMemoryUsage().bytes, baseline_.bytes + 4196);
+  std::vector<unsigned char> zeros(4096, 0);
+  EXPECT_EQ(std::memcmp(b, zeros.data(), zeros.size()), 0);
+  std::memset(a, 0xAB, 100);  // the whole block is usable
+  FreeMemory(b);
+  FreeMemory(a);
+  FreeMemory(nullptr);
+  EXPECT_EQ(GetMemoryUsage().blocks, baseline_.blocks);
+  EXPECT_EQ(GetMemoryUsage().bytes, baseline_.bytes);
+}
+
+TEST_F(MemoryTest, LeakListAtShutdownNamesSourceLineAndSize) {
+  void* kept = AllocMemory(321, "/long/path/to/sound/stream_sound.cpp", 77);
+  void* named = AllocMemory(5, "a_source_file_name_longer_than_the_header_keeps.cpp", 9);
+  gamelib::TerminateLibrary();
+  std::string log = NewLog();
+  EXPECT_NE(log.find("解放されていないメモリ領域があります\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("\tstream_sound.cpp(77) : 321 バイト\r\n"), std::string::npos) << log;
+  // Long names keep their end, which tells the file apart.
+  EXPECT_NE(log.find("\tan_the_header_keeps.cpp(9) : 5 バイト\r\n"), std::string::npos) << log;
+  // The dump comes after everything else of the shutdown but the last line.
+  EXPECT_LT(log.find("解放されていない"), log.find("ライブラリの終了処理が完了しました"));
+  FreeMemory(kept);
+  FreeMemory(named);
+
+  ASSERT_EQ(gamelib::InitializeLibrary(), 0);
+  before_ = LogFile().size();
+  gamelib::TerminateLibrary();
+  EXPECT_EQ(NewLog().find("解放されていない"), std::string::npos);
+}
+
+TEST_F(MemoryTest, ZeroAndAbsurdSizesAreRefusedWithALogLine) {
+  EXPECT_EQ(AllocMemory(0, "zero.cpp", 1), nullptr);
+  EXPECT_EQ(gamelib::AllocMemoryZeroed(0, "zero.cpp", 2), nullptr);
+  EXPECT_EQ(AllocMemory(SIZE_MAX, "huge.cpp", 3), nullptr);                        // overflows with the header
+  EXPECT_EQ(AllocMemory(SIZE_MAX - gamelib::kMemoryHeaderBytes + 1, "huge.cpp", 4), nullptr);  // wraps to 0
+  EXPECT_EQ(AllocMemory(gamelib::kMaxMemoryBlockBytes + 1, "huge.cpp", 5), nullptr);
+  EXPECT_EQ(GetMemoryUsage().blocks, baseline_.blocks);
+  std::string log = NewLog();
+  EXPECT_NE(log.find("zero.cpp(1)"), std::string::npos) << log;
+  EXPECT_NE(log.find("zero.cpp(2)"), std::string::npos);
+  EXPECT_NE(log.find("huge.cpp(5)"), std::string::npos);
+}
+
+TEST_F(MemoryTest, FaultInjectionFailsTheNthCallAndListsLiveBlocks) {
+  void* first = AllocMemory(10, "first.cpp", 11);
+  sim::FailCall("AllocMemory", 2);
+  void* a = AllocMemory(20, "second.cpp", 12);
+  void* b = AllocMemory(30, "third.cpp", 13);
+  void* c = AllocMemory(40, "fourth.cpp", 14);
+  EXPECT_NE(a, nullptr);
+  EXPECT_EQ(b, nullptr);
+  EXPECT_NE(c, nullptr);
+  std::string log = NewLog();
+  std::size_t failure = log.find("メモリの確保に失敗しました");
+  ASSERT_NE(failure, std::string::npos) << log;
+  EXPECT_NE(log.find("third.cpp(13)", failure), std::string::npos);
+  // The list of live blocks follows the failure line.
+  EXPECT_NE(log.find("\tfirst.cpp(11) : 10 バイト\r\n", failure), std::string::npos) << log;
+  EXPECT_NE(log.find("\tsecond.cpp(12) : 20 バイト\r\n", failure), std::string::npos);
+  FreeMemory(first);
+  FreeMemory(a);
+  FreeMemory(c);
+}
+
+TEST_F(MemoryTest, DamagedHeaderIsDetectedAndTheBlockKept) {
+  auto* block = static_cast<unsigned char*>(AllocMemory(16, "victim.cpp", 1));
+  ASSERT_NE(block, nullptr);
+  unsigned char saved = block[-1];
+  block[-1] ^= 0x5A;  // an underrun of the block
+  FreeMemory(block);
+  EXPECT_EQ(GetMemoryUsage().blocks, baseline_.blocks + 1);
+  EXPECT_NE(NewLog().find("ヘッダが破損"), std::string::npos);
+  EXPECT_FALSE(gamelib::IsLiveMemoryBlock(block));
+
+  block[-1] = saved;
+  EXPECT_TRUE(gamelib::IsLiveMemoryBlock(block));
+  FreeMemory(block);
+  EXPECT_EQ(GetMemoryUsage().blocks, baseline_.blocks);
+}
+
+TEST_F(MemoryTest, ForeignAndFreedPointersAreRefused) {
+  int onStack = 0;
+  std::vector<char> heap(256);
+  auto* block = static_cast<char*>(AllocMemory(64, "x.cpp", 1));
+  FreeMemory(&onStack);
+  FreeMemory(heap.data() + 64);
+  FreeMemory(reinterpret_cast<void*>(std::uintptr_t{1}));  // near zero: no wrap-around read
+  FreeMemory(block + 8);                                    // inside a live block
+  EXPECT_EQ(GetMemoryUsage().blocks, baseline_.blocks + 1);
+  FreeMemory(block);
+  FreeMemory(block);  // twice
+  EXPECT_EQ(GetMemoryUsage().blocks, baseline_.blocks);
+  std::string log = NewLog();
+  std::size_t count = 0;
+  for (std::size_t at = log.find("確保されていない領域"); at != std::string::npos;
+       at = log.find("確保されていない領域", at + 1)) {
+    ++count;
+  }
+  EXPECT_EQ(count, 5u) << log;
+}
+
+TEST_F(MemoryTest, LeakListStopsAtADamagedHeader) {
+  void* a = AllocMemory(1, "a.cpp", 1);
+  auto* b = static_cast<unsigned char*>(AllocMemory(2, "b.cpp", 2));
+  void* c = AllocMemory(3, "c.cpp", 3);
+  b[-4] ^= 1;
+  gamelib::WriteMemoryBlockList();
+  std::string log = NewLog();
+  EXPECT_NE(log.find("a.cpp(1)"), std::string::npos);
+  EXPECT_EQ(log.find("b.cpp(2)"), std::string::npos);
+  EXPECT_NE(log.find("破損"), std::string::npos);
+  b[-4] ^= 1;
+  FreeMemory(a);
+  FreeMemory(b);
+  FreeMemory(c);
+}
+
+TEST_F(MemoryTest, ManyBlocksFreedInAnyOrder) {
+  std::vector<void*> blocks;
+  for (int i = 0; i < 2000; ++i) blocks.push_back(AllocMemory(1 + i % 37, "many.cpp", i));
+  for (std::size_t i = 0; i < blocks.size(); i += 2) FreeMemory(blocks[i]);
+  for (std::size_t i = blocks.size() - 1; i < blocks.size(); i -= 2) FreeMemory(blocks[i]);
+  EXPECT_EQ(GetMemoryUsage().blocks, baseline_.blocks);
+  EXPECT_EQ(GetMemoryUsage().bytes, baseline_.bytes);
+}
+
+}  // namespace
