@@ -1,0 +1,608 @@
+// Random triangles and quads drawn by the library's kernels (every kernel set the
+// processor runs) and by the plain reference model; the images must be identical.
+// GAMELIB_DIFF_TRIANGLES=n draws n triangles instead of the default (the CRC of
+// the run is then printed but not checked); GAMELIB_DIFF_SEED changes the seed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gamelib/graphics.h"
+#include "gamelib/softrender.h"
+#include "graphics/draw_state.h"
+#include "reference_raster.h"
+#include "softrender/memimg.h"
+#include "softrender/triangle.h"
+
+namespace gamelib {
+namespace {
+
+using reference::RefImage;
+using reference::RefState;
+using reference::RefStats;
+using reference::RefVertex;
+
+constexpr long kDefaultTriangles = 60000;
+// CRC-32 of every image after every draw of the default run with the default seed.
+constexpr std::uint32_t kDefaultRunCrc = 0;
+
+class Rng {
+public:
+    explicit Rng(std::uint64_t seed) : state_(seed) {}
+    std::uint64_t Next() {
+        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    std::uint32_t U32() { return static_cast<std::uint32_t>(Next() >> 32); }
+    // Uniform in lo..hi inclusive.
+    int Range(int lo, int hi) {
+        const std::uint64_t span = std::uint64_t(std::int64_t(hi) - lo) + 1;
+        return static_cast<int>(std::int64_t(lo) + std::int64_t(Next() % span));
+    }
+    bool Chance(int percent) { return Range(0, 99) < percent; }
+    template <class T, std::size_t N>
+    T Pick(const T (&items)[N]) {
+        return items[Next() % N];
+    }
+
+private:
+    std::uint64_t state_;
+};
+
+class Crc32 {
+public:
+    Crc32() {
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            table_[i] = c;
+        }
+    }
+    void Add(const std::uint8_t* p, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) crc_ = table_[(crc_ ^ p[i]) & 255] ^ (crc_ >> 8);
+    }
+    std::uint32_t Value() const { return ~crc_; }
+
+private:
+    std::uint32_t table_[256];
+    std::uint32_t crc_ = 0xFFFFFFFFu;
+};
+
+long EnvLong(const char* name, long fallback) {
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == 0) return fallback;
+    return std::strtol(text, nullptr, 10);
+}
+
+RefImage ToRef(const MEMIMG& m) {
+    RefImage r;
+    r.pixels = m.pixels;
+    r.width = m.width;
+    r.height = m.height;
+    if (m.shared != nullptr) {
+        r.pitch = m.shared->pitch;
+        r.kind = m.shared->kind;
+        r.palette = m.shared->paletteFlag != 0;
+        r.alpha = m.shared->alphaFlag != 0;
+        r.colorKey = m.shared->colorKey;
+        r.paletteTable = m.shared->palette;
+    }
+    return r;
+}
+
+RefState CurrentRefState() {
+    const DrawState& s = GetDrawState();
+    RefState r;
+    r.areaLeft = s.drawAreaLeft;
+    r.areaTop = s.drawAreaTop;
+    r.areaRight = s.drawAreaRight;
+    r.areaBottom = s.drawAreaBottom;
+    r.blendMode = s.blendMode;
+    r.blendParam = s.blendParameter;
+    r.brightRed = BrightnessRed(s.brightness);
+    r.brightGreen = BrightnessGreen(s.brightness);
+    r.brightBlue = BrightnessBlue(s.brightness);
+    r.borderTable = BlendBorderTable;
+    return r;
+}
+
+// Source classes for coverage.
+enum SourceClass { kFlat = 0, kDirect = 1, kPalette = 2 };
+
+int ModeIndex(int mode) {
+    switch (mode) {
+    case 0: case 1: case 2: case 3: case 4: return mode;
+    case 10: return 5;
+    case 11: return 6;
+    default: return -1;
+    }
+}
+constexpr int kModes[7] = {0, 1, 2, 3, 4, 10, 11};
+constexpr int kKernelCount = 350;
+
+int KernelIndex(int destKind, SourceClass cls, int modeIndex, bool b, bool w, bool a, bool t) {
+    if (cls == kFlat) return destKind * 7 + modeIndex;
+    if (cls == kDirect) return 14 + destKind * 112 + modeIndex * 16 + b * 8 + w * 4 + a * 2 + t;
+    return 238 + destKind * 56 + modeIndex * 8 + b * 4 + w * 2 + t;
+}
+
+std::string KernelName(int index) {
+    std::ostringstream out;
+    auto switches = [&](int bits, bool hasA) {
+        out << (bits & 8 ? " B" : "") << (bits & 4 ? " W" : "") << (hasA && (bits & 2) ? " A" : "")
+            << (bits & 1 ? " T" : "");
+    };
+    if (index < 14) {
+        out << (index / 7 ? "32-bit" : "16-bit") << " flat mode " << kModes[index % 7];
+    } else if (index < 238) {
+        const int i = index - 14;
+        out << (i / 112 ? "32-bit" : "16-bit") << " direct mode " << kModes[(i % 112) / 16];
+        switches(i % 16, true);
+    } else {
+        const int i = index - 238;
+        const int bits = i % 8;
+        out << (i / 56 ? "32-bit" : "16-bit") << " palette mode " << kModes[(i % 56) / 8];
+        switches(((bits & 4) << 1) | ((bits & 2) << 1) | (bits & 1), false);
+    }
+    return out.str();
+}
+
+// An image placed as a window inside a larger block, so that a write outside the
+// window lands in bytes that both sides compare.
+struct Framed {
+    MEMIMG base{};
+    MEMIMG image{};
+    bool made = false;
+
+    bool Make(Rng& rng, int width, int height, int kind, int palette, int alpha, std::uint32_t key) {
+        const int mx = rng.Range(0, 3), my = rng.Range(0, 2);
+        if (CreateMemImg(&base, width + mx + rng.Range(0, 3), height + my + rng.Range(0, 2), kind, palette,
+                         alpha, key) != 0)
+            return false;
+        if (DeriveMemImg(&image, &base, mx, my, width, height) != 0) {
+            DeleteMemImg(&base);
+            return false;
+        }
+        made = true;
+        return true;
+    }
+    std::size_t Bytes() const { return std::size_t(base.height) * base.shared->pitch; }
+    ~Framed() {
+        if (made) {
+            DeleteMemImg(&image);
+            DeleteMemImg(&base);
+        }
+    }
+};
+
+void FillRandom(Rng& rng, std::uint8_t* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) p[i] = std::uint8_t(rng.Next());
+}
+
+// Source texels: random colours, with alpha bytes and repeated values weighted toward
+// the cases the kernels treat specially.
+void FillSource(Rng& rng, MEMIMG& img) {
+    const MemImgSharedRecord& sh = *img.shared;
+    const int bpp = GetMemImgPixelBytes(sh.kind, sh.paletteFlag, sh.alphaFlag);
+    const int smallSet = rng.Chance(40) ? rng.Range(1, 4) : 0;  // few distinct texels: keys match often
+    std::uint32_t pool[4];
+    for (auto& v : pool) v = rng.U32();
+    for (int y = 0; y < img.height; ++y) {
+        std::uint8_t* row = MemImgRow(&img, y);
+        for (int x = 0; x < img.width; ++x) {
+            std::uint32_t v = smallSet ? pool[rng.Range(0, smallSet - 1)] : rng.U32();
+            if (sh.alphaFlag) {
+                const int pick = rng.Range(0, 9);
+                const std::uint32_t a = pick < 3 ? 0 : pick < 6 ? 255 : (v >> 24) & 255;
+                if (sh.kind == 0) v = (v & 0xFF00FFFFu) | (a << 16);
+                else v = (v & 0x00FFFFFFu) | (a << 24);
+            }
+            std::memcpy(row + std::size_t(x) * bpp, &v, bpp);
+        }
+    }
+    if (sh.paletteFlag) {
+        if (sh.kind == 0) {
+            auto* pal = static_cast<std::uint16_t*>(sh.palette);
+            for (int i = 0; i < 256; ++i) pal[i] = std::uint16_t(rng.U32());
+            if (rng.Chance(20)) pal[rng.Range(0, 255)] = 0xFFFF, pal[rng.Range(0, 255)] = 0;
+        } else {
+            auto* pal = static_cast<std::uint32_t*>(sh.palette);
+            for (int i = 0; i < 256; ++i) pal[i] = rng.U32();
+        }
+    }
+}
+
+std::uint32_t PickKey(Rng& rng, const MEMIMG& src) {
+    const MemImgSharedRecord& sh = *src.shared;
+    const int roll = rng.Range(0, 9);
+    if (roll < 7) {  // a value the image holds
+        const int bpp = GetMemImgPixelBytes(sh.kind, sh.paletteFlag, sh.alphaFlag);
+        std::uint32_t v = 0;
+        std::memcpy(&v, MemImgRow(&src, rng.Range(0, src.height - 1)) + std::size_t(rng.Range(0, src.width - 1)) * bpp,
+                    bpp);
+        if (sh.kind == 0 && !sh.paletteFlag) v &= 0xFFFF;
+        if (rng.Chance(10)) v |= 0x10000u << rng.Range(0, 15);  // same low bits, wider key
+        return v;
+    }
+    if (roll < 9) return rng.U32() & (sh.paletteFlag ? 0xFF : sh.kind == 0 ? 0xFFFF : 0xFFFFFFFFu);
+    return rng.U32() | 0x100;
+}
+
+int PickParam(Rng& rng) {
+    static const int fixed[] = {0, 1, 2, 127, 128, 129, 200, 254, 255};
+    return rng.Chance(50) ? rng.Pick(fixed) : rng.Range(0, 255);
+}
+
+int PickMode(Rng& rng) {
+    if (rng.Chance(4)) {
+        static const int none[] = {5, 6, 7, 8, 9, 12, -1, 1000, INT_MIN};
+        return rng.Pick(none);
+    }
+    return kModes[rng.Range(0, 6)];
+}
+
+void PickBrightness(Rng& rng) {
+    DrawState& s = GetDrawState();
+    const int roll = rng.Range(0, 9);
+    if (roll < 4) {
+        s.brightness = 0xFFFFFF;
+    } else if (roll < 5) {
+        static const std::uint32_t near[] = {0xFFFFFE, 0xFEFFFF, 0xFFFEFF, 0x000000, 0x808080, 0x80FFFF};
+        s.brightness = rng.Pick(near);
+    } else {
+        s.brightness = rng.U32() & 0xFFFFFF;
+    }
+    if (rng.Chance(5)) s.brightness |= 0xFF000000u;  // the unused top byte must not matter
+}
+
+void PickArea(Rng& rng, int width, int height) {
+    DrawState& s = GetDrawState();
+    const int roll = rng.Range(0, 9);
+    if (roll < 6) {
+        s.drawAreaLeft = 0, s.drawAreaTop = 0, s.drawAreaRight = width, s.drawAreaBottom = height;
+    } else if (roll < 9) {
+        s.drawAreaLeft = rng.Range(0, width - 1);
+        s.drawAreaTop = rng.Range(0, height - 1);
+        s.drawAreaRight = rng.Range(s.drawAreaLeft, width);
+        s.drawAreaBottom = rng.Range(s.drawAreaTop, height);
+    } else {  // not inside the destination: the rasteriser must still stay in it
+        s.drawAreaLeft = rng.Range(-20, width);
+        s.drawAreaTop = rng.Range(-20, height);
+        s.drawAreaRight = rng.Range(s.drawAreaLeft - 5, width + 20);
+        s.drawAreaBottom = rng.Range(s.drawAreaTop - 5, height + 20);
+    }
+}
+
+void PickBorderTable(Rng& rng) {
+    const int roll = rng.Range(0, 9);
+    if (roll < 3) return;  // as it stands
+    if (roll < 6) {
+        BuildBlendGraphBorderTable(rng.Range(0, 255), rng.Range(0, 255));
+    } else if (roll < 9) {
+        for (auto& e : BlendBorderTable) e = std::uint8_t(rng.Chance(15) ? (rng.Chance(50) ? 0 : 255) : rng.U32());
+    } else {
+        std::memset(BlendBorderTable, 255, sizeof BlendBorderTable);
+    }
+}
+
+int HostileCoord(Rng& rng) {
+    static const int values[] = {-8193, 8192, INT_MIN, INT_MAX, -100000, 100000, 1 << 20, -(1 << 14)};
+    return rng.Pick(values);
+}
+
+void PickVertices(Rng& rng, TriVertex v[3], int dw, int dh, int sw, int sh, bool textured) {
+    const int roll = rng.Range(0, 99);
+    for (int i = 0; i < 3; ++i) {
+        if (roll < 55) {  // around the destination, texture around the source
+            v[i].x = rng.Range(-6, dw + 6);
+            v[i].y = rng.Range(-6, dh + 6);
+            v[i].u = rng.Range(-3, sw + 3);
+            v[i].v = rng.Range(-3, sh + 3);
+        } else if (roll < 70) {  // tiny triangles
+            const int cx = rng.Range(-2, dw + 1), cy = rng.Range(-2, dh + 1);
+            v[i].x = cx + rng.Range(-2, 2);
+            v[i].y = cy + rng.Range(-2, 2);
+            v[i].u = rng.Range(0, sw);
+            v[i].v = rng.Range(0, sh);
+        } else if (roll < 80) {  // texture much larger or smaller than the triangle
+            v[i].x = rng.Range(-4, dw + 4);
+            v[i].y = rng.Range(-4, dh + 4);
+            v[i].u = rng.Range(-200, 200);
+            v[i].v = rng.Range(-200, 200);
+        } else if (roll < 85) {  // wild texture spans: gradients beyond 32 bits
+            v[i].x = rng.Range(-2, dw + 2);
+            v[i].y = rng.Range(-2, dh + 2);
+            v[i].u = rng.Range(-8192, 8191);
+            v[i].v = rng.Range(-8192, 8191);
+        } else if (roll < 93) {  // far corners inside the accepted range: long edges, many rows
+            const bool far = rng.Chance(40);
+            v[i].x = far ? rng.Range(-8192, 8191) : rng.Range(-300, 300);
+            v[i].y = far ? rng.Range(-8192, 8191) : rng.Range(-300, 300);
+            v[i].u = rng.Range(-8192, 8191);
+            v[i].v = rng.Range(-8192, 8191);
+            if (rng.Chance(30)) v[i].x = rng.Chance(50) ? -8192 : 8191;
+            if (rng.Chance(30)) v[i].y = rng.Chance(50) ? -8192 : 8191;
+        } else if (roll < 97) {  // degenerate
+            v[i].x = rng.Range(0, dw);
+            v[i].y = rng.Range(0, dh);
+            v[i].u = rng.Range(0, sw);
+            v[i].v = rng.Range(0, sh);
+        } else {  // hostile
+            v[i].x = rng.Range(-6, dw + 6);
+            v[i].y = rng.Range(-6, dh + 6);
+            v[i].u = rng.Range(0, sw);
+            v[i].v = rng.Range(0, sh);
+        }
+    }
+    if (roll >= 93 && roll < 97) {  // make the three collinear or coincident
+        const int k = rng.Range(0, 2);
+        if (rng.Chance(50)) {
+            v[(k + 1) % 3].x = v[k].x, v[(k + 1) % 3].y = v[k].y;
+        } else {
+            const int dx = rng.Range(-3, 3), dy = rng.Range(-3, 3);
+            v[(k + 1) % 3].x = v[k].x + dx, v[(k + 1) % 3].y = v[k].y + dy;
+            v[(k + 2) % 3].x = v[k].x - 2 * dx, v[(k + 2) % 3].y = v[k].y - 2 * dy;
+        }
+    }
+    if (roll >= 97) {
+        int* fields[4] = {&v[rng.Range(0, 2)].x, &v[rng.Range(0, 2)].y, &v[rng.Range(0, 2)].u,
+                          &v[rng.Range(0, 2)].v};
+        *fields[rng.Range(0, textured ? 3 : 1)] = HostileCoord(rng);
+    }
+}
+
+std::string DescribeImage(const MEMIMG& m) {
+    std::ostringstream out;
+    out << m.width << "x" << m.height << " pitch " << m.shared->pitch << " kind " << m.shared->kind
+        << " palette " << m.shared->paletteFlag << " alpha " << m.shared->alphaFlag << " key 0x" << std::hex
+        << m.shared->colorKey << std::dec;
+    return out.str();
+}
+
+// Pixel value at byte offset o of a block of the given pixel size.
+std::uint32_t PixelAt(const std::uint8_t* p, std::size_t o, int bpp) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, p + o, bpp);
+    return v;
+}
+
+class Differential {
+public:
+    Differential() {
+        InitializeBlendTables();
+        ResetDrawState();
+        sets_.push_back(TriangleKernelSet::Portable);
+        if (SetTriangleKernelSet(TriangleKernelSet::Avx2) == 0) sets_.push_back(TriangleKernelSet::Avx2);
+        SetTriangleKernelSet(best_);
+        coverage_.assign(kKernelCount, 0);
+    }
+    ~Differential() {
+        SetTriangleKernelSet(best_);
+        SetBlendMemImg(nullptr, 0, 0);
+        ResetDrawState();
+    }
+
+    enum class Call { Triangle, TriangleGraph, Quad };
+
+    // Draws with every kernel set and with the reference, compares, and leaves the
+    // agreed image in the destination.
+    void Draw(Framed& dest, const MEMIMG* src, const MEMIMG* blend, const TriVertex* v, int trans,
+              std::uint32_t colour, Call call) {
+        const std::size_t bytes = dest.Bytes();
+        std::uint8_t* block = dest.base.pixels;
+        before_.assign(block, block + bytes);
+        expect_ = before_;
+
+        // The reference, on its own copy.
+        RefImage refDest = ToRef(dest.image);
+        refDest.pixels = expect_.data() + (dest.image.pixels - block);
+        RefImage refSrc, refBlend;
+        if (src) refSrc = ToRef(*src);
+        const MEMIMG* usedBlend = call == Call::Triangle ? blend : GetBlendMemImg();
+        if (usedBlend) refBlend = ToRef(*usedBlend);
+        const RefState state = CurrentRefState();
+        RefStats stats;
+        if (call == Call::Quad) {
+            const int w = src->width, h = src->height;
+            const RefVertex q[4] = {{v[0].x, v[0].y, 0, 0}, {v[1].x, v[1].y, w, 0}, {v[2].x, v[2].y, 0, h},
+                                    {v[3].x, v[3].y, w, h}};
+            reference::ReferenceDrawTriangle(refDest, &refSrc, &q[0], trans, usedBlend ? &refBlend : nullptr, 0, state,
+                                             &stats);
+            reference::ReferenceDrawTriangle(refDest, &refSrc, &q[1], trans, usedBlend ? &refBlend : nullptr, 0, state,
+                                             &stats);
+        } else {
+            const RefVertex t[3] = {{v[0].x, v[0].y, v[0].u, v[0].v}, {v[1].x, v[1].y, v[1].u, v[1].v},
+                                    {v[2].x, v[2].y, v[2].u, v[2].v}};
+            reference::ReferenceDrawTriangle(refDest, src ? &refSrc : nullptr, t, trans,
+                                             usedBlend ? &refBlend : nullptr, colour, state, &stats);
+        }
+        Count(dest.image, src, usedBlend, trans, stats);
+
+        for (TriangleKernelSet set : sets_) {
+            std::memcpy(block, before_.data(), bytes);
+            SetTriangleKernelSet(set);
+            switch (call) {
+            case Call::Triangle: DrawMemImgTriangle(&dest.image, src, v, trans, blend, colour); break;
+            case Call::TriangleGraph: DrawTriangleGraphSoft(&dest.image, src, v, colour, trans); break;
+            case Call::Quad:
+                DrawQuadGraphSoft(&dest.image, v[0].x, v[0].y, v[1].x, v[1].y, v[2].x, v[2].y, v[3].x, v[3].y, src,
+                                  trans);
+                break;
+            }
+            if (std::memcmp(block, expect_.data(), bytes) != 0)
+                Report(dest, src, usedBlend, v, trans, colour, call, set);
+        }
+        std::memcpy(block, expect_.data(), bytes);
+        crc_.Add(expect_.data(), bytes);
+        ++draws_;
+        if (call == Call::Quad) quadPixels_ += stats.pixels;
+        pixels_ += stats.pixels;
+    }
+
+    void Report(const Framed& dest, const MEMIMG* src, const MEMIMG* blend, const TriVertex* v, int trans,
+                std::uint32_t colour, Call call, TriangleKernelSet set) {
+        ++failures_;
+        if (failures_ > 10) return;
+        const DrawState& s = GetDrawState();
+        const int bpp = dest.image.shared->kind == 0 ? 2 : 4;
+        const std::uint8_t* got = dest.base.pixels;
+        std::ostringstream out;
+        out << "mismatch #" << failures_ << " at draw " << draws_ << " ("
+            << (set == TriangleKernelSet::Avx2 ? "avx2" : "portable") << " kernels, "
+            << (call == Call::Quad ? "DrawQuadGraphSoft" : call == Call::TriangleGraph ? "DrawTriangleGraphSoft"
+                                                                                      : "DrawMemImgTriangle")
+            << ")\n  dest " << DescribeImage(dest.image) << "\n";
+        if (src) out << "  src " << DescribeImage(*src) << "\n";
+        if (blend) out << "  blend " << DescribeImage(*blend) << "\n";
+        out << "  mode " << s.blendMode << " param " << s.blendParameter << " brightness 0x" << std::hex
+            << s.brightness << std::dec << " area " << s.drawAreaLeft << "," << s.drawAreaTop << " - "
+            << s.drawAreaRight << "," << s.drawAreaBottom << " trans " << trans << " colour 0x" << std::hex << colour
+            << std::dec << "\n  vertices";
+        for (int i = 0; i < (call == Call::Quad ? 4 : 3); ++i)
+            out << " {" << v[i].x << "," << v[i].y << "," << v[i].u << "," << v[i].v << "}";
+        out << "\n";
+        int shown = 0;
+        const std::ptrdiff_t origin = dest.image.pixels - dest.base.pixels;
+        const int pitch = dest.base.shared->pitch;
+        for (std::size_t o = 0; o + bpp <= expect_.size() && shown < 4; o += bpp) {
+            const std::uint32_t g = PixelAt(got, o, bpp), e = PixelAt(expect_.data(), o, bpp);
+            if (g == e) continue;
+            const std::ptrdiff_t rel = std::ptrdiff_t(o) - origin;
+            const std::ptrdiff_t py = rel >= 0 ? rel / pitch : -((-rel + pitch - 1) / pitch);
+            const std::ptrdiff_t px = (rel - py * pitch) / bpp;
+            out << "  pixel (" << px << "," << py << "): before 0x" << std::hex << PixelAt(before_.data(), o, bpp)
+                << " kernel 0x" << g << " reference 0x" << e << std::dec;
+            out << "\n";
+            ++shown;
+        }
+        ADD_FAILURE() << out.str();
+    }
+
+    void Count(const MEMIMG& dest, const MEMIMG* src, const MEMIMG* blend, int trans, const RefStats& stats) {
+        if (stats.pixels + stats.skipped == 0) return;
+        const DrawState& s = GetDrawState();
+        const int p = std::clamp(s.blendParameter, 0, 255);
+        const int mode = (s.blendMode == 1 && p == 255) ? 0 : s.blendMode;
+        const int mi = ModeIndex(mode);
+        if (mi < 0) return;
+        const SourceClass cls = src == nullptr ? kFlat : src->shared->paletteFlag ? kPalette : kDirect;
+        const int k = KernelIndex(dest.shared->kind, cls, mi, blend != nullptr, IsBrightnessWhite(s.brightness),
+                                  cls == kDirect && src->shared->alphaFlag, trans != 0);
+        if (stats.pixels > 0) ++coverage_[k];
+    }
+
+    std::vector<TriangleKernelSet> sets_;
+    TriangleKernelSet best_ = GetBestTriangleKernelSet();
+    std::vector<long> coverage_;
+    std::vector<std::uint8_t> before_, expect_;
+    Crc32 crc_;
+    long draws_ = 0, pixels_ = 0, quadPixels_ = 0, failures_ = 0;
+};
+
+TEST(RasterDifferential, RandomTrianglesMatchTheReference) {
+    const long envCount = EnvLong("GAMELIB_DIFF_TRIANGLES", 0);
+    const long triangles = envCount > 0 ? envCount : kDefaultTriangles;
+    const std::uint64_t seed = std::uint64_t(EnvLong("GAMELIB_DIFF_SEED", 20240607));
+    Rng rng(seed);
+    Differential diff;
+    DrawState& state = GetDrawState();
+
+    long drawn = 0;
+    while (drawn < triangles && diff.failures_ <= 10) {
+        // One scene: a destination, perhaps a source and a blend image, several draws.
+        const int destKind = rng.Range(0, 1);
+        const int dw = rng.Chance(85) ? rng.Range(1, 24) : rng.Range(25, 80);
+        const int dh = rng.Chance(85) ? rng.Range(1, 24) : rng.Range(25, 64);
+        Framed dest;
+        ASSERT_TRUE(dest.Make(rng, dw, dh, destKind, 0, 0, 0));
+        FillRandom(rng, dest.base.pixels, dest.Bytes());
+
+        const int srcRoll = rng.Range(0, 99);
+        const SourceClass cls = srcRoll < 15 ? kFlat : srcRoll < 65 ? kDirect : kPalette;
+        Framed src, blend;
+        const int srcKind = rng.Chance(2) ? 1 - destKind : destKind;  // a mismatch draws nothing
+        const int sw = rng.Chance(80) ? rng.Range(1, 20) : rng.Range(21, 64);
+        const int sh = rng.Chance(80) ? rng.Range(1, 20) : rng.Range(21, 64);
+        if (cls != kFlat) {
+            const int alpha = cls == kDirect && rng.Chance(50);
+            ASSERT_TRUE(src.Make(rng, sw, sh, srcKind, cls == kPalette, alpha, 0));
+            FillSource(rng, src.image);
+        }
+        const bool withBlend = rng.Chance(45);
+        if (withBlend) {
+            const int bw = rng.Chance(85) ? sw + rng.Range(0, 3) : rng.Range(1, sw);
+            const int bh = rng.Chance(85) ? sh + rng.Range(0, 3) : rng.Range(1, sh);
+            ASSERT_TRUE(blend.Make(rng, bw, bh, rng.Range(0, 1), rng.Chance(30), 0, 0));
+            FillRandom(rng, blend.base.pixels, blend.Bytes());
+        }
+
+        const int draws = rng.Range(4, 12);
+        for (int i = 0; i < draws && drawn < triangles; ++i, ++drawn) {
+            state.blendMode = PickMode(rng);
+            state.blendParameter = PickParam(rng);
+            if (rng.Chance(2)) state.blendParameter = rng.Chance(50) ? -7 : 300;
+            PickBrightness(rng);
+            PickArea(rng, dw, dh);
+            PickBorderTable(rng);
+            if (cls != kFlat && rng.Chance(60)) src.image.shared->colorKey = PickKey(rng, src.image);
+            const int trans = rng.Chance(50) ? (rng.Chance(80) ? 1 : int(rng.U32() | 1)) : 0;
+            const std::uint32_t colour = rng.Chance(70) ? rng.U32() & (destKind == 0 ? 0xFFFF : 0xFFFFFFFF) : rng.U32();
+
+            const int callRoll = rng.Range(0, 99);
+            const MEMIMG* srcImg = cls == kFlat ? nullptr : &src.image;
+            const MEMIMG* blendImg = withBlend ? &blend.image : nullptr;
+            if (callRoll < 80 || (callRoll >= 88 && srcImg == nullptr)) {
+                TriVertex v[3];
+                PickVertices(rng, v, dw, dh, sw, sh, srcImg != nullptr);
+                diff.Draw(dest, srcImg, blendImg, v, trans, colour, Differential::Call::Triangle);
+            } else if (callRoll < 88) {
+                SetBlendMemImg(blendImg, rng.Range(0, 255), rng.Range(0, 255));
+                TriVertex v[3];
+                PickVertices(rng, v, dw, dh, sw, sh, srcImg != nullptr);
+                diff.Draw(dest, srcImg, blendImg, v, trans, colour, Differential::Call::TriangleGraph);
+                SetBlendMemImg(nullptr, 0, 0);
+            } else {
+                SetBlendMemImg(blendImg, rng.Range(0, 255), rng.Range(0, 255));
+                if (rng.Chance(50)) PickBorderTable(rng);
+                TriVertex v[4];
+                const int spread = rng.Chance(80) ? 8 : 40;
+                for (auto& c : v) c = {rng.Range(-spread, dw + spread), rng.Range(-spread, dh + spread), 0, 0};
+                if (rng.Chance(30)) {  // an upright rectangle at the graph's own size
+                    const int x = rng.Range(-3, dw), y = rng.Range(-3, dh);
+                    v[0] = {x, y, 0, 0}, v[1] = {x + sw, y, 0, 0}, v[2] = {x, y + sh, 0, 0},
+                    v[3] = {x + sw, y + sh, 0, 0};
+                }
+                if (rng.Chance(2)) v[rng.Range(0, 3)].x = HostileCoord(rng);
+                diff.Draw(dest, srcImg, blendImg, v, trans, 0, Differential::Call::Quad);
+                SetBlendMemImg(nullptr, 0, 0);
+            }
+        }
+    }
+
+    long hit = 0;
+    std::string missing;
+    for (int k = 0; k < kKernelCount; ++k) {
+        if (diff.coverage_[k] > 0) ++hit;
+        else missing += "\n  " + KernelName(k);
+    }
+    std::printf("differential: %ld draws (%ld quads' pixels of %ld), %zu kernel set(s), %ld/%d kernels hit, crc 0x%08X\n",
+                diff.draws_, diff.quadPixels_, diff.pixels_, diff.sets_.size(), hit, kKernelCount, diff.crc_.Value());
+    EXPECT_EQ(diff.failures_, 0);
+    if (envCount <= 0 && triangles == kDefaultTriangles) {
+        EXPECT_EQ(hit, kKernelCount) << "kernels never run:" << missing;
+        if (EnvLong("GAMELIB_DIFF_SEED", 0) == 0 && kDefaultRunCrc != 0) {
+            EXPECT_EQ(diff.crc_.Value(), kDefaultRunCrc) << "the images of the default run changed";
+        }
+    }
+}
+
+}  // namespace
+}  // namespace gamelib
