@@ -1,0 +1,104 @@
+// RIFF WAVE with PCM data: the fmt chunk must come first; other chunks up to "data"
+// are skipped (odd sizes padded). Every size here comes from the file, so each is
+// checked against the stream's real length before it is read or allocated.
+#include <algorithm>
+#include <cstring>
+
+#include "sound/sound_convert.h"
+
+namespace gamelib {
+namespace {
+
+std::uint32_t ReadLe32(const unsigned char* p) {
+  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+}
+
+bool ReadExact(SoundConvertRecord* c, void* buffer, std::int64_t bytes) {
+  return ConvertStreamRead(c, buffer, bytes) == bytes;
+}
+
+}  // namespace
+
+int SetupWavePcmConvert(SoundConvertRecord* c) {
+  std::int64_t length = ConvertStreamLength(c);
+  if (length < 12 || length > kMaxSoundFileBytes) return -1;
+
+  unsigned char header[12];
+  if (!ReadExact(c, header, 8) || std::memcmp(header, "RIFF", 4) != 0) return -1;
+  if (!ReadExact(c, header, 4) || std::memcmp(header, "WAVE", 4) != 0) return -1;
+  if (!ReadExact(c, header, 8) || std::memcmp(header, "fmt ", 4) != 0) return -1;
+
+  std::int64_t fmtBytes = ReadLe32(header + 4);
+  std::int64_t fmtPosition = ConvertStreamTell(c);
+  if (fmtBytes < 16 || fmtBytes > kMaxFmtChunkBytes || fmtPosition < 0 || fmtPosition + fmtBytes > length) return -1;
+  auto* body = static_cast<unsigned char*>(GAMELIB_ALLOC_ZEROED(static_cast<std::size_t>(std::max<std::int64_t>(fmtBytes, kWaveFormatBytes))));
+  if (body == nullptr) return -1;
+  bool bodyRead = ReadExact(c, body, fmtBytes);
+  WAVEFORMATEX format;
+  std::memcpy(&format, body, kWaveFormatBytes);
+  FreeMemory(body);
+  if (!bodyRead || format.wFormatTag != WAVE_FORMAT_PCM) return -1;
+  if (fmtBytes == 16) {
+    // Some writers leave wBitsPerSample 0; the block size says what it is.
+    if (format.nChannels == 0) return -1;
+    format.cbSize = 0;
+    format.wBitsPerSample = static_cast<WORD>(format.nBlockAlign / format.nChannels * 8);
+  }
+  if (!platform::ValidPcmFormat(format)) return -1;
+
+  // Chunk walk: positions are 64-bit and must strictly advance inside the file, so a
+  // hostile size can neither seek backwards nor loop.
+  std::int64_t position = fmtPosition + fmtBytes;
+  std::int64_t dataBytes = -1;
+  for (int chunk = 0; chunk < kMaxRiffChunks && position + 8 <= length; ++chunk) {
+    if (ConvertStreamSeek(c, position, STREAM_SEEK_SET) != 0 || !ReadExact(c, header, 8)) return -1;
+    std::int64_t size = ReadLe32(header + 4);
+    if (std::memcmp(header, "data", 4) == 0) {
+      dataBytes = size;
+      position += 8;
+      break;
+    }
+    std::int64_t next = position + 8 + size + (size & 1);
+    if (next > length) return -1;
+    position = next;
+  }
+  // No data chunk, or a data chunk header that ends the file.
+  if (dataBytes < 0 || position >= length) return -1;
+
+  // A data chunk that claims more than the file holds is cut at the file's end; the
+  // data is whole sample frames.
+  dataBytes = std::min(dataBytes, length - position);
+  dataBytes -= dataBytes % format.nBlockAlign;
+
+  c->fmtChunkPosition = static_cast<std::int32_t>(fmtPosition);
+  c->fmtChunkBytes = static_cast<std::int32_t>(fmtBytes);
+  c->dataChunkPosition = static_cast<std::int32_t>(position);
+  c->dataChunkBytes = static_cast<std::int32_t>(dataBytes);
+  std::memset(&c->pcmFormat, 0, sizeof c->pcmFormat);
+  std::memcpy(&c->pcmFormat, &format, kWaveFormatBytes);
+  c->blockBytes = static_cast<std::int32_t>(format.nAvgBytesPerSec);
+  c->convertKind = SOUND_CONVERT_WAVE_PCM;
+  return 0;
+}
+
+int ConvertPcmBlock(SoundConvertRecord* c) {
+  std::int64_t consumed = ConvertStreamTell(c) - c->dataChunkPosition;
+  if (consumed < 0 || consumed >= c->dataChunkBytes) return -1;
+  std::int64_t n = std::min<std::int64_t>(c->dataChunkBytes - consumed, c->blockBytes);
+  std::int64_t got = ConvertStreamRead(c, c->blockBuffer, n);
+  if (got <= 0) return -1;
+  c->blockLeft = static_cast<std::int32_t>(got);
+  return 0;
+}
+
+int SetPcmConvertPosition(SoundConvertRecord* c, int sample) {
+  // Kept inside the data: before it lies the header, after it whatever follows.
+  std::int64_t frames = c->dataChunkBytes / c->pcmFormat.nBlockAlign;
+  std::int64_t target = std::clamp<std::int64_t>(sample, 0, frames) * c->pcmFormat.nBlockAlign;
+  ConvertStreamSeek(c, c->dataChunkPosition + target, STREAM_SEEK_SET);
+  c->outputPosition = static_cast<std::int32_t>(target);
+  c->blockLeft = c->blockOffset = 0;
+  return 0;
+}
+
+}  // namespace gamelib

@@ -1,0 +1,195 @@
+// The converter record, its set-up with the format trials in order, and the
+// dispatch of block conversion, seeking, sizes and release to the kinds.
+#include "sound/sound_convert.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace gamelib {
+namespace {
+
+int TerminateKind(SoundConvertRecord* c) {
+  switch (c->convertKind) {
+    case SOUND_CONVERT_ACM: return TerminateAcmConvert(c);
+    case SOUND_CONVERT_OGG: return TerminateOggSoundConvert(c);
+    default: return 0;
+  }
+}
+
+int SeekKind(SoundConvertRecord* c, int sample) {
+  switch (c->convertKind) {
+    case SOUND_CONVERT_WAVE_PCM: return SetPcmConvertPosition(c, sample);
+    case SOUND_CONVERT_ACM: return SetAcmConvertPosition(c, sample);
+    case SOUND_CONVERT_OGG: return SetOggSoundConvertPosition(c, sample);
+    default: return -1;
+  }
+}
+
+int RefillKind(SoundConvertRecord* c) {
+  switch (c->convertKind) {
+    case SOUND_CONVERT_WAVE_PCM: return ConvertPcmBlock(c);
+    case SOUND_CONVERT_ACM: return ConvertAcmBlock(c);
+    case SOUND_CONVERT_OGG: return ConvertOggSoundBlock(c);
+    default: return -1;
+  }
+}
+
+}  // namespace
+
+std::int64_t ConvertStreamTell(SoundConvertRecord* c) {
+  const StreamAccessRecord& s = c->sourceStream;
+  return s.functions.Tell == nullptr ? -1 : s.functions.Tell(s.handle);
+}
+
+int ConvertStreamSeek(SoundConvertRecord* c, std::int64_t offset, int origin) {
+  const StreamAccessRecord& s = c->sourceStream;
+  return s.functions.Seek == nullptr ? -1 : s.functions.Seek(s.handle, offset, origin);
+}
+
+std::int64_t ConvertStreamRead(SoundConvertRecord* c, void* buffer, std::int64_t bytes) {
+  const StreamAccessRecord& s = c->sourceStream;
+  if (s.functions.Read == nullptr || bytes <= 0) return 0;
+  std::size_t got = s.functions.Read(buffer, 1, static_cast<std::size_t>(bytes), s.handle);
+  return got > static_cast<std::size_t>(bytes) ? bytes : static_cast<std::int64_t>(got);
+}
+
+std::int64_t ConvertStreamLength(SoundConvertRecord* c) {
+  std::int64_t here = ConvertStreamTell(c);
+  if (here < 0 || ConvertStreamSeek(c, 0, STREAM_SEEK_END) != 0) return -1;
+  std::int64_t length = ConvertStreamTell(c);
+  if (ConvertStreamSeek(c, here, STREAM_SEEK_SET) != 0) return -1;
+  return length;
+}
+
+int SetupSoundConvert(const StreamAccessRecord* stream, SoundConvertRecord* c) {
+  if (stream == nullptr || c == nullptr) return -1;
+  c->sourceStream = *stream;
+  c->loopPointBytes = 0;
+
+  using Trial = int (*)(SoundConvertRecord*);
+  static constexpr Trial kTrials[] = {SetupWavePcmConvert, SetupWaveAcmConvert, SetupOggSoundConvert,
+                                      SetupMp3AcmConvert};
+  bool accepted = false;
+  for (Trial trial : kTrials) {
+    if (ConvertStreamSeek(c, 0, STREAM_SEEK_SET) != 0) return -1;
+    if (trial(c) == 0) {
+      accepted = true;
+      break;
+    }
+  }
+  if (!accepted) return -1;
+
+  c->initialised = 0;
+  c->endReached = 0;
+  c->blockBuffer = static_cast<std::uint8_t*>(GAMELIB_ALLOC(static_cast<std::size_t>(c->blockBytes)));
+  if (c->blockBuffer == nullptr) {
+    // The trial's decoder state would leak otherwise: terminate needs `initialised`.
+    TerminateKind(c);
+    return -1;
+  }
+  c->blockLeft = c->blockOffset = c->outputPosition = 0;
+  c->initialised = 1;
+  return 0;
+}
+
+int ConvertSoundBlock(SoundConvertRecord* c, void* destination, int bytes) {
+  if (c == nullptr || c->initialised != 1) return -1;
+  if (c->endReached == 1 || bytes == 0) return 0;
+  if (bytes < 0 || destination == nullptr) return -1;
+
+  auto* out = static_cast<std::uint8_t*>(destination);
+  int written = 0;
+  while (bytes > 0) {
+    if (c->blockLeft <= 0) {
+      c->blockLeft = 0;
+      c->blockOffset = 0;
+      int refill = RefillKind(c);
+      // A refill that reports data but yields none would spin here for ever.
+      if (refill == -1 || c->blockLeft <= 0 || c->blockLeft > c->blockBytes) {
+        c->blockLeft = 0;
+        c->endReached = 1;
+        return written;
+      }
+    }
+    int n = std::min(c->blockLeft, bytes);
+    std::memcpy(out + written, c->blockBuffer + c->blockOffset, static_cast<std::size_t>(n));
+    c->outputPosition += n;
+    c->blockLeft -= n;
+    c->blockOffset += n;
+    bytes -= n;
+    written += n;
+  }
+  return written;
+}
+
+int SetSoundConvertPosition(SoundConvertRecord* c, int sample) {
+  if (c == nullptr || c->initialised != 1) return -1;
+  std::int64_t distance = std::int64_t{c->pcmFormat.nBlockAlign} * sample - c->outputPosition;
+  if (distance > -16 && distance < 16) return 0;
+  int result = SeekKind(c, sample);
+  c->endReached = 0;
+  return result;
+}
+
+int TerminateSoundConvert(SoundConvertRecord* c) {
+  if (c == nullptr || c->initialised != 1) return -1;
+  if (c->blockBuffer != nullptr) {
+    FreeMemory(c->blockBuffer);
+    c->blockBuffer = nullptr;
+  }
+  TerminateKind(c);
+  c->initialised = 0;
+  return 0;
+}
+
+int GetSoundConvertFormat(const SoundConvertRecord* c, WAVEFORMATEX* format) {
+  if (c == nullptr || format == nullptr) return -1;
+  std::memcpy(format, &c->pcmFormat, kWaveFormatBytes);
+  return 0;
+}
+
+int GetSoundConvertDestSize(SoundConvertRecord* c) {
+  if (c == nullptr) return 0;
+  switch (c->convertKind) {
+    case SOUND_CONVERT_WAVE_PCM: return c->dataChunkBytes;
+    case SOUND_CONVERT_ACM: return GetAcmConvertDestSize(c);
+    case SOUND_CONVERT_OGG: return GetOggSoundConvertDestSize(c);
+    default: return 0;
+  }
+}
+
+int ConvertSoundWhole(SoundConvertRecord* c, WAVEFORMATEX* format, void** data, int* bytes) {
+  if (c == nullptr || c->initialised != 1 || format == nullptr || data == nullptr || bytes == nullptr) return -1;
+  int size = GetSoundConvertDestSize(c);
+  if (size <= 0) return -1;
+  void* block = GAMELIB_ALLOC(static_cast<std::size_t>(size));
+  if (block == nullptr) return -1;
+
+  int produced;
+  if (c->convertKind == SOUND_CONVERT_WAVE_PCM) {
+    // One read of the whole data chunk, from its first byte whatever was read before
+    // (the block reader reads ahead, so the stream may stand past the position).
+    SetPcmConvertPosition(c, 0);
+    c->endReached = 0;
+    std::int64_t got = ConvertStreamRead(c, block, size);
+    produced = static_cast<int>(got - got % c->pcmFormat.nBlockAlign);
+    c->outputPosition = produced;
+  } else {
+    if (c->outputPosition != 0 || c->blockOffset != 0 || c->endReached != 0) {
+      SeekKind(c, 0);
+      c->endReached = 0;
+    }
+    produced = ConvertSoundBlock(c, block, size);
+  }
+  // Nothing converted (an empty data chunk, a stream with no audio) is no sound.
+  if (produced <= 0) {
+    FreeMemory(block);
+    return -1;
+  }
+  std::memcpy(format, &c->pcmFormat, kWaveFormatBytes);
+  *data = block;
+  *bytes = produced;
+  return 0;
+}
+
+}  // namespace gamelib
