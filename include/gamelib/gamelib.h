@@ -4,3 +4,4 @@
 #include "gamelib/core.h"
 #include "gamelib/graphics.h"
 #include "gamelib/softrender.h"
+#include "gamelib/sound.h"

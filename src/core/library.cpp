@@ -14,6 +14,7 @@
 #include "core/window.h"
 #include "gamelib/core.h"
 #include "platform/com.h"
+#include "sound/sound_system.h"
 
 namespace gamelib {
 namespace {
@@ -64,7 +65,7 @@ void ShutDown() {
   //   EndCurrentMusic();
   // (graphics and input shut down here when they exist)
   // ---- Sound layer: the sound system goes after graphics and input ----
-  //   TerminateSoundSystem();
+  TerminateSoundSystem();
   DestroyMainWindow();
   if (g_library.comInitialized) {
     CoUninitialize();
@@ -126,7 +127,7 @@ int InitializeLibrary() {
   // (input starts here when it exists; its failure aborts the start)
   if (!g_library.noSound) {
     // ---- Sound layer: started here, its result is not looked at ----
-    //   InitializeSoundSystem();
+    InitializeSoundSystem();
   }
   // (graphics starts here when it exists; its failure aborts the start)
 

@@ -1,0 +1,27 @@
+// Sound: sound handles, their volume and play position.
+#pragma once
+
+namespace gamelib {
+
+// A sound handle names one loaded sound; every operation returns -1 for a handle that
+// is not (or no longer) valid, and while the sound system is not started.
+
+// Deletes the sound and frees its buffers and data. The second argument is not read.
+int DeleteSoundHandle(int handle, int unused = 0);
+// 1 while one of its buffers plays, else 0.
+int CheckSoundHandlePlaying(int handle);
+// Length in samples (frames of PCM).
+int GetSoundTotalSampleCount(int handle);
+// What later loads make: 0 memory sounds, 1 to 3 stream sounds. 0, or -1 outside 0..3.
+int SetCreateSoundDataType(int type);
+
+// Volume 0 (silent) to 255 (full), on every buffer of the sound.
+int SetSoundHandleVolume(int volume, int handle);
+// Where the next play starts, in bytes of PCM or in milliseconds. -1 when every
+// buffer of the sound is playing, or the position lies past its end.
+int SetSoundPlayPosition(int byteOffset, int handle);
+int SetSoundPlayPositionMs(int milliseconds, int handle);
+// The play position in bytes of PCM.
+int GetSoundPlayPosition(int handle);
+
+}  // namespace gamelib
