@@ -1,14 +1,194 @@
 #include "softrender/triangle.h"
 
+#include <algorithm>
+
+#include "graphics/draw_state.h"
+#include "softrender/triangle_kernels.h"
+
 namespace gamelib {
 
-int SetUpTriangle(TriangleSetup* setup, const TriVertex* vertices) { return -1; }
+namespace {
+
+using raster::KernelContext;
+using raster::KernelFn;
+using raster::KernelTables;
+
+bool CpuHasAvx2() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+#else
+  return false;
+#endif
+}
+
+TriangleKernelSet BestSet() {
+  static const TriangleKernelSet best =
+      raster::GetAvx2KernelTables() != nullptr && CpuHasAvx2() ? TriangleKernelSet::Avx2 : TriangleKernelSet::Portable;
+  return best;
+}
+
+const KernelTables* activeTables = nullptr;
+TriangleKernelSet activeSet = TriangleKernelSet::Portable;
+
+const KernelTables& ActiveTables() {
+  if (activeTables == nullptr) SetTriangleKernelSet(BestSet());
+  return *activeTables;
+}
+
+// Index of a blend mode among the modes with kernels, after the parameter tests; -1 when
+// nothing is drawn.
+int ChooseModeIndex(int mode, int parameter, bool paletteSource) {
+  switch (mode) {
+    case BlendNone:
+      return 0;
+    case BlendAlpha:
+      if (parameter == 255) return 0;  // an opaque alpha blend is a copy
+      return parameter == 0 ? -1 : 1;
+    case BlendAdd:
+      return parameter == 0 ? -1 : 2;
+    case BlendSub:
+      return parameter == 0 && !paletteSource ? -1 : 3;
+    case BlendMul:
+      return 4;
+    case BlendInverted:
+      return 5;
+    case BlendMulFade:
+      return 6;
+    default:
+      return -1;  // 5 to 9, above 11, and negative modes
+  }
+}
+
+bool InCoordRange(int value) { return value >= TriCoordMin && value <= TriCoordMax; }
+
+}  // namespace
+
+int SetTriangleKernelSet(TriangleKernelSet set) {
+  if (set == TriangleKernelSet::Avx2) {
+    const KernelTables* tables = raster::GetAvx2KernelTables();
+    if (tables == nullptr || !CpuHasAvx2()) return -1;
+    activeTables = tables;
+  } else if (set == TriangleKernelSet::Portable) {
+    activeTables = &raster::GetPortableKernelTables();
+  } else {
+    return -1;
+  }
+  activeSet = set;
+  return 0;
+}
+
+TriangleKernelSet GetTriangleKernelSet() {
+  ActiveTables();
+  return activeSet;
+}
+
+TriangleKernelSet GetBestTriangleKernelSet() { return BestSet(); }
 
 void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertices, int trans,
-                        const MEMIMG* blend, std::uint32_t colour) {}
+                        const MEMIMG* blend, std::uint32_t colour) {
+  if (dest == nullptr || vertices == nullptr) return;
+  const MemImgSharedRecord* destRecord = dest->shared;
+  if (destRecord == nullptr || dest->pixels == nullptr) return;
+  if (src != nullptr && (src->shared == nullptr || src->pixels == nullptr || src->shared->kind != destRecord->kind)) {
+    return;
+  }
+  if (destRecord->paletteFlag != 0 || destRecord->alphaFlag != 0) return;
+  const int kind = destRecord->kind;
+  if (kind != MemImgKind16 && kind != MemImgKind32) return;
+  const int destBytes = kind == MemImgKind16 ? 2 : 4;
+  if (dest->width < 1 || dest->height < 1 ||
+      static_cast<std::int64_t>(destRecord->pitch) < static_cast<std::int64_t>(dest->width) * destBytes) {
+    return;
+  }
 
-int SetTriangleKernelSet(TriangleKernelSet set) { return set == TriangleKernelSet::Portable ? 0 : -1; }
-TriangleKernelSet GetTriangleKernelSet() { return TriangleKernelSet::Portable; }
-TriangleKernelSet GetBestTriangleKernelSet() { return TriangleKernelSet::Portable; }
+  // The draw state, read once. The area never reaches outside the destination.
+  const DrawState& state = GetDrawState();
+  const int parameter = std::clamp(state.blendParameter, 0, 255);
+  const std::uint32_t brightness = state.brightness;
+  KernelContext k{};
+  k.areaLeft = std::max(state.drawAreaLeft, 0);
+  k.areaTop = std::max(state.drawAreaTop, 0);
+  k.areaRight = std::min(state.drawAreaRight, dest->width);
+  k.areaBottom = std::min(state.drawAreaBottom, dest->height);
+  if (k.areaLeft >= k.areaRight || k.areaTop >= k.areaBottom) return;
+
+  const bool paletteSource = src != nullptr && src->shared->paletteFlag != 0;
+  const int modeIndex = ChooseModeIndex(state.blendMode, parameter, paletteSource);
+  if (modeIndex < 0) return;
+
+  InitializeBlendTables();
+  k.destPixels = dest->pixels;
+  k.destPitch = destRecord->pitch;
+  k.parameter = static_cast<std::uint32_t>(parameter);
+  k.brightBlue = BrightnessTable[BrightnessBlue(brightness)];
+  k.brightGreen = BrightnessTable[BrightnessGreen(brightness)];
+  k.brightRed = BrightnessTable[BrightnessRed(brightness)];
+  k.brightParam = BrightnessTable[parameter];
+  k.scale = SignedScaleTable[parameter] + 255;
+  k.border = BlendBorderTable;
+  const bool white = IsBrightnessWhite(brightness);
+  const KernelTables& tables = ActiveTables();
+
+  KernelFn kernel;
+  if (src == nullptr) {
+    // Every flat colour goes through the brightness tables.
+    if (kind == MemImgKind16) {
+      const std::uint32_t c = colour & 0xFFFF;  // upper bits are outside a 5-6-5 value
+      k.colour = static_cast<std::uint32_t>(k.brightRed[c >> 11]) << 11 |
+                 static_cast<std::uint32_t>(k.brightGreen[(c >> 5) & 0x3F]) << 5 |
+                 static_cast<std::uint32_t>(k.brightBlue[c & 0x1F]);
+    } else {
+      k.colour = static_cast<std::uint32_t>(k.brightBlue[colour & 0xFF]) |
+                 static_cast<std::uint32_t>(k.brightGreen[(colour >> 8) & 0xFF]) << 8 |
+                 static_cast<std::uint32_t>(k.brightRed[(colour >> 16) & 0xFF]) << 16 | (colour & 0xFF000000u);
+    }
+    kernel = tables.flat[kind][modeIndex];
+  } else {
+    const MemImgSharedRecord* srcRecord = src->shared;
+    for (int i = 0; i < 3; ++i) {
+      if (!InCoordRange(vertices[i].u) || !InCoordRange(vertices[i].v)) return;
+    }
+    // Sides up to 8192 keep every in-bounds coordinate below 2^31.
+    if (src->width < 1 || src->height < 1 || src->width > MemImgMaxSourceSide || src->height > MemImgMaxSourceSide) {
+      return;
+    }
+    const int srcBytes = GetMemImgPixelBytes(kind, srcRecord->paletteFlag, srcRecord->alphaFlag);
+    if (static_cast<std::int64_t>(srcRecord->pitch) < static_cast<std::int64_t>(src->width) * srcBytes) return;
+    if (paletteSource && srcRecord->palette == nullptr) return;
+    int texWidth = src->width;
+    int texHeight = src->height;
+    if (blend != nullptr) {
+      if (blend->shared == nullptr || blend->pixels == nullptr || blend->width < 1 || blend->height < 1 ||
+          blend->shared->pitch < blend->width) {
+        return;
+      }
+      // The blend image is sampled at the texel position: never past its own edges.
+      texWidth = std::min(texWidth, blend->width);
+      texHeight = std::min(texHeight, blend->height);
+      k.blendPixels = blend->pixels;
+      k.blendPitch = blend->shared->pitch;
+    }
+    k.srcPixels = src->pixels;
+    k.srcPitch = srcRecord->pitch;
+    k.texWidth = static_cast<std::uint32_t>(texWidth) << Fixed18Shift;
+    k.texHeight = static_cast<std::uint32_t>(texHeight) << Fixed18Shift;
+    k.colorKey = srcRecord->colorKey;
+    k.palette = srcRecord->palette;
+    const int b = blend != nullptr ? 1 : 0;
+    const int w = white ? 1 : 0;
+    const int t = trans != 0 ? 1 : 0;
+    if (paletteSource) {
+      kernel = tables.palette[kind][modeIndex * 8 + b * 4 + w * 2 + t];
+    } else {
+      const int a = srcRecord->alphaFlag != 0 ? 1 : 0;
+      kernel = tables.direct[kind][modeIndex * 16 + b * 8 + w * 4 + a * 2 + t];
+    }
+  }
+
+  TriangleSetup setup;
+  if (SetUpTriangle(&setup, vertices) != 0) return;
+  kernel(setup, k);
+}
 
 }  // namespace gamelib

@@ -59,7 +59,8 @@ struct TriangleSetup {
 };
 
 // Converts, sorts and sets up the three vertices. 0, or -1 when the triangle draws
-// nothing (a coordinate outside TriCoordMin..TriCoordMax, collinear vertices).
+// nothing (x or y outside TriCoordMin..TriCoordMax, collinear vertices). u and v are
+// not range-checked here: DrawMemImgTriangle checks them when it samples a source.
 int SetUpTriangle(TriangleSetup* setup, const TriVertex* vertices);
 
 // Guard-bit saturating add and subtract of whole pixels; d is the destination pixel.

@@ -1,0 +1,542 @@
+// Pixel kernels of the triangle rasteriser, generated from templates: one row walk, one
+// span loop per (destination kind, texel fetch, blend mode, blend image, white brightness,
+// trans), and the per-pixel formulas of each blend mode. Included by the portable kernel
+// tables and by the vector ones, so both share the row walk and the scalar formulas.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "softrender/triangle.h"
+
+namespace gamelib::raster {
+
+#define GAMELIB_INLINE inline __attribute__((always_inline))
+
+// Everything a kernel reads, prepared once per call.
+struct KernelContext {
+  std::uint8_t* destPixels;
+  std::ptrdiff_t destPitch;
+  const std::uint8_t* srcPixels;
+  std::ptrdiff_t srcPitch;
+  std::uint32_t texWidth;   // texture bounds as Fixed18 values (width << 18)
+  std::uint32_t texHeight;
+  std::uint32_t colorKey;
+  const void* palette;
+  const std::uint8_t* blendPixels;
+  std::ptrdiff_t blendPitch;
+  const std::uint8_t* border;  // BlendBorderTable
+  int areaLeft;
+  int areaTop;
+  int areaRight;
+  int areaBottom;
+  std::uint32_t parameter;           // 0..255
+  const std::int32_t* brightBlue;    // BrightnessTable rows of the draw brightness
+  const std::int32_t* brightGreen;
+  const std::int32_t* brightRed;
+  const std::int32_t* brightParam;   // BrightnessTable row of the parameter
+  const std::int32_t* scale;         // SignedScaleTable row of the parameter, at d = 0
+  std::uint32_t colour;              // flat colour after brightness
+};
+
+using KernelFn = void (*)(const TriangleSetup&, const KernelContext&);
+
+// Blend modes with kernels, by index.
+constexpr int ModeCount = 7;
+constexpr int ModeOfIndex(int index) { return index < 5 ? index : (index == 5 ? BlendInverted : BlendMulFade); }
+
+// ---- Texel fetch policies ------------------------------------------------------------
+
+template <int DestKind, int Bytes, bool Alpha, bool Palette>
+struct Fetch {
+  static constexpr int kind = DestKind;
+  static constexpr int bytes = Bytes;
+  static constexpr bool alpha = Alpha;
+  static constexpr bool palette = Palette;
+};
+using FetchDirect16 = Fetch<MemImgKind16, 2, false, false>;
+using FetchDirect16A = Fetch<MemImgKind16, 4, true, false>;
+using FetchDirect32 = Fetch<MemImgKind32, 4, false, false>;
+using FetchDirect32A = Fetch<MemImgKind32, 4, true, false>;
+using FetchPalette16 = Fetch<MemImgKind16, 1, false, true>;
+using FetchPalette32 = Fetch<MemImgKind32, 1, false, true>;
+
+GAMELIB_INLINE std::uint32_t Load16(const std::uint8_t* p) {
+  std::uint16_t v;
+  std::memcpy(&v, p, 2);
+  return v;
+}
+GAMELIB_INLINE std::uint32_t Load32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+GAMELIB_INLINE void Store16(std::uint8_t* p, std::uint32_t v) {
+  const auto w = static_cast<std::uint16_t>(v);
+  std::memcpy(p, &w, 2);
+}
+GAMELIB_INLINE void Store32(std::uint8_t* p, std::uint32_t v) { std::memcpy(p, &v, 4); }
+
+// Tables a pixel reads, copied out of the context so that stores cannot force reloads.
+struct PixelTables {
+  const std::int32_t* bright[3];  // by field: 0 blue, 1 green, 2 red
+  const std::int32_t* brightParam;
+  const std::int32_t* scale;
+  std::uint32_t p;
+};
+
+GAMELIB_INLINE PixelTables MakePixelTables(const KernelContext& k) {
+  return PixelTables{{k.brightBlue, k.brightGreen, k.brightRed}, k.brightParam, k.scale, k.parameter};
+}
+
+// ---- 16-bit destinations (5-6-5) ------------------------------------------------------
+
+// Field f: 0 blue (bits 0-4), 1 green (5-10), 2 red (11-15).
+constexpr int FieldShift16[3] = {0, 5, 11};
+constexpr int FieldWidth16[3] = {5, 6, 5};
+constexpr std::uint32_t FieldMask16[3] = {31, 63, 31};
+
+// New 16-bit pixel from destination d and texel colour c (5-6-5), with alpha a and blend
+// weight w where the variant uses them. UseAlpha: the alpha weighting applies to this texel.
+template <int Mode, bool B, bool W, bool UseAlpha>
+GAMELIB_INLINE std::uint32_t Combine16(std::uint32_t d, std::uint32_t c, std::uint32_t a, std::uint32_t w,
+                                       const PixelTables& t) {
+  if constexpr (Mode == BlendNone && !B && !UseAlpha && W) {
+    return c & 0xFFFF;
+  }
+  std::uint32_t result = 0;
+  std::uint32_t addend = 0;
+  for (int f = 0; f < 3; ++f) {
+    const int n = FieldWidth16[f];
+    const int dF = static_cast<int>((d >> FieldShift16[f]) & FieldMask16[f]);
+    const int cF = static_cast<int>((c >> FieldShift16[f]) & FieldMask16[f]);
+    const int cb = W ? cF : t.bright[f][cF];  // texel after brightness
+    int out = 0;
+    if constexpr (Mode == BlendNone) {
+      if constexpr (!B && !UseAlpha) {
+        out = cb;
+      } else if constexpr (B && UseAlpha) {
+        out = (dF * 65536 + (cb - dF) * static_cast<int>(w * a)) >> 16;
+      } else if constexpr (B) {
+        out = (dF * 256 + (cb - dF) * static_cast<int>(w)) >> 8;
+      } else {
+        out = (dF * 256 + (cb - dF) * static_cast<int>(a)) >> 8;
+      }
+    } else if constexpr (Mode == BlendAlpha || Mode == BlendInverted || Mode == BlendMulFade) {
+      int target;
+      if constexpr (Mode == BlendAlpha) {
+        target = cb;
+      } else if constexpr (Mode == BlendInverted) {
+        const int inverted = static_cast<int>(FieldMask16[f]) - cF;  // inversion before brightness
+        target = W ? inverted : t.bright[f][inverted];
+      } else {
+        target = (cb * dF) >> n;
+      }
+      const int p = static_cast<int>(t.p);
+      if constexpr (!B && !UseAlpha) {
+        out = dF + t.scale[target - dF];
+      } else if constexpr (B && UseAlpha) {
+        out = (dF * 16777216 + (target - dF) * static_cast<int>(w * a * t.p)) >> 24;
+      } else if constexpr (B) {
+        out = (dF * 65536 + (target - dF) * static_cast<int>(w) * p) >> 16;
+      } else {
+        out = (dF * 65536 + (target - dF) * static_cast<int>(a) * p) >> 16;
+      }
+    } else if constexpr (Mode == BlendAdd || Mode == BlendSub) {
+      int s;
+      if constexpr (!B && !UseAlpha) {
+        s = cb;
+      } else if constexpr (B && UseAlpha) {
+        s = (cb * static_cast<int>(w * a)) >> 16;
+      } else if constexpr (B) {
+        s = (cb * static_cast<int>(w)) >> 8;
+      } else {
+        // Alpha before brightness.
+        const int weighted = (cF * static_cast<int>(a)) >> 8;
+        s = W ? weighted : t.bright[f][weighted];
+      }
+      addend |= static_cast<std::uint32_t>(t.brightParam[s]) << FieldShift16[f];
+      continue;
+    } else if constexpr (Mode == BlendMul) {
+      if constexpr (!B && !UseAlpha) {
+        out = (dF * cb) >> n;
+      } else if constexpr (B && UseAlpha) {
+        out = (dF * cb * static_cast<int>(w * a)) >> (n + 16);
+      } else if constexpr (B) {
+        out = (dF * cb * static_cast<int>(w)) >> (n + 8);
+      } else {
+        out = (dF * cb * static_cast<int>(a)) >> (n + 8);
+      }
+    }
+    result |= static_cast<std::uint32_t>(out) << FieldShift16[f];
+  }
+  if constexpr (Mode == BlendAdd) return PackedAdd16(d, addend);
+  if constexpr (Mode == BlendSub) return PackedSub16(d, addend);
+  return result;
+}
+
+// ---- 32-bit destinations (X8R8G8B8) -----------------------------------------------------
+
+template <int Mode, bool B, bool W, bool UseAlpha>
+GAMELIB_INLINE std::uint32_t Combine32(std::uint32_t d, std::uint32_t c, std::uint32_t a, std::uint32_t w,
+                                       const PixelTables& t) {
+  if constexpr (Mode == BlendNone && !B && !UseAlpha && W) {
+    return c;  // the whole texel word, byte 3 included
+  }
+  constexpr bool interpolating =
+      Mode == BlendNone || Mode == BlendAlpha || Mode == BlendInverted || Mode == BlendMulFade;
+  constexpr bool withParameter = Mode == BlendAlpha || Mode == BlendInverted || Mode == BlendMulFade;
+  // Weights other than the parameter: w, then a.
+  constexpr int weights = (B ? 1 : 0) + (UseAlpha ? 1 : 0);
+  std::uint32_t weight = 1;
+  if constexpr (B) weight *= w;
+  if constexpr (UseAlpha) weight *= a;
+  std::uint32_t result = interpolating || Mode == BlendMul ? (d & 0xFF000000u) : 0;
+  std::uint32_t addend = 0;
+  for (int ch = 0; ch < 3; ++ch) {
+    const int shift = ch * 8;
+    const std::uint32_t s = (c >> shift) & 0xFF;
+    const std::uint32_t dc = (d >> shift) & 0xFF;
+    std::uint32_t x;
+    if constexpr (Mode == BlendInverted) {
+      x = W ? 255 - s : static_cast<std::uint32_t>(t.bright[ch][255 - s]);
+    } else if constexpr (Mode == BlendMulFade) {
+      x = ((W ? s : static_cast<std::uint32_t>(t.bright[ch][s])) * dc) >> 8;
+    } else {
+      x = W ? s : static_cast<std::uint32_t>(t.bright[ch][s]);
+    }
+    std::uint32_t out = 0;
+    if constexpr (interpolating) {
+      constexpr int factors = weights + (withParameter ? 1 : 0);
+      if constexpr (factors == 0) {
+        out = x;
+      } else {
+        constexpr int n = 8 * factors;
+        std::uint32_t f = weight;
+        if constexpr (withParameter) f *= t.p;
+        // x*F + d*(2^n - F): never negative and below 2^32.
+        out = (x * f + dc * ((std::uint32_t{1} << n) - f)) >> n;
+      }
+    } else if constexpr (Mode == BlendAdd || Mode == BlendSub) {
+      std::uint32_t contribution;
+      if constexpr (weights == 0) {
+        contribution = static_cast<std::uint32_t>(t.brightParam[x]);
+      } else {
+        contribution = (x * weight * t.p) >> (8 * (weights + 1));
+      }
+      addend |= contribution << shift;
+      continue;
+    } else if constexpr (Mode == BlendMul) {
+      out = (x * weight * dc) >> (8 * (weights + 1));
+    }
+    result |= out << shift;
+  }
+  if constexpr (Mode == BlendAdd) return PackedAdd32(d, addend);
+  if constexpr (Mode == BlendSub) return PackedSub32(d, addend);
+  return result;
+}
+
+template <int Kind, int Mode, bool B, bool W, bool UseAlpha>
+GAMELIB_INLINE std::uint32_t Combine(std::uint32_t d, std::uint32_t c, std::uint32_t a, std::uint32_t w,
+                                     const PixelTables& t) {
+  if constexpr (Kind == MemImgKind16) {
+    return Combine16<Mode, B, W, UseAlpha>(d, c, a, w, t);
+  } else {
+    return Combine32<Mode, B, W, UseAlpha>(d, c, a, w, t);
+  }
+}
+
+// ---- Row walk ------------------------------------------------------------------------
+
+// Runs span(y, x, count) for every row of the triangle inside the draw area, exactly as the
+// row-by-row walk would; rows above and below the area are stepped over in one go.
+template <class Span>
+GAMELIB_INLINE void WalkRows(const TriangleSetup& setup, const KernelContext& k, Span&& span) {
+  TriEdge left = setup.left;
+  TriEdge right = setup.right;
+  std::int64_t y = setup.topRow;
+  const std::int64_t top = k.areaTop;
+  const std::int64_t bottom = k.areaBottom;
+  const std::int64_t areaLeft = k.areaLeft;
+  const std::int64_t areaRight = k.areaRight;
+  for (;;) {
+    std::int64_t rows = 1;
+    if (y >= top && y < bottom) {
+      std::int64_t x = TruncFixed18(left.x);
+      const std::int64_t last = TruncFixed18(right.x);
+      std::int64_t count = last - x + 1;
+      if (x < areaLeft) {
+        count -= areaLeft - x;
+        x = areaLeft;
+      }
+      if (count > 0 && x < areaRight) {
+        span(static_cast<int>(y), static_cast<int>(x), static_cast<int>(std::min(count, areaRight - x)));
+      }
+    } else {
+      // Only a switch of the left side moves y back; without one nothing below is drawn.
+      if (y >= bottom && left.segment == left.lastSegment) return;
+      rows = std::min(left.rowsLeft, right.rowsLeft);
+      if (y < top) rows = std::min(rows, top - y);
+    }
+    left.x += rows * left.step;
+    right.x += rows * right.step;
+    y += rows;
+    left.rowsLeft -= static_cast<int>(rows);
+    right.rowsLeft -= static_cast<int>(rows);
+    if (left.rowsLeft == 0) {
+      if (left.segment == left.lastSegment) return;
+      left.segment = 1;
+      left.x = left.nextX;
+      left.step = left.nextStep;
+      left.rowsLeft = left.nextRows;
+      y = TruncFixed18(left.nextY);
+    }
+    if (right.rowsLeft == 0) {
+      if (right.segment == right.lastSegment) return;
+      right.segment = 1;
+      right.x = right.nextX;
+      right.step = right.nextStep;
+      right.rowsLeft = right.nextRows;
+    }
+  }
+}
+
+// Texture coordinate of pixel (x, y), in wrapping 32-bit arithmetic.
+GAMELIB_INLINE std::uint32_t CoordAt(Fixed18 origin, Fixed18 perX, Fixed18 perY, int dx, int dy) {
+  return static_cast<std::uint32_t>(origin) + static_cast<std::uint32_t>(dx) * static_cast<std::uint32_t>(perX) +
+         static_cast<std::uint32_t>(dy) * static_cast<std::uint32_t>(perY);
+}
+
+constexpr std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {  // b > 0
+  return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+constexpr std::int64_t CeilDiv(std::int64_t a, std::int64_t b) { return -FloorDiv(-a, b); }
+
+// The pixels i of [0, n) whose coordinate c + i*d (32-bit wrapping) lies below limit
+// (limit <= 2^31) form one run as long as the coordinate cannot wrap inside the span:
+// narrows [lo, hi) to that run and returns true, or returns false when it might wrap.
+GAMELIB_INLINE bool NarrowToBounds(std::uint32_t c, Fixed18 d, std::uint32_t limit, int n, int& lo, int& hi) {
+  const std::int64_t start = static_cast<std::int32_t>(c);
+  const std::int64_t end = start + static_cast<std::int64_t>(n - 1) * d;
+  if (end < INT32_MIN || end > INT32_MAX) return false;
+  const std::int64_t top = static_cast<std::int64_t>(limit) - 1;
+  std::int64_t first;
+  std::int64_t last;
+  if (d > 0) {
+    first = CeilDiv(-start, d);
+    last = FloorDiv(top - start, d);
+  } else if (d < 0) {
+    first = CeilDiv(start - top, -static_cast<std::int64_t>(d));
+    last = FloorDiv(start, -static_cast<std::int64_t>(d));
+  } else {
+    const bool inside = start >= 0 && start <= top;
+    first = inside ? 0 : n;
+    last = inside ? n - 1 : -1;
+  }
+  lo = static_cast<int>(std::max<std::int64_t>(lo, std::min<std::int64_t>(first, n)));
+  hi = static_cast<int>(std::min<std::int64_t>(hi, std::max<std::int64_t>(last + 1, 0)));
+  if (hi < lo) hi = lo;
+  return true;
+}
+
+// Spans shorter than this test every pixel; longer ones find their in-bounds run first.
+constexpr int RunSearchMinimum = 8;
+
+// ---- Textured kernels ----------------------------------------------------------------
+
+// Per-call values of a textured span loop, held in locals.
+struct TexturedLocals {
+  const std::uint8_t* src;
+  std::ptrdiff_t srcPitch;
+  std::uint32_t colorKey;
+  const void* palette;
+  const std::uint8_t* blend;
+  std::ptrdiff_t blendPitch;
+  const std::uint8_t* border;
+  PixelTables tables;
+};
+
+GAMELIB_INLINE TexturedLocals MakeTexturedLocals(const KernelContext& k) {
+  return TexturedLocals{k.srcPixels, k.srcPitch, k.colorKey, k.palette, k.blendPixels, k.blendPitch, k.border,
+                        MakePixelTables(k)};
+}
+
+// Alpha-carrying texels with trans: a = 0 is skipped in these modes (in the others it
+// weighs 0, which for modes 10 and 11 changes nothing anyway).
+constexpr bool SkipsZeroAlpha(int mode) { return mode <= BlendSub || mode == BlendInverted; }
+
+// One textured pixel whose coordinates passed the bounds test.
+template <class F, int Mode, bool B, bool W, bool T>
+GAMELIB_INLINE void TexturedPixel(const TexturedLocals& l, std::uint8_t* dp, std::uint32_t u, std::uint32_t v) {
+  constexpr int destBytes = F::kind == MemImgKind16 ? 2 : 4;
+  const std::ptrdiff_t tu = static_cast<std::ptrdiff_t>(u >> Fixed18Shift);
+  const std::ptrdiff_t tv = static_cast<std::ptrdiff_t>(v >> Fixed18Shift);
+  const std::uint8_t* tp = l.src + tv * l.srcPitch + tu * F::bytes;
+  std::uint32_t colour;
+  std::uint32_t a = 0;
+  if constexpr (F::palette) {
+    const std::uint32_t index = *tp;
+    if constexpr (T) {
+      if (index == l.colorKey) return;
+    }
+    if constexpr (F::kind == MemImgKind16) {
+      colour = static_cast<const std::uint16_t*>(l.palette)[index];
+    } else {
+      colour = static_cast<const std::uint32_t*>(l.palette)[index];
+    }
+  } else if constexpr (F::alpha) {
+    const std::uint32_t texel = Load32(tp);
+    if constexpr (F::kind == MemImgKind16) {
+      a = (texel >> 16) & 0xFF;
+      colour = texel & 0xFFFF;
+    } else {
+      a = texel >> 24;
+      colour = texel;
+    }
+    if constexpr (T && SkipsZeroAlpha(Mode)) {
+      if (a == 0) return;
+    }
+  } else {
+    colour = F::bytes == 2 ? Load16(tp) : Load32(tp);
+    if constexpr (T) {
+      if (colour == l.colorKey) return;
+    }
+  }
+  std::uint32_t w = 0;
+  if constexpr (B) w = l.border[l.blend[tv * l.blendPitch + tu]];
+  const std::uint32_t d = destBytes == 2 ? Load16(dp) : Load32(dp);
+  std::uint32_t out;
+  if constexpr (F::alpha && T) {
+    // Fully opaque texels draw as if there were no alpha.
+    if (a == 255) {
+      out = Combine<F::kind, Mode, B, W, false>(d, colour, a, w, l.tables);
+    } else {
+      out = Combine<F::kind, Mode, B, W, true>(d, colour, a, w, l.tables);
+    }
+  } else {
+    out = Combine<F::kind, Mode, B, W, F::alpha>(d, colour, a, w, l.tables);
+  }
+  if constexpr (destBytes == 2) {
+    Store16(dp, out);
+  } else {
+    Store32(dp, out);
+  }
+}
+
+// One span of n pixels from pixel (x, y): the portable loop.
+template <class F, int Mode, bool B, bool W, bool T>
+GAMELIB_INLINE void TexturedSpanPortable(const KernelContext& k, const TexturedLocals& l, std::uint8_t* dp,
+                                         std::uint32_t u, std::uint32_t v, Fixed18 du, Fixed18 dv, int n) {
+  constexpr int destBytes = F::kind == MemImgKind16 ? 2 : 4;
+  const std::uint32_t texWidth = k.texWidth;
+  const std::uint32_t texHeight = k.texHeight;
+  int lo = 0;
+  int hi = n;
+  if (n >= RunSearchMinimum && NarrowToBounds(u, du, texWidth, n, lo, hi) &&
+      NarrowToBounds(v, dv, texHeight, n, lo, hi)) {
+    u += static_cast<std::uint32_t>(lo) * static_cast<std::uint32_t>(du);
+    v += static_cast<std::uint32_t>(lo) * static_cast<std::uint32_t>(dv);
+    dp += static_cast<std::ptrdiff_t>(lo) * destBytes;
+    for (int i = lo; i < hi; ++i) {
+      TexturedPixel<F, Mode, B, W, T>(l, dp, u, v);
+      u += static_cast<std::uint32_t>(du);
+      v += static_cast<std::uint32_t>(dv);
+      dp += destBytes;
+    }
+    return;
+  }
+  for (int i = 0; i < n; ++i) {
+    if (u < texWidth && v < texHeight) TexturedPixel<F, Mode, B, W, T>(l, dp, u, v);
+    u += static_cast<std::uint32_t>(du);
+    v += static_cast<std::uint32_t>(dv);
+    dp += destBytes;
+  }
+}
+
+template <class F, int Mode, bool B, bool W, bool T>
+void DrawTexturedPortable(const TriangleSetup& setup, const KernelContext& k) {
+  constexpr int destBytes = F::kind == MemImgKind16 ? 2 : 4;
+  const TriGradients g = setup.gradients;
+  const TexturedLocals l = MakeTexturedLocals(k);
+  std::uint8_t* const pixels = k.destPixels;
+  const std::ptrdiff_t pitch = k.destPitch;
+  WalkRows(setup, k, [&](int y, int x, int n) {
+    const std::uint32_t u = CoordAt(g.u0, g.dudx, g.dudy, x - g.x0, y - g.y0);
+    const std::uint32_t v = CoordAt(g.v0, g.dvdx, g.dvdy, x - g.x0, y - g.y0);
+    std::uint8_t* dp = pixels + static_cast<std::ptrdiff_t>(y) * pitch + static_cast<std::ptrdiff_t>(x) * destBytes;
+    TexturedSpanPortable<F, Mode, B, W, T>(k, l, dp, u, v, g.dudx, g.dvdx, n);
+  });
+}
+
+// ---- Flat-colour kernels ---------------------------------------------------------------
+
+template <int Kind, int Mode>
+void DrawFlatPortable(const TriangleSetup& setup, const KernelContext& k) {
+  constexpr int destBytes = Kind == MemImgKind16 ? 2 : 4;
+  const PixelTables t = MakePixelTables(k);
+  const std::uint32_t c = k.colour;
+  // Modes 2 and 3: the colour scaled by the parameter, the same for every pixel.
+  std::uint32_t addend = 0;
+  if constexpr (Mode == BlendAdd || Mode == BlendSub) {
+    if constexpr (Kind == MemImgKind16) {
+      for (int f = 0; f < 3; ++f) {
+        addend |= static_cast<std::uint32_t>(t.brightParam[(c >> FieldShift16[f]) & FieldMask16[f]])
+                  << FieldShift16[f];
+      }
+    } else {
+      for (int ch = 0; ch < 3; ++ch) {
+        addend |= static_cast<std::uint32_t>(t.brightParam[(c >> (ch * 8)) & 0xFF]) << (ch * 8);
+      }
+    }
+  }
+  std::uint8_t* const pixels = k.destPixels;
+  const std::ptrdiff_t pitch = k.destPitch;
+  WalkRows(setup, k, [&](int y, int x, int n) {
+    std::uint8_t* dp = pixels + static_cast<std::ptrdiff_t>(y) * pitch + static_cast<std::ptrdiff_t>(x) * destBytes;
+    for (int i = 0; i < n; ++i, dp += destBytes) {
+      if constexpr (Kind == MemImgKind16) {
+        const std::uint32_t d = Load16(dp);
+        std::uint32_t out;
+        if constexpr (Mode == BlendAdd) {
+          out = PackedAdd16(d, addend);
+        } else if constexpr (Mode == BlendSub) {
+          out = PackedSub16(d, addend);
+        } else {
+          out = Combine16<Mode, false, true, false>(d, c, 0, 0, t);
+        }
+        Store16(dp, out);
+      } else {
+        const std::uint32_t d = Load32(dp);
+        std::uint32_t out;
+        if constexpr (Mode == BlendAdd) {
+          out = PackedAdd32(d, addend);
+        } else if constexpr (Mode == BlendSub) {
+          out = PackedSub32(d, addend);
+        } else {
+          out = Combine32<Mode, false, true, false>(d, c, 0, 0, t);
+        }
+        Store32(dp, out);
+      }
+    }
+  });
+}
+
+}  // namespace gamelib::raster
+
+namespace gamelib::raster {
+
+// One kernel set: flat [kind][mode index], direct-colour [kind][mode index * 16 + B * 8 +
+// W * 4 + A * 2 + T], palette [kind][mode index * 8 + B * 4 + W * 2 + T].
+struct KernelTables {
+  KernelFn flat[2][ModeCount];
+  KernelFn direct[2][ModeCount * 16];
+  KernelFn palette[2][ModeCount * 8];
+};
+
+const KernelTables& GetPortableKernelTables();
+// Null when the vector kernels are not built into this program.
+const KernelTables* GetAvx2KernelTables();
+
+}  // namespace gamelib::raster

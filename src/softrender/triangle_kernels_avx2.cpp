@@ -1,0 +1,7 @@
+#include "softrender/triangle_kernels.h"
+
+namespace gamelib::raster {
+
+const KernelTables* GetAvx2KernelTables() { return nullptr; }
+
+}  // namespace gamelib::raster
