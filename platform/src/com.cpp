@@ -24,7 +24,11 @@ struct ComClass {
 };
 
 std::mutex comMutex;
-std::vector<ComClass> comClasses;
+// Never destroyed: stand-ins may still call in while the program exits.
+std::vector<ComClass>& ComClasses() {
+  static auto* classes = new std::vector<ComClass>;
+  return *classes;
+}
 int comInitCount = 0;
 std::atomic<int> liveComObjects{0};
 
@@ -38,13 +42,13 @@ int LiveComObjects() { return liveComObjects.load(); }
 
 void RegisterComClass(const CLSID& clsid, ComFactory factory) {
   std::lock_guard lock(comMutex);
-  for (ComClass& c : comClasses) {
+  for (ComClass& c : ComClasses()) {
     if (c.clsid == clsid) {
       c.factory = factory;
       return;
     }
   }
-  comClasses.push_back({clsid, factory});
+  ComClasses().push_back({clsid, factory});
 }
 
 }  // namespace platform
@@ -68,7 +72,7 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
   {
     std::lock_guard lock(comMutex);
     if (comInitCount == 0) return CO_E_NOTINITIALIZED;
-    for (const ComClass& c : comClasses) {
+    for (const ComClass& c : ComClasses()) {
       if (c.clsid == clsid) factory = c.factory;
     }
   }

@@ -15,7 +15,11 @@ namespace {
 constexpr std::size_t kCaptureLimit = 16u << 20;
 
 std::mutex outputMutex;
-std::string captured;
+// Never destroyed: output may still arrive while the program exits.
+std::string& Captured() {
+  static auto* captured = new std::string;
+  return *captured;
+}
 
 }  // namespace
 
@@ -24,6 +28,7 @@ void OutputDebugStringA(const char* text) {
   std::size_t length = std::strlen(text);
   {
     std::lock_guard lock(outputMutex);
+    std::string& captured = Captured();
     captured.append(text, length);
     // Trimming only at twice the limit keeps appends amortised constant.
     if (captured.size() > 2 * kCaptureLimit) captured.erase(0, captured.size() - kCaptureLimit);
@@ -37,7 +42,7 @@ void OutputDebugStringA(const char* text) {
 namespace platform::detail {
 void ResetDebugOutput() {
   std::lock_guard lock(outputMutex);
-  std::string().swap(captured);
+  std::string().swap(Captured());
 }
 }  // namespace platform::detail
 
@@ -45,6 +50,7 @@ namespace sim {
 
 std::string TakeDebugOutput() {
   std::lock_guard lock(outputMutex);
+  std::string& captured = Captured();
   std::string taken;
   if (captured.size() > kCaptureLimit) {
     taken.assign(captured, captured.size() - kCaptureLimit, kCaptureLimit);

@@ -38,14 +38,22 @@ struct Search {
   std::size_t next = 0;
 };
 
+struct Handles {
+  std::uintptr_t nextToken = 0x10000;
+  std::map<HANDLE, OpenFile> files;
+  std::map<HANDLE, Search> searches;
+};
+
 std::mutex fileMutex;
-std::uintptr_t nextToken = 0x10000;
-std::map<HANDLE, OpenFile> files;
-std::map<HANDLE, Search> searches;
+// Never destroyed: stand-ins may still close files while the program exits.
+Handles& State() {
+  static auto* state = new Handles;
+  return *state;
+}
 
 HANDLE NewToken() {
-  nextToken += 16;
-  return reinterpret_cast<HANDLE>(nextToken);
+  State().nextToken += 16;
+  return reinterpret_cast<HANDLE>(State().nextToken);
 }
 
 // Paths written for the home platform may use backslashes.
@@ -57,8 +65,8 @@ std::string HostPath(const char* path) {
 
 bool FindFile(HANDLE handle, OpenFile* out) {
   std::lock_guard lock(fileMutex);
-  auto it = files.find(handle);
-  if (it == files.end()) return false;
+  auto it = State().files.find(handle);
+  if (it == State().files.end()) return false;
   *out = it->second;
   return true;
 }
@@ -91,10 +99,6 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void* security, 
       break;
     default: return INVALID_HANDLE_VALUE;
   }
-  if ((mode & (O_CREAT | O_TRUNC)) != 0 && !canWrite) {
-    // Creating with read access only: make the file, but keep the descriptor read-only.
-    mode &= ~O_TRUNC;
-  }
   std::string path = HostPath(name);
   int fd;
   do {
@@ -108,7 +112,7 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void* security, 
   }
   std::lock_guard lock(fileMutex);
   HANDLE handle = NewToken();
-  files[handle] = OpenFile{fd, canRead, canWrite};
+  State().files[handle] = OpenFile{fd, canRead, canWrite};
   return handle;
 }
 
@@ -195,6 +199,7 @@ BOOL CloseHandle(HANDLE handle) {
   int fd;
   {
     std::lock_guard lock(fileMutex);
+    auto& files = State().files;
     auto it = files.find(handle);
     if (it == files.end()) return FALSE;
     fd = it->second.fd;
@@ -240,6 +245,9 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
   if (wildcard.empty()) return INVALID_HANDLE_VALUE;
   // "*.*" means every name on the home platform, with or without a dot.
   if (wildcard == "*.*") wildcard = "*";
+  // Only '*' and '?' are wildcards there: a '[' is an ordinary character.
+  std::string glob;
+  for (char c : wildcard) glob += c == '[' ? std::string("[[]") : std::string(1, c);
 
   Search search;
   DIR* dir = opendir(directory.c_str());
@@ -247,7 +255,7 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
   while (dirent* entry = readdir(dir)) {
     std::string name = entry->d_name;
     if (name == "." || name == ".." || name.size() >= MAX_PATH) continue;
-    if (fnmatch(wildcard.c_str(), name.c_str(), FNM_CASEFOLD) != 0) continue;
+    if (fnmatch(glob.c_str(), name.c_str(), FNM_CASEFOLD | FNM_NOESCAPE) != 0) continue;
     struct stat st {};
     if (fstatat(dirfd(dir), name.c_str(), &st, 0) != 0) continue;
     search.entries.push_back({name, S_ISDIR(st.st_mode), S_ISDIR(st.st_mode) ? 0u : static_cast<std::uint64_t>(st.st_size)});
@@ -261,7 +269,7 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
   search.next = 1;
   std::lock_guard lock(fileMutex);
   HANDLE handle = NewToken();
-  searches[handle] = std::move(search);
+  State().searches[handle] = std::move(search);
   return handle;
 }
 
@@ -269,8 +277,8 @@ BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) {
   if (platform::ShouldFail("FindNextFileA")) return FALSE;
   if (data == nullptr) return FALSE;
   std::lock_guard lock(fileMutex);
-  auto it = searches.find(find);
-  if (it == searches.end() || it->second.next >= it->second.entries.size()) return FALSE;
+  auto it = State().searches.find(find);
+  if (it == State().searches.end() || it->second.next >= it->second.entries.size()) return FALSE;
   Fill(it->second.entries[it->second.next++], data);
   return TRUE;
 }
@@ -278,19 +286,19 @@ BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) {
 BOOL FindClose(HANDLE find) {
   if (platform::ShouldFail("FindClose")) return FALSE;
   std::lock_guard lock(fileMutex);
-  return searches.erase(find) != 0 ? TRUE : FALSE;
+  return State().searches.erase(find) != 0 ? TRUE : FALSE;
 }
 
 namespace platform::detail {
 
 int LiveFileHandles() {
   std::lock_guard lock(fileMutex);
-  return static_cast<int>(files.size());
+  return static_cast<int>(State().files.size());
 }
 
 int LiveFindHandles() {
   std::lock_guard lock(fileMutex);
-  return static_cast<int>(searches.size());
+  return static_cast<int>(State().searches.size());
 }
 
 }  // namespace platform::detail

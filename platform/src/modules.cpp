@@ -26,20 +26,24 @@ struct Module {
 };
 
 std::mutex moduleMutex;
-// Entries are never removed, so a module's address stays its handle.
-std::vector<std::unique_ptr<Module>> modules;
+// Entries are never removed, so a module's address stays its handle; the table itself
+// is never destroyed, since stand-ins may still call in while the program exits.
+std::vector<std::unique_ptr<Module>>& Modules() {
+  static auto* modules = new std::vector<std::unique_ptr<Module>>;
+  return *modules;
+}
 
 Module* FindByName(const char* name) {
   if (name == nullptr) return nullptr;
   std::string folded = platform::detail::FoldCase(name);
-  for (auto& m : modules) {
+  for (auto& m : Modules()) {
     if (m->name == folded) return m.get();
   }
   return nullptr;
 }
 
 Module* FindByHandle(HMODULE handle) {
-  for (auto& m : modules) {
+  for (auto& m : Modules()) {
     if (reinterpret_cast<HMODULE>(m.get()) == handle) return m.get();
   }
   return nullptr;
@@ -56,8 +60,8 @@ void RegisterModule(const char* name, std::initializer_list<ModuleExport> export
   std::lock_guard lock(moduleMutex);
   Module* m = FindByName(name);
   if (m == nullptr) {
-    modules.push_back(std::make_unique<Module>());
-    m = modules.back().get();
+    Modules().push_back(std::make_unique<Module>());
+    m = Modules().back().get();
     m->name = detail::FoldCase(name);
   }
   m->present = true;
@@ -70,7 +74,7 @@ void RegisterModule(const char* name, std::initializer_list<ModuleExport> export
 namespace detail {
 void ResetModules() {
   std::lock_guard lock(moduleMutex);
-  for (auto& m : modules) {
+  for (auto& m : Modules()) {
     m->present = true;
     for (Export& e : m->exports) e.present = true;
   }
@@ -142,7 +146,7 @@ void SetModuleExportPresent(const char* module, const char* exportName, bool pre
 int LiveModuleLoads() {
   std::lock_guard lock(moduleMutex);
   int loads = 0;
-  for (auto& m : modules) loads += m->loads;
+  for (auto& m : Modules()) loads += m->loads;
   return loads;
 }
 

@@ -13,8 +13,15 @@
 namespace {
 
 std::mutex hookMutex;
-std::vector<void (*)()> resetHooks;
-std::vector<int (*)()> liveCounters;
+// Never destroyed: stand-ins may still call in while the program exits.
+std::vector<void (*)()>& ResetHooks() {
+  static auto* hooks = new std::vector<void (*)()>;
+  return *hooks;
+}
+std::vector<int (*)()>& LiveCounters() {
+  static auto* counters = new std::vector<int (*)()>;
+  return *counters;
+}
 
 std::once_flag builtinsOnce;
 // Registrations may use the platform themselves; they must not wait on their own run.
@@ -43,8 +50,8 @@ std::vector<T> Snapshot(const std::vector<T>& list) {
 
 namespace platform {
 
-void OnReset(void (*hook)()) { AddOnce(resetHooks, hook); }
-void AddLiveObjectCounter(int (*counter)()) { AddOnce(liveCounters, counter); }
+void OnReset(void (*hook)()) { AddOnce(ResetHooks(), hook); }
+void AddLiveObjectCounter(int (*counter)()) { AddOnce(LiveCounters(), counter); }
 
 namespace detail {
 
@@ -83,14 +90,14 @@ void Reset() {
   ResetModules();
   ResetDebugOutput();
   RerunBuiltins();
-  for (auto hook : Snapshot(resetHooks)) hook();
+  for (auto hook : Snapshot(ResetHooks())) hook();
 }
 
 int LiveObjects() {
   using namespace platform::detail;
   EnsureBuiltins();
   int live = platform::LiveComObjects() + LiveModuleLoads() + LiveFileHandles() + LiveFindHandles();
-  for (auto counter : Snapshot(liveCounters)) live += counter();
+  for (auto counter : Snapshot(LiveCounters())) live += counter();
   return live;
 }
 

@@ -19,7 +19,11 @@ using AdvanceHook = void (*)(std::uint64_t, std::uint64_t);
 std::mutex clockMutex;
 bool virtualOn = false;
 std::uint64_t virtualMicros = 0;
-std::vector<AdvanceHook> advanceHooks;
+// Never destroyed: a stand-in's thread may still read the clock while the program exits.
+std::vector<AdvanceHook>& AdvanceHooks() {
+  static auto* hooks = new std::vector<AdvanceHook>;
+  return *hooks;
+}
 
 std::uint64_t RealMicros() {
   timespec now{};
@@ -48,9 +52,8 @@ namespace platform {
 void OnVirtualTimeAdvance(AdvanceHook hook) {
   if (hook == nullptr) return;
   std::lock_guard lock(clockMutex);
-  if (std::find(advanceHooks.begin(), advanceHooks.end(), hook) == advanceHooks.end()) {
-    advanceHooks.push_back(hook);
-  }
+  auto& hooks = AdvanceHooks();
+  if (std::find(hooks.begin(), hooks.end(), hook) == hooks.end()) hooks.push_back(hook);
 }
 
 namespace detail {
@@ -88,7 +91,7 @@ void AdvanceTimeMicros(std::uint64_t micros) {
     from = virtualMicros;
     to = from + micros < from ? UINT64_MAX : from + micros;
     virtualMicros = to;
-    hooks = advanceHooks;
+    hooks = AdvanceHooks();
   }
   // Hooks (the sound mixer) run unlocked: they may read the clock themselves.
   for (AdvanceHook hook : hooks) hook(from, to);

@@ -25,20 +25,28 @@ struct Window {
   bool destroying = false;
 };
 
+struct Desktop {
+  std::map<std::string, WindowClass> classes;  // by folded name
+  std::map<std::uintptr_t, Window> windows;    // by handle value, in creation order
+  std::deque<MSG> queue;
+  std::uintptr_t nextWindow = 0x20000;
+  ATOM nextAtom = 0xC000;
+  bool appActive = true;
+};
+
 std::mutex windowMutex;
-std::map<std::string, WindowClass> classes;  // by folded name
-std::map<std::uintptr_t, Window> windows;    // by handle value, in creation order
-std::deque<MSG> queue;
-std::uintptr_t nextWindow = 0x20000;
-ATOM nextAtom = 0xC000;
-bool appActive = true;
+// Never destroyed: a stand-in's thread may still post while the program exits.
+Desktop& State() {
+  static auto* state = new Desktop;
+  return *state;
+}
 
 std::uintptr_t Key(HWND window) { return reinterpret_cast<std::uintptr_t>(window); }
 
 WNDPROC ProcedureOf(HWND window) {
   std::lock_guard lock(windowMutex);
-  auto it = windows.find(Key(window));
-  return it == windows.end() ? nullptr : it->second.procedure;
+  auto it = State().windows.find(Key(window));
+  return it == State().windows.end() ? nullptr : it->second.procedure;
 }
 
 bool Matches(const MSG& msg, HWND window, UINT filterMin, UINT filterMax) {
@@ -48,7 +56,7 @@ bool Matches(const MSG& msg, HWND window, UINT filterMin, UINT filterMax) {
 }
 
 void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  queue.push_back(MSG{window, message, wParam, lParam, timeGetTime()});
+  State().queue.push_back(MSG{window, message, wParam, lParam, timeGetTime()});
 }
 
 }  // namespace
@@ -60,11 +68,12 @@ ATOM RegisterClassA(const WNDCLASSA* windowClass) {
     return 0;
   }
   std::lock_guard lock(windowMutex);
-  auto [it, added] = classes.try_emplace(platform::detail::FoldCase(windowClass->lpszClassName),
-                                         WindowClass{windowClass->lpfnWndProc, nextAtom});
+  Desktop& desktop = State();
+  auto [it, added] = desktop.classes.try_emplace(platform::detail::FoldCase(windowClass->lpszClassName),
+                                                 WindowClass{windowClass->lpfnWndProc, desktop.nextAtom});
   if (!added) return 0;
   // Atoms wrap within the range the home platform gives to class names.
-  nextAtom = nextAtom == 0xFFFF ? 0xC000 : nextAtom + 1;
+  desktop.nextAtom = desktop.nextAtom == 0xFFFF ? 0xC000 : desktop.nextAtom + 1;
   return it->second.atom;
 }
 
@@ -72,10 +81,10 @@ BOOL UnregisterClassA(const char* className, HINSTANCE) {
   if (className == nullptr) return FALSE;
   std::lock_guard lock(windowMutex);
   std::string folded = platform::detail::FoldCase(className);
-  for (const auto& [key, w] : windows) {
+  for (const auto& [key, w] : State().windows) {
     if (w.className == folded) return FALSE;  // still in use
   }
-  return classes.erase(folded) != 0 ? TRUE : FALSE;
+  return State().classes.erase(folded) != 0 ? TRUE : FALSE;
 }
 
 HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DWORD style, int x, int y,
@@ -86,12 +95,13 @@ HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DW
   WNDPROC procedure;
   {
     std::lock_guard lock(windowMutex);
-    auto cls = classes.find(platform::detail::FoldCase(className));
-    if (cls == classes.end()) return nullptr;
+    auto cls = State().classes.find(platform::detail::FoldCase(className));
+    if (cls == State().classes.end()) return nullptr;
     procedure = cls->second.procedure;
-    nextWindow += 16;
-    window = reinterpret_cast<HWND>(nextWindow);
-    windows[nextWindow] = Window{cls->first, title != nullptr ? title : "", procedure};
+    Desktop& desktop = State();
+    desktop.nextWindow += 16;
+    window = reinterpret_cast<HWND>(desktop.nextWindow);
+    desktop.windows[desktop.nextWindow] = Window{cls->first, title != nullptr ? title : "", procedure};
   }
   CREATESTRUCTA create{param, instance, menu, parent, height, width, y, x, static_cast<LONG>(style),
                        title, className, exStyle};
@@ -99,35 +109,36 @@ HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DW
     DestroyWindow(window);
     return nullptr;
   }
-  return window;
+  // The procedure may have destroyed the window itself.
+  return IsWindow(window) ? window : nullptr;
 }
 
 BOOL DestroyWindow(HWND window) {
   WNDPROC procedure;
   {
     std::lock_guard lock(windowMutex);
-    auto it = windows.find(Key(window));
-    if (it == windows.end() || it->second.destroying) return FALSE;
+    auto it = State().windows.find(Key(window));
+    if (it == State().windows.end() || it->second.destroying) return FALSE;
     it->second.destroying = true;
     procedure = it->second.procedure;
   }
   procedure(window, WM_DESTROY, 0, 0);
   std::lock_guard lock(windowMutex);
-  windows.erase(Key(window));
+  State().windows.erase(Key(window));
   // Messages still queued for the window have nowhere to go.
-  std::erase_if(queue, [window](const MSG& msg) { return msg.hwnd == window; });
+  std::erase_if(State().queue, [window](const MSG& msg) { return msg.hwnd == window; });
   return TRUE;
 }
 
 BOOL IsWindow(HWND window) {
   std::lock_guard lock(windowMutex);
-  return windows.count(Key(window)) != 0 ? TRUE : FALSE;
+  return State().windows.count(Key(window)) != 0 ? TRUE : FALSE;
 }
 
 HWND FindWindowA(const char* className, const char* title) {
   std::lock_guard lock(windowMutex);
   std::string folded = className != nullptr ? platform::detail::FoldCase(className) : std::string();
-  for (const auto& [key, w] : windows) {
+  for (const auto& [key, w] : State().windows) {
     if (className != nullptr && w.className != folded) continue;
     if (title != nullptr && w.title != title) continue;
     return reinterpret_cast<HWND>(key);
@@ -148,7 +159,7 @@ LRESULT DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM) {
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   std::lock_guard lock(windowMutex);
   // A null window posts to the thread's queue itself.
-  if (window != nullptr && windows.count(Key(window)) == 0) return FALSE;
+  if (window != nullptr && State().windows.count(Key(window)) == 0) return FALSE;
   Post(window, message, wParam, lParam);
   return TRUE;
 }
@@ -166,10 +177,10 @@ void PostQuitMessage(int exitCode) {
 BOOL PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
   if (msg == nullptr) return FALSE;
   std::lock_guard lock(windowMutex);
-  for (auto it = queue.begin(); it != queue.end(); ++it) {
+  for (auto it = State().queue.begin(); it != State().queue.end(); ++it) {
     if (!Matches(*it, window, filterMin, filterMax)) continue;
     *msg = *it;
-    if ((remove & PM_REMOVE) != 0) queue.erase(it);
+    if ((remove & PM_REMOVE) != 0) State().queue.erase(it);
     return TRUE;
   }
   return FALSE;
@@ -188,10 +199,11 @@ namespace platform::detail {
 // Leftover windows go silently: whatever owned their procedures is being reset too.
 void ResetWindows() {
   std::lock_guard lock(windowMutex);
-  windows.clear();
-  classes.clear();
-  queue.clear();
-  appActive = true;
+  Desktop& desktop = State();
+  desktop.windows.clear();
+  desktop.classes.clear();
+  desktop.queue.clear();
+  desktop.appActive = true;  // handles keep counting up, so stale ones stay dead
 }
 
 }  // namespace platform::detail
@@ -200,15 +212,15 @@ namespace sim {
 
 void SetAppActive(bool active) {
   std::lock_guard lock(windowMutex);
-  appActive = active;
-  for (const auto& [key, w] : windows) {
+  State().appActive = active;
+  for (const auto& [key, w] : State().windows) {
     if (!w.destroying) Post(reinterpret_cast<HWND>(key), WM_ACTIVATEAPP, active ? 1 : 0, 0);
   }
 }
 
 bool AppActive() {
   std::lock_guard lock(windowMutex);
-  return appActive;
+  return State().appActive;
 }
 
 }  // namespace sim

@@ -215,6 +215,9 @@ TEST_F(Files, FindPatterns) {
   EXPECT_EQ(attributes[3], FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_EQ(attributes[0], FILE_ATTRIBUTE_NORMAL);
   EXPECT_EQ(FindAll(Path("c.ogg")), (std::vector<std::string>{"c.ogg"}));
+  Make("[1].txt", "");
+  EXPECT_EQ(FindAll(Path("[1]*")), (std::vector<std::string>{"[1].txt"}));  // '[' is no wildcard
+  EXPECT_EQ(FindAll(Path("[x]1.txt")), (std::vector<std::string>{}));
 
   WIN32_FIND_DATAA data;
   HANDLE find = FindFirstFileA(Path("b.wav").c_str(), &data);

@@ -14,12 +14,14 @@ struct Seen {
 std::vector<Seen> seen;
 void* createParam = nullptr;
 bool failCreate = false;
+bool destroyOnCreate = false;
 
 LRESULT Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   seen.push_back({window, message, wParam});
   switch (message) {
     case WM_CREATE:
       createParam = reinterpret_cast<const CREATESTRUCTA*>(lParam)->lpCreateParams;
+      if (destroyOnCreate) DestroyWindow(window);
       return failCreate ? -1 : 0;
     case WM_DESTROY:
       EXPECT_TRUE(IsWindow(window));  // still there while it hears of its end
@@ -38,6 +40,7 @@ class Windows : public PlatformTest {
     PlatformTest::SetUp();
     seen.clear();
     failCreate = false;
+    destroyOnCreate = false;
     WNDCLASSA wc{};
     wc.lpfnWndProc = &Procedure;
     wc.hInstance = GetModuleHandleA(nullptr);
@@ -85,6 +88,11 @@ TEST_F(Windows, CreationStoppedByTheProcedure) {
   EXPECT_EQ(Create(), nullptr);
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[1].message, WM_DESTROY);
+  EXPECT_EQ(FindWindowA("TestWindow", nullptr), nullptr);
+
+  failCreate = false;
+  destroyOnCreate = true;
+  EXPECT_EQ(Create(), nullptr);
   EXPECT_EQ(FindWindowA("TestWindow", nullptr), nullptr);
 }
 
@@ -183,6 +191,12 @@ TEST_F(Windows, ResetRemovesWindowsQuietly) {
   MSG msg;
   EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(Create(), nullptr);  // classes are gone too
+
+  SetUp();
+  HWND b = Create();
+  EXPECT_NE(b, a);  // a stale handle never names a new window
+  EXPECT_FALSE(IsWindow(a));
+  DestroyWindow(b);
 }
 
 }  // namespace
