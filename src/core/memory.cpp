@@ -111,8 +111,9 @@ void* Fail(MemoryState& s, std::size_t size, const char* source, int line, const
 void* AllocMemory(std::size_t size, const char* sourceName, int sourceLine) {
   MemoryState& s = State();
   std::lock_guard<std::mutex> guard(s.lock);
-  // Every call counts for fault injection, so "fail the nth allocation" means what it says.
-  if (platform::ShouldFail("AllocMemory")) return Fail(s, size, sourceName, sourceLine, "故障注入");
+  // Every call counts for fault injection, so "fail the nth allocation" means what it
+  // says; an injected failure looks like running out of memory.
+  if (platform::ShouldFail("AllocMemory")) return Fail(s, size, sourceName, sourceLine, "メモリ不足");
   if (size == 0) return Fail(s, size, sourceName, sourceLine, "サイズが０");
   if (size > kMaxMemoryBlockBytes) return Fail(s, size, sourceName, sourceLine, "サイズが大きすぎます");
 
