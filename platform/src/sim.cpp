@@ -83,7 +83,6 @@ namespace sim {
 
 void Reset() {
   using namespace platform::detail;
-  EnsureBuiltins();
   ResetWindows();
   ResetFaults();
   ResetClock();

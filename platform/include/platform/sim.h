@@ -11,7 +11,11 @@ namespace sim {
 
 
 // Every stand-in back to its defaults: virtual clock off and at 0, no faults, all
-// modules present, no windows, no captured output, call counts cleared.
+// modules present, no windows, window classes or queued messages, no captured
+// output, call counts cleared, the application active; then the stand-ins'
+// registrations run again and their reset hooks run. What callers still hold (open
+// files and searches, module loads, COM objects, CoInitialize) is left to them, so
+// a leak stays visible in LiveObjects.
 void Reset();
 
 // The virtual clock: while it is on, time moves only through AdvanceTime (and Sleep,
