@@ -3,6 +3,8 @@
 
 namespace platform {
 
+void RegisterSoundDevice();  // dsound_device.cpp
+
 // Runs once on first use and again after every sim::Reset, so keep it to
 // registrations: registering a class or module again replaces it, and a hook or
 // counter already registered is kept once.
@@ -11,6 +13,7 @@ void RegisterBuiltins() {
   //   RegisterComClass(CLSID_..., &Create...);
   //   RegisterModule("....DLL", {{"EntryName", reinterpret_cast<FARPROC>(&Entry)}});
   //   OnReset(&Reset...);  OnVirtualTimeAdvance(&...);  AddLiveObjectCounter(&...);
+  RegisterSoundDevice();
 }
 
 }  // namespace platform
