@@ -111,13 +111,14 @@ TEST_P(PrimaryFormatTest, SetFormatGetsTheCapsFormat) {
   ASSERT_EQ(calls.size(), 1u);
   ASSERT_TRUE(calls[0].hasFormat);
   const WAVEFORMATEX& f = calls[0].format;
-  EXPECT_EQ(f.wFormatTag, WAVE_FORMAT_PCM);
-  EXPECT_EQ(f.nChannels, c.channels);
-  EXPECT_EQ(f.nSamplesPerSec, c.rate);
-  EXPECT_EQ(f.wBitsPerSample, c.bits);
-  EXPECT_EQ(f.nBlockAlign, c.channels * c.bits / 8);
-  EXPECT_EQ(f.nAvgBytesPerSec, f.nBlockAlign * c.rate);
-  EXPECT_EQ(f.cbSize, 0);
+  // Packed fields are read by value: the record is not aligned.
+  EXPECT_EQ(+f.wFormatTag, WAVE_FORMAT_PCM);
+  EXPECT_EQ(+f.nChannels, c.channels);
+  EXPECT_EQ(+f.nSamplesPerSec, c.rate);
+  EXPECT_EQ(+f.wBitsPerSample, c.bits);
+  EXPECT_EQ(+f.nBlockAlign, c.channels * c.bits / 8);
+  EXPECT_EQ(+f.nAvgBytesPerSec, f.nBlockAlign * c.rate);
+  EXPECT_EQ(+f.cbSize, 0);
   EXPECT_GE(calls[0].result, 0);
 }
 
@@ -218,9 +219,9 @@ TEST_F(SoundStartFailureTest, UnreadableCapsGiveZerosNotGarbage) {
   EXPECT_EQ(InitializeSoundSystem(), 0);
   std::vector<sim::SoundCall> formats = CallsNamed("SetFormat");
   ASSERT_EQ(formats.size(), 1u);
-  EXPECT_EQ(formats[0].format.nSamplesPerSec, 0u);  // refused by the device, logged
-  EXPECT_EQ(formats[0].format.nChannels, 1);
-  EXPECT_EQ(formats[0].format.wBitsPerSample, 8);
+  EXPECT_EQ(+formats[0].format.nSamplesPerSec, 0u);  // refused by the device, logged
+  EXPECT_EQ(+formats[0].format.nChannels, 1);
+  EXPECT_EQ(+formats[0].format.wBitsPerSample, 8);
   EXPECT_NE(TakeLog().find("フォーマット設定に失敗しました\n"), std::string::npos);
 }
 
@@ -253,9 +254,9 @@ TEST_F(SoundStartFailureTest, SilenceBufferIsZeroedAndLoops) {
   EXPECT_EQ(info.bytes, 400u);
   EXPECT_TRUE(info.playing);
   EXPECT_TRUE(info.looping);
-  EXPECT_EQ(info.format.nSamplesPerSec, 44100u);
-  EXPECT_EQ(info.format.nChannels, 2);
-  EXPECT_EQ(info.format.wBitsPerSample, 16);
+  EXPECT_EQ(+info.format.nSamplesPerSec, 44100u);
+  EXPECT_EQ(+info.format.nChannels, 2);
+  EXPECT_EQ(+info.format.wBitsPerSample, 16);
   EXPECT_EQ(sim::SoundBufferContents(silence), std::vector<std::uint8_t>(400, 0));
   sim::AdvanceTime(50);  // still playing: it loops
   EXPECT_TRUE(Inspect(silence).playing);
