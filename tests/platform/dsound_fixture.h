@@ -45,7 +45,9 @@ class DsoundTest : public PlatformTest {
   void TearDown() override {
     for (auto* b : buffers) b->Release();
     buffers.clear();
-    if (ds != nullptr) EXPECT_EQ(ds->Release(), 0u);
+    if (ds != nullptr) {
+      EXPECT_EQ(ds->Release(), 0u);
+    }
     ds = nullptr;
     EXPECT_EQ(sim::LiveSoundObjects(), 0);
     CoUninitialize();

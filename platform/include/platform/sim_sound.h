@@ -57,7 +57,7 @@ struct SoundBufferInfo {
   std::uint64_t dataId = 0;  // shared by a buffer and its duplicates (0: primary)
   bool primary = false;
   DWORD flags = 0;
-  WAVEFORMATEX format{};
+  alignas(4) WAVEFORMATEX format{};  // aligned, so its fields can be bound by reference
   DWORD bytes = 0;
   DWORD status = 0;     // DSBSTATUS_* as GetStatus reports it
   bool playing = false;
@@ -96,7 +96,7 @@ struct SoundCall {
   std::uint64_t object = 0;
   std::vector<std::int64_t> args;
   bool hasFormat = false;
-  WAVEFORMATEX format{};
+  alignas(4) WAVEFORMATEX format{};  // aligned, so its fields can be bound by reference
   HRESULT result = 0;
 };
 std::vector<SoundCall> SoundCalls();
