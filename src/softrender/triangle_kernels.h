@@ -108,6 +108,7 @@ GAMELIB_INLINE std::uint32_t Combine16(std::uint32_t d, std::uint32_t c, std::ui
   }
   std::uint32_t result = 0;
   std::uint32_t addend = 0;
+#pragma GCC unroll 3
   for (int f = 0; f < 3; ++f) {
     const int n = FieldWidth16[f];
     const int dF = static_cast<int>((d >> FieldShift16[f]) & FieldMask16[f]);
@@ -193,8 +194,29 @@ GAMELIB_INLINE std::uint32_t Combine32(std::uint32_t d, std::uint32_t c, std::ui
   std::uint32_t weight = 1;
   if constexpr (B) weight *= w;
   if constexpr (UseAlpha) weight *= a;
+  constexpr int interpolationFactors = weights + (withParameter ? 1 : 0);
+  if constexpr (interpolating && interpolationFactors == 1 && Mode != BlendMulFade) {
+    // One factor: x*F + d*(256 - F) stays below 2^16 per channel, so blue with red and
+    // green alone can each go through one multiply; the bytes come out the same.
+    std::uint32_t f = weight;
+    if constexpr (withParameter) f *= t.p;
+    std::uint32_t x;
+    if constexpr (W) {
+      x = Mode == BlendInverted ? ~c : c;
+    } else {
+      const std::uint32_t src = Mode == BlendInverted ? ~c : c;
+      x = static_cast<std::uint32_t>(t.bright[0][src & 0xFF]) |
+          static_cast<std::uint32_t>(t.bright[1][(src >> 8) & 0xFF]) << 8 |
+          static_cast<std::uint32_t>(t.bright[2][(src >> 16) & 0xFF]) << 16;
+    }
+    const std::uint32_t g = 256 - f;
+    const std::uint32_t rb = (((x & 0x00FF00FFu) * f + (d & 0x00FF00FFu) * g) >> 8) & 0x00FF00FFu;
+    const std::uint32_t gg = (((x & 0x0000FF00u) * f + (d & 0x0000FF00u) * g) >> 8) & 0x0000FF00u;
+    return (d & 0xFF000000u) | rb | gg;
+  }
   std::uint32_t result = interpolating || Mode == BlendMul ? (d & 0xFF000000u) : 0;
   std::uint32_t addend = 0;
+#pragma GCC unroll 3
   for (int ch = 0; ch < 3; ++ch) {
     const int shift = ch * 8;
     const std::uint32_t s = (c >> shift) & 0xFF;
@@ -322,6 +344,8 @@ GAMELIB_INLINE bool NarrowToBounds(std::uint32_t c, Fixed18 d, std::uint32_t lim
   const std::int64_t end = start + static_cast<std::int64_t>(n - 1) * d;
   if (end < INT32_MIN || end > INT32_MAX) return false;
   const std::int64_t top = static_cast<std::int64_t>(limit) - 1;
+  // Both ends inside: so is everything between (the usual case, no division).
+  if (start >= 0 && start <= top && end >= 0 && end <= top) return true;
   std::int64_t first;
   std::int64_t last;
   if (d > 0) {
@@ -427,11 +451,11 @@ GAMELIB_INLINE void TexturedPixel(const TexturedLocals& l, std::uint8_t* dp, std
 
 // One span of n pixels from pixel (x, y): the portable loop.
 template <class F, int Mode, bool B, bool W, bool T>
-GAMELIB_INLINE void TexturedSpanPortable(const KernelContext& k, const TexturedLocals& l, std::uint8_t* dp,
-                                         std::uint32_t u, std::uint32_t v, Fixed18 du, Fixed18 dv, int n) {
+GAMELIB_INLINE void TexturedSpanPortable(const TexturedLocals l, std::uint32_t texWidth, std::uint32_t texHeight,
+                                         std::uint8_t* dp, std::uint32_t u, std::uint32_t v, Fixed18 du, Fixed18 dv,
+                                         int n) {
+  // l is a copy: nothing the stores write can alias it, so its fields stay in registers.
   constexpr int destBytes = F::kind == MemImgKind16 ? 2 : 4;
-  const std::uint32_t texWidth = k.texWidth;
-  const std::uint32_t texHeight = k.texHeight;
   int lo = 0;
   int hi = n;
   if (n >= RunSearchMinimum && NarrowToBounds(u, du, texWidth, n, lo, hi) &&
@@ -466,7 +490,7 @@ void DrawTexturedPortable(const TriangleSetup& setup, const KernelContext& k) {
     const std::uint32_t u = CoordAt(g.u0, g.dudx, g.dudy, x - g.x0, y - g.y0);
     const std::uint32_t v = CoordAt(g.v0, g.dvdx, g.dvdy, x - g.x0, y - g.y0);
     std::uint8_t* dp = pixels + static_cast<std::ptrdiff_t>(y) * pitch + static_cast<std::ptrdiff_t>(x) * destBytes;
-    TexturedSpanPortable<F, Mode, B, W, T>(k, l, dp, u, v, g.dudx, g.dvdx, n);
+    TexturedSpanPortable<F, Mode, B, W, T>(l, k.texWidth, k.texHeight, dp, u, v, g.dudx, g.dvdx, n);
   });
 }
 
