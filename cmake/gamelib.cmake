@@ -12,6 +12,10 @@ if(GAMELIB_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
+# Fuzz builds: coverage feedback from the library's own code, not only the target's.
+if(GAMELIB_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 
 # gamelib_folder_library(NAME [DEPS ...]): a static library of every .cpp in the
 # calling folder (an interface library while the folder is still empty).

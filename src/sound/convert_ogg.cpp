@@ -36,6 +36,9 @@ long OggTellCallback(void* source) {
   return static_cast<long>(s->functions.Tell(s->handle));
 }
 
+// Open decoders, so that tests can see that every one is cleared.
+int g_liveOggDecoders = 0;
+
 constexpr ov_callbacks kOggCallbacks = {OggReadCallback, OggSeekCallback, OggCloseCallback, OggTellCallback};
 
 std::int64_t OggTotalSamples(SoundConvertRecord* c) {
@@ -47,15 +50,19 @@ std::int64_t OggTotalSamples(SoundConvertRecord* c) {
 void CloseOgg(SoundConvertRecord* c) {
   ov_clear(&c->ogg.oggFile);
   c->ogg.oggOpen = 0;
+  --g_liveOggDecoders;
 }
 
 }  // namespace
+
+int LiveOggDecoders() { return g_liveOggDecoders; }
 
 int SetupOggSoundConvert(SoundConvertRecord* c) {
   c->ogg.oggOpen = 0;
   c->ogg.oggExhausted = 0;
   if (ov_open_callbacks(&c->sourceStream, &c->ogg.oggFile, nullptr, 0, kOggCallbacks) != 0) return -1;
   c->ogg.oggOpen = 1;
+  ++g_liveOggDecoders;
 
   vorbis_info* info = ov_info(&c->ogg.oggFile, -1);
   ogg_int64_t total = ov_pcm_total(&c->ogg.oggFile, -1);

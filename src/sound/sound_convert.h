@@ -104,6 +104,8 @@ int SetOggSoundConvertPosition(SoundConvertRecord* converter, int sample);
 int TerminateOggSoundConvert(SoundConvertRecord* converter);
 int GetOggSoundConvertTotalBytes(SoundConvertRecord* converter);
 int GetOggSoundConvertDestSize(SoundConvertRecord* converter);
+// Ogg decoders opened and not yet cleared (all converters).
+int LiveOggDecoders();
 
 // Stream access through the converter's own copy of the stream.
 std::int64_t ConvertStreamTell(SoundConvertRecord* converter);

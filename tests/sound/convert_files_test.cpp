@@ -141,6 +141,7 @@ TEST_P(ConvertFiles, NoLibraryMemoryIsLeft) {
   gamelib::MemoryUsage after = gamelib::GetMemoryUsage();
   EXPECT_EQ(after.blocks, before.blocks);
   EXPECT_EQ(after.bytes, before.bytes);
+  EXPECT_EQ(gamelib::LiveOggDecoders(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(TestData, ConvertFiles, ::testing::ValuesIn(SoundFiles()), FileName);

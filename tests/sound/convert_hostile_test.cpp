@@ -12,6 +12,10 @@
 
 using namespace convert_test;
 
+// vorbisfile 1.3.7 loses memory when it fails to open a chained file whose later link
+// has broken headers; the tests check our side (every decoder cleared) by counting.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libvorbis\n"; }
+
 namespace {
 
 int SetupOf(const Bytes& file) {
@@ -260,6 +264,7 @@ TEST(ConvertHostile, TruncatedOggNeverOverruns) {
     EXPECT_LE(static_cast<int>(pcm.size()), promised) << n;
     EXPECT_LE(pcm.size(), reference.size() + 4096) << n;
   }
+  EXPECT_EQ(gamelib::LiveOggDecoders(), 0);
 }
 
 TEST(ConvertHostile, CorruptOggPagesEndOrSkipButNeverCrash) {
@@ -293,6 +298,7 @@ TEST(ConvertHostile, CorruptOggPagesEndOrSkipButNeverCrash) {
     }
   }
   EXPECT_GT(decodedSome, 100);
+  EXPECT_EQ(gamelib::LiveOggDecoders(), 0);
 }
 
 // ---- Edge cases of the converter itself ---------------------------------------------
@@ -399,6 +405,7 @@ TEST(ConvertEdges, FailedBlockAllocationReleasesTheDecoder) {
     EXPECT_EQ(c.Setup(), -1);
     EXPECT_EQ(c->initialised, 0);
     EXPECT_EQ(c->ogg.oggOpen, 0);
+    EXPECT_EQ(gamelib::LiveOggDecoders(), 0);
   }
   sim::Reset();
   EXPECT_EQ(gamelib::GetMemoryUsage().blocks, before.blocks);
