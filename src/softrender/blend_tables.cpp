@@ -8,7 +8,14 @@ namespace gamelib {
 
 alignas(64) std::int32_t BrightnessTable[256][256];
 alignas(64) std::int32_t SignedScaleTable[256][511];
-alignas(64) std::uint8_t BlendBorderTable[256];
+namespace {
+struct PaddedBorderTable {
+  std::uint8_t table[256];
+  std::uint8_t slack[4];
+};
+alignas(64) PaddedBorderTable borderStorage;
+}  // namespace
+std::uint8_t (&BlendBorderTable)[256] = borderStorage.table;
 
 namespace {
 bool tablesBuilt = false;

@@ -13,8 +13,9 @@ namespace gamelib {
 extern std::int32_t BrightnessTable[256][256];
 // SignedScaleTable[a][255 + d] = trunc(d * a / 255) toward zero, d = -255..255.
 extern std::int32_t SignedScaleTable[256][511];
-// Weight 0..255 of each blend-image byte; 255 everywhere until a builder writes it.
-extern std::uint8_t BlendBorderTable[256];
+// Weight 0..255 of each blend-image byte; 255 everywhere until a builder writes it. The
+// storage behind it has slack after entry 255, so that vector code may read whole words.
+extern std::uint8_t (&BlendBorderTable)[256];
 
 // Builds the three tables; later calls do nothing.
 void InitializeBlendTables();

@@ -62,6 +62,18 @@ int ChooseModeIndex(int mode, int parameter, bool paletteSource) {
 
 bool InCoordRange(int value) { return value >= TriCoordMin && value <= TriCoordMax; }
 
+// Bytes from an image's first pixel to the end of its last.
+std::int64_t ImageExtent(const MEMIMG* image, int bytesPerPixel) {
+  return static_cast<std::int64_t>(image->height - 1) * image->shared->pitch +
+         static_cast<std::int64_t>(image->width) * bytesPerPixel;
+}
+
+bool Overlaps(const MEMIMG* a, std::int64_t aBytes, const MEMIMG* b, std::int64_t bBytes) {
+  const auto aStart = reinterpret_cast<std::uintptr_t>(a->pixels);
+  const auto bStart = reinterpret_cast<std::uintptr_t>(b->pixels);
+  return aStart < bStart + static_cast<std::uintptr_t>(bBytes) && bStart < aStart + static_cast<std::uintptr_t>(aBytes);
+}
+
 }  // namespace
 
 int SetTriangleKernelSet(TriangleKernelSet set) {
@@ -129,6 +141,7 @@ void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertic
   k.border = BlendBorderTable;
   const bool white = IsBrightnessWhite(brightness);
   const KernelTables& tables = ActiveTables();
+  const KernelTables* tablesForCall = &tables;
 
   KernelFn kernel;
   if (src == nullptr) {
@@ -175,14 +188,29 @@ void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertic
     k.texHeight = static_cast<std::uint32_t>(texHeight) << Fixed18Shift;
     k.colorKey = srcRecord->colorKey;
     k.palette = srcRecord->palette;
+    // The vector kernels read eight texels before they write eight pixels, and address
+    // texels with 32-bit offsets: a source or blend image that shares bytes with the
+    // destination, or one too large for such offsets, takes the pixel-by-pixel kernels.
+    if (&tables != &raster::GetPortableKernelTables()) {
+      constexpr std::int64_t limit = std::int64_t{1} << 31;
+      const std::int64_t destBytesTotal = ImageExtent(dest, destBytes);
+      const std::int64_t srcBytesTotal = ImageExtent(src, srcBytes);
+      bool portable = srcBytesTotal >= limit || Overlaps(dest, destBytesTotal, src, srcBytesTotal);
+      if (blend != nullptr) {
+        const std::int64_t blendBytesTotal = static_cast<std::int64_t>(blend->height - 1) * blend->shared->pitch +
+                                             blend->width;
+        portable = portable || blendBytesTotal >= limit || Overlaps(dest, destBytesTotal, blend, blendBytesTotal);
+      }
+      if (portable) tablesForCall = &raster::GetPortableKernelTables();
+    }
     const int b = blend != nullptr ? 1 : 0;
     const int w = white ? 1 : 0;
     const int t = trans != 0 ? 1 : 0;
     if (paletteSource) {
-      kernel = tables.palette[kind][modeIndex * 8 + b * 4 + w * 2 + t];
+      kernel = tablesForCall->palette[kind][modeIndex * 8 + b * 4 + w * 2 + t];
     } else {
       const int a = srcRecord->alphaFlag != 0 ? 1 : 0;
-      kernel = tables.direct[kind][modeIndex * 16 + b * 8 + w * 4 + a * 2 + t];
+      kernel = tablesForCall->direct[kind][modeIndex * 16 + b * 8 + w * 4 + a * 2 + t];
     }
   }
 

@@ -1,7 +1,505 @@
+// The AVX2 kernel set: the same row walk, with eight pixels of each span's in-source run
+// at a time. Every formula is the portable one in 32-bit lanes, the table divisions by 255
+// replaced by their exact integer equivalents, so the pixels come out bit for bit the same.
+// Only the span functions carry the avx2 target; the rest is compiled for any processor.
+#include <utility>
+
 #include "softrender/triangle_kernels.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
 
 namespace gamelib::raster {
 
-const KernelTables* GetAvx2KernelTables() { return nullptr; }
+namespace {
+
+#define GAMELIB_AVX2 __attribute__((target("avx2")))
+#define GAMELIB_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
+
+using V = __m256i;
+
+GAMELIB_AVX2_INLINE V Set1(std::uint32_t x) { return _mm256_set1_epi32(static_cast<int>(x)); }
+GAMELIB_AVX2_INLINE V And(V a, V b) { return _mm256_and_si256(a, b); }
+GAMELIB_AVX2_INLINE V Or(V a, V b) { return _mm256_or_si256(a, b); }
+GAMELIB_AVX2_INLINE V Add(V a, V b) { return _mm256_add_epi32(a, b); }
+GAMELIB_AVX2_INLINE V Sub(V a, V b) { return _mm256_sub_epi32(a, b); }
+GAMELIB_AVX2_INLINE V Mul(V a, V b) { return _mm256_mullo_epi32(a, b); }
+template <int K>
+GAMELIB_AVX2_INLINE V Srl(V a) {
+  return _mm256_srli_epi32(a, K);
+}
+template <int K>
+GAMELIB_AVX2_INLINE V Sll(V a) {
+  return _mm256_slli_epi32(a, K);
+}
+GAMELIB_AVX2_INLINE V AndMask(V a, std::uint32_t m) { return And(a, Set1(m)); }
+GAMELIB_AVX2_INLINE V Equal(V a, V b) { return _mm256_cmpeq_epi32(a, b); }
+GAMELIB_AVX2_INLINE V Select(V ifZero, V ifOnes, V mask) { return _mm256_blendv_epi8(ifZero, ifOnes, mask); }
+
+// floor(n / 255) for n = v * k with v, k in 0..255: what a BrightnessTable row gives.
+GAMELIB_AVX2_INLINE V Div255(V n) { return Srl<8>(Add(Add(n, Set1(1)), Srl<8>(n))); }
+GAMELIB_AVX2_INLINE V Bright(V v, V k) { return Div255(Mul(v, k)); }
+// trunc(t * p / 255) toward zero for t in -255..255: what a SignedScaleTable row gives.
+GAMELIB_AVX2_INLINE V SignedScale(V t, V p) { return _mm256_sign_epi32(Div255(Mul(_mm256_abs_epi32(t), p)), t); }
+
+GAMELIB_AVX2_INLINE V PackedAdd16V(V d, V s) {
+  const V sum = Add(AndMask(d, 0xF7DF), AndMask(s, 0xF7DF));
+  const V k = AndMask(sum, 0x10820);
+  return AndMask(Or(Or(Sub(k, Srl<5>(k)), AndMask(Or(d, s), 0x0820)), sum), 0xFFFF);
+}
+GAMELIB_AVX2_INLINE V PackedSub16V(V d, V s) {
+  const V t = Sub(Or(d, Set1(0x10820)), AndMask(s, 0xF7DF));
+  const V k = AndMask(t, 0x10820);
+  return AndMask(And(Sub(k, Srl<5>(k)), t), 0xFFFF);
+}
+GAMELIB_AVX2_INLINE V PackedAdd32V(V d, V s) {
+  const V sum = Add(AndMask(d, 0x00FEFEFF), AndMask(s, 0x00FEFEFF));
+  const V k = AndMask(sum, 0x01010100);
+  return Or(Or(Sub(k, Srl<8>(k)), AndMask(Or(d, s), 0x00010100)), sum);
+}
+GAMELIB_AVX2_INLINE V PackedSub32V(V d, V s) {
+  const V t = Sub(Or(d, Set1(0x01010100)), AndMask(s, 0xFEFEFEFF));
+  const V k = AndMask(t, 0x01010100);
+  return And(Sub(k, Srl<8>(k)), t);
+}
+
+// Per-call values in lanes.
+struct VTables {
+  V bright[3];  // brightness per field or channel: 0 blue, 1 green, 2 red
+  V p;
+};
+
+GAMELIB_AVX2_INLINE VTables MakeVTables(const PixelTables& t) {
+  // Entry 255 of BrightnessTable row k is k itself.
+  return VTables{{Set1(static_cast<std::uint32_t>(t.bright[0][255])), Set1(static_cast<std::uint32_t>(t.bright[1][255])),
+                  Set1(static_cast<std::uint32_t>(t.bright[2][255]))},
+                 Set1(t.p)};
+}
+
+// ---- 16-bit destinations ---------------------------------------------------------------
+
+template <int Mode, bool B, bool W, bool UseAlpha, int Field>
+GAMELIB_AVX2_INLINE void Field16V(V d, V c, V a, V w, const VTables& t, V& result, V& addend) {
+  constexpr int shift = FieldShift16[Field];
+  constexpr int n = FieldWidth16[Field];
+  constexpr std::uint32_t mask = FieldMask16[Field];
+  const V dF = AndMask(Srl<shift>(d), mask);
+  const V cF = AndMask(Srl<shift>(c), mask);
+  const V cb = W ? cF : Bright(cF, t.bright[Field]);
+  V out = _mm256_setzero_si256();
+  if constexpr (Mode == BlendNone) {
+    if constexpr (!B && !UseAlpha) {
+      out = cb;
+    } else if constexpr (B && UseAlpha) {
+      out = Srl<16>(Add(Sll<16>(dF), Mul(Sub(cb, dF), Mul(w, a))));
+    } else {
+      out = Srl<8>(Add(Sll<8>(dF), Mul(Sub(cb, dF), B ? w : a)));
+    }
+  } else if constexpr (Mode == BlendAlpha || Mode == BlendInverted || Mode == BlendMulFade) {
+    V target;
+    if constexpr (Mode == BlendAlpha) {
+      target = cb;
+    } else if constexpr (Mode == BlendInverted) {
+      const V inverted = Sub(Set1(mask), cF);
+      target = W ? inverted : Bright(inverted, t.bright[Field]);
+    } else {
+      target = Srl<n>(Mul(cb, dF));
+    }
+    if constexpr (!B && !UseAlpha) {
+      out = Add(dF, SignedScale(Sub(target, dF), t.p));
+    } else if constexpr (B && UseAlpha) {
+      out = Srl<24>(Add(Sll<24>(dF), Mul(Sub(target, dF), Mul(Mul(w, a), t.p))));
+    } else {
+      out = Srl<16>(Add(Sll<16>(dF), Mul(Sub(target, dF), Mul(B ? w : a, t.p))));
+    }
+  } else if constexpr (Mode == BlendAdd || Mode == BlendSub) {
+    V s;
+    if constexpr (!B && !UseAlpha) {
+      s = cb;
+    } else if constexpr (B && UseAlpha) {
+      s = Srl<16>(Mul(cb, Mul(w, a)));
+    } else if constexpr (B) {
+      s = Srl<8>(Mul(cb, w));
+    } else {
+      const V weighted = Srl<8>(Mul(cF, a));  // alpha before brightness
+      s = W ? weighted : Bright(weighted, t.bright[Field]);
+    }
+    addend = Or(addend, Sll<shift>(Bright(s, t.p)));
+    return;
+  } else if constexpr (Mode == BlendMul) {
+    if constexpr (!B && !UseAlpha) {
+      out = Srl<n>(Mul(dF, cb));
+    } else if constexpr (B && UseAlpha) {
+      out = Srl<n + 16>(Mul(Mul(dF, cb), Mul(w, a)));
+    } else {
+      out = Srl<n + 8>(Mul(Mul(dF, cb), B ? w : a));
+    }
+  }
+  result = Or(result, Sll<shift>(out));
+}
+
+template <int Mode, bool B, bool W, bool UseAlpha>
+GAMELIB_AVX2_INLINE V Combine16V(V d, V c, V a, V w, const VTables& t) {
+  if constexpr (Mode == BlendNone && !B && !UseAlpha && W) {
+    return AndMask(c, 0xFFFF);
+  }
+  V result = _mm256_setzero_si256();
+  V addend = _mm256_setzero_si256();
+  Field16V<Mode, B, W, UseAlpha, 0>(d, c, a, w, t, result, addend);
+  Field16V<Mode, B, W, UseAlpha, 1>(d, c, a, w, t, result, addend);
+  Field16V<Mode, B, W, UseAlpha, 2>(d, c, a, w, t, result, addend);
+  if constexpr (Mode == BlendAdd) return PackedAdd16V(d, addend);
+  if constexpr (Mode == BlendSub) return PackedSub16V(d, addend);
+  return result;
+}
+
+// ---- 32-bit destinations ---------------------------------------------------------------
+
+template <int Mode, bool W, int Channel>
+GAMELIB_AVX2_INLINE V SourceChannel32(V c, V dc, const VTables& t) {
+  constexpr int shift = Channel * 8;
+  const V s = AndMask(Srl<shift>(c), 0xFF);
+  if constexpr (Mode == BlendInverted) {
+    const V inverted = Sub(Set1(255), s);
+    return W ? inverted : Bright(inverted, t.bright[Channel]);
+  } else if constexpr (Mode == BlendMulFade) {
+    return Srl<8>(Mul(W ? s : Bright(s, t.bright[Channel]), dc));
+  } else {
+    return W ? s : Bright(s, t.bright[Channel]);
+  }
+}
+
+template <int Mode, bool B, bool UseAlpha, bool W, int Channel>
+GAMELIB_AVX2_INLINE void Channel32V(V d, V c, V weight, const VTables& t, V& result, V& addend) {
+  constexpr int shift = Channel * 8;
+  constexpr bool interpolating =
+      Mode == BlendNone || Mode == BlendAlpha || Mode == BlendInverted || Mode == BlendMulFade;
+  constexpr bool withParameter = Mode == BlendAlpha || Mode == BlendInverted || Mode == BlendMulFade;
+  constexpr int weights = (B ? 1 : 0) + (UseAlpha ? 1 : 0);
+  const V dc = AndMask(Srl<shift>(d), 0xFF);
+  const V x = SourceChannel32<Mode, W, Channel>(c, dc, t);
+  V out;
+  if constexpr (interpolating) {
+    constexpr int factors = weights + (withParameter ? 1 : 0);
+    if constexpr (factors == 0) {
+      out = x;
+    } else {
+      constexpr int n = 8 * factors;
+      const V f = withParameter ? Mul(weight, t.p) : weight;
+      out = Srl<n>(Add(Mul(x, f), Mul(dc, Sub(Set1(std::uint32_t{1} << n), f))));
+    }
+  } else if constexpr (Mode == BlendAdd || Mode == BlendSub) {
+    V contribution;
+    if constexpr (weights == 0) {
+      contribution = Bright(x, t.p);
+    } else {
+      contribution = Srl<8 * (weights + 1)>(Mul(x, Mul(weight, t.p)));
+    }
+    addend = Or(addend, Sll<shift>(contribution));
+    return;
+  } else {
+    out = Srl<8 * (weights + 1)>(Mul(Mul(x, weight), dc));
+  }
+  result = Or(result, Sll<shift>(out));
+}
+
+template <int Mode, bool B, bool W, bool UseAlpha>
+GAMELIB_AVX2_INLINE V Combine32V(V d, V c, V a, V w, const VTables& t) {
+  if constexpr (Mode == BlendNone && !B && !UseAlpha && W) {
+    return c;
+  }
+  constexpr bool interpolating =
+      Mode == BlendNone || Mode == BlendAlpha || Mode == BlendInverted || Mode == BlendMulFade;
+  constexpr bool withParameter = Mode == BlendAlpha || Mode == BlendInverted || Mode == BlendMulFade;
+  constexpr int weights = (B ? 1 : 0) + (UseAlpha ? 1 : 0);
+  V weight = Set1(1);
+  if constexpr (B && UseAlpha) {
+    weight = Mul(w, a);
+  } else if constexpr (B) {
+    weight = w;
+  } else if constexpr (UseAlpha) {
+    weight = a;
+  }
+  if constexpr (interpolating && weights + (withParameter ? 1 : 0) == 1 && Mode != BlendMulFade) {
+    // One factor below 256: blue with red, and green, in 16-bit halves of each lane.
+    const V f = withParameter ? t.p : weight;
+    const V f16 = Or(f, Sll<16>(f));
+    const V g16 = Sub(Set1(0x01000100), f16);
+    V x;
+    const V src = Mode == BlendInverted ? _mm256_xor_si256(c, Set1(0xFFFFFFFF)) : c;
+    if constexpr (W) {
+      x = src;
+    } else {
+      x = Or(Or(Bright(AndMask(src, 0xFF), t.bright[0]), Sll<8>(Bright(AndMask(Srl<8>(src), 0xFF), t.bright[1]))),
+             Sll<16>(Bright(AndMask(Srl<16>(src), 0xFF), t.bright[2])));
+    }
+    const V rb = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(AndMask(x, 0x00FF00FF), f16),
+                                                    _mm256_mullo_epi16(AndMask(d, 0x00FF00FF), g16)),
+                                   8);
+    const V gg = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(AndMask(Srl<8>(x), 0x00FF00FF), f16),
+                                                    _mm256_mullo_epi16(AndMask(Srl<8>(d), 0x00FF00FF), g16)),
+                                   8);
+    return Or(Or(AndMask(d, 0xFF000000u), rb), AndMask(Sll<8>(gg), 0x0000FF00u));
+  }
+  V result = interpolating || Mode == BlendMul ? AndMask(d, 0xFF000000u) : _mm256_setzero_si256();
+  V addend = _mm256_setzero_si256();
+  Channel32V<Mode, B, UseAlpha, W, 0>(d, c, weight, t, result, addend);
+  Channel32V<Mode, B, UseAlpha, W, 1>(d, c, weight, t, result, addend);
+  Channel32V<Mode, B, UseAlpha, W, 2>(d, c, weight, t, result, addend);
+  if constexpr (Mode == BlendAdd) return PackedAdd32V(d, addend);
+  if constexpr (Mode == BlendSub) return PackedSub32V(d, addend);
+  return result;
+}
+
+template <int Kind, int Mode, bool B, bool W, bool UseAlpha>
+GAMELIB_AVX2_INLINE V CombineV(V d, V c, V a, V w, const VTables& t) {
+  if constexpr (Kind == MemImgKind16) {
+    return Combine16V<Mode, B, W, UseAlpha>(d, c, a, w, t);
+  } else {
+    return Combine32V<Mode, B, W, UseAlpha>(d, c, a, w, t);
+  }
+}
+
+template <int Kind>
+GAMELIB_AVX2_INLINE V LoadDest(const std::uint8_t* p) {
+  if constexpr (Kind == MemImgKind16) {
+    return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  } else {
+    return _mm256_loadu_si256(reinterpret_cast<const V*>(p));
+  }
+}
+
+template <int Kind>
+GAMELIB_AVX2_INLINE void StoreDest(std::uint8_t* p, V value) {
+  if constexpr (Kind == MemImgKind16) {
+    const V packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(value, value), 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(packed));
+  } else {
+    _mm256_storeu_si256(reinterpret_cast<V*>(p), value);
+  }
+}
+
+GAMELIB_AVX2_INLINE V Gather(const void* base, V offsets) {
+  return _mm256_i32gather_epi32(static_cast<const int*>(base), offsets, 1);
+}
+
+// One span: the in-source run eight pixels at a time, the rest pixel by pixel.
+template <class F, int Mode, bool B, bool W, bool T>
+GAMELIB_AVX2 __attribute__((noinline)) void TexturedSpanAvx2(const TexturedLocals l, std::uint32_t texWidth,
+                                                              std::uint32_t texHeight, std::uint8_t* dp,
+                                                              std::uint32_t u, std::uint32_t v, Fixed18 du,
+                                                              Fixed18 dv, int n) {
+  constexpr int destBytes = F::kind == MemImgKind16 ? 2 : 4;
+  int lo = 0;
+  int hi = n;
+  if (n < 8 || !NarrowToBounds(u, du, texWidth, n, lo, hi) || !NarrowToBounds(v, dv, texHeight, n, lo, hi)) {
+    for (int i = 0; i < n; ++i) {
+      if (u < texWidth && v < texHeight) TexturedPixel<F, Mode, B, W, T>(l, dp, u, v);
+      u += static_cast<std::uint32_t>(du);
+      v += static_cast<std::uint32_t>(dv);
+      dp += destBytes;
+    }
+    return;
+  }
+  u += static_cast<std::uint32_t>(lo) * static_cast<std::uint32_t>(du);
+  v += static_cast<std::uint32_t>(lo) * static_cast<std::uint32_t>(dv);
+  dp += static_cast<std::ptrdiff_t>(lo) * destBytes;
+  int count = hi - lo;
+
+  const VTables t = MakeVTables(l.tables);
+  const V lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  V uu = Add(Set1(u), Mul(lane, Set1(static_cast<std::uint32_t>(du))));
+  V vv = Add(Set1(v), Mul(lane, Set1(static_cast<std::uint32_t>(dv))));
+  const V du8 = Set1(static_cast<std::uint32_t>(du) * 8);
+  const V dv8 = Set1(static_cast<std::uint32_t>(dv) * 8);
+  const V srcPitch = Set1(static_cast<std::uint32_t>(l.srcPitch));
+  const V blendPitch = Set1(static_cast<std::uint32_t>(l.blendPitch));
+  const V key = Set1(l.colorKey);
+  const V zero = _mm256_setzero_si256();
+  for (; count >= 8; count -= 8) {
+    const V tu = Srl<Fixed18Shift>(uu);
+    const V tv = Srl<Fixed18Shift>(vv);
+    V colour;
+    V a = zero;
+    V skip = zero;  // lanes left as they are
+    if constexpr (F::palette) {
+      const V index = AndMask(Gather(l.src, Add(Mul(tv, srcPitch), tu)), 0xFF);
+      if constexpr (T) skip = Equal(index, key);
+      if constexpr (F::kind == MemImgKind16) {
+        colour = AndMask(Gather(l.palette, Sll<1>(index)), 0xFFFF);
+      } else {
+        colour = Gather(l.palette, Sll<2>(index));
+      }
+    } else {
+      const V offsets = Add(Mul(tv, srcPitch), F::bytes == 2 ? Sll<1>(tu) : Sll<2>(tu));
+      const V texel = Gather(l.src, offsets);
+      if constexpr (F::alpha) {
+        if constexpr (F::kind == MemImgKind16) {
+          a = AndMask(Srl<16>(texel), 0xFF);
+          colour = AndMask(texel, 0xFFFF);
+        } else {
+          a = Srl<24>(texel);
+          colour = texel;
+        }
+        if constexpr (T && SkipsZeroAlpha(Mode)) skip = Equal(a, zero);
+      } else {
+        colour = F::bytes == 2 ? AndMask(texel, 0xFFFF) : texel;
+        if constexpr (T) skip = Equal(colour, key);
+      }
+    }
+    V w = zero;
+    if constexpr (B) {
+      const V b = AndMask(Gather(l.blend, Add(Mul(tv, blendPitch), tu)), 0xFF);
+      w = AndMask(Gather(l.border, b), 0xFF);
+    }
+    const V d = LoadDest<F::kind>(dp);
+    V out;
+    if constexpr (F::alpha && T) {
+      const V opaque = Equal(a, Set1(255));
+      out = Select(CombineV<F::kind, Mode, B, W, true>(d, colour, a, w, t),
+                   CombineV<F::kind, Mode, B, W, false>(d, colour, a, w, t), opaque);
+    } else {
+      out = CombineV<F::kind, Mode, B, W, F::alpha>(d, colour, a, w, t);
+    }
+    if constexpr (T) out = Select(out, d, skip);
+    StoreDest<F::kind>(dp, out);
+    uu = Add(uu, du8);
+    vv = Add(vv, dv8);
+    dp += 8 * destBytes;
+  }
+  u = static_cast<std::uint32_t>(_mm256_cvtsi256_si32(uu));
+  v = static_cast<std::uint32_t>(_mm256_cvtsi256_si32(vv));
+  for (; count > 0; --count) {
+    TexturedPixel<F, Mode, B, W, T>(l, dp, u, v);
+    u += static_cast<std::uint32_t>(du);
+    v += static_cast<std::uint32_t>(dv);
+    dp += destBytes;
+  }
+}
+
+template <class F, int Mode, bool B, bool W, bool T>
+void DrawTexturedAvx2(const TriangleSetup& setup, const KernelContext& k) {
+  constexpr int destBytes = F::kind == MemImgKind16 ? 2 : 4;
+  const TriGradients g = setup.gradients;
+  const TexturedLocals l = MakeTexturedLocals(k);
+  std::uint8_t* const pixels = k.destPixels;
+  const std::ptrdiff_t pitch = k.destPitch;
+  WalkRows(setup, k, [&](int y, int x, int n) {
+    const std::uint32_t u = CoordAt(g.u0, g.dudx, g.dudy, x - g.x0, y - g.y0);
+    const std::uint32_t v = CoordAt(g.v0, g.dvdx, g.dvdy, x - g.x0, y - g.y0);
+    std::uint8_t* dp = pixels + static_cast<std::ptrdiff_t>(y) * pitch + static_cast<std::ptrdiff_t>(x) * destBytes;
+    TexturedSpanAvx2<F, Mode, B, W, T>(l, k.texWidth, k.texHeight, dp, u, v, g.dudx, g.dvdx, n);
+  });
+}
+
+template <int Kind, int Mode>
+GAMELIB_AVX2 __attribute__((noinline)) void FlatSpanAvx2(std::uint8_t* dp, int n, std::uint32_t colour,
+                                                          std::uint32_t addend, PixelTables pt) {
+  constexpr int destBytes = Kind == MemImgKind16 ? 2 : 4;
+  const VTables t = MakeVTables(pt);
+  const V c = Set1(colour);
+  const V s = Set1(addend);
+  for (; n >= 8; n -= 8, dp += 8 * destBytes) {
+    const V d = LoadDest<Kind>(dp);
+    V out;
+    if constexpr (Mode == BlendAdd) {
+      out = Kind == MemImgKind16 ? PackedAdd16V(d, s) : PackedAdd32V(d, s);
+    } else if constexpr (Mode == BlendSub) {
+      out = Kind == MemImgKind16 ? PackedSub16V(d, s) : PackedSub32V(d, s);
+    } else {
+      out = CombineV<Kind, Mode, false, true, false>(d, c, c, c, t);
+    }
+    StoreDest<Kind>(dp, out);
+  }
+  for (; n > 0; --n, dp += destBytes) {
+    if constexpr (Kind == MemImgKind16) {
+      const std::uint32_t d = Load16(dp);
+      Store16(dp, Mode == BlendAdd   ? PackedAdd16(d, addend)
+                  : Mode == BlendSub ? PackedSub16(d, addend)
+                                     : Combine16<Mode, false, true, false>(d, colour, 0, 0, pt));
+    } else {
+      const std::uint32_t d = Load32(dp);
+      Store32(dp, Mode == BlendAdd   ? PackedAdd32(d, addend)
+                  : Mode == BlendSub ? PackedSub32(d, addend)
+                                     : Combine32<Mode, false, true, false>(d, colour, 0, 0, pt));
+    }
+  }
+}
+
+template <int Kind, int Mode>
+void DrawFlatAvx2(const TriangleSetup& setup, const KernelContext& k) {
+  constexpr int destBytes = Kind == MemImgKind16 ? 2 : 4;
+  const PixelTables t = MakePixelTables(k);
+  const std::uint32_t c = k.colour;
+  std::uint32_t addend = 0;
+  if constexpr (Mode == BlendAdd || Mode == BlendSub) {
+    if constexpr (Kind == MemImgKind16) {
+      for (int f = 0; f < 3; ++f) {
+        addend |= static_cast<std::uint32_t>(t.brightParam[(c >> FieldShift16[f]) & FieldMask16[f]])
+                  << FieldShift16[f];
+      }
+    } else {
+      for (int ch = 0; ch < 3; ++ch) {
+        addend |= static_cast<std::uint32_t>(t.brightParam[(c >> (ch * 8)) & 0xFF]) << (ch * 8);
+      }
+    }
+  }
+  std::uint8_t* const pixels = k.destPixels;
+  const std::ptrdiff_t pitch = k.destPitch;
+  WalkRows(setup, k, [&](int y, int x, int n) {
+    std::uint8_t* dp = pixels + static_cast<std::ptrdiff_t>(y) * pitch + static_cast<std::ptrdiff_t>(x) * destBytes;
+    FlatSpanAvx2<Kind, Mode>(dp, n, c, addend, t);
+  });
+}
+
+template <int Kind, bool Alpha>
+using DirectFetch = std::conditional_t<Kind == MemImgKind16, std::conditional_t<Alpha, FetchDirect16A, FetchDirect16>,
+                                       std::conditional_t<Alpha, FetchDirect32A, FetchDirect32>>;
+template <int Kind>
+using PaletteFetch = std::conditional_t<Kind == MemImgKind16, FetchPalette16, FetchPalette32>;
+
+template <int Kind, std::size_t... I>
+constexpr void FillFlat(KernelFn (&out)[ModeCount], std::index_sequence<I...>) {
+  ((out[I] = &DrawFlatAvx2<Kind, ModeOfIndex(I)>), ...);
+}
+
+template <int Kind, std::size_t... I>
+constexpr void FillDirect(KernelFn (&out)[ModeCount * 16], std::index_sequence<I...>) {
+  ((out[I] = &DrawTexturedAvx2<DirectFetch<Kind, ((I >> 1) & 1) != 0>, ModeOfIndex(I >> 4), ((I >> 3) & 1) != 0,
+                               ((I >> 2) & 1) != 0, (I & 1) != 0>),
+   ...);
+}
+
+template <int Kind, std::size_t... I>
+constexpr void FillPalette(KernelFn (&out)[ModeCount * 8], std::index_sequence<I...>) {
+  ((out[I] = &DrawTexturedAvx2<PaletteFetch<Kind>, ModeOfIndex(I >> 3), ((I >> 2) & 1) != 0, ((I >> 1) & 1) != 0,
+                               (I & 1) != 0>),
+   ...);
+}
+
+constexpr KernelTables MakeAvx2Tables() {
+  KernelTables t{};
+  FillFlat<MemImgKind16>(t.flat[0], std::make_index_sequence<ModeCount>{});
+  FillFlat<MemImgKind32>(t.flat[1], std::make_index_sequence<ModeCount>{});
+  FillDirect<MemImgKind16>(t.direct[0], std::make_index_sequence<ModeCount * 16>{});
+  FillDirect<MemImgKind32>(t.direct[1], std::make_index_sequence<ModeCount * 16>{});
+  FillPalette<MemImgKind16>(t.palette[0], std::make_index_sequence<ModeCount * 8>{});
+  FillPalette<MemImgKind32>(t.palette[1], std::make_index_sequence<ModeCount * 8>{});
+  return t;
+}
+
+constexpr KernelTables avx2Tables = MakeAvx2Tables();
+
+}  // namespace
+
+const KernelTables* GetAvx2KernelTables() { return &avx2Tables; }
 
 }  // namespace gamelib::raster
+
+#else
+
+namespace gamelib::raster {
+const KernelTables* GetAvx2KernelTables() { return nullptr; }
+}  // namespace gamelib::raster
+
+#endif
