@@ -4,6 +4,7 @@
 namespace platform {
 
 void RegisterSoundDevice();  // dsound_device.cpp
+void RegisterMci();          // mci.cpp
 
 // Runs once on first use and again after every sim::Reset, so keep it to
 // registrations: registering a class or module again replaces it, and a hook or
@@ -14,6 +15,7 @@ void RegisterBuiltins() {
   //   RegisterModule("....DLL", {{"EntryName", reinterpret_cast<FARPROC>(&Entry)}});
   //   OnReset(&Reset...);  OnVirtualTimeAdvance(&...);  AddLiveObjectCounter(&...);
   RegisterSoundDevice();
+  RegisterMci();
 }
 
 }  // namespace platform

@@ -54,3 +54,4 @@ int LiveObjects();
 }  // namespace sim
 
 #include "platform/sim_sound.h"
+#include "platform/sim_mci.h"
