@@ -109,6 +109,7 @@ struct GateCase {
   std::uint32_t bytes;
   int kind;
 };
+void PrintTo(const GateCase& c, std::ostream* os) { *os << c.name; }
 
 WAVEFORMATEX With(WAVEFORMATEX f, void (*change)(WAVEFORMATEX&)) {
   change(f);

@@ -100,6 +100,9 @@ struct PrimaryCase {
   DWORD rate;
   WORD bits;
 };
+void PrintTo(const PrimaryCase& c, std::ostream* os) {
+  *os << "caps " << std::hex << c.flags << std::dec << " max " << c.maxRate;
+}
 
 class PrimaryFormatTest : public SoundTest, public ::testing::WithParamInterface<PrimaryCase> {
   void ConfigurePlatform() override { sim::SetSoundCaps(Caps(GetParam().flags, 100, GetParam().maxRate)); }
@@ -127,7 +130,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(PrimaryCase{kAllFormats, 48000, 2, 44100, 16}, PrimaryCase{kAllFormats, 44100, 2, 44100, 16},
                       PrimaryCase{kAllFormats, 22050, 2, 22050, 16},
                       PrimaryCase{DSCAPS_PRIMARYSTEREO | DSCAPS_PRIMARY8BIT, 48000, 2, 44100, 8},
-                      PrimaryCase{DSCAPS_PRIMARY8BIT, 11025, 1, 11025, 8}));
+                      PrimaryCase{DSCAPS_PRIMARY8BIT, 11025, 1, 11025, 8}),
+    [](const ::testing::TestParamInfo<PrimaryCase>& info) {
+      return "Caps" + std::to_string(info.param.flags) + "Max" + std::to_string(info.param.maxRate);
+    });
 
 // ---- Failures of the device set-up --------------------------------------------------------
 
@@ -280,6 +286,7 @@ struct DllCase {
   bool exported;
   const char* message;
 };
+void PrintTo(const DllCase& c, std::ostream* os) { *os << (c.present ? "export missing" : "module missing"); }
 
 class MissingDllTest : public SoundTest, public ::testing::WithParamInterface<DllCase> {
   void ConfigurePlatform() override { sim::SetSoundDllPresent(GetParam().present, GetParam().exported); }
@@ -298,7 +305,10 @@ TEST_P(MissingDllTest, NoDeviceOrCapsLinesAndTheIndentIsRestored) {
 INSTANTIATE_TEST_SUITE_P(Dll, MissingDllTest,
                          ::testing::Values(DllCase{false, true, "DSOUND.DLL のロードに失敗しました"},
                                            DllCase{true, false,
-                                                   "DirectSound デバイスの列挙用関数のポインタ取得に失敗しました"}));
+                                                   "DirectSound デバイスの列挙用関数のポインタ取得に失敗しました"}),
+                         [](const ::testing::TestParamInfo<DllCase>& info) {
+                           return std::string(info.param.present ? "ExportMissing" : "ModuleMissing");
+                         });
 
 // ---- Shutdown --------------------------------------------------------------------------
 
