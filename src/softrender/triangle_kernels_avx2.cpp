@@ -67,13 +67,36 @@ GAMELIB_AVX2_INLINE V PackedSub32V(V d, V s) {
 struct VTables {
   V bright[3];  // brightness per field or channel: 0 blue, 1 green, 2 red
   V p;
+  // The same factors in the two 16-bit halves of each lane: blue | red << 16, green | green
+  // << 16, and the parameter twice.
+  V brightBlueRed16;
+  V brightGreen16;
+  V p16;
 };
 
 GAMELIB_AVX2_INLINE VTables MakeVTables(const PixelTables& t) {
   // Entry 255 of BrightnessTable row k is k itself.
-  return VTables{{Set1(static_cast<std::uint32_t>(t.bright[0][255])), Set1(static_cast<std::uint32_t>(t.bright[1][255])),
-                  Set1(static_cast<std::uint32_t>(t.bright[2][255]))},
-                 Set1(t.p)};
+  const auto blue = static_cast<std::uint32_t>(t.bright[0][255]);
+  const auto green = static_cast<std::uint32_t>(t.bright[1][255]);
+  const auto red = static_cast<std::uint32_t>(t.bright[2][255]);
+  return VTables{{Set1(blue), Set1(green), Set1(red)},
+                 Set1(t.p),
+                 Set1(blue | red << 16),
+                 Set1(green | green << 16),
+                 Set1(t.p | t.p << 16)};
+}
+
+// floor(h * k / 255) in each 16-bit half of a lane (h, k in 0..255).
+GAMELIB_AVX2_INLINE V Bright16(V halves, V k16) {
+  const V n = _mm256_mullo_epi16(halves, k16);
+  return _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(n, _mm256_set1_epi16(1)), _mm256_srli_epi16(n, 8)), 8);
+}
+
+// Bytes 0, 1 and 2 of x each through a brightness factor (blue, green, red), byte 3 zero.
+GAMELIB_AVX2_INLINE V BrightBytes(V x, V blueRed16, V green16) {
+  const V rb = Bright16(AndMask(x, 0x00FF00FF), blueRed16);
+  const V g = Bright16(AndMask(Srl<8>(x), 0x000000FF), green16);
+  return Or(rb, Sll<8>(g));
 }
 
 // ---- 16-bit destinations ---------------------------------------------------------------
@@ -230,8 +253,7 @@ GAMELIB_AVX2_INLINE V Combine32V(V d, V c, V a, V w, const VTables& t) {
     if constexpr (W) {
       x = src;
     } else {
-      x = Or(Or(Bright(AndMask(src, 0xFF), t.bright[0]), Sll<8>(Bright(AndMask(Srl<8>(src), 0xFF), t.bright[1]))),
-             Sll<16>(Bright(AndMask(Srl<16>(src), 0xFF), t.bright[2])));
+      x = BrightBytes(src, t.brightBlueRed16, t.brightGreen16);
     }
     const V rb = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(AndMask(x, 0x00FF00FF), f16),
                                                     _mm256_mullo_epi16(AndMask(d, 0x00FF00FF), g16)),
@@ -240,6 +262,11 @@ GAMELIB_AVX2_INLINE V Combine32V(V d, V c, V a, V w, const VTables& t) {
                                                     _mm256_mullo_epi16(AndMask(Srl<8>(d), 0x00FF00FF), g16)),
                                    8);
     return Or(Or(AndMask(d, 0xFF000000u), rb), AndMask(Sll<8>(gg), 0x0000FF00u));
+  }
+  if constexpr ((Mode == BlendAdd || Mode == BlendSub) && weights == 0) {
+    const V x = W ? c : BrightBytes(c, t.brightBlueRed16, t.brightGreen16);
+    const V contribution = BrightBytes(x, t.p16, t.p16);
+    return Mode == BlendAdd ? PackedAdd32V(d, contribution) : PackedSub32V(d, contribution);
   }
   V result = interpolating || Mode == BlendMul ? AndMask(d, 0xFF000000u) : _mm256_setzero_si256();
   V addend = _mm256_setzero_si256();
