@@ -118,7 +118,17 @@ void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertic
   const DrawState& state = GetDrawState();
   const int parameter = std::clamp(state.blendParameter, 0, 255);
   const std::uint32_t brightness = state.brightness;
-  KernelContext k{};
+  // Filled field by field: zeroing the whole block costs more than a small triangle's pixels.
+  KernelContext k;
+  k.srcPixels = nullptr;
+  k.srcPitch = 0;
+  k.texWidth = 0;
+  k.texHeight = 0;
+  k.colorKey = 0;
+  k.palette = nullptr;
+  k.blendPixels = nullptr;
+  k.blendPitch = 0;
+  k.colour = 0;
   k.areaLeft = std::max(state.drawAreaLeft, 0);
   k.areaTop = std::max(state.drawAreaTop, 0);
   k.areaRight = std::min(state.drawAreaRight, dest->width);

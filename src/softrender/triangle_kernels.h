@@ -365,8 +365,16 @@ GAMELIB_INLINE bool NarrowToBounds(std::uint32_t c, Fixed18 d, std::uint32_t lim
   return true;
 }
 
-// Spans shorter than this test every pixel; longer ones find their in-bounds run first.
-constexpr int RunSearchMinimum = 8;
+// True when the coordinates c + i*d of all n pixels lie below limit without wrapping.
+GAMELIB_INLINE bool SpanInside(std::uint32_t c, Fixed18 d, std::uint32_t limit, int n) {
+  const std::int64_t start = static_cast<std::int32_t>(c);
+  const std::int64_t end = start + static_cast<std::int64_t>(n - 1) * d;
+  return start >= 0 && start < limit && end >= 0 && end < limit;
+}
+
+// Spans shorter than this that are not wholly inside the source test every pixel; longer
+// ones find their in-bounds run first (four divisions).
+constexpr int RunSearchMinimum = 32;
 
 // ---- Textured kernels ----------------------------------------------------------------
 
@@ -458,8 +466,9 @@ GAMELIB_INLINE void TexturedSpanPortable(const TexturedLocals l, std::uint32_t t
   constexpr int destBytes = F::kind == MemImgKind16 ? 2 : 4;
   int lo = 0;
   int hi = n;
-  if (n >= RunSearchMinimum && NarrowToBounds(u, du, texWidth, n, lo, hi) &&
-      NarrowToBounds(v, dv, texHeight, n, lo, hi)) {
+  if ((SpanInside(u, du, texWidth, n) && SpanInside(v, dv, texHeight, n)) ||
+      (n >= RunSearchMinimum && NarrowToBounds(u, du, texWidth, n, lo, hi) &&
+       NarrowToBounds(v, dv, texHeight, n, lo, hi))) {
     u += static_cast<std::uint32_t>(lo) * static_cast<std::uint32_t>(du);
     v += static_cast<std::uint32_t>(lo) * static_cast<std::uint32_t>(dv);
     dp += static_cast<std::ptrdiff_t>(lo) * destBytes;

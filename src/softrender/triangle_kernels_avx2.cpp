@@ -319,7 +319,9 @@ GAMELIB_AVX2 __attribute__((noinline)) void TexturedSpanAvx2(const TexturedLocal
   constexpr int destBytes = F::kind == MemImgKind16 ? 2 : 4;
   int lo = 0;
   int hi = n;
-  if (n < 8 || !NarrowToBounds(u, du, texWidth, n, lo, hi) || !NarrowToBounds(v, dv, texHeight, n, lo, hi)) {
+  const bool inside = n >= 8 && SpanInside(u, du, texWidth, n) && SpanInside(v, dv, texHeight, n);
+  if (!inside && (n < RunSearchMinimum || !NarrowToBounds(u, du, texWidth, n, lo, hi) ||
+                  !NarrowToBounds(v, dv, texHeight, n, lo, hi))) {
     for (int i = 0; i < n; ++i) {
       if (u < texWidth && v < texHeight) TexturedPixel<F, Mode, B, W, T>(l, dp, u, v);
       u += static_cast<std::uint32_t>(du);
