@@ -5,6 +5,7 @@ namespace platform {
 
 void RegisterSoundDevice();  // dsound_device.cpp
 void RegisterMci();          // mci.cpp
+void RegisterAcm();          // acm_stream.cpp
 
 // Runs once on first use and again after every sim::Reset, so keep it to
 // registrations: registering a class or module again replaces it, and a hook or
@@ -16,6 +17,7 @@ void RegisterBuiltins() {
   //   OnReset(&Reset...);  OnVirtualTimeAdvance(&...);  AddLiveObjectCounter(&...);
   RegisterSoundDevice();
   RegisterMci();
+  RegisterAcm();
 }
 
 }  // namespace platform

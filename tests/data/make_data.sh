@@ -105,5 +105,57 @@ cat "$out/chain_a.ogg" "$out/chain_b.ogg" > "$out/ogg_s16_44100_chained.ogg"
 cat "$out/chain_a.pcm" "$out/chain_b.pcm" > "$out/ogg_s16_44100_chained.pcm"
 rm -f "$out"/chain_[ab].*
 
-ls -l "$out"
+# ==== Compressed files for the compression manager (sound/acm) ======================
+# MP3 by lame and MPEG layer II by twolame, each decoded by mpg123 with gapless
+# trimming off and the info frame decoded like any other frame (--no-gapless
+# --no-infoframe), so the reference holds every frame's samples; IMA ADPCM, Microsoft
+# ADPCM, A-law and mu-law WAVE by sox, decoded by sox. Needs lame, twolame, mpg123.
+# Sample counts fill whole ADPCM blocks, so sox's decode has no padding to trim.
+acm="$out/acm"
+mkdir -p "$acm"
+rm -f "$acm"/*.mp3 "$acm"/*.mp2 "$acm"/*.wav "$acm"/*.pcm
+for tool in lame twolame mpg123; do
+  command -v "$tool" >/dev/null || { echo "make_data: $tool is missing (apt-get install lame twolame mpg123)" >&2; exit 1; }
+done
+mpeg_reference() {  # mpeg_reference IN OUT
+  mpg123 -q --no-gapless --no-infoframe -e s16 -s "$1" > "$2"
+}
+mp3() {  # mp3 NAME RATE CHANNELS SAMPLES LAME-OPTIONS...
+  local name=$1 rate=$2 channels=$3 samples=$4
+  shift 4
+  signal "$work/$name.wav" "$rate" "$channels" 16 "$samples"
+  lame --quiet "$@" "$work/$name.wav" "$acm/$name.mp3"
+  mpeg_reference "$acm/$name.mp3" "$acm/$name.pcm"
+}
+mp3 mp3_s16_44100_128k_id3v2 44100 2 11025 -b 128 --cbr --id3v2-only --tt "Sweep" --ta "gamelib tests"
+mp3 mp3_m16_22050_32k_id3v1  22050 1 4410  -b 32 --cbr -m m --id3v1-only --tt "Mono sweep"
+mp3 mp3_s16_22050_vbr_tags   22050 2 6615  -V 4 --add-id3v2 --tt "Both tags" --tc "v1 and v2"
+mp3 mp3_m16_44100_64k_crc    44100 1 8820  -b 64 --cbr -m m -p -t
+mp3 mp3_s16_48000_320k       48000 2 4800  -b 320 --cbr
+# Layer II, protected by CRC.
+signal "$work/mp2.wav" 32000 2 16 6400
+twolame --quiet -b 192 -p "$work/mp2.wav" "$acm/mp2_s16_32000_192k.mp2"
+mpeg_reference "$acm/mp2_s16_32000_192k.mp2" "$acm/mp2_s16_32000_192k.pcm"
+# MP3 frames in a RIFF WAVE (format 0x55, 30-byte fmt body): the WAVE trial's road.
+lame --quiet -b 40 --cbr -m m -t "$work/mp3_m16_22050_32k_id3v1.wav" "$work/riff.mp3"
+mpeg_reference "$work/riff.mp3" "$acm/mp3wav_m16_22050.pcm"
+{ le16 85; le16 1; le32 22050; le32 5000; le16 1; le16 0; le16 12
+  le16 1; le32 2; le16 $(( 72000 * 40 / 22050 )); le16 1; le16 1393; } > "$work/fmt55"
+chunk "fmt " "$work/fmt55" > "$work/e1"
+chunk data "$work/riff.mp3" > "$work/e2"
+riff "$acm/mp3wav_m16_22050.wav" "$work"/e1 "$work"/e2
+
+compressed() {  # compressed NAME RATE CHANNELS SAMPLES SOX-ENCODING
+  signal "$work/$1.wav" "$2" "$3" 16 "$4"
+  sox "$work/$1.wav" -e "$5" "$acm/$1.wav"
+  sox "$acm/$1.wav" -t raw -e signed-integer -b 16 "$acm/$1.pcm"
+}
+compressed ima_m16_22050   22050 1 5050 ima-adpcm   # 10 blocks of 505 samples
+compressed ima_s16_44100   44100 2 6123 ima-adpcm   # 3 blocks of 2041
+compressed msadpcm_m16_22050 22050 1 5060 ms-adpcm  # 5 blocks of 1012
+compressed msadpcm_s16_44100 44100 2 4072 ms-adpcm  # 2 blocks of 2036
+compressed alaw_m16_8000   8000  1 2000 a-law
+compressed ulaw_s16_22050  22050 2 2205 u-law
+
+ls -l "$out" "$acm"
 du -sh "$out"
