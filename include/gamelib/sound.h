@@ -24,4 +24,15 @@ int SetSoundPlayPositionMs(int milliseconds, int handle);
 // The play position in bytes of PCM.
 int GetSoundPlayPosition(int handle);
 
+// ---- Music handles -----------------------------------------------------------------
+// MIDI music, played through the one MIDI device. Every operation returns -1 for a
+// handle that is not a valid music handle, and while the sound system is not started.
+
+// 1 while the music plays, else 0.
+int GetMusicPlayState(int musicHandle);
+// Stops the music (and a looping one for good). 0 or -1.
+int StopMusicHandle(int musicHandle);
+// Stops the music when it plays and deletes it. 0 or -1.
+int DeleteMusicHandle(int musicHandle);
+
 }  // namespace gamelib

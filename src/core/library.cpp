@@ -14,6 +14,7 @@
 #include "core/window.h"
 #include "gamelib/core.h"
 #include "platform/com.h"
+#include "sound/music.h"
 #include "sound/sound_system.h"
 
 namespace gamelib {
@@ -62,7 +63,7 @@ void WriteSystemReport() {
 void ShutDown() {
   g_library.stopping = true;
   // ---- Sound layer: music ends before anything else is shut down ----
-  //   EndCurrentMusic();
+  EndCurrentMusic();
   // (graphics and input shut down here when they exist)
   // ---- Sound layer: the sound system goes after graphics and input ----
   TerminateSoundSystem();

@@ -4,6 +4,7 @@
 #include "core/library.h"
 #include "core/window.h"
 #include "gamelib/core.h"
+#include "sound/music.h"
 
 namespace gamelib {
 namespace {
@@ -32,6 +33,7 @@ void RunStreamRefill() {
 void RunFrameWork() {
   RunStreamRefill();
   Observe("music");
+  UpdateMusicPlayState();
   // Input work (joypad vibration, text entry) comes with the input subsystem.
   Observe("input");
 }

@@ -3,6 +3,7 @@
 #include "core/window.h"
 
 #include "gamelib/core.h"
+#include "sound/music.h"
 
 namespace gamelib {
 namespace {
@@ -23,8 +24,8 @@ WindowState g_window;
 
 // ---- Hooks of other subsystems into the window procedure ---------------------------
 // MCI reports the end of MIDI playback here. The sound layer's handler goes in this
-// function and nowhere else:  HandleMidiPlayNotify(wParam, lParam);
-void OnMusicNotify(WPARAM wParam, LPARAM lParam) {}
+// function and nowhere else; it needs neither argument.
+void OnMusicNotify(WPARAM wParam, LPARAM lParam) { HandleMidiPlayNotify(); }
 
 // A full-screen window that loses activation may have to give up its 3-D device; the
 // 3-D back end's release goes here when it exists.

@@ -6,6 +6,7 @@
 
 #include "gamelib/core.h"
 #include "platform/dsound.h"
+#include "platform/mci.h"
 
 namespace gamelib {
 
@@ -29,6 +30,20 @@ struct SoundSystemState {
   std::int32_t createType;
   std::int32_t OggSampleBytesSetting;  // bytes per sample of Ogg Vorbis output
   LinkedList SoundStreamList;          // every stream sound, for the per-frame refill
+
+  // Music: one MCI device plays MIDI for every music handle.
+  MCIDEVICEID midiDevice;
+  std::int32_t midiPlaying;       // 1 while the MCI device plays
+  std::int32_t musicLoop;         // 1: play again from the start when it ends
+  char musicTempFileName[260];    // the temporary MIDI file, while musicTempFileFlag is 1
+  std::int32_t musicTempFileFlag;
+  std::int32_t currentMusic;      // a handle, 0 for none
+  std::int32_t currentMusicKind;  // 1 a sound handle, else a music handle
+
+  // The capture file that output can be recorded into.
+  std::int32_t captureFlag;       // 1 while the file is open
+  HANDLE captureFile;
+  std::uint32_t captureSamples;   // 4-byte stereo frames written
 };
 
 SoundSystemState& GetSoundSystemState();

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "gamelib/core.h"
+#include "sound/music.h"
 #include "sound/sound_handles.h"
 #include "sound/sound_state.h"
 
@@ -207,7 +208,10 @@ int TerminateSoundSystem() {
   SoundSystemState& state = GetSoundSystemState();
   if (state.directSound == nullptr) return -1;
 
+  CloseWaveCaptureFile();
   DeleteAllSoundHandles();
+  DeleteAllMusicHandles();
+  DeleteMusicTempFile();
 
   if (state.primaryBuffer != nullptr) {
     state.primaryBuffer->Stop();
