@@ -44,7 +44,9 @@ void WholeConversion(const std::uint8_t* data, std::size_t size) {
   const gamelib::SoundConvertRecord* c = s.converter;
   Check(c->initialised == 1);
   Check(platform::ValidPcmFormat(c->pcmFormat));
-  Check(c->dataChunkBytes >= 0 && c->dataChunkBytes % c->pcmFormat.nBlockAlign == 0);
+  // PCM and Ogg count PCM bytes here; the compression manager's kind counts its source.
+  Check(c->dataChunkBytes >= 0);
+  if (c->convertKind != gamelib::SOUND_CONVERT_ACM) Check(c->dataChunkBytes % c->pcmFormat.nBlockAlign == 0);
   int promised = gamelib::GetSoundConvertDestSize(s.converter);
   Check(promised >= 0);
   WAVEFORMATEX format;
@@ -67,7 +69,7 @@ void BlockConversion(const std::uint8_t* data, std::size_t size) {
   gamelib::SoundConvertRecord* c = s.converter;
   const std::int64_t promised = gamelib::GetSoundConvertDestSize(c);
   const int align = c->pcmFormat.nBlockAlign;
-  const int frames = c->dataChunkBytes / align;
+  const int frames = static_cast<int>(promised / align);
 
   std::uint64_t hash = 1469598103934665603ull;
   for (std::size_t i = 0; i < size; i += 1 + size / 4096) hash = (hash ^ data[i]) * 1099511628211ull;

@@ -5,3 +5,4 @@
 #include "gamelib/graphics.h"
 #include "gamelib/softrender.h"
 #include "gamelib/sound.h"
+#include "gamelib/sound_load.h"

@@ -127,7 +127,11 @@ int ConvertOggSoundBlock(SoundConvertRecord* c) {
 int SetOggSoundConvertPosition(SoundConvertRecord* c, int sample) {
   if (c->ogg.oggOpen == 1) {
     // A failed seek leaves the decoder elsewhere than the position says: no more data.
-    c->ogg.oggExhausted = (sample < 0 || ov_pcm_seek(&c->ogg.oggFile, sample) != 0) ? 1 : 0;
+    // At or past the end there is nothing to decode, and vorbisfile is not asked: a
+    // seek to the very end of a chained file whose last link is broken leaves its
+    // page state corrupt, and the next read then overruns.
+    bool inside = sample >= 0 && sample < OggTotalSamples(c);
+    c->ogg.oggExhausted = (!inside || ov_pcm_seek(&c->ogg.oggFile, sample) != 0) ? 1 : 0;
   }
   c->blockLeft = c->blockOffset = 0;
   std::int64_t position = std::int64_t{c->pcmFormat.nBlockAlign} * sample;

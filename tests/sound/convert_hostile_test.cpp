@@ -371,6 +371,26 @@ TEST(ConvertEdges, OggSeekPastTheEndEndsTheData) {
   EXPECT_EQ(c.Block(400).size(), 400u);
 }
 
+TEST(ConvertEdges, SeekToTheEndOfABrokenChainEndsTheData) {
+  // A chained file whose second link is broken: a seek to exactly its end used to
+  // leave vorbisfile's page state corrupt, and the next read overran (found by fuzzing).
+  Bytes file = ReadFileBytes(std::filesystem::path(GAMELIB_TEST_DATA_DIR) /
+                             "../../fuzz/corpus/sound_convert/ogg_seek_to_end_of_broken_chain");
+  ASSERT_FALSE(file.empty());
+  Converter c(file);
+  ASSERT_EQ(c.Setup(), 0);
+  const int frames = c->dataChunkBytes / c->pcmFormat.nBlockAlign;
+  ASSERT_GT(frames, 0);
+  ASSERT_EQ(c.Block(100).size(), 100u);
+  for (int sample : {frames, frames + 1, frames - 10, 0}) {
+    SCOPED_TRACE(sample);
+    ASSERT_EQ(gamelib::SetSoundConvertPosition(c.get(), sample), 0);
+    Bytes rest;
+    for (Bytes p; !(p = c.Block(4096)).empty();) rest.insert(rest.end(), p.begin(), p.end());
+    EXPECT_EQ(static_cast<int>(rest.size()), (frames - std::min(sample, frames)) * c->pcmFormat.nBlockAlign);
+  }
+}
+
 TEST(ConvertEdges, OggMonoAt22050HasTheExpectedFormat) {
   Converter c(ReadFileBytes(SoundDataDir() / "ogg_m16_22050.ogg"));
   ASSERT_EQ(c.Setup(), 0);
