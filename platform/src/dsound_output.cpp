@@ -8,6 +8,7 @@
 #include <SDL2/SDL.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -91,16 +92,20 @@ void RealTimeLoop(Output* out) {
       if (out->stopSignal.wait_for(lock, std::chrono::milliseconds(5), [out] { return out->stop; })) break;
     }
     const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
-    const std::uint64_t due = FramesAt(static_cast<std::uint64_t>(elapsed)) - made;
-    if (due == 0) continue;
-    frames.resize(2 * due);
-    {
-      std::lock_guard lock(State().mutex);
-      MixLocked(frames.data(), due);
-    }
-    made += due;
-    if (out->wav != nullptr && out->wavDataBytes + 4 * due <= maxWavBytes) {
-      out->wavDataBytes += 4 * std::fwrite(frames.data(), 4, due, out->wav);
+    std::uint64_t due = FramesAt(static_cast<std::uint64_t>(elapsed)) - made;
+    // In pieces, so a long stall (a debugger, a suspended process) needs no big buffer.
+    while (due > 0) {
+      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(due, 4096));
+      frames.resize(2 * n);
+      {
+        std::lock_guard lock(State().mutex);
+        MixLocked(frames.data(), n);
+      }
+      made += n;
+      due -= n;
+      if (out->wav != nullptr && out->wavDataBytes + 4 * n <= maxWavBytes) {
+        out->wavDataBytes += 4 * std::fwrite(frames.data(), 4, n, out->wav);
+      }
     }
   }
 }
