@@ -122,11 +122,15 @@ class MpegDecoder final : public Decoder {
         continue;
       }
       Frame f;
-      if (!ParseFrame(src + pos, &f) || f.rate != rate_ || f.channels != channels_) {
-        ++pos;  // junk, or a frame of another stream: not ours to decode
+      if (!ParseFrame(src + pos, &f)) {
+        ++pos;  // junk
         continue;
       }
       if (static_cast<DWORD>(f.length) > left) break;  // the rest of it comes with the next piece
+      if (f.rate != rate_ || f.channels != channels_) {
+        pos += static_cast<DWORD>(f.length);  // a whole frame of another shape: skipped, not decoded
+        continue;
+      }
       const DWORD pcmBytes = static_cast<DWORD>(f.samples * channels_ * 2);
       if (dstBytes - r.dstUsed < pcmBytes) break;
       r.dstUsed += DecodeFrame(src + pos, static_cast<DWORD>(f.length), dst + r.dstUsed, dstBytes - r.dstUsed);
