@@ -8,6 +8,7 @@
 #include "core/window.h"
 #include "gamelib/core.h"
 #include "gamelib/sound.h"
+#include "gamelib/sound_load.h"
 #include "platform/mci.h"
 #include "sound/music_test_entries.h"
 #include "sound/sound_state.h"
@@ -189,7 +190,8 @@ int EndCurrentMusic() {
   int kind = state.currentMusicKind;
   state.currentMusic = 0;
   if (kind == CURRENT_MUSIC_SOUND) {
-    DeleteSoundHandle(handle);  // stops every buffer of the sound first
+    StopSoundHandle(handle);
+    DeleteSoundHandle(handle);
   } else {
     StopMusicHandle(handle);
     DeleteMusicHandle(handle);

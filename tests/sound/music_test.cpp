@@ -6,6 +6,7 @@
 #include "core/pump.h"
 #include "platform/mci.h"
 #include "sound/music.h"
+#include "gamelib/sound_load.h"
 #include "sound/music_test_entries.h"
 #include "sound_fixture.h"
 
@@ -248,6 +249,8 @@ TEST_F(MusicTest, EndCurrentMusicStopsAndDeletesEitherKind) {
 
   int sound = MakeMemorySound(soundtest::Pcm(2, 44100, 16), std::vector<std::uint8_t>(4000, 0x10), 2);
   ASSERT_NE(sound, -1);
+  ASSERT_EQ(gamelib::PlaySoundHandle(sound, gamelib::SOUND_PLAY_LOOP), 0);
+  ASSERT_EQ(gamelib::CheckSoundHandlePlaying(sound), 1);
   state.currentMusic = sound;
   state.currentMusicKind = gamelib::CURRENT_MUSIC_SOUND;
   EXPECT_EQ(gamelib::EndCurrentMusic(), 0);
