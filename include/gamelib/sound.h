@@ -24,6 +24,11 @@ int SetSoundPlayPositionMs(int milliseconds, int handle);
 // The play position in bytes of PCM.
 int GetSoundPlayPosition(int handle);
 
+// After its end the sound goes on from this sample, endlessly (a memory sound becomes
+// a stream sound under the same handle). -1 for a point not inside the sound, or a
+// sound made of several files.
+int SetSoundLoopPoint(int position, int handle);
+
 // ---- Music handles -----------------------------------------------------------------
 // MIDI music, played through the one MIDI device. Every operation returns -1 for a
 // handle that is not a valid music handle, and while the sound system is not started.

@@ -5,6 +5,7 @@
 #include "core/window.h"
 #include "gamelib/core.h"
 #include "sound/music.h"
+#include "sound/stream_sound.h"
 
 namespace gamelib {
 namespace {
@@ -28,6 +29,7 @@ void Observe(const char* step) {
 //   RunFrameWork:     UpdateMusicPlayState();   (after the refill, before input)
 void RunStreamRefill() {
   Observe("stream");
+  ProcessAllStreamSounds();
 }
 
 void RunFrameWork() {

@@ -9,6 +9,7 @@
 #include "sound/sound_convert.h"
 #include "sound/sound_handles.h"
 #include "sound/sound_state.h"
+#include "sound/stream_sound.h"
 
 namespace gamelib {
 namespace {
@@ -162,9 +163,14 @@ int LoadSoundFile(const char* fileName, int bufferCount, int shareStream) {
   bufferCount = std::clamp(bufferCount, 0, kMaxMemorySoundBuffers);
 
   if (GetSoundSystemState().createType != SOUND_CREATE_MEMORY) {
-    // Stream sounds cannot be made yet: refuse the load rather than make a sound of
-    // another kind than the caller asked for.
-    return OutputLogFormat("右記のＷＡＶファイルのセットアップに失敗しました：%s \n", fileName);
+    int handle = AddSoundData(-1);
+    if (handle == -1) return -1;
+    if (AddStreamSoundFile(fileName, 0, handle, GetSoundSystemState().createType, shareStream) != 0) {
+      DeleteSoundHandle(handle, 0);
+      return -1;
+    }
+    PrepareStreamSound(handle);
+    return handle;
   }
 
   void* image = nullptr;
@@ -180,7 +186,7 @@ int LoadSoundFile(const char* fileName, int bufferCount, int shareStream) {
 int PlaySoundHandle(int handle, int playType, int fromTop) {
   SoundHandleRecord* record = GetSoundHandleRecord(handle);
   if (record == nullptr) return -1;
-  if (record->soundKind == SOUND_KIND_STREAM) return -1;  // no stream sounds can be made yet
+  if (record->soundKind == SOUND_KIND_STREAM) return PlayStreamSound(handle, playType, fromTop);
 
   const int count = UsedBuffers(*record);
   if (count == 0) return -1;
@@ -218,13 +224,7 @@ int PlaySoundHandle(int handle, int playType, int fromTop) {
 int StopSoundHandle(int handle) {
   SoundHandleRecord* record = GetSoundHandleRecord(handle);
   if (record == nullptr) return -1;
-  if (record->soundKind == SOUND_KIND_STREAM) {
-    if (!record->buffers[0].valid) return 0;
-    DWORD status = 0;
-    if (GetSoundBufferWrapperStatus(&record->buffers[0], &status) != 0) return -1;
-    if ((status & DSBSTATUS_PLAYING) != 0) StopSoundBufferWrapper(&record->buffers[0]);
-    return 0;
-  }
+  if (record->soundKind == SOUND_KIND_STREAM) return StopStreamSound(handle);
   for (int i = 0; i < UsedBuffers(*record); ++i) {
     DWORD status = 0;
     if (GetSoundBufferWrapperStatus(&record->buffers[i], &status) != 0) return -1;

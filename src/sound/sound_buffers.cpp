@@ -9,6 +9,7 @@
 #include "gamelib/sound.h"
 #include "sound/sound_handles.h"
 #include "sound/sound_state.h"
+#include "sound/stream_sound.h"
 
 namespace gamelib {
 namespace {
@@ -218,7 +219,7 @@ int SetSoundHandleVolume(int volume, int handle) {
 int SetSoundPlayPosition(int byteOffset, int handle) {
   SoundHandleRecord* record = GetSoundHandleRecord(handle);
   if (record == nullptr) return -1;
-  if (record->soundKind == SOUND_KIND_STREAM) return -1;  // stream positions are not settable yet
+  if (record->soundKind == SOUND_KIND_STREAM) return SetStreamSoundPositionBytes(byteOffset, handle);
   if (byteOffset < 0 || static_cast<std::uint32_t>(byteOffset) >= record->dataBytes) return -1;
   bool failed = false;
   SoundBufferWrapper* wrapper = IdleMemoryBuffer(*record, &failed);
@@ -229,7 +230,7 @@ int SetSoundPlayPosition(int byteOffset, int handle) {
 int SetSoundPlayPositionMs(int milliseconds, int handle) {
   SoundHandleRecord* record = GetSoundHandleRecord(handle);
   if (record == nullptr) return -1;
-  if (record->soundKind == SOUND_KIND_STREAM) return -1;  // stream positions are not settable yet
+  if (record->soundKind == SOUND_KIND_STREAM) return SetStreamSoundPositionMs(milliseconds, handle);
   if (milliseconds < 0) return -1;
   bool failed = false;
   SoundBufferWrapper* wrapper = IdleMemoryBuffer(*record, &failed);
@@ -244,7 +245,7 @@ int SetSoundPlayPositionMs(int milliseconds, int handle) {
 int GetSoundPlayPosition(int handle) {
   SoundHandleRecord* record = GetSoundHandleRecord(handle);
   if (record == nullptr) return -1;
-  if (record->soundKind == SOUND_KIND_STREAM) return -1;  // stream positions are not tracked yet
+  if (record->soundKind == SOUND_KIND_STREAM) return GetStreamSoundPosition(handle);
   SoundBufferWrapper& first = record->buffers[0];
   if (first.valid == 0) return -1;
   DWORD play = 0;

@@ -8,6 +8,7 @@
 #include "gamelib/sound.h"
 #include "sound/sound_buffers.h"
 #include "sound/sound_state.h"
+#include "sound/stream_sound.h"
 
 namespace gamelib {
 namespace {
@@ -93,8 +94,8 @@ int DeleteSoundHandle(int handle, int) {
   if (record == nullptr) return -1;
 
   if (record->soundKind == SOUND_KIND_STREAM) {
-    // A stream sound plays on its own ring only; stop it before anything goes.
-    if (record->buffers[0].valid) StopSoundBufferWrapper(&record->buffers[0]);
+    // Stopped only where it owns the ring: a sharer may be playing on it.
+    StopStreamSound(handle);
 
     if (SoundHandleRecord* ring = GetSoundHandleRecord(record->linkedHandle)) {
       --ring->shareCount;
@@ -142,13 +143,7 @@ int DeleteAllSoundHandles() {
 int CheckSoundHandlePlaying(int handle) {
   SoundHandleRecord* record = GetSoundHandleRecord(handle);
   if (record == nullptr) return -1;
-  if (record->soundKind == SOUND_KIND_STREAM) {
-    // A stream that plays on another's ring does not own this wrapper.
-    if (record->linkedHandle != -1 && record->linkedHandle != handle) return 0;
-    DWORD status = 0;
-    if (GetSoundBufferWrapperStatus(&record->buffers[0], &status) != 0) return 0;
-    return (status & DSBSTATUS_PLAYING) != 0 ? 1 : 0;
-  }
+  if (record->soundKind == SOUND_KIND_STREAM) return CheckStreamSoundPlaying(handle);
   int used = UsedBuffers(*record);
   for (int i = 0; i < used; ++i) {
     DWORD status = 0;

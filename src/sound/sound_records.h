@@ -59,7 +59,7 @@ struct SoundHandleRecord {
   std::int32_t loopsDone;
   std::int32_t filePosition;
   std::int32_t totalSamples;
-  std::int32_t playedBytes;
+  std::int64_t playedBytes;  // 64-bit: a long stream without a wrap passes 2 GiB
   std::int32_t lastPlayCursor;
   std::uint8_t prepared;
   std::uint8_t dataEnded;
@@ -69,6 +69,7 @@ struct SoundHandleRecord {
   std::int32_t endOffset;
   std::int32_t endCursorCount;
   std::int32_t wrapOffset;
+  std::int64_t endBytesLeft;  // once dataEnded: bytes still to play before the end
   LinkedListNode streamListNode;  // in SoundStreamList
 
   // Memory sounds only.
