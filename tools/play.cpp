@@ -3,9 +3,12 @@
 // waits for its end, on the real audio device when one opens (GAMELIB_AUDIO chooses
 // another output). With --out MIX.wav it renders offline instead, as fast as it can,
 // and writes the mix (44100 Hz, 16-bit stereo) there: no sound device needed.
+// With --stream the files (up to three) make one stream sound, played from its ring
+// as the message pump refills it, --fps times a second.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
@@ -14,18 +17,96 @@
 #include "gamelib/gamelib.h"
 #include "platform/sim.h"
 #include "sound/sound_handles.h"
+#include "sound/stream_sound.h"
 
 namespace {
 
-constexpr unsigned kStepMs = 10;
 constexpr std::uint64_t kMaxRenderMs = 10ull * 60 * 1000;  // what the offline output keeps
 
 void Usage(const char* self) {
   std::fprintf(stderr,
-               "usage: %s [--out MIX.wav] FILE...\n"
+               "usage: %s [--out MIX.wav] [--stream[=TYPE]] [--loops N] [--loop-point SAMPLES]\n"
+               "          [--fps N] [--seconds S] FILE...\n"
                "  plays each RIFF WAVE, MP3 or Ogg Vorbis file through the library; with --out\n"
-               "  it renders offline and writes the mix to MIX.wav instead of playing it\n",
+               "  it renders offline and writes the mix to MIX.wav instead of playing it\n"
+               "  --stream          the files (at most three, of one format) make one stream\n"
+               "                    sound; TYPE is the create type, 1 to 3 (default 3)\n"
+               "  --loops N         stream files play N more times each (255: endlessly)\n"
+               "  --loop-point S    after its end the sound goes on from sample S, endlessly\n"
+               "  --fps N           message pump passes a second while playing (default 60)\n"
+               "  --seconds S       stop after S seconds (an endless loop plays until stopped)\n",
                self);
+}
+
+struct Options {
+  const char* outPath = nullptr;
+  bool stream = false;
+  int createType = 3;
+  int loops = 0;
+  long long loopPoint = -1;
+  int fps = 60;
+  double seconds = 0.0;  // 0: to the end
+  std::vector<const char*> files;
+};
+
+// A whole number in [low, high] from the text, or false.
+bool ParseNumber(const char* text, long long low, long long high, long long* value) {
+  if (text == nullptr || *text == '\0') return false;
+  char* end = nullptr;
+  errno = 0;
+  long long v = std::strtoll(text, &end, 10);
+  if (errno != 0 || *end != '\0' || v < low || v > high) return false;
+  *value = v;
+  return true;
+}
+
+// Parses the command line; returns -1 to go on, else the exit code.
+int ParseOptions(int argc, char** argv, Options* o) {
+  for (int i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+    long long v = 0;
+    if (std::strcmp(a, "--out") == 0 && next != nullptr) {
+      o->outPath = argv[++i];
+    } else if (std::strcmp(a, "--stream") == 0) {
+      o->stream = true;
+    } else if (std::strncmp(a, "--stream=", 9) == 0 && ParseNumber(a + 9, 1, 3, &v)) {
+      o->stream = true;
+      o->createType = static_cast<int>(v);
+    } else if (std::strcmp(a, "--loops") == 0 && ParseNumber(next, 0, 255, &v)) {
+      o->loops = static_cast<int>(v);
+      ++i;
+    } else if (std::strcmp(a, "--loop-point") == 0 && ParseNumber(next, 0, INT32_MAX, &v)) {
+      o->loopPoint = v;
+      ++i;
+    } else if (std::strcmp(a, "--fps") == 0 && ParseNumber(next, 1, 1000, &v)) {
+      o->fps = static_cast<int>(v);
+      ++i;
+    } else if (std::strcmp(a, "--seconds") == 0 && next != nullptr && std::strtod(next, nullptr) > 0.0) {
+      o->seconds = std::strtod(argv[++i], nullptr);
+    } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+      Usage(argv[0]);
+      return 0;
+    } else if (a[0] == '-' && a[1] != '\0') {
+      Usage(argv[0]);
+      return 2;
+    } else {
+      o->files.push_back(a);
+    }
+  }
+  if (o->files.empty()) {
+    Usage(argv[0]);
+    return 2;
+  }
+  if (o->loops != 0 && !o->stream) {
+    std::fprintf(stderr, "gamelib-play: --loops is for stream sounds (give --stream)\n");
+    return 2;
+  }
+  if (o->stream && o->files.size() > 3) {
+    std::fprintf(stderr, "gamelib-play: a stream sound takes at most three files\n");
+    return 2;
+  }
+  return -1;
 }
 
 void PutLe(std::string& s, std::uint32_t v, int bytes) {
@@ -56,6 +137,10 @@ bool WriteWave(const char* path, const std::vector<std::int16_t>& frames) {
 
 // The library's view of a loaded sound.
 void Describe(const char* file, int handle) {
+  const gamelib::SoundHandleRecord* stream = gamelib::GetSoundHandleRecord(handle);
+  if (stream != nullptr && stream->soundKind == gamelib::SOUND_KIND_STREAM && stream->fileCount > 1) {
+    file = "stream";
+  }
   const gamelib::SoundHandleRecord* record = gamelib::GetSoundHandleRecord(handle);
   int samples = gamelib::GetSoundTotalSampleCount(handle);
   if (record == nullptr) return;
@@ -81,36 +166,62 @@ void ExplainFailure(const char* file) {
   }
 }
 
+// Plays the sound with the pump running `fps` times a second, until it ends, the
+// window closes or the time is up; renders offline when `mix` is given.
+void Run(int handle, const Options& o, std::vector<std::int16_t>* mix, std::uint64_t* renderedMicros) {
+  if (gamelib::PlaySoundHandle(handle, gamelib::SOUND_PLAY_BACKGROUND, 1) != 0) return;
+  std::vector<std::int16_t> piece;
+  const std::uint64_t limitMicros = o.seconds > 0.0 ? static_cast<std::uint64_t>(o.seconds * 1e6) : UINT64_MAX;
+  std::uint64_t micros = 0;
+  for (std::uint64_t pass = 1; gamelib::CheckSoundHandlePlaying(handle) == 1; ++pass) {
+    const std::uint64_t due = pass * 1000000 / static_cast<std::uint64_t>(o.fps);
+    const std::uint64_t step = due - micros;
+    micros = due;
+    if (mix != nullptr) {
+      if (*renderedMicros >= kMaxRenderMs * 1000) break;
+      sim::AdvanceTimeMicros(step);
+      *renderedMicros += step;
+    } else {
+      Sleep(static_cast<DWORD>(due / 1000 - (due - step) / 1000));
+    }
+    if (gamelib::PumpWindowMessages() == -1) break;
+    if (mix != nullptr) {
+      sim::ReadMixedOutput(piece);
+      mix->insert(mix->end(), piece.begin(), piece.end());
+    }
+    if (micros >= limitMicros) break;
+  }
+  gamelib::StopSoundHandle(handle);
+}
+
+// The files as one stream sound, as the loader makes one: -1 when one is refused.
+int LoadStream(const Options& o) {
+  int handle = gamelib::AddSoundData(-1);
+  if (handle == -1) return -1;
+  for (const char* file : o.files) {
+    if (gamelib::AddStreamSoundFile(file, static_cast<std::uint8_t>(o.loops), handle, o.createType, -1) != 0) {
+      ExplainFailure(file);
+      gamelib::DeleteSoundHandle(handle);
+      return -1;
+    }
+  }
+  gamelib::PrepareStreamSound(handle);
+  return handle;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* outPath = nullptr;
-  std::vector<const char*> files;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc) {
-      outPath = argv[++i];
-    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      Usage(argv[0]);
-      return 0;
-    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      Usage(argv[0]);
-      return 2;
-    } else {
-      files.push_back(argv[i]);
-    }
-  }
-  if (files.empty()) {
-    Usage(argv[0]);
-    return 2;
-  }
+  Options o;
+  if (int code = ParseOptions(argc, argv, &o); code != -1) return code;
 
   // Offline rendering: time moves only as fast as this loop drives it.
-  if (outPath != nullptr) sim::UseVirtualClock(true);
+  if (o.outPath != nullptr) sim::UseVirtualClock(true);
   if (gamelib::InitializeLibrary() != 0) {
     std::fprintf(stderr, "gamelib-play: the library did not start\n");
     return 1;
   }
-  if (gamelib::SetCreateSoundDataType(0) != 0) {
+  if (gamelib::SetCreateSoundDataType(o.stream ? o.createType : 0) != 0) {
     std::fprintf(stderr, "gamelib-play: the sound system did not start\n");
     gamelib::TerminateLibrary();
     return 1;
@@ -120,39 +231,41 @@ int main(int argc, char** argv) {
   int failed = 0;
   std::vector<std::int16_t> mix;
   std::vector<std::int16_t> piece;
-  std::uint64_t renderedMs = 0;
-  for (const char* file : files) {
-    int handle = gamelib::LoadSoundFile(file, 1, -1);
+  std::uint64_t renderedMicros = 0;
+  // One stream sound of every file, or one memory sound per file.
+  std::vector<const char*> sounds = o.stream ? std::vector<const char*>{o.files[0]} : o.files;
+  for (const char* file : sounds) {
+    int handle = o.stream ? LoadStream(o) : gamelib::LoadSoundFile(file, 1, -1);
     if (handle == -1) {
-      ExplainFailure(file);
+      if (!o.stream) ExplainFailure(file);
       ++failed;
       continue;
     }
-    Describe(file, handle);
-    std::fflush(stdout);
-    if (outPath == nullptr) {
-      gamelib::PlaySoundHandle(handle, gamelib::SOUND_PLAY_WAIT, 1);
-    } else if (gamelib::PlaySoundHandle(handle, gamelib::SOUND_PLAY_BACKGROUND, 1) == 0) {
-      while (gamelib::CheckSoundHandlePlaying(handle) == 1 && renderedMs < kMaxRenderMs) {
-        sim::AdvanceTime(kStepMs);
-        renderedMs += kStepMs;
-        if (gamelib::PumpWindowMessages() == -1) break;
-        sim::ReadMixedOutput(piece);
-        mix.insert(mix.end(), piece.begin(), piece.end());
-      }
+    if (o.loopPoint >= 0 && gamelib::SetSoundLoopPoint(static_cast<int>(o.loopPoint), handle) != 0) {
+      std::fprintf(stderr, "%s: loop point %lld refused (past the end, or a sound of several files)\n", file,
+                   o.loopPoint);
+      ++failed;
     }
+    Describe(file, handle);
+    const gamelib::SoundHandleRecord* record = gamelib::GetSoundHandleRecord(handle);
+    if (record != nullptr && record->soundKind == gamelib::SOUND_KIND_STREAM && o.seconds <= 0.0 &&
+        record->files[0].loopCount == gamelib::kStreamLoopEndless) {
+      std::printf("%s: loops endlessly (give --seconds to stop it)\n", file);
+    }
+    std::fflush(stdout);
+    Run(handle, o, o.outPath != nullptr ? &mix : nullptr, &renderedMicros);
     gamelib::DeleteSoundHandle(handle);
   }
-  if (outPath != nullptr) {
+  if (o.outPath != nullptr) {
     // The last step may hold a few frames of silence past the end: keep them, it is
     // what the device played.
     sim::ReadMixedOutput(piece);
     mix.insert(mix.end(), piece.begin(), piece.end());
-    if (!WriteWave(outPath, mix)) {
-      std::fprintf(stderr, "gamelib-play: cannot write %s\n", outPath);
+    if (!WriteWave(o.outPath, mix)) {
+      std::fprintf(stderr, "gamelib-play: cannot write %s\n", o.outPath);
       failed = failed == 0 ? 1 : failed;
     } else {
-      std::printf("wrote %s: %zu samples at 44100 Hz, 16-bit stereo\n", outPath, mix.size() / 2);
+      std::printf("wrote %s: %zu samples at 44100 Hz, 16-bit stereo\n", o.outPath, mix.size() / 2);
     }
   }
   gamelib::TerminateLibrary();
