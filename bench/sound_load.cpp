@@ -1,0 +1,230 @@
+// Loading memory sounds. A 30-second Ogg Vorbis file, loaded by the library, side by
+// side with the same file decoded by a plain ov_read loop (and by oggdec, when it is
+// installed): the library's cost above the decoder. A 30-second RIFF WAVE file loaded
+// by the library, in bytes per second.
+//
+// Each runs twice: first on the allocator as the process starts ("cold": glibc hands
+// big blocks back to the system on free, so every load faults in fresh pages), then
+// with freed memory kept for reuse ("warm", as in a game that loads sound after sound).
+#include <benchmark/benchmark.h>
+#include <vorbis/vorbisenc.h>
+#include <vorbis/vorbisfile.h>
+
+#include <malloc.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <unistd.h>
+#include <string>
+#include <vector>
+
+#include "gamelib/gamelib.h"
+#include "platform/sim.h"
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kSeconds = 30;
+
+// A stereo test signal: two sweeping tones and a little noise, so the encoder has work.
+std::vector<float> Signal(int channel) {
+  std::vector<float> s(static_cast<std::size_t>(kRate) * kSeconds);
+  std::uint32_t noise = 12345u + static_cast<std::uint32_t>(channel);
+  double phase = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    double t = static_cast<double>(i) / kRate;
+    phase += 2 * M_PI * (220.0 + 40.0 * t + 300.0 * channel) / kRate;
+    noise = noise * 1664525u + 1013904223u;
+    s[i] = static_cast<float>(0.4 * std::sin(phase) + 0.2 * std::sin(3.1 * phase) +
+                              0.05 * (static_cast<double>(noise >> 8) / (1 << 24) - 0.5));
+  }
+  return s;
+}
+
+bool WriteOgg(const std::string& path) {
+  std::vector<float> left = Signal(0), right = Signal(1);
+  vorbis_info vi;
+  vorbis_info_init(&vi);
+  if (vorbis_encode_init_vbr(&vi, 2, kRate, 0.4f) != 0) return false;
+  vorbis_comment vc;
+  vorbis_comment_init(&vc);
+  vorbis_dsp_state vd;
+  vorbis_block vb;
+  vorbis_analysis_init(&vd, &vi);
+  vorbis_block_init(&vd, &vb);
+  ogg_stream_state os;
+  ogg_stream_init(&os, 7);
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (out == nullptr) return false;
+  ogg_packet header, comment, code;
+  vorbis_analysis_headerout(&vd, &vc, &header, &comment, &code);
+  ogg_stream_packetin(&os, &header);
+  ogg_stream_packetin(&os, &comment);
+  ogg_stream_packetin(&os, &code);
+  ogg_page page;
+  while (ogg_stream_flush(&os, &page) != 0) {
+    std::fwrite(page.header, 1, page.header_len, out);
+    std::fwrite(page.body, 1, page.body_len, out);
+  }
+  std::size_t done = 0;
+  bool end = false;
+  while (!end) {
+    std::size_t n = std::min<std::size_t>(1024, left.size() - done);
+    if (n == 0) {
+      vorbis_analysis_wrote(&vd, 0);
+    } else {
+      float** buffer = vorbis_analysis_buffer(&vd, static_cast<int>(n));
+      std::memcpy(buffer[0], left.data() + done, n * sizeof(float));
+      std::memcpy(buffer[1], right.data() + done, n * sizeof(float));
+      vorbis_analysis_wrote(&vd, static_cast<int>(n));
+      done += n;
+    }
+    while (vorbis_analysis_blockout(&vd, &vb) == 1) {
+      vorbis_analysis(&vb, nullptr);
+      vorbis_bitrate_addblock(&vb);
+      ogg_packet packet;
+      while (vorbis_bitrate_flushpacket(&vd, &packet) != 0) {
+        ogg_stream_packetin(&os, &packet);
+        while (ogg_stream_pageout(&os, &page) != 0) {
+          std::fwrite(page.header, 1, page.header_len, out);
+          std::fwrite(page.body, 1, page.body_len, out);
+          if (ogg_page_eos(&page)) end = true;
+        }
+      }
+    }
+  }
+  std::fclose(out);
+  ogg_stream_clear(&os);
+  vorbis_block_clear(&vb);
+  vorbis_dsp_clear(&vd);
+  vorbis_comment_clear(&vc);
+  vorbis_info_clear(&vi);
+  return true;
+}
+
+bool WriteWave(const std::string& path) {
+  std::vector<float> left = Signal(0), right = Signal(1);
+  std::vector<std::int16_t> pcm(left.size() * 2);
+  for (std::size_t i = 0; i < left.size(); ++i) {
+    pcm[2 * i] = static_cast<std::int16_t>(left[i] * 32767);
+    pcm[2 * i + 1] = static_cast<std::int16_t>(right[i] * 32767);
+  }
+  std::uint32_t bytes = static_cast<std::uint32_t>(pcm.size() * 2);
+  std::uint32_t header[11] = {0x46464952u, 36 + bytes, 0x45564157u, 0x20746D66u, 16,
+                              0x00020001u, kRate, kRate * 4, 0x00100004u, 0x61746164u, bytes};
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (out == nullptr) return false;
+  std::fwrite(header, 1, sizeof header, out);
+  std::fwrite(pcm.data(), 1, bytes, out);
+  return std::fclose(out) == 0;
+}
+
+struct Files {
+  std::string dir, ogg, wave;
+  bool ok = false;
+  Files() {
+    dir = (std::filesystem::temp_directory_path() / ("gamelib-bench-" + std::to_string(getpid()))).string();
+    std::filesystem::create_directories(dir);
+    ogg = dir + "/thirty.ogg";
+    wave = dir + "/thirty.wav";
+    ok = WriteOgg(ogg) && WriteWave(wave);
+  }
+  ~Files() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+  }
+};
+
+Files& TheFiles() {
+  static Files files;
+  return files;
+}
+
+// The library, started once, with the sound device on the virtual clock (nothing mixes).
+bool LibraryStarted() {
+  static bool started = [] {
+    sim::UseVirtualClock(true);
+    return gamelib::InitializeLibrary() == 0 && gamelib::SetCreateSoundDataType(0) == 0;
+  }();
+  return started;
+}
+
+void LibraryLoadsOgg(benchmark::State& state) {
+  if (!TheFiles().ok || !LibraryStarted()) return state.SkipWithError("set-up failed");
+  for (auto _ : state) {
+    int handle = gamelib::LoadSoundFile(TheFiles().ogg.c_str(), 1, -1);
+    if (handle == -1) return state.SkipWithError("load failed");
+    benchmark::DoNotOptimize(handle);
+    gamelib::DeleteSoundHandle(handle);
+  }
+}
+
+// What a loader on vorbisfile alone does: decode the file into a new block of PCM.
+void OvReadLoop(benchmark::State& state) {
+  if (!TheFiles().ok) return state.SkipWithError("set-up failed");
+  for (auto _ : state) {
+    OggVorbis_File vf;
+    if (ov_fopen(TheFiles().ogg.c_str(), &vf) != 0) return state.SkipWithError("open failed");
+    vorbis_info* vi = ov_info(&vf, -1);
+    std::size_t bytes = static_cast<std::size_t>(ov_pcm_total(&vf, -1)) * vi->channels * 2;
+    char* pcm = static_cast<char*>(std::malloc(bytes));
+    std::size_t at = 0;
+    int bitstream = 0;
+    for (;;) {
+      long n = ov_read(&vf, pcm + at, static_cast<int>(std::min<std::size_t>(4096, bytes - at)), 0, 2, 1, &bitstream);
+      if (n <= 0) break;
+      at += static_cast<std::size_t>(n);
+    }
+    benchmark::DoNotOptimize(pcm);
+    std::free(pcm);
+    ov_clear(&vf);
+  }
+}
+
+void Oggdec(benchmark::State& state) {
+  if (!TheFiles().ok) return state.SkipWithError("set-up failed");
+  if (std::system("command -v oggdec >/dev/null 2>&1") != 0) return state.SkipWithError("oggdec is not installed");
+  std::string command = "oggdec -Q -o /dev/null '" + TheFiles().ogg + "'";
+  for (auto _ : state) {
+    if (std::system(command.c_str()) != 0) return state.SkipWithError("oggdec failed");
+  }
+}
+
+void LibraryLoadsWave(benchmark::State& state) {
+  if (!TheFiles().ok || !LibraryStarted()) return state.SkipWithError("set-up failed");
+  for (auto _ : state) {
+    int handle = gamelib::LoadSoundFile(TheFiles().wave.c_str(), 1, -1);
+    if (handle == -1) return state.SkipWithError("load failed");
+    benchmark::DoNotOptimize(handle);
+    gamelib::DeleteSoundHandle(handle);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(std::filesystem::file_size(TheFiles().wave)));
+}
+
+void KeepFreedMemory() {
+  static bool done = [] {
+    mallopt(M_MMAP_THRESHOLD, 256 << 20);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    return true;
+  }();
+  benchmark::DoNotOptimize(done);
+}
+
+template <void (*Run)(benchmark::State&)>
+void Warm(benchmark::State& state) {
+  KeepFreedMemory();
+  Run(state);
+}
+
+BENCHMARK(OvReadLoop)->Name("cold/ogg_30s/plain_ov_read_loop")->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(LibraryLoadsOgg)->Name("cold/ogg_30s/library_memory_sound")->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(Oggdec)->Name("cold/ogg_30s/oggdec_to_dev_null")->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(LibraryLoadsWave)->Name("cold/wave_30s/library_memory_sound")->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(Warm<OvReadLoop>)->Name("warm/ogg_30s/plain_ov_read_loop")->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(Warm<LibraryLoadsOgg>)->Name("warm/ogg_30s/library_memory_sound")->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(Warm<LibraryLoadsWave>)->Name("warm/wave_30s/library_memory_sound")->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+}  // namespace
