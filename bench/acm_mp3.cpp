@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -29,7 +28,9 @@ constexpr int kFrames = 1149;  // 1149 x 1152 samples at 44100 Hz: 30.0 s
 
 Bytes ReadAll(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  Bytes bytes(std::filesystem::file_size(path));
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
 }
 
 // The test file without its ID3v2 tag, its frames repeated to kFrames.
