@@ -103,13 +103,16 @@ bool MixVoice(SoundBuffer& b, std::size_t n, float* mix) {
     return true;
   }
 
+  // A new resampler after a jump: speex_resampler_reset_mem leaves the history of
+  // every channel but the first.
+  if (b.resampler != nullptr && b.resamplerDirty) {
+    speex_resampler_destroy(b.resampler);
+    b.resampler = nullptr;
+  }
   if (b.resampler == nullptr) {
     int error = 0;
     b.resampler = speex_resampler_init(f.nChannels, f.nSamplesPerSec, kOutputRate, sim::kSoundResamplerQuality, &error);
     if (b.resampler == nullptr) return false;
-    b.resamplerDirty = false;
-  } else if (b.resamplerDirty) {
-    speex_resampler_reset_mem(b.resampler);
     b.resamplerDirty = false;
   }
 

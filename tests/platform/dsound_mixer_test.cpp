@@ -173,6 +173,35 @@ TEST_F(Mixer, OtherRatesMatchTheResamplersOwnOutput) {
   }
 }
 
+// After a seek a buffer resampled as it plays starts afresh: no history in either
+// channel. (Written while playing, as a ring is, so it is resampled as it plays.)
+TEST_F(Mixer, ASeekForgetsTheResamplersHistoryInEveryChannel) {
+  auto data = NoiseBytes(4800 * 4, 21);
+  IDirectSoundBuffer* b = MakeFilled(Pcm(2, 48000, 16), data, 0x180E2);
+  Mixed();
+  ASSERT_EQ(b->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+  Write(b, 0, data);
+  sim::AdvanceTime(50);
+  ASSERT_EQ(b->SetCurrentPosition(1000 * 4), DS_OK);
+  Mixed();
+  sim::AdvanceTime(50);
+  auto out = Mixed();
+  ASSERT_EQ(out.size(), 2205u * 2);
+
+  auto samples = AsSamples(data);
+  std::vector<float> in(samples.begin() + 1000 * 2, samples.end());
+  int error = 0;
+  SpeexResamplerState* st = speex_resampler_init(2, 48000, 44100, sim::kSoundResamplerQuality, &error);
+  ASSERT_NE(st, nullptr);
+  std::vector<float> ref(2205 * 2);
+  spx_uint32_t used = static_cast<spx_uint32_t>(in.size() / 2);
+  spx_uint32_t made = 2205;
+  speex_resampler_process_interleaved_float(st, in.data(), &used, ref.data(), &made);
+  speex_resampler_destroy(st);
+  ASSERT_EQ(made, 2205u);
+  for (std::size_t i = 0; i < 2 * made; ++i) ASSERT_EQ(out[i], Rounded(ref[i])) << i;
+}
+
 // 1 ms steps and one 1000 ms step give the same output, whatever is playing.
 TEST_F(Mixer, HowTheClockIsCutDoesNotChangeTheMix) {
   auto run = [this](bool small) {
