@@ -4,8 +4,10 @@
 // repeated to 30 seconds, written to a temporary file.
 #include <benchmark/benchmark.h>
 #include <mpg123.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -113,10 +115,8 @@ void BM_ConvertMp3Whole(benchmark::State& state) {
 }
 
 // The peer: read the file, feed it to libmpg123 whole, take every frame's PCM.
-void BM_PlainLibmpg123(benchmark::State& state) {
-  mpg123_init();
-  std::int64_t samples = 0;
-  for (auto _ : state) {
+std::int64_t PlainLibmpg123Once() {
+  {
     Bytes file = ReadAll(Mp3Path());
     mpg123_handle* mh = mpg123_new(nullptr, nullptr);
     mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
@@ -134,13 +134,73 @@ void BM_PlainLibmpg123(benchmark::State& state) {
       pcm.insert(pcm.end(), audio, audio + bytes);
     }
     mpg123_delete(mh);
-    samples = static_cast<std::int64_t>(pcm.size() / 4);
     benchmark::DoNotOptimize(pcm.data());
+    return static_cast<std::int64_t>(pcm.size() / 4);
   }
+}
+
+void BM_PlainLibmpg123(benchmark::State& state) {
+  mpg123_init();
+  std::int64_t samples = 0;
+  for (auto _ : state) samples = PlainLibmpg123Once();
   state.counters["seconds"] = static_cast<double>(samples) / 44100.0;
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(Mp3().size()));
 }
 
+int StartLibraryForLoads() {
+  gamelib::SetOutApplicationLogValidFlag(0);
+  if (gamelib::InitializeLibrary() != 0) return -1;
+  gamelib::SetCreateSoundDataType(0);
+  return 0;
+}
+
+// The first load of a fresh process: each iteration forks a child that has decoded and
+// loaded nothing and times one run there (the library's start-up is not timed).
+template <bool kLibrary>
+void BM_FirstLoad(benchmark::State& state) {
+  Mp3Path();
+  for (auto _ : state) {
+    int fds[2];
+    if (pipe(fds) != 0) return state.SkipWithError("pipe failed");
+    pid_t child = fork();
+    if (child < 0) return state.SkipWithError("fork failed");
+    if (child == 0) {
+      close(fds[0]);
+      double seconds = -1;
+      if (kLibrary) {
+        sim::Reset();
+        if (StartLibraryForLoads() == 0) {
+          auto start = std::chrono::steady_clock::now();
+          int handle = gamelib::LoadSoundFile(Mp3Path().c_str(), 1, -1);
+          if (handle != -1) {
+            seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            gamelib::DeleteSoundHandle(handle);
+          }
+        }
+      } else {
+        mpg123_init();
+        auto start = std::chrono::steady_clock::now();
+        if (PlainLibmpg123Once() > 0)
+          seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      }
+      ssize_t ignored = write(fds[1], &seconds, sizeof seconds);
+      (void)ignored;
+      _exit(0);
+    }
+    close(fds[1]);
+    double seconds = -1;
+    ssize_t got = read(fds[0], &seconds, sizeof seconds);
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (got != static_cast<ssize_t>(sizeof seconds) || seconds < 0) return state.SkipWithError("child failed");
+    state.SetIterationTime(seconds);
+  }
+}
+
+// First: they run before anything else has decoded or loaded in this process.
+BENCHMARK(BM_FirstLoad<false>)->Name("BM_FirstLoad/plain_libmpg123")->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
+BENCHMARK(BM_FirstLoad<true>)->Name("BM_FirstLoad/library_memory_sound")->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
 BENCHMARK(BM_PlainLibmpg123)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_ConvertMp3Whole)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_LoadMp3AsMemorySound)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);

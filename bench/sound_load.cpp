@@ -3,7 +3,8 @@
 // installed): the library's cost above the decoder. A 30-second RIFF WAVE file loaded
 // by the library, in bytes per second.
 //
-// Each runs twice: first on the allocator as the process starts ("cold": glibc hands
+// "first" is the first load of a fresh process (a forked child that has loaded nothing).
+// The others run twice: first on the allocator as the process starts ("cold": glibc hands
 // big blocks back to the system on free, so every load faults in fresh pages), then
 // with freed memory kept for reuse ("warm", as in a game that loads sound after sound).
 #include <benchmark/benchmark.h>
@@ -11,7 +12,9 @@
 #include <vorbis/vorbisfile.h>
 
 #include <malloc.h>
+#include <sys/wait.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -152,22 +155,29 @@ bool LibraryStarted() {
   return started;
 }
 
+bool LoadAndDelete(const std::string& path) {
+  int handle = gamelib::LoadSoundFile(path.c_str(), 1, -1);
+  if (handle == -1) return false;
+  benchmark::DoNotOptimize(handle);
+  gamelib::DeleteSoundHandle(handle);
+  return true;
+}
+
+bool LoadOggOnce() { return LoadAndDelete(TheFiles().ogg); }
+bool LoadWaveOnce() { return LoadAndDelete(TheFiles().wave); }
+
 void LibraryLoadsOgg(benchmark::State& state) {
   if (!TheFiles().ok || !LibraryStarted()) return state.SkipWithError("set-up failed");
   for (auto _ : state) {
-    int handle = gamelib::LoadSoundFile(TheFiles().ogg.c_str(), 1, -1);
-    if (handle == -1) return state.SkipWithError("load failed");
-    benchmark::DoNotOptimize(handle);
-    gamelib::DeleteSoundHandle(handle);
+    if (!LoadOggOnce()) return state.SkipWithError("load failed");
   }
 }
 
 // What a loader on vorbisfile alone does: decode the file into a new block of PCM.
-void OvReadLoop(benchmark::State& state) {
-  if (!TheFiles().ok) return state.SkipWithError("set-up failed");
-  for (auto _ : state) {
-    OggVorbis_File vf;
-    if (ov_fopen(TheFiles().ogg.c_str(), &vf) != 0) return state.SkipWithError("open failed");
+bool OvReadOnce() {
+  OggVorbis_File vf;
+  if (ov_fopen(TheFiles().ogg.c_str(), &vf) != 0) return false;
+  {
     vorbis_info* vi = ov_info(&vf, -1);
     std::size_t bytes = static_cast<std::size_t>(ov_pcm_total(&vf, -1)) * vi->channels * 2;
     char* pcm = static_cast<char*>(std::malloc(bytes));
@@ -181,6 +191,14 @@ void OvReadLoop(benchmark::State& state) {
     benchmark::DoNotOptimize(pcm);
     std::free(pcm);
     ov_clear(&vf);
+  }
+  return true;
+}
+
+void OvReadLoop(benchmark::State& state) {
+  if (!TheFiles().ok) return state.SkipWithError("set-up failed");
+  for (auto _ : state) {
+    if (!OvReadOnce()) return state.SkipWithError("open failed");
   }
 }
 
@@ -196,10 +214,7 @@ void Oggdec(benchmark::State& state) {
 void LibraryLoadsWave(benchmark::State& state) {
   if (!TheFiles().ok || !LibraryStarted()) return state.SkipWithError("set-up failed");
   for (auto _ : state) {
-    int handle = gamelib::LoadSoundFile(TheFiles().wave.c_str(), 1, -1);
-    if (handle == -1) return state.SkipWithError("load failed");
-    benchmark::DoNotOptimize(handle);
-    gamelib::DeleteSoundHandle(handle);
+    if (!LoadWaveOnce()) return state.SkipWithError("load failed");
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(std::filesystem::file_size(TheFiles().wave)));
 }
@@ -213,12 +228,53 @@ void KeepFreedMemory() {
   benchmark::DoNotOptimize(done);
 }
 
+// The first load of a fresh process: each iteration forks a child that has loaded
+// nothing, which times one run of Run; the parent never loads, so every child starts
+// with the allocator and the page tables as a game's first load finds them.
+template <bool (*Once)(), bool kLibrary>
+void First(benchmark::State& state) {
+  if (!TheFiles().ok) return state.SkipWithError("set-up failed");
+  for (auto _ : state) {
+    int fds[2];
+    if (pipe(fds) != 0) return state.SkipWithError("pipe failed");
+    pid_t child = fork();
+    if (child < 0) return state.SkipWithError("fork failed");
+    if (child == 0) {
+      close(fds[0]);
+      double seconds = -1;
+      if (!kLibrary || LibraryStarted()) {
+        auto start = std::chrono::steady_clock::now();
+        bool ok = Once();
+        if (ok) seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      }
+      ssize_t ignored = write(fds[1], &seconds, sizeof seconds);
+      (void)ignored;
+      _exit(0);
+    }
+    close(fds[1]);
+    double seconds = -1;
+    ssize_t got = read(fds[0], &seconds, sizeof seconds);
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (got != static_cast<ssize_t>(sizeof seconds) || seconds < 0) return state.SkipWithError("child failed");
+    state.SetIterationTime(seconds);
+  }
+  if (Once == LoadWaveOnce) {
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(std::filesystem::file_size(TheFiles().wave)));
+  }
+}
+
 template <void (*Run)(benchmark::State&)>
 void Warm(benchmark::State& state) {
   KeepFreedMemory();
   Run(state);
 }
 
+// First: they run before anything else has loaded in this process.
+BENCHMARK(First<OvReadOnce, false>)->Name("first/ogg_30s/plain_ov_read_loop")->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
+BENCHMARK(First<LoadOggOnce, true>)->Name("first/ogg_30s/library_memory_sound")->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
+BENCHMARK(First<LoadWaveOnce, true>)->Name("first/wave_30s/library_memory_sound")->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
 BENCHMARK(OvReadLoop)->Name("cold/ogg_30s/plain_ov_read_loop")->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(LibraryLoadsOgg)->Name("cold/ogg_30s/library_memory_sound")->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(Oggdec)->Name("cold/ogg_30s/oggdec_to_dev_null")->Unit(benchmark::kMillisecond)->MinTime(2.0);
