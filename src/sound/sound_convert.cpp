@@ -92,7 +92,11 @@ int SetupSoundConvert(const StreamAccessRecord* stream, SoundConvertRecord* c) {
   return 0;
 }
 
-int ConvertSoundBlock(SoundConvertRecord* c, void* destination, int bytes) {
+// The block conversion. With `direct`, a refill made while a whole block or more is
+// still wanted goes straight into the destination (the same refills, one copy fewer);
+// a failed refill may then leave bytes past the written count, so only a caller that
+// reads nothing past it asks for that.
+static int ConvertBlocks(SoundConvertRecord* c, void* destination, int bytes, bool direct) {
   if (c == nullptr || c->initialised != 1) return -1;
   if (c->endReached == 1 || bytes == 0) return 0;
   if (bytes < 0 || destination == nullptr) return -1;
@@ -103,12 +107,26 @@ int ConvertSoundBlock(SoundConvertRecord* c, void* destination, int bytes) {
     if (c->blockLeft <= 0) {
       c->blockLeft = 0;
       c->blockOffset = 0;
+      std::uint8_t* const block = c->blockBuffer;
+      const bool here = direct && bytes >= c->blockBytes;
+      if (here) c->blockBuffer = out + written;
       int refill = RefillKind(c);
+      c->blockBuffer = block;
       // A refill that reports data but yields none would spin here for ever.
       if (refill == -1 || c->blockLeft <= 0 || c->blockLeft > c->blockBytes) {
         c->blockLeft = 0;
         c->endReached = 1;
         return written;
+      }
+      if (here) {
+        // All of it is taken, as the copy below would take it.
+        const int n = c->blockLeft;
+        c->outputPosition += n;
+        c->blockOffset = n;
+        c->blockLeft = 0;
+        bytes -= n;
+        written += n;
+        continue;
       }
     }
     int n = std::min(c->blockLeft, bytes);
@@ -120,6 +138,10 @@ int ConvertSoundBlock(SoundConvertRecord* c, void* destination, int bytes) {
     written += n;
   }
   return written;
+}
+
+int ConvertSoundBlock(SoundConvertRecord* c, void* destination, int bytes) {
+  return ConvertBlocks(c, destination, bytes, false);
 }
 
 int SetSoundConvertPosition(SoundConvertRecord* c, int sample) {
@@ -179,7 +201,8 @@ int ConvertSoundWhole(SoundConvertRecord* c, WAVEFORMATEX* format, void** data, 
       SeekKind(c, 0);
       c->endReached = 0;
     }
-    produced = ConvertSoundBlock(c, block, size);
+    // The block is new and nothing past `produced` is read: the kinds decode into it.
+    produced = ConvertBlocks(c, block, size, true);
   }
   // Nothing converted (an empty data chunk, a stream with no audio) is no sound.
   if (produced <= 0) {
