@@ -1,6 +1,9 @@
 // Sound buffers: play state, cursors, locking, volume. The bytes a caller writes
 // through Lock go to a staging copy and reach the (possibly playing) shared data at
 // Unlock, under the device lock, so the device thread never reads half-written data.
+// Data that no voice reads, no other lock holds and nothing has been unlocked into
+// yet (a new buffer being filled) is handed out itself: no staging copy, and a failed
+// or dropped lock puts the fill back, as if its bytes had never been written.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -10,7 +13,7 @@
 
 namespace platform::dsound {
 
-SoundData::SoundData(std::size_t size, std::uint8_t fill) : bytes(size, fill) {
+SoundData::SoundData(std::size_t size, std::uint8_t fill) : bytes(size, fill), fill(fill) {
   std::lock_guard lock(State().mutex);
   id = State().nextId++;
   ++State().liveData;
@@ -41,6 +44,9 @@ SoundBuffer::~SoundBuffer() {
   {
     std::lock_guard lock(State().mutex);
     DeviceState& s = State();
+    for (OpenLock& open : locks) {
+      if (open.direct != nullptr) DropDirectLockLocked(open);
+    }
     StopVoiceLocked();
     s.buffers[bufferIndex] = s.buffers.back();
     s.buffers[bufferIndex]->bufferIndex = bufferIndex;
@@ -61,6 +67,27 @@ void SoundBuffer::StartVoiceLocked() {
   auto& voices = State().voices;
   voiceIndex = static_cast<int>(voices.size());
   voices.push_back(this);
+}
+
+void SoundBuffer::DetachDirectLocksLocked() {
+  if (data_ == nullptr || data_->directLocks == 0) return;
+  for (SoundBuffer* b : State().buffers) {
+    if (b->data_ != data_) continue;
+    for (OpenLock& open : b->locks) {
+      if (open.direct == nullptr || !open.detached.empty()) continue;
+      // What a staging lock would leave playable: the bytes as they were at Lock.
+      std::vector<std::uint8_t> playable = data_->bytes;  // may throw: nothing changed yet
+      std::memset(playable.data() + open.offset, data_->fill, open.bytes1);
+      open.detached = std::move(data_->bytes);
+      data_->bytes = std::move(playable);
+    }
+  }
+}
+
+void SoundBuffer::DropDirectLockLocked(OpenLock& open) {
+  if (open.detached.empty()) std::memset(data_->bytes.data() + open.offset, data_->fill, open.bytes1);
+  open.direct = nullptr;
+  --data_->directLocks;
 }
 
 void SoundBuffer::StopVoiceLocked() {
@@ -89,6 +116,13 @@ HRESULT SoundBuffer::Play(DWORD reserved, DWORD priority, DWORD flags) {
   }
   std::lock_guard lock(State().mutex);
   // The primary buffer has nothing of its own to play; the mix runs regardless.
+  if (hr == DS_OK && !primary()) {
+    try {
+      DetachDirectLocksLocked();
+    } catch (const std::bad_alloc&) {
+      hr = DSERR_OUTOFMEMORY;
+    }
+  }
   if (hr == DS_OK && !primary()) {
     looping = (flags & DSBPLAY_LOOPING) != 0;
     StartVoiceLocked();
@@ -182,9 +216,27 @@ HRESULT SoundBuffer::Lock(DWORD offset, DWORD bytes, void** part1, DWORD* bytes1
     second = bytes - first;
     if (second != 0 && (part2 == nullptr || bytes2 == nullptr)) hr = DSERR_INVALIDPARAM;
   }
-  if (hr == DS_OK) {
+  // Handed out itself when nothing else can see it (see the top of the file).
+  bool direct = hr == DS_OK && second == 0 && data_->pristine && data_->directLocks == 0;
+  for (const SoundBuffer* b : State().buffers) {
+    if (direct && b->data_ == data_ && (b->voiceIndex >= 0 || !b->locks.empty())) direct = false;
+  }
+  if (direct) {
     try {
-      OpenLock open{std::make_unique<std::uint8_t[]>(bytes), offset, first, second};
+      OpenLock open{nullptr, offset, first, 0, data_->bytes.data() + offset, {}};
+      *part1 = open.direct;
+      *bytes1 = first;
+      locks.push_back(std::move(open));
+      ++data_->directLocks;
+    } catch (const std::bad_alloc&) {
+      hr = DSERR_OUTOFMEMORY;
+      *part1 = nullptr;
+      *bytes1 = 0;
+      first = 0;
+    }
+  } else if (hr == DS_OK) {
+    try {
+      OpenLock open{std::make_unique_for_overwrite<std::uint8_t[]>(bytes), offset, first, second, nullptr, {}};
       std::memcpy(open.staging.get(), data_->bytes.data() + offset, first);
       if (second != 0) std::memcpy(open.staging.get() + first, data_->bytes.data(), second);
       *part1 = open.staging.get();
@@ -209,7 +261,7 @@ HRESULT SoundBuffer::Unlock(void* part1, DWORD bytes1, void* part2, DWORD bytes2
   const bool fail = ShouldFail("Unlock");
   std::lock_guard lock(State().mutex);
   auto open = std::find_if(locks.begin(), locks.end(),
-                           [&](const OpenLock& l) { return part1 != nullptr && l.staging.get() == part1; });
+                           [&](const OpenLock& l) { return part1 != nullptr && l.part1() == part1; });
   HRESULT hr = DS_OK;
   if (fail) {
     hr = DSERR_GENERIC;
@@ -217,12 +269,28 @@ HRESULT SoundBuffer::Unlock(void* part1, DWORD bytes1, void* part2, DWORD bytes2
              (bytes2 != 0 && part2 != open->staging.get() + open->bytes1)) {
     hr = DSERR_INVALIDPARAM;
   }
+  if (hr == DS_OK && open->direct != nullptr) {
+    std::uint8_t* at = data_->bytes.data() + open->offset;
+    if (!open->detached.empty()) {
+      std::memcpy(at, open->direct, bytes1);
+    } else {
+      std::memset(at + bytes1, data_->fill, open->bytes1 - bytes1);  // only bytes1 become playable
+    }
+    open->direct = nullptr;
+    --data_->directLocks;
+  }
   if (hr == DS_OK) {
-    std::memcpy(data_->bytes.data() + open->offset, open->staging.get(), bytes1);
-    if (bytes2 != 0) std::memcpy(data_->bytes.data(), open->staging.get() + open->bytes1, bytes2);
+    if (open->staging != nullptr) {
+      std::memcpy(data_->bytes.data() + open->offset, open->staging.get(), bytes1);
+      if (bytes2 != 0) std::memcpy(data_->bytes.data(), open->staging.get() + open->bytes1, bytes2);
+    }
+    data_->pristine = false;
   }
   // A failed unlock drops the lock too: its bytes never become playable.
-  if (open != locks.end() && hr != DSERR_INVALIDPARAM) locks.erase(open);
+  if (open != locks.end() && hr != DSERR_INVALIDPARAM) {
+    if (open->direct != nullptr) DropDirectLockLocked(*open);
+    locks.erase(open);
+  }
   LogCallLocked("Unlock", id_, {bytes1, bytes2}, hr);
   return hr;
 }

@@ -28,6 +28,9 @@ struct SoundData {
   SoundData& operator=(const SoundData&) = delete;
   std::vector<std::uint8_t> bytes;
   std::uint64_t id;
+  std::uint8_t fill = 0;  // the byte it was made with
+  bool pristine = true;   // every byte still `fill`: nothing unlocked into it yet
+  int directLocks = 0;    // open locks that hand out `bytes` itself (Lock)
 };
 
 class SoundBuffer;
@@ -106,6 +109,11 @@ class SoundBuffer final : public ComObject<IDirectSoundBuffer> {
     DWORD offset;
     DWORD bytes1;
     DWORD bytes2;
+    // Set when the lock handed out the data's own bytes; `detached` holds them when a
+    // play began meanwhile and the voice got a fresh copy of the fill instead.
+    std::uint8_t* direct = nullptr;
+    std::vector<std::uint8_t> detached;
+    std::uint8_t* part1() const { return direct != nullptr ? direct : staging.get(); }
   };
   std::vector<OpenLock> locks;
 
@@ -113,6 +121,10 @@ class SoundBuffer final : public ComObject<IDirectSoundBuffer> {
   void JumpedLocked() { resamplerDirty = true; }
   void StartVoiceLocked();
   void StopVoiceLocked();
+  // Before the data's bytes are read by a voice: a direct lock on them moves them aside.
+  void DetachDirectLocksLocked();
+  // A direct lock whose bytes never become playable: its range goes back to the fill.
+  void DropDirectLockLocked(OpenLock& open);
 
  private:
   ~SoundBuffer() override;

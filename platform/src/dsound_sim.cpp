@@ -1,5 +1,6 @@
 // The sound device's shared state, its call log, and its test controls.
 #include <algorithm>
+#include <cstring>
 
 #include "dsound_internal.h"
 #include "platform/hooks.h"
@@ -183,7 +184,16 @@ std::vector<std::uint8_t> SoundBufferContents(IDirectSoundBuffer* object) {
   std::lock_guard lock(State().mutex);
   SoundBuffer* buffer = FindLocked(object);
   if (buffer == nullptr || buffer->primary()) return {};
-  return buffer->data()->bytes;
+  std::vector<std::uint8_t> bytes = buffer->data()->bytes;
+  // What is playable: a lock that hands out the bytes themselves has not written yet.
+  for (const SoundBuffer* b : State().buffers) {
+    if (b->data() != buffer->data()) continue;
+    for (const auto& open : b->locks) {
+      if (open.direct != nullptr && open.detached.empty())
+        std::memset(bytes.data() + open.offset, buffer->data()->fill, open.bytes1);
+    }
+  }
+  return bytes;
 }
 
 bool SetPlayCursor(IDirectSoundBuffer* object, DWORD bytes) {
