@@ -82,6 +82,7 @@ void ShutDown() {
     OutputLogFormat("解放されていないメモリ領域があります");
     WriteMemoryBlockList();
   }
+  ReleaseMemoryCache();
   OutputLogFormat("ライブラリの終了処理が完了しました");
   StopLog();
   g_library.started = false;

@@ -13,6 +13,15 @@
 #include "gamelib/core.h"
 #include "platform/hooks.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define GAMELIB_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define GAMELIB_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define GAMELIB_POISON(p, n) ((void)(p), (void)(n))
+#define GAMELIB_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
 namespace gamelib {
 namespace {
 
@@ -26,7 +35,7 @@ struct BlockHeader {
   BlockHeader* prev;
   BlockHeader* next;
   char source[kSourceChars];  // tail of the source file name, zero-terminated
-  std::uint32_t reserved;
+  std::uint32_t reserved;     // bytes past `size` that the block really has (a reused block)
   std::uint32_t check;  // last word before the block: an underrun hits it first
 };
 static_assert(sizeof(BlockHeader) == kMemoryHeaderBytes, "the header is 64 bytes");
@@ -40,6 +49,54 @@ struct MemoryState {
   // Membership index of the list: lets FreeMemory reject a foreign pointer without
   // reading memory in front of it.
   std::unordered_set<std::uintptr_t>* live = nullptr;
+  // Freed large blocks kept for reuse, oldest first: header and capacity (payload bytes).
+  struct Kept {
+    BlockHeader* header;
+    std::size_t capacity;
+  };
+  Kept kept[kMemoryCacheMaxBlocks] = {};
+  std::size_t keptBlocks = 0;
+  std::size_t keptBytes = 0;
+  void ReleaseKeptLocked() {
+    for (std::size_t i = 0; i < keptBlocks; ++i) {
+      GAMELIB_UNPOISON(kept[i].header, kMemoryHeaderBytes + kept[i].capacity);
+      std::free(kept[i].header);
+    }
+    keptBlocks = keptBytes = 0;
+  }
+  void DropOldestLocked() {
+    GAMELIB_UNPOISON(kept[0].header, kMemoryHeaderBytes + kept[0].capacity);
+    std::free(kept[0].header);
+    keptBytes -= kept[0].capacity;
+    --keptBlocks;
+    for (std::size_t i = 0; i < keptBlocks; ++i) kept[i] = kept[i + 1];
+  }
+  // The kept block that fits `size` best, wasting at most a quarter of it; null if none.
+  BlockHeader* TakeKeptLocked(std::size_t size, std::size_t* capacity) {
+    std::size_t best = keptBlocks;
+    for (std::size_t i = 0; i < keptBlocks; ++i) {
+      const std::size_t c = kept[i].capacity;
+      if (c >= size && c - size <= size / 4 && (best == keptBlocks || c < kept[best].capacity)) best = i;
+    }
+    if (best == keptBlocks) return nullptr;
+    BlockHeader* h = kept[best].header;
+    *capacity = kept[best].capacity;
+    keptBytes -= *capacity;
+    --keptBlocks;
+    for (std::size_t i = best; i < keptBlocks; ++i) kept[i] = kept[i + 1];
+    GAMELIB_UNPOISON(h, kMemoryHeaderBytes + *capacity);
+    return h;
+  }
+  // Keeps a freed block when it is large and the bounds allow; false: free it.
+  bool KeepLocked(BlockHeader* h, std::size_t capacity) {
+    if (capacity < kMemoryCacheMinBytes || capacity > kMemoryCacheMaxBytes) return false;
+    while (keptBlocks == kMemoryCacheMaxBlocks || keptBytes + capacity > kMemoryCacheMaxBytes) DropOldestLocked();
+    kept[keptBlocks++] = Kept{h, capacity};
+    keptBytes += capacity;
+    // A use after free of a kept block is still caught.
+    GAMELIB_POISON(h, kMemoryHeaderBytes + capacity);
+    return true;
+  }
 };
 
 MemoryState& State() {
@@ -121,7 +178,12 @@ void* AllocMemory(std::size_t size, const char* sourceName, int sourceLine) {
     s.live = new (std::nothrow) std::unordered_set<std::uintptr_t>();
     if (s.live == nullptr) return Fail(s, size, sourceName, sourceLine, "メモリ不足");
   }
-  auto* h = static_cast<BlockHeader*>(std::malloc(kMemoryHeaderBytes + size));
+  std::size_t capacity = size;
+  BlockHeader* h = size >= kMemoryCacheMinBytes ? s.TakeKeptLocked(size, &capacity) : nullptr;
+  if (h == nullptr) {
+    capacity = size;
+    h = static_cast<BlockHeader*>(std::malloc(kMemoryHeaderBytes + size));
+  }
   if (h == nullptr) return Fail(s, size, sourceName, sourceLine, "メモリ不足");
   try {
     s.live->insert(reinterpret_cast<std::uintptr_t>(h));
@@ -134,7 +196,7 @@ void* AllocMemory(std::size_t size, const char* sourceName, int sourceLine) {
   h->line = sourceLine;
   h->size = size;
   CopySourceName(h->source, sourceName);
-  h->reserved = 0;
+  h->reserved = static_cast<std::uint32_t>(capacity - size);
   h->check = HeaderCheck(h);
   h->next = nullptr;
   h->prev = s.last;
@@ -172,7 +234,19 @@ void FreeMemory(void* block) {
   --s.blocks;
   s.bytes -= h->size;
   h->magic = 0;
-  std::free(h);
+  if (!s.KeepLocked(h, static_cast<std::size_t>(h->size) + h->reserved)) std::free(h);
+}
+
+MemoryCacheUsage GetMemoryCacheUsage() {
+  MemoryState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  return MemoryCacheUsage{s.keptBlocks, s.keptBytes};
+}
+
+void ReleaseMemoryCache() {
+  MemoryState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.ReleaseKeptLocked();
 }
 
 MemoryUsage GetMemoryUsage() {

@@ -25,4 +25,18 @@ std::size_t LiveMemoryBlockSize(const void* block);
 // Writes every live block (source, line, size) to the log.
 void WriteMemoryBlockList();
 
+// Freed large blocks are kept (a few, a bounded total) and handed out again for
+// requests of about their size: a game loads and frees sounds again and again, and a
+// fresh block from the system costs a page fault per page on first touch.
+constexpr std::size_t kMemoryCacheMinBytes = std::size_t{128} << 10;
+constexpr std::size_t kMemoryCacheMaxBlocks = 8;
+constexpr std::size_t kMemoryCacheMaxBytes = std::size_t{64} << 20;
+struct MemoryCacheUsage {
+  std::size_t blocks;
+  std::size_t bytes;  // capacities of the kept blocks
+};
+MemoryCacheUsage GetMemoryCacheUsage();
+// Gives every kept block back to the system (library shutdown).
+void ReleaseMemoryCache();
+
 }  // namespace gamelib
