@@ -6,8 +6,6 @@
 
 namespace {
 
-using gamelib::DecreaseLogIndent;
-using gamelib::IncreaseLogIndent;
 using gamelib::OutputLog;
 using gamelib::OutputLogFormat;
 
@@ -19,7 +17,7 @@ class LogTest : public CoreTest {
     before_ = LogFile().size();
     sim::TakeDebugOutput();
   }
-  // What was written since SetUp, checked to be the same on the debugger output.
+  // What was written since the last call, checked to be the same on the debugger output.
   std::string Written() {
     std::string file = LogFile().substr(before_);
     EXPECT_EQ(sim::TakeDebugOutput(), file);
@@ -34,66 +32,44 @@ TEST_F(LogTest, LinesStartWithTimeColonAndIndentAndEndInCrLf) {
   EXPECT_EQ(OutputLog("abc"), -1);
   sim::AdvanceTime(5);  // the prefix was taken when the line began
   EXPECT_EQ(OutputLog("def\n"), -1);
-  IncreaseLogIndent();
-  IncreaseLogIndent();
+  gamelib::IncreaseLogIndent();
+  gamelib::IncreaseLogIndent();
   OutputLog("x\ny\n");
-  DecreaseLogIndent();
+  gamelib::DecreaseLogIndent();
   OutputLog("z\n");
-  DecreaseLogIndent();
-  DecreaseLogIndent();  // not below zero
+  gamelib::DecreaseLogIndent();
+  gamelib::DecreaseLogIndent();  // not below zero
   OutputLog("w\n");
-  EXPECT_EQ(Written(),
-            "1234:abcdef\r\n"
-            "1239:\t\tx\r\n"
-            "1239:\t\ty\r\n"
-            "1239:\tz\r\n"
-            "1239:w\r\n");
+  EXPECT_EQ(Written(), "1234:abcdef\r\n1239:\t\tx\r\n1239:\t\ty\r\n1239:\tz\r\n1239:w\r\n");
 }
 
-TEST_F(LogTest, OnlyLoneLineFeedsBecomeCrLf) {
+TEST_F(LogTest, OnlyLoneLineFeedsBecomeCrLfAndNothingIsAddedOrWrittenWhileOff) {
   OutputLog("a\r\nb\n\nc\r");
   OutputLog("\nd\re\n");
   OutputLog("");
-  EXPECT_EQ(Written(), "0:a\r\n0:b\r\n0:\r\n0:c\r\n0:d\re\r\n");
-}
-
-TEST_F(LogTest, OutputLogAddsNoLineBreak) {
-  OutputLog("one");
-  OutputLog(" two");
-  EXPECT_EQ(Written(), "0:one two");
-  OutputLog("\n");
-  EXPECT_EQ(Written(), "\r\n");
-}
-
-TEST_F(LogTest, FormatAppendsLineBreakAndReturnsMinusOne) {
-  sim::AdvanceTime(70);
-  EXPECT_EQ(OutputLogFormat("%d|%u|%x|%5s|%.2f|%s", -3, 7u, 255u, "ab", 1.5, "日本語"), -1);
-  EXPECT_EQ(Written(), "70:-3|7|ff|   ab|1.50|日本語\r\n");
-}
-
-TEST_F(LogTest, FormatTruncatesSafelyAtTwoKilobytes) {
-  const std::size_t room = gamelib::kLogFormatBufferBytes - 2;  // text bytes that fit
-  std::string exact(room, 'a');
-  OutputLogFormat("%s", exact.c_str());
-  EXPECT_EQ(Written(), "0:" + exact + "\r\n");
-
-  std::string longer(3000, 'b');
-  OutputLogFormat("%s", longer.c_str());
-  EXPECT_EQ(Written(), "0:" + std::string(room, 'b') + "\r\n");
-
-  // A three-byte character that would be cut in half is dropped whole.
-  std::string split(room - 1, 'c');
-  split += "あ";
-  OutputLogFormat("%s", split.c_str());
-  EXPECT_EQ(Written(), "0:" + std::string(room - 1, 'c') + "\r\n");
-}
-
-TEST_F(LogTest, NothingIsWrittenWhileTheLogIsOff) {
   gamelib::SetOutApplicationLogValidFlag(0);
   EXPECT_EQ(OutputLog("hidden\n"), -1);
   EXPECT_EQ(OutputLogFormat("%s", "hidden"), -1);
   gamelib::SetOutApplicationLogValidFlag(1);
-  EXPECT_EQ(Written(), "");
+  OutputLog("one");
+  OutputLog(" two");
+  EXPECT_EQ(Written(), "0:a\r\n0:b\r\n0:\r\n0:c\r\n0:d\re\r\n0:one two");
+}
+
+TEST_F(LogTest, FormatAppendsLineBreakAndTruncatesSafelyAtTwoKilobytes) {
+  sim::AdvanceTime(70);
+  EXPECT_EQ(OutputLogFormat("%d|%x|%5s|%.2f|%s", -3, 255u, "ab", 1.5, "日本語"), -1);
+  EXPECT_EQ(Written(), "70:-3|ff|   ab|1.50|日本語\r\n");
+
+  const std::size_t room = gamelib::kLogFormatBufferBytes - 2;  // text bytes that fit
+  std::string exact(room, 'a');
+  OutputLogFormat("%s", exact.c_str());
+  EXPECT_EQ(Written(), "70:" + exact + "\r\n");
+  OutputLogFormat("%s", std::string(3000, 'b').c_str());
+  EXPECT_EQ(Written(), "70:" + std::string(room, 'b') + "\r\n");
+  // A three-byte character that would be cut in half is dropped whole.
+  OutputLogFormat("%s", (std::string(room - 1, 'c') + "あ").c_str());
+  EXPECT_EQ(Written(), "70:" + std::string(room - 1, 'c') + "\r\n");
 }
 
 TEST_F(LogTest, StartAndStopAreLogged) {
@@ -107,30 +83,25 @@ TEST_F(LogTest, StartAndStopAreLogged) {
 TEST_F(CoreTest, LogFileOnlyWhenSwitchedOnAndDebuggerOutputBeforeStart) {
   gamelib::SetOutApplicationLogValidFlag(0);
   ASSERT_EQ(gamelib::InitializeLibrary(), 0);
-  gamelib::OutputLog("x\n");
+  OutputLog("x\n");
   gamelib::TerminateLibrary();
   EXPECT_FALSE(std::filesystem::exists(directory_ / "Log.txt"));
   EXPECT_EQ(sim::TakeDebugOutput(), "");
-
-  // Before start-up only the debugger gets the text.
   gamelib::SetOutApplicationLogValidFlag(1);
-  gamelib::OutputLog("early\n");
+  OutputLog("early\n");  // before start-up only the debugger gets the text
   EXPECT_NE(sim::TakeDebugOutput().find("early\r\n"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(directory_ / "Log.txt"));
 }
 
-TEST_F(CoreTest, NewStartWritesAFreshLogWithTimeFromStart) {
+TEST_F(CoreTest, NewStartWritesAFreshLogWithTimeAndIndentFromStart) {
   ASSERT_EQ(gamelib::InitializeLibrary(), 0);
-  gamelib::OutputLog("first run\n");
+  OutputLog("first run\n");
+  gamelib::IncreaseLogIndent();
   gamelib::TerminateLibrary();
   sim::AdvanceTime(5000);
   ASSERT_EQ(gamelib::InitializeLibrary(), 0);
   sim::AdvanceTime(3);
-  gamelib::IncreaseLogIndent();  // the indent restarts at zero with each start
-  gamelib::TerminateLibrary();
-  ASSERT_EQ(gamelib::InitializeLibrary(), 0);
-  sim::AdvanceTime(3);
-  gamelib::OutputLog("second run\n");
+  OutputLog("second run\n");
   std::string log = LogFile();
   EXPECT_EQ(log.find("first run"), std::string::npos);
   EXPECT_NE(log.find("\r\n3:second run\r\n"), std::string::npos) << log;
