@@ -1,7 +1,9 @@
 // The sound device's mixer: seconds of audio mixed per second of CPU, for 1, 8 and
 // 32 looping voices of mixed formats (22050 Hz mono 8-bit, 44100 Hz stereo 16-bit,
 // 48000 Hz stereo 16-bit) at assorted volumes, through the offline output.
-// Beside it, the same mix made with SDL2's own audio streams (resampling) and mixer.
+// Beside it: the same voices rewritten once while playing, as rings are, which the
+// device resamples as they play instead of converting them once; and the same mix
+// made with SDL2's own audio streams (resampling) and mixer.
 #include <SDL2/SDL.h>
 #include <benchmark/benchmark.h>
 
@@ -36,7 +38,7 @@ std::vector<std::uint8_t> Noise(std::size_t bytes, std::uint32_t seed) {
   return data;
 }
 
-void BM_DeviceMixer(benchmark::State& state) {
+void DeviceMixer(benchmark::State& state, bool rewriteWhilePlaying) {
   const int voices = static_cast<int>(state.range(0));
   sim::Reset();
   sim::UseVirtualClock(true);
@@ -65,6 +67,10 @@ void BM_DeviceMixer(benchmark::State& state) {
     buffer->Unlock(p1, n1, nullptr, 0);
     buffer->SetVolume(-200 * (i % 4));
     buffer->Play(0, 0, DSBPLAY_LOOPING);
+    if (rewriteWhilePlaying) {
+      buffer->Lock(0, desc.dwBufferBytes, &p1, &n1, nullptr, nullptr, 0);
+      buffer->Unlock(p1, n1, nullptr, 0);
+    }
     buffers.push_back(buffer);
   }
   std::vector<std::int16_t> out;
@@ -80,7 +86,51 @@ void BM_DeviceMixer(benchmark::State& state) {
   CoUninitialize();
   sim::Reset();
 }
+void BM_DeviceMixer(benchmark::State& state) { DeviceMixer(state, false); }
 BENCHMARK(BM_DeviceMixer)->Arg(1)->Arg(8)->Arg(32)->Unit(benchmark::kMillisecond);
+
+void BM_DeviceMixerRings(benchmark::State& state) { DeviceMixer(state, true); }
+BENCHMARK(BM_DeviceMixerRings)->Arg(1)->Arg(8)->Arg(32)->Unit(benchmark::kMillisecond);
+
+// What a voice at another rate costs once, when it starts: a one-second 48000 Hz
+// stereo buffer, rewritten while stopped, converted whole by Play.
+void BM_DeviceConvertOnPlay(benchmark::State& state) {
+  sim::Reset();
+  sim::UseVirtualClock(true);
+  CoInitialize(nullptr);
+  IDirectSound* ds = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_DirectSound, nullptr, CLSCTX_ALL, IID_IDirectSound, reinterpret_cast<void**>(&ds))) ||
+      FAILED(ds->Initialize(nullptr))) {
+    state.SkipWithError("no sound device");
+    return;
+  }
+  WAVEFORMATEX format = VoiceFormat(2);
+  DSBUFFERDESC desc{};
+  desc.dwSize = DSBUFFERDESC_DWSIZE;
+  desc.dwFlags = 0x80E2;
+  desc.dwBufferBytes = format.nAvgBytesPerSec;
+  desc.lpwfxFormat = &format;
+  IDirectSoundBuffer* buffer = nullptr;
+  ds->CreateSoundBuffer(&desc, &buffer, nullptr);
+  const auto noise = Noise(desc.dwBufferBytes, 7);
+  double seconds = 0;
+  for (auto _ : state) {
+    void* p1;
+    DWORD n1;
+    buffer->Lock(0, desc.dwBufferBytes, &p1, &n1, nullptr, nullptr, 0);
+    std::copy(noise.begin(), noise.end(), static_cast<std::uint8_t*>(p1));
+    buffer->Unlock(p1, n1, nullptr, 0);
+    buffer->Play(0, 0, 0);
+    buffer->Stop();
+    seconds += 1.0;
+  }
+  state.counters["audio_s_per_cpu_s"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
+  buffer->Release();
+  ds->Release();
+  CoUninitialize();
+  sim::Reset();
+}
+BENCHMARK(BM_DeviceConvertOnPlay)->Unit(benchmark::kMillisecond);
 
 // The peer: one SDL_AudioStream per voice converting to 44100 Hz 16-bit stereo, and
 // SDL_MixAudioFormat summing them with a volume.

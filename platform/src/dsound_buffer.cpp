@@ -100,6 +100,18 @@ void SoundBuffer::StopVoiceLocked() {
   voiceIndex = -1;
 }
 
+void SoundBuffer::DataRewrittenLocked() {
+  if (data_->streamed || format_.nSamplesPerSec == kOutputRate) return;
+  auto& voices = State().voices;
+  if (std::none_of(voices.begin(), voices.end(), [&](SoundBuffer* v) { return v->data_ == data_; })) return;
+  // Rewritten while it plays, as a ring is: converting it again at every write would
+  // cost more than resampling it as it plays, which takes each write as it comes.
+  data_->streamed = true;
+  for (SoundBuffer* b : State().buffers) {
+    if (b->data_ == data_) b->JumpedLocked();
+  }
+}
+
 ULONG SoundBuffer::Release() {
   const std::uint64_t id = id_;
   const ULONG left = ComObject::Release();
@@ -114,7 +126,15 @@ HRESULT SoundBuffer::Play(DWORD reserved, DWORD priority, DWORD flags) {
   } else if (reserved != 0) {
     hr = DSERR_INVALIDPARAM;
   }
+  // Converted here, on the library thread, so the device thread never waits for it.
+  // Only this thread writes the bytes, so they are read without the lock.
+  std::shared_ptr<const Converted> converted;
+  if (hr == DS_OK && !primary() && format_.nSamplesPerSec != kOutputRate && !data_->streamed &&
+      data_->converted == nullptr && data_->directLocks == 0) {
+    converted = Convert(data_->bytes, format_);
+  }
   std::lock_guard lock(State().mutex);
+  if (converted != nullptr) data_->converted = std::move(converted);
   // The primary buffer has nothing of its own to play; the mix runs regardless.
   if (hr == DS_OK && !primary()) {
     try {
@@ -259,7 +279,7 @@ HRESULT SoundBuffer::Lock(DWORD offset, DWORD bytes, void** part1, DWORD* bytes1
 
 HRESULT SoundBuffer::Unlock(void* part1, DWORD bytes1, void* part2, DWORD bytes2) {
   const bool fail = ShouldFail("Unlock");
-  std::lock_guard lock(State().mutex);
+  std::unique_lock lock(State().mutex);
   auto open = std::find_if(locks.begin(), locks.end(),
                            [&](const OpenLock& l) { return part1 != nullptr && l.part1() == part1; });
   HRESULT hr = DS_OK;
@@ -269,6 +289,7 @@ HRESULT SoundBuffer::Unlock(void* part1, DWORD bytes1, void* part2, DWORD bytes2
              (bytes2 != 0 && part2 != open->staging.get() + open->bytes1)) {
     hr = DSERR_INVALIDPARAM;
   }
+  std::shared_ptr<const Converted> stale;
   if (hr == DS_OK && open->direct != nullptr) {
     std::uint8_t* at = data_->bytes.data() + open->offset;
     if (!open->detached.empty()) {
@@ -285,6 +306,8 @@ HRESULT SoundBuffer::Unlock(void* part1, DWORD bytes1, void* part2, DWORD bytes2
       if (bytes2 != 0) std::memcpy(data_->bytes.data(), open->staging.get() + open->bytes1, bytes2);
     }
     data_->pristine = false;
+    stale = std::move(data_->converted);
+    DataRewrittenLocked();
   }
   // A failed unlock drops the lock too: its bytes never become playable.
   if (open != locks.end() && hr != DSERR_INVALIDPARAM) {
@@ -292,6 +315,7 @@ HRESULT SoundBuffer::Unlock(void* part1, DWORD bytes1, void* part2, DWORD bytes2
     locks.erase(open);
   }
   LogCallLocked("Unlock", id_, {bytes1, bytes2}, hr);
+  lock.unlock();  // a stale conversion is freed outside the lock
   return hr;
 }
 

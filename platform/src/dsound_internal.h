@@ -19,6 +19,21 @@ namespace platform::dsound {
 
 constexpr DWORD kOutputRate = 44100;
 
+// A buffer at another rate converted once to the output rate (float, the buffer's
+// channels), so playing it is an add. Output frame k stands at source frame
+// k * num / den; a pass from frame 0 starts with a history of zeros, as a fresh
+// resampler does, and a pass after a wrap starts with `seam`, whose history is the
+// buffer's end.
+struct Converted {
+  std::uint64_t num = 1;
+  std::uint64_t den = 1;
+  std::uint32_t frames = 0;      // output frames of one pass
+  std::uint32_t seamFrames = 0;  // output frames whose filter reaches before frame 0
+  unsigned channels = 1;
+  std::vector<float> pass;
+  std::vector<float> seam;
+};
+
 // The sound bytes of a buffer, shared with its duplicates; lives until the last
 // buffer holding it is released.
 struct SoundData {
@@ -31,6 +46,9 @@ struct SoundData {
   std::uint8_t fill = 0;  // the byte it was made with
   bool pristine = true;   // every byte still `fill`: nothing unlocked into it yet
   int directLocks = 0;    // open locks that hand out `bytes` itself (Lock)
+  // Written on the library thread with the state mutex held; read by the mixer.
+  std::shared_ptr<const Converted> converted;  // null: not made yet, or stale
+  bool streamed = false;  // rewritten while playing (a ring): resampled as it plays
 };
 
 class SoundBuffer;
@@ -101,8 +119,10 @@ class SoundBuffer final : public ComObject<IDirectSoundBuffer> {
   int bufferIndex = -1;  // in State().buffers
   bool tapping = false;
   std::vector<std::uint8_t> tap;
-  SpeexResamplerState_* resampler = nullptr;  // made on first play at another rate
+  SpeexResamplerState_* resampler = nullptr;  // made on first play of a streamed buffer
   bool resamplerDirty = false;                // history to forget before the next mix
+  std::uint64_t convertedFrame = 0;           // next output frame of data()->converted
+  bool wrapped = false;                       // past a wrap: the pass starts with the seam
 
   struct OpenLock {
     std::unique_ptr<std::uint8_t[]> staging;
@@ -125,6 +145,8 @@ class SoundBuffer final : public ComObject<IDirectSoundBuffer> {
   void DetachDirectLocksLocked();
   // A direct lock whose bytes never become playable: its range goes back to the fill.
   void DropDirectLockLocked(OpenLock& open);
+  // The bytes changed (Unlock): a buffer rewritten while playing is resampled as it plays.
+  void DataRewrittenLocked();
 
  private:
   ~SoundBuffer() override;
@@ -141,6 +163,9 @@ float GainOf(LONG volume);
 // buffer into out, moving their cursors.
 void MixLocked(std::int16_t* out, std::size_t frames);
 void FreeResampler(SpeexResamplerState_* resampler);
+// The whole buffer converted to the output rate; null when it is at the output rate,
+// too big to keep, or the resampler fails. Reads only `bytes`; no lock needed.
+std::shared_ptr<const Converted> Convert(const std::vector<std::uint8_t>& bytes, const WAVEFORMATEX& format);
 
 // The outputs. Run on the library thread, without the state mutex.
 void DeviceInitialized();  // a device finished Initialize
