@@ -272,57 +272,99 @@ GAMELIB_INLINE std::uint32_t Combine(std::uint32_t d, std::uint32_t c, std::uint
 
 // ---- Row walk ------------------------------------------------------------------------
 
-// Runs span(y, x, count) for every row of the triangle inside the draw area, exactly as the
-// row-by-row walk would; rows above and below the area are stepped over in one go.
-template <class Span>
-GAMELIB_INLINE void WalkRows(const TriangleSetup& setup, const KernelContext& k, Span&& span) {
-  TriEdge left = setup.left;
-  TriEdge right = setup.right;
-  std::int64_t y = setup.topRow;
-  const std::int64_t top = k.areaTop;
-  const std::int64_t bottom = k.areaBottom;
-  const std::int64_t areaLeft = k.areaLeft;
-  const std::int64_t areaRight = k.areaRight;
-  for (;;) {
-    std::int64_t rows = 1;
-    if (y >= top && y < bottom) {
-      std::int64_t x = TruncFixed18(left.x);
-      const std::int64_t last = TruncFixed18(right.x);
-      std::int64_t count = last - x + 1;
-      if (x < areaLeft) {
-        count -= areaLeft - x;
-        x = areaLeft;
+// Yields (y, x, count) for every row of the triangle inside the draw area, exactly as the
+// row-by-row walk would; rows above and below the area are stepped over in one go. An
+// iterator rather than a callback, so that a caller compiled for other instructions can
+// inline it.
+class RowWalker {
+ public:
+  GAMELIB_INLINE RowWalker(const TriangleSetup& setup, const KernelContext& k)
+      : left_(setup.left),
+        right_(setup.right),
+        y_(setup.topRow),
+        top_(k.areaTop),
+        bottom_(k.areaBottom),
+        areaLeft_(k.areaLeft),
+        areaRight_(k.areaRight) {}
+
+  GAMELIB_INLINE bool Next(int& spanY, int& spanX, int& spanCount) {
+    while (!done_) {
+      std::int64_t rows = 1;
+      bool found = false;
+      if (y_ >= top_ && y_ < bottom_) {
+        std::int64_t x = TruncFixed18(left_.x);
+        const std::int64_t last = TruncFixed18(right_.x);
+        std::int64_t count = last - x + 1;
+        if (x < areaLeft_) {
+          count -= areaLeft_ - x;
+          x = areaLeft_;
+        }
+        if (count > 0 && x < areaRight_) {
+          spanY = static_cast<int>(y_);
+          spanX = static_cast<int>(x);
+          spanCount = static_cast<int>(std::min(count, areaRight_ - x));
+          found = true;
+        }
+      } else {
+        // Only a switch of the left side moves y back; without one nothing below is drawn.
+        if (y_ >= bottom_ && left_.segment == left_.lastSegment) return false;
+        rows = std::min(left_.rowsLeft, right_.rowsLeft);
+        if (y_ < top_) rows = std::min(rows, top_ - y_);
       }
-      if (count > 0 && x < areaRight) {
-        span(static_cast<int>(y), static_cast<int>(x), static_cast<int>(std::min(count, areaRight - x)));
+      Advance(rows);
+      if (found) return true;
+    }
+    return false;
+  }
+
+ private:
+  GAMELIB_INLINE void Advance(std::int64_t rows) {
+    left_.x += rows * left_.step;
+    right_.x += rows * right_.step;
+    y_ += rows;
+    left_.rowsLeft -= static_cast<int>(rows);
+    right_.rowsLeft -= static_cast<int>(rows);
+    if (left_.rowsLeft == 0) {
+      if (left_.segment == left_.lastSegment) {
+        done_ = true;
+        return;
       }
-    } else {
-      // Only a switch of the left side moves y back; without one nothing below is drawn.
-      if (y >= bottom && left.segment == left.lastSegment) return;
-      rows = std::min(left.rowsLeft, right.rowsLeft);
-      if (y < top) rows = std::min(rows, top - y);
+      left_.segment = 1;
+      left_.x = left_.nextX;
+      left_.step = left_.nextStep;
+      left_.rowsLeft = left_.nextRows;
+      y_ = TruncFixed18(left_.nextY);
     }
-    left.x += rows * left.step;
-    right.x += rows * right.step;
-    y += rows;
-    left.rowsLeft -= static_cast<int>(rows);
-    right.rowsLeft -= static_cast<int>(rows);
-    if (left.rowsLeft == 0) {
-      if (left.segment == left.lastSegment) return;
-      left.segment = 1;
-      left.x = left.nextX;
-      left.step = left.nextStep;
-      left.rowsLeft = left.nextRows;
-      y = TruncFixed18(left.nextY);
-    }
-    if (right.rowsLeft == 0) {
-      if (right.segment == right.lastSegment) return;
-      right.segment = 1;
-      right.x = right.nextX;
-      right.step = right.nextStep;
-      right.rowsLeft = right.nextRows;
+    if (right_.rowsLeft == 0) {
+      if (right_.segment == right_.lastSegment) {
+        done_ = true;
+        return;
+      }
+      right_.segment = 1;
+      right_.x = right_.nextX;
+      right_.step = right_.nextStep;
+      right_.rowsLeft = right_.nextRows;
     }
   }
+
+  TriEdge left_;
+  TriEdge right_;
+  std::int64_t y_;
+  std::int64_t top_;
+  std::int64_t bottom_;
+  std::int64_t areaLeft_;
+  std::int64_t areaRight_;
+  bool done_ = false;
+};
+
+// Runs span(y, x, count) for every row the walker yields.
+template <class Span>
+GAMELIB_INLINE void WalkRows(const TriangleSetup& setup, const KernelContext& k, Span&& span) {
+  RowWalker walker(setup, k);
+  int y = 0;
+  int x = 0;
+  int count = 0;
+  while (walker.Next(y, x, count)) span(y, x, count);
 }
 
 // Texture coordinate of pixel (x, y), in wrapping 32-bit arithmetic.

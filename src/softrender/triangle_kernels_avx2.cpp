@@ -1,7 +1,8 @@
 // The AVX2 kernel set: the same row walk, with eight pixels of each span's in-source run
 // at a time. Every formula is the portable one in 32-bit lanes, the table divisions by 255
 // replaced by their exact integer equivalents, so the pixels come out bit for bit the same.
-// Only the span functions carry the avx2 target; the rest is compiled for any processor.
+// Only the kernel functions (internal to this file) carry the avx2 target; the tables and
+// the shared header code are compiled for any processor.
 #include <utility>
 
 #include "softrender/triangle_kernels.h"
@@ -309,116 +310,279 @@ GAMELIB_AVX2_INLINE void StoreDest(std::uint8_t* p, V value) {
 GAMELIB_AVX2_INLINE V Gather(const void* base, V offsets) {
   return _mm256_i32gather_epi32(static_cast<const int*>(base), offsets, 1);
 }
+// Lanes whose mask is clear are not read and come back zero.
+GAMELIB_AVX2_INLINE V MaskGather(const void* base, V offsets, V mask) {
+  return _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), static_cast<const int*>(base), offsets, mask, 1);
+}
 
-// One span: the in-source run eight pixels at a time, the rest pixel by pixel.
-template <class F, int Mode, bool B, bool W, bool T>
-GAMELIB_AVX2 __attribute__((noinline)) void TexturedSpanAvx2(const TexturedLocals l, std::uint32_t texWidth,
-                                                              std::uint32_t texHeight, std::uint8_t* dp,
-                                                              std::uint32_t u, std::uint32_t v, Fixed18 du,
-                                                              Fixed18 dv, int n) {
-  constexpr int destBytes = F::kind == MemImgKind16 ? 2 : 4;
-  int lo = 0;
-  int hi = n;
-  const bool inside = n >= 8 && SpanInside(u, du, texWidth, n) && SpanInside(v, dv, texHeight, n);
-  if (!inside && (n < RunSearchMinimum || !NarrowToBounds(u, du, texWidth, n, lo, hi) ||
-                  !NarrowToBounds(v, dv, texHeight, n, lo, hi))) {
-    for (int i = 0; i < n; ++i) {
-      if (u < texWidth && v < texHeight) TexturedPixel<F, Mode, B, W, T>(l, dp, u, v);
-      u += static_cast<std::uint32_t>(du);
-      v += static_cast<std::uint32_t>(dv);
-      dp += destBytes;
+GAMELIB_AVX2_INLINE V LaneIndex() { return _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7); }
+
+// Lanes below count set.
+GAMELIB_AVX2_INLINE V FirstLanes(int count) { return _mm256_cmpgt_epi32(Set1(static_cast<std::uint32_t>(count)), LaneIndex()); }
+
+// Lanes whose unsigned value is below limit set (limit <= 2^31).
+GAMELIB_AVX2_INLINE V BelowUnsigned(V a, std::uint32_t limit) {
+  return _mm256_cmpgt_epi32(Set1(limit ^ 0x80000000u), _mm256_xor_si256(a, Set1(0x80000000u)));
+}
+
+// The first count (1..7) pixels of a span, never touching the pixels after them.
+template <int Kind>
+GAMELIB_AVX2_INLINE V LoadDestPart(const std::uint8_t* p, int count, V lanes) {
+  if constexpr (Kind == MemImgKind16) {
+    alignas(16) std::uint16_t part[8] = {};
+    int i = 0;
+    if (count & 4) {
+      std::memcpy(part, p, 8);
+      i = 4;
     }
-    return;
+    if (count & 2) {
+      std::memcpy(part + i, p + 2 * i, 4);
+      i += 2;
+    }
+    if (count & 1) std::memcpy(part + i, p + 2 * i, 2);
+    return _mm256_cvtepu16_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(part)));
+  } else {
+    return _mm256_maskload_epi32(reinterpret_cast<const int*>(p), lanes);
   }
-  u += static_cast<std::uint32_t>(lo) * static_cast<std::uint32_t>(du);
-  v += static_cast<std::uint32_t>(lo) * static_cast<std::uint32_t>(dv);
-  dp += static_cast<std::ptrdiff_t>(lo) * destBytes;
-  int count = hi - lo;
+}
 
-  const VTables t = MakeVTables(l.tables);
-  const V lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-  V uu = Add(Set1(u), Mul(lane, Set1(static_cast<std::uint32_t>(du))));
-  V vv = Add(Set1(v), Mul(lane, Set1(static_cast<std::uint32_t>(dv))));
-  const V du8 = Set1(static_cast<std::uint32_t>(du) * 8);
-  const V dv8 = Set1(static_cast<std::uint32_t>(dv) * 8);
-  const V srcPitch = Set1(static_cast<std::uint32_t>(l.srcPitch));
-  const V blendPitch = Set1(static_cast<std::uint32_t>(l.blendPitch));
-  const V key = Set1(l.colorKey);
+template <int Kind>
+GAMELIB_AVX2_INLINE void StoreDestPart(std::uint8_t* p, V value, int count, V lanes) {
+  if constexpr (Kind == MemImgKind16) {
+    alignas(16) std::uint16_t part[8];
+    const V packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(value, value), 0x08);
+    _mm_store_si128(reinterpret_cast<__m128i*>(part), _mm256_castsi256_si128(packed));
+    int i = 0;
+    if (count & 4) {
+      std::memcpy(p, part, 8);
+      i = 4;
+    }
+    if (count & 2) {
+      std::memcpy(p + 2 * i, part + i, 4);
+      i += 2;
+    }
+    if (count & 1) std::memcpy(p + 2 * i, part + i, 2);
+  } else {
+    _mm256_maskstore_epi32(reinterpret_cast<int*>(p), lanes, value);
+  }
+}
+
+// Per-triangle values of a textured vector kernel.
+struct SpanConstants {
+  TexturedLocals l;
+  VTables t;
+  std::uint32_t texWidth;
+  std::uint32_t texHeight;
+  int texColumns;
+  V srcPitch;
+  V blendPitch;
+  V key;
+};
+
+// Eight pixels (or the first count of them, Partial) from texture coordinates uu, vv.
+// Checked: lanes outside the source are left unchanged (else all are inside). Rows: the
+// texels lie on one source row and advance at most one texel per pixel, so the eight come
+// from one load of the row at srcRow/blendRow and a permute; u is lane 0's coordinate.
+template <class F, int Mode, bool B, bool W, bool T, bool Checked, bool Rows, bool Partial>
+GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp, V uu, V vv, std::uint32_t u,
+                                       const std::uint8_t* srcRow, const std::uint8_t* blendRow, int count) {
   const V zero = _mm256_setzero_si256();
-  for (; count >= 8; count -= 8) {
-    const V tu = Srl<Fixed18Shift>(uu);
-    const V tv = Srl<Fixed18Shift>(vv);
-    V colour;
-    V a = zero;
-    V skip = zero;  // lanes left as they are
-    if constexpr (F::palette) {
-      const V index = AndMask(Gather(l.src, Add(Mul(tv, srcPitch), tu)), 0xFF);
-      if constexpr (T) skip = Equal(index, key);
-      if constexpr (F::kind == MemImgKind16) {
-        colour = AndMask(Gather(l.palette, Sll<1>(index)), 0xFFFF);
-      } else {
-        colour = Gather(l.palette, Sll<2>(index));
-      }
+  const V tu = Srl<Fixed18Shift>(uu);
+  const V tv = Srl<Fixed18Shift>(vv);
+  V lanes = zero;
+  if constexpr (Partial) lanes = FirstLanes(count);
+  V inside = zero;
+  if constexpr (Checked) inside = And(BelowUnsigned(uu, c.texWidth), BelowUnsigned(vv, c.texHeight));
+  // Lanes that may be read from the source.
+  V readable = inside;
+  if constexpr (!Checked && Partial) readable = lanes;
+  constexpr bool masked = Checked || Partial;
+
+  V raw;
+  V perm = zero;
+  int base = 0;
+  if constexpr (Rows) {
+    // A window of eight texels inside the row that holds every lane's texel.
+    base = std::min(static_cast<int>(u >> Fixed18Shift), c.texColumns - 8);
+    perm = Sub(tu, Set1(static_cast<std::uint32_t>(base)));
+    const std::uint8_t* p = srcRow + static_cast<std::ptrdiff_t>(base) * F::bytes;
+    if constexpr (F::bytes == 4) {
+      raw = _mm256_loadu_si256(reinterpret_cast<const V*>(p));
+    } else if constexpr (F::bytes == 2) {
+      raw = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
     } else {
-      const V offsets = Add(Mul(tv, srcPitch), F::bytes == 2 ? Sll<1>(tu) : Sll<2>(tu));
-      const V texel = Gather(l.src, offsets);
-      if constexpr (F::alpha) {
-        if constexpr (F::kind == MemImgKind16) {
-          a = AndMask(Srl<16>(texel), 0xFF);
-          colour = AndMask(texel, 0xFFFF);
-        } else {
-          a = Srl<24>(texel);
-          colour = texel;
-        }
-        if constexpr (T && SkipsZeroAlpha(Mode)) skip = Equal(a, zero);
-      } else {
-        colour = F::bytes == 2 ? AndMask(texel, 0xFFFF) : texel;
-        if constexpr (T) skip = Equal(colour, key);
-      }
+      raw = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
     }
-    V w = zero;
-    if constexpr (B) {
-      const V b = AndMask(Gather(l.blend, Add(Mul(tv, blendPitch), tu)), 0xFF);
-      w = AndMask(Gather(l.border, b), 0xFF);
-    }
-    const V d = LoadDest<F::kind>(dp);
-    V out;
-    if constexpr (F::alpha && T) {
-      const V opaque = Equal(a, Set1(255));
-      out = Select(CombineV<F::kind, Mode, B, W, true>(d, colour, a, w, t),
-                   CombineV<F::kind, Mode, B, W, false>(d, colour, a, w, t), opaque);
+    raw = _mm256_permutevar8x32_epi32(raw, perm);
+  } else {
+    const V offsets =
+        Add(Mul(tv, c.srcPitch), F::bytes == 1 ? tu : (F::bytes == 2 ? Sll<1>(tu) : Sll<2>(tu)));
+    raw = masked ? MaskGather(c.l.src, offsets, readable) : Gather(c.l.src, offsets);
+  }
+
+  V colour;
+  V a = zero;
+  V skip = zero;  // lanes left as they are
+  if constexpr (F::palette) {
+    const V index = AndMask(raw, 0xFF);
+    if constexpr (T) skip = Equal(index, c.key);
+    if constexpr (F::kind == MemImgKind16) {
+      colour = AndMask(Gather(c.l.palette, Sll<1>(index)), 0xFFFF);
     } else {
-      out = CombineV<F::kind, Mode, B, W, F::alpha>(d, colour, a, w, t);
+      colour = Gather(c.l.palette, Sll<2>(index));
     }
-    if constexpr (T) out = Select(out, d, skip);
+  } else if constexpr (F::alpha) {
+    if constexpr (F::kind == MemImgKind16) {
+      a = AndMask(Srl<16>(raw), 0xFF);
+      colour = AndMask(raw, 0xFFFF);
+    } else {
+      a = Srl<24>(raw);
+      colour = raw;
+    }
+    if constexpr (T && SkipsZeroAlpha(Mode)) skip = Equal(a, zero);
+  } else {
+    colour = F::bytes == 2 ? AndMask(raw, 0xFFFF) : raw;
+    if constexpr (T) skip = Equal(colour, c.key);
+  }
+  V w = zero;
+  if constexpr (B) {
+    V b;
+    if constexpr (Rows) {
+      b = _mm256_permutevar8x32_epi32(
+          _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(blendRow + base))), perm);
+    } else {
+      const V offsets = Add(Mul(tv, c.blendPitch), tu);
+      b = AndMask(masked ? MaskGather(c.l.blend, offsets, readable) : Gather(c.l.blend, offsets), 0xFF);
+    }
+    w = AndMask(Gather(c.l.border, b), 0xFF);
+  }
+  const V d = Partial ? LoadDestPart<F::kind>(dp, count, lanes) : LoadDest<F::kind>(dp);
+  V out;
+  if constexpr (F::alpha && T) {
+    const V opaque = Equal(a, Set1(255));
+    out = Select(CombineV<F::kind, Mode, B, W, true>(d, colour, a, w, c.t),
+                 CombineV<F::kind, Mode, B, W, false>(d, colour, a, w, c.t), opaque);
+  } else {
+    out = CombineV<F::kind, Mode, B, W, F::alpha>(d, colour, a, w, c.t);
+  }
+  if constexpr (T) out = Select(out, d, skip);
+  if constexpr (Checked) out = Select(d, out, inside);
+  if constexpr (Partial) {
+    StoreDestPart<F::kind>(dp, out, count, lanes);
+  } else {
     StoreDest<F::kind>(dp, out);
+  }
+}
+
+// count pixels from dp, eight at a time, the last chunk masked.
+template <class F, int Mode, bool B, bool W, bool T, bool Checked, bool Rows>
+GAMELIB_AVX2_INLINE void TexturedRun(const SpanConstants& c, std::uint8_t* dp, std::uint32_t u, std::uint32_t v,
+                                     std::uint32_t du, std::uint32_t dv, V laneDu, V laneDv, V du8, V dv8,
+                                     int count) {
+  constexpr int destBytes = F::kind == MemImgKind16 ? 2 : 4;
+  V uu = Add(Set1(u), laneDu);
+  V vv = Add(Set1(v), laneDv);
+  const std::uint8_t* srcRow = nullptr;
+  const std::uint8_t* blendRow = nullptr;
+  if constexpr (Rows) {
+    // One texel row for the whole span.
+    const auto tv = static_cast<std::ptrdiff_t>(v >> Fixed18Shift);
+    srcRow = c.l.src + tv * c.l.srcPitch;
+    if constexpr (B) blendRow = c.l.blend + tv * c.l.blendPitch;
+  }
+  for (; count >= 8; count -= 8) {
+    TexturedChunk<F, Mode, B, W, T, Checked, Rows, false>(c, dp, uu, vv, u, srcRow, blendRow, 8);
     uu = Add(uu, du8);
     vv = Add(vv, dv8);
+    u += du * 8;
+    v += dv * 8;
     dp += 8 * destBytes;
   }
-  u = static_cast<std::uint32_t>(_mm256_cvtsi256_si32(uu));
-  v = static_cast<std::uint32_t>(_mm256_cvtsi256_si32(vv));
-  for (; count > 0; --count) {
-    TexturedPixel<F, Mode, B, W, T>(l, dp, u, v);
-    u += static_cast<std::uint32_t>(du);
-    v += static_cast<std::uint32_t>(dv);
-    dp += destBytes;
+  if (count == 0) return;
+  // A 16-bit tail has no masked load or store, and a plain copy costs less than the
+  // masking: those go pixel by pixel.
+  constexpr bool scalarTail = F::kind == MemImgKind16 || (Mode == BlendNone && !B && !F::alpha && W);
+  if constexpr (scalarTail) {
+    for (; count > 0; --count) {
+      if (!Checked || (u < c.texWidth && v < c.texHeight)) TexturedPixel<F, Mode, B, W, T>(c.l, dp, u, v);
+      u += du;
+      v += dv;
+      dp += destBytes;
+    }
+  } else {
+    TexturedChunk<F, Mode, B, W, T, Checked, Rows, true>(c, dp, uu, vv, u, srcRow, blendRow, count);
   }
 }
 
 template <class F, int Mode, bool B, bool W, bool T>
-void DrawTexturedAvx2(const TriangleSetup& setup, const KernelContext& k) {
+GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelContext& k) {
   constexpr int destBytes = F::kind == MemImgKind16 ? 2 : 4;
   const TriGradients g = setup.gradients;
   const TexturedLocals l = MakeTexturedLocals(k);
+  const std::uint32_t texWidth = k.texWidth;
+  const std::uint32_t texHeight = k.texHeight;
+  const SpanConstants c{l,
+                        MakeVTables(l.tables),
+                        texWidth,
+                        texHeight,
+                        static_cast<int>(texWidth >> Fixed18Shift),
+                        Set1(static_cast<std::uint32_t>(l.srcPitch)),
+                        Set1(static_cast<std::uint32_t>(l.blendPitch)),
+                        Set1(l.colorKey)};
   std::uint8_t* const pixels = k.destPixels;
   const std::ptrdiff_t pitch = k.destPitch;
-  WalkRows(setup, k, [&](int y, int x, int n) {
-    const std::uint32_t u = CoordAt(g.u0, g.dudx, g.dudy, x - g.x0, y - g.y0);
-    const std::uint32_t v = CoordAt(g.v0, g.dvdx, g.dvdy, x - g.x0, y - g.y0);
+  const auto du = static_cast<std::uint32_t>(g.dudx);
+  const auto dv = static_cast<std::uint32_t>(g.dvdx);
+  const V laneDu = Mul(LaneIndex(), Set1(du));
+  const V laneDv = Mul(LaneIndex(), Set1(dv));
+  const V du8 = Set1(du * 8);
+  const V dv8 = Set1(dv * 8);
+  // Along a row the texels stay on one source row and move by at most one texel per
+  // pixel (unrotated sprites, magnified quads): eight of them come from one load.
+  const bool rows = g.dvdx == 0 && g.dudx >= 0 && g.dudx <= Fixed18One && c.texColumns >= 8;
+  RowWalker walker(setup, k);
+  int y = 0;
+  int x = 0;
+  int n = 0;
+  while (walker.Next(y, x, n)) {
+    std::uint32_t u = CoordAt(g.u0, g.dudx, g.dudy, x - g.x0, y - g.y0);
+    std::uint32_t v = CoordAt(g.v0, g.dvdx, g.dvdy, x - g.x0, y - g.y0);
     std::uint8_t* dp = pixels + static_cast<std::ptrdiff_t>(y) * pitch + static_cast<std::ptrdiff_t>(x) * destBytes;
-    TexturedSpanAvx2<F, Mode, B, W, T>(l, k.texWidth, k.texHeight, dp, u, v, g.dudx, g.dvdx, n);
-  });
+    int lo = 0;
+    int hi = n;
+    if (!(SpanInside(u, g.dudx, texWidth, n) && SpanInside(v, g.dvdx, texHeight, n))) {
+      // Most such spans just overhang the source by a pixel at an end (the right and
+      // bottom edges of a sprite): drop up to two pixels outside at each end, and see
+      // whether the rest is inside.
+      const auto outside = [&](int i) {
+        return !(u + static_cast<std::uint32_t>(i) * du < texWidth && v + static_cast<std::uint32_t>(i) * dv < texHeight);
+      };
+      int first = 0;
+      int end = n;
+      for (int k = 0; k < 2 && end > first && outside(end - 1); ++k) --end;
+      for (int k = 0; k < 2 && end > first && outside(first); ++k) ++first;
+      if (end == first) continue;  // every pixel was tested outside
+      const std::uint32_t firstU = u + static_cast<std::uint32_t>(first) * du;
+      const std::uint32_t firstV = v + static_cast<std::uint32_t>(first) * dv;
+      if (SpanInside(firstU, g.dudx, texWidth, end - first) && SpanInside(firstV, g.dvdx, texHeight, end - first)) {
+        lo = first;
+        hi = end;
+      } else if (n < RunSearchMinimum || !NarrowToBounds(u, g.dudx, texWidth, n, lo, hi) ||
+                 !NarrowToBounds(v, g.dvdx, texHeight, n, lo, hi)) {
+        // Pixel by pixel: lanes outside the source are left as they are.
+        TexturedRun<F, Mode, B, W, T, true, false>(c, dp, u, v, du, dv, laneDu, laneDv, du8, dv8, n);
+        continue;
+      }
+    }
+    u += static_cast<std::uint32_t>(lo) * du;
+    v += static_cast<std::uint32_t>(lo) * dv;
+    dp += static_cast<std::ptrdiff_t>(lo) * destBytes;
+    if (rows) {
+      TexturedRun<F, Mode, B, W, T, false, true>(c, dp, u, v, du, dv, laneDu, laneDv, du8, dv8, hi - lo);
+    } else {
+      TexturedRun<F, Mode, B, W, T, false, false>(c, dp, u, v, du, dv, laneDu, laneDv, du8, dv8, hi - lo);
+    }
+  }
 }
 
 template <int Kind, int Mode>
