@@ -14,26 +14,40 @@ Fixed18 GradientToFixed18(double value) {
   return static_cast<Fixed18>(value);
 }
 
-void SortByKey(int (&order)[3], const std::int64_t (&key)[3]) {
-  static constexpr int pairs[3][2] = {{0, 1}, {0, 2}, {1, 2}};
-  for (const auto& pair : pairs) {
-    int& first = order[pair[0]];
-    int& second = order[pair[1]];
-    // Only a strictly greater key swaps, so equal keys keep vertex order.
-    if (key[first] > key[second]) {
-      const int kept = first;
-      first = second;
-      second = kept;
-    }
-  }
+// Orders two vertex indices by key. Only a strictly greater key swaps, so equal keys keep
+// vertex order. Selects rather than branches: a triangle's vertex order is not predictable.
+inline __attribute__((always_inline)) void OrderPair(int& first, int& second, const std::int64_t (&key)[3]) {
+  const int a = first;
+  const int b = second;
+  const bool swap = key[a] > key[b];
+  first = swap ? b : a;
+  second = swap ? a : b;
 }
+
+inline __attribute__((always_inline)) void SortByKey(int (&order)[3], const std::int64_t (&key)[3]) {
+  OrderPair(order[0], order[1], key);
+  OrderPair(order[0], order[2], key);
+  OrderPair(order[1], order[2], key);
+}
+
+// (toX - fromX) / rows truncated, in 32 bits when the difference fits (rows < 2^14).
+std::int64_t EdgeStep(std::int64_t difference, std::int64_t rows) {
+  if (difference == static_cast<std::int32_t>(difference)) {
+    return static_cast<std::int32_t>(difference) / static_cast<std::int32_t>(rows);
+  }
+  return difference / rows;
+}
+
+// Two IEEE divisions in one instruction where the processor has one; each lane rounds
+// exactly as a scalar division does.
+using Double2 = double __attribute__((vector_size(16)));
 
 bool MakeSingleSegment(TriEdge& edge, std::int64_t fromX, std::int64_t fromY, std::int64_t toX, std::int64_t toY) {
   const std::int64_t rows = TruncFixed18(toY - fromY);
   if (rows == 0) return false;
   edge = TriEdge{};
   edge.x = fromX;
-  edge.step = (toX - fromX) / rows;
+  edge.step = EdgeStep(toX - fromX, rows);
   edge.rowsLeft = static_cast<int>(rows);
   edge.segment = 0;
   edge.lastSegment = 0;
@@ -46,7 +60,7 @@ bool AddSecondSegment(TriEdge& edge, std::int64_t fromX, std::int64_t fromY, std
   edge.lastSegment = 1;
   edge.nextX = fromX;
   edge.nextY = fromY;
-  edge.nextStep = (toX - fromX) / rows;
+  edge.nextStep = EdgeStep(toX - fromX, rows);
   edge.nextRows = static_cast<int>(rows);
   return true;
 }
@@ -87,10 +101,17 @@ int SetUpTriangle(TriangleSetup* setup, const TriVertex* vertices) {
   g.y0 = static_cast<int>(TruncFixed18(Y[a[0]]));
   g.u0 = static_cast<Fixed18>(static_cast<std::uint32_t>(U[a[0]]));
   g.v0 = static_cast<Fixed18>(static_cast<std::uint32_t>(V[a[0]]));
-  g.dudx = GradientToFixed18(static_cast<double>(dy1 * du2 - dy2 * du1) * 262144.0 / ddet);
-  g.dudy = GradientToFixed18(static_cast<double>(du1 * dx2 - dx1 * du2) * 262144.0 / ddet);
-  g.dvdx = GradientToFixed18(static_cast<double>(dy1 * dv2 - dv1 * dy2) * 262144.0 / ddet);
-  g.dvdy = GradientToFixed18(static_cast<double>(dv1 * dx2 - dv2 * dx1) * 262144.0 / ddet);
+  const Double2 dets = {ddet, ddet};
+  const Double2 du = Double2{static_cast<double>(dy1 * du2 - dy2 * du1) * 262144.0,
+                             static_cast<double>(du1 * dx2 - dx1 * du2) * 262144.0} /
+                     dets;
+  const Double2 dv = Double2{static_cast<double>(dy1 * dv2 - dv1 * dy2) * 262144.0,
+                             static_cast<double>(dv1 * dx2 - dv2 * dx1) * 262144.0} /
+                     dets;
+  g.dudx = GradientToFixed18(du[0]);
+  g.dudy = GradientToFixed18(du[1]);
+  g.dvdx = GradientToFixed18(dv[0]);
+  g.dvdy = GradientToFixed18(dv[1]);
 
   // Edges.
   const int b0 = b[0], b1 = b[1], b2 = b[2];
@@ -112,11 +133,12 @@ int SetUpTriangle(TriangleSetup* setup, const TriVertex* vertices) {
     if (!MakeSingleSegment(right, X[b0], Y[b0], X[rightBottom], Y[rightBottom])) return -1;
     topY = Y[b0];
   } else {
-    const double longSlope = static_cast<double>(X[b2] - X[b0]) /
-                             (static_cast<double>(Y[b2] - Y[b0]) * (1.0 / 262144.0));
-    const double middleSlope = static_cast<double>(X[b1] - X[b0]) /
-                               (static_cast<double>(Y[b1] - Y[b0]) * (1.0 / 262144.0));
-    if (longSlope > middleSlope) {
+    const Double2 slopes =
+        Double2{static_cast<double>(X[b2] - X[b0]), static_cast<double>(X[b1] - X[b0])} /
+        Double2{static_cast<double>(Y[b2] - Y[b0]) * (1.0 / 262144.0),
+                static_cast<double>(Y[b1] - Y[b0]) * (1.0 / 262144.0)};
+    // The long side's slope against the middle vertex's.
+    if (slopes[0] > slopes[1]) {
       // Middle vertex on the left.
       if (!MakeSingleSegment(left, X[b0], Y[b0], X[b1], Y[b1])) return -1;
       if (!AddSecondSegment(left, X[b1], Y[b1], X[b2], Y[b2])) return -1;
