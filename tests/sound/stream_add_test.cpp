@@ -2,10 +2,10 @@
 // every refusal with its log text, leaving the handle's earlier files as they were and
 // nothing allocated behind.
 #include "core/memory.h"
-#include "stream_test_support.h"
+#include "sound_test_support.h"
 
 using namespace gamelib;
-using namespace streamtest;
+using namespace soundtest;
 
 namespace {
 
@@ -43,7 +43,7 @@ TEST_F(StreamTest, AddingToAPlayingStreamOrToAMemorySoundIsRefused) {
   ASSERT_EQ(StopStreamSound(h), 0);
   EXPECT_EQ(AddStreamSoundFile(path.c_str(), 0, h, 2, -1), 0);
 
-  int memory = MakeMemorySound(soundtest::Pcm(2, 44100, 16), Reference("pcm_s16_44100.wav"), 2);
+  int memory = MakeMemorySound(Pcm(2, 44100, 16), Reference("pcm_s16_44100.wav"), 2);
   TakeLog();
   EXPECT_EQ(AddStreamSoundFile(path.c_str(), 0, memory, 2, -1), -1);
   EXPECT_EQ(TakeLog(), "ストリーム風サウンドではないサウンドデータが渡されました in AddSreamSound\n" + std::string(kSetupFailed) +
@@ -69,7 +69,7 @@ TEST_F(StreamTest, MissingAndUnreadableFilesAreRefused) {
 }
 
 TEST_F(StreamTest, EachDataKindKeepsWhatItShould) {
-  const Bytes file = DataFile("ogg_s16_44100.ogg");
+  const Bytes file = ReadFileBytes(DataDir() / "ogg_s16_44100.ogg");
   const Bytes pcm = Reference("ogg_s16_44100.ogg");
   for (int kind : {0, 1, 2, 3}) {
     int h = MakeStream({{"ogg_s16_44100.ogg", {}, 0}}, kind);
@@ -106,7 +106,7 @@ TEST_F(StreamTest, EachDataKindKeepsWhatItShould) {
 }
 
 TEST_F(StreamTest, MemoryImageIsCopiedAlsoForKindThree) {
-  Bytes image = DataFile("pcm_s16_44100.wav");
+  Bytes image = ReadFileBytes(DataDir() / "pcm_s16_44100.wav");
   int h = AddSoundData(-1);
   ASSERT_EQ(AddStreamSoundMemory(image.data(), static_cast<int>(image.size()), 1, h, 3, -1), 0);
   EXPECT_EQ(Record(h)->files[0].dataKind, 2);

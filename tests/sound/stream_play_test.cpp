@@ -6,18 +6,14 @@
 
 #include "gamelib/sound_load.h"
 
-#include "stream_test_support.h"
+#include "sound_test_support.h"
 
 using namespace gamelib;
-using namespace streamtest;
+using namespace soundtest;
 
 namespace {
 
-constexpr Rhythm kRhythms[] = {Rhythm::Fps60, Rhythm::Fps30, Rhythm::Fps5, Rhythm::Irregular};
-constexpr std::uint64_t kSecond = 1000000;
 
-// Bytes of 44100 Hz 16-bit stereo in `micros`.
-std::size_t BytesIn(std::uint64_t micros) { return static_cast<std::size_t>(micros * 44100 / kSecond) * 4; }
 
 // ---- One-shot: files in order with their repeats, then silence ------------------------
 
@@ -87,9 +83,45 @@ TEST_P(LoopingStream, LoopPointOfAnOggStreamJumpsBackSampleExactly) {
   EXPECT_TRUE(HeardPrefix(ear.heard, Concat({file, Repeat(Tail(file, 3001 * 4), 40)}), BytesIn(7 * kSecond)));
 }
 
+TEST_P(LoopingStream, LoopPointOfAnMp3StreamResumesFromTheLoopDecoderSampleExactly) {
+  const SoundFile f = SoundFileNamed("acm/mp3_s16_44100_128k_id3v2");
+  int h = MakeStream({{"acm/mp3_s16_44100_128k_id3v2.mp3", {}, 0}}, 3);
+  ASSERT_NE(h, -1);
+  const int loopSample = 10001;
+  ASSERT_EQ(SetSoundLoopPoint(loopSample, h), 0);
+  sim::ClearAcmCalls();
+  Listener ear;
+  ASSERT_EQ(PlayStreamSound(h, 1, 1), 0);
+  RunGame(GetParam(), 7 * kSecond, [&] { ear.Take(); });
+  EXPECT_TRUE(HeardPrefix(ear.heard, Concat({f.reference, Repeat(Tail(f.reference, loopSample * 4), 200)}),
+                          BytesIn(7 * kSecond)));
+  // The main decoder converts into the whole block (4/3 s of PCM), the loop decoder
+  // never more than up to the loop point: only the very first main conversion starts
+  // at the data's start. Each jump back closes one decoder and opens one.
+  const int block = Record(h)->files[0].converter.blockBytes;
+  int mainFromStart = 0, mainConversions = 0, closes = 0, opens = 0;
+  for (const sim::AcmCall& call : sim::AcmCalls()) {
+    closes += call.op == "acmStreamClose";
+    opens += call.op == "acmStreamOpen";
+    if (call.op != "acmStreamConvert") continue;
+    if (call.dstLength == static_cast<DWORD>(block)) {
+      ++mainConversions;
+      mainFromStart += call.inputPosition == 0;
+    } else {
+      EXPECT_LE(call.dstLength, static_cast<DWORD>(loopSample * 4));
+    }
+  }
+  const int jumps = static_cast<int>((ear.heard.size() - f.reference.size()) / (f.reference.size() - loopSample * 4));
+  ASSERT_GE(jumps, 10);
+  EXPECT_EQ(mainFromStart, 1);
+  EXPECT_GE(mainConversions, jumps);
+  EXPECT_GE(closes, jumps);
+  EXPECT_EQ(closes, opens);
+}
+
 TEST_P(LoopingStream, MemorySoundTurnedIntoAStreamByALoopPoint) {
   const Bytes pcm = Reference("pcm_s16_44100.wav");
-  int h = MakeMemorySound(soundtest::Pcm(2, 44100, 16), pcm, 3);
+  int h = MakeMemorySound(Pcm(2, 44100, 16), pcm, 3);
   ASSERT_NE(h, -1);
   ASSERT_EQ(SetSoundLoopPoint(5000, h), 0);
   ASSERT_EQ(Record(h)->soundKind, SOUND_KIND_STREAM);
@@ -102,27 +134,31 @@ TEST_P(LoopingStream, MemorySoundTurnedIntoAStreamByALoopPoint) {
 INSTANTIATE_TEST_SUITE_P(Rhythms, LoopingStream, ::testing::ValuesIn(kRhythms),
                          [](const auto& info) { return std::string(RhythmName(info.param)); });
 
-// ---- Other formats: what the ring plays, byte for byte ---------------------------------
+// ---- Every file: what the ring plays, byte for byte ----------------------------------
 
-class EveryFile : public StreamTest, public ::testing::WithParamInterface<convert_test::SoundFile> {};
+class EveryFile : public StreamTest, public ::testing::WithParamInterface<SoundFile> {};
 
 TEST_P(EveryFile, RingPlaysTheRepeatsThenSilence) {
-  const convert_test::SoundFile& f = GetParam();
-  const int blockAlign = f.channels * f.bits / 8;
-  const std::size_t frames = f.reference.size() / blockAlign;
+  const SoundFile& f = GetParam();
+  const std::size_t frames = f.reference.size() / (f.channels * f.bits / 8);
   // Repeats enough for seven seconds, more than the ring holds.
   const int plays = std::min<int>(128, static_cast<int>(7 * f.rate / frames) + 1);
-  int h = MakeStream({{f.path.filename().string(), {}, static_cast<std::uint8_t>(plays - 1)}}, 2);
-  ASSERT_NE(h, -1);
-  ASSERT_TRUE(sim::StartSoundTap(Ring(h)));
-  ASSERT_EQ(PlayStreamSound(h, 1, 1), 0);
-  RunGame(Rhythm::Irregular, static_cast<std::uint64_t>(plays) * frames * kSecond / f.rate + 1500000);
-  EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
-  EXPECT_TRUE(HeardThenSilence(sim::TakeSoundTap(Ring(h)), Repeat(f.reference, plays), f.bits == 8 ? 127 : 0));
+  for (int dataKind : {2, 3}) {
+    int h = MakeStream({{f.path.lexically_relative(DataDir()).string(), {}, static_cast<std::uint8_t>(plays - 1)}},
+                       dataKind);
+    ASSERT_NE(h, -1);
+    ASSERT_TRUE(sim::StartSoundTap(Ring(h)));
+    ASSERT_EQ(PlayStreamSound(h, 1, 1), 0);
+    RunGame(Rhythm::Irregular, static_cast<std::uint64_t>(plays) * frames * kSecond / f.rate + 1500000);
+    EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
+    EXPECT_TRUE(HeardThenSilence(sim::TakeSoundTap(Ring(h)), Repeat(f.reference, plays), f.bits == 8 ? 127 : 0))
+        << dataKind;
+    EXPECT_EQ(DeleteSoundHandle(h), 0);
+    EXPECT_EQ(sim::LiveAcmStreams(), 0);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, EveryFile, ::testing::ValuesIn(convert_test::SoundFiles()),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Files, EveryFile, ::testing::ValuesIn(SoundFiles()), ParamName);
 
 // ---- Playing and waiting ----------------------------------------------------------------
 

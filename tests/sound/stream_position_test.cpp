@@ -1,15 +1,13 @@
 // The play position of stream sounds: it grows with what is heard through repeats and
 // into the next file, and restarts at the loop point or the first file at the seam;
 // the setters choose where the next start plays from, also right at a file boundary.
-#include "stream_test_support.h"
+#include "sound_test_support.h"
 
 using namespace gamelib;
-using namespace streamtest;
+using namespace soundtest;
 
 namespace {
 
-constexpr Rhythm kRhythms[] = {Rhythm::Fps60, Rhythm::Fps30, Rhythm::Fps5, Rhythm::Irregular};
-constexpr std::uint64_t kSecond = 1000000;
 
 class StreamPosition : public StreamTest, public ::testing::WithParamInterface<Rhythm> {
  protected:

@@ -1,14 +1,13 @@
 // The refill of the ring at its edges: a play cursor that ran past the written data,
 // refused locks and cursors, the end of the data wherever it falls in the ring, short
 // streams, and loops that find no data (which must end the data, never spin).
-#include "stream_test_support.h"
+#include "sound_test_support.h"
 
 using namespace gamelib;
-using namespace streamtest;
+using namespace soundtest;
 
 namespace {
 
-constexpr std::uint64_t kSecond = 1000000;
 constexpr std::uint32_t kRing = 6 * 176400;
 
 TEST_F(StreamTest, RingThatRanPastTheWrittenDataIsNotWrittenUntilTheCursorIsBack) {
@@ -21,14 +20,14 @@ TEST_F(StreamTest, RingThatRanPastTheWrittenDataIsNotWrittenUntilTheCursorIsBack
   sim::AdvanceTimeMicros(4500000);
   sim::ClearSoundCalls();
   EXPECT_EQ(RefillStreamSound(h), -1);
-  EXPECT_TRUE(soundtest::CallsNamed("Lock").empty());
+  EXPECT_TRUE(CallsNamed("Lock").empty());
   EXPECT_EQ(Record(h)->writeCursor, 4 * 176400);
   sim::AdvanceTimeMicros(1000000);  // 5.5 s: still outside
   EXPECT_EQ(RefillStreamSound(h), -1);
   // Round the ring's end and back into the zone: refilling goes on where it stopped.
   sim::AdvanceTimeMicros(600000);
   EXPECT_EQ(RefillStreamSound(h), 0);
-  std::vector<sim::SoundCall> locks = soundtest::CallsNamed("Lock");
+  std::vector<sim::SoundCall> locks = CallsNamed("Lock");
   ASSERT_EQ(locks.size(), 1u);
   EXPECT_EQ(locks[0].args[0], 4 * 176400);
 }
@@ -160,8 +159,8 @@ TEST_F(StreamTest, TinyFileLoopsUnderPlayTypeThree) {
 
 TEST_F(StreamTest, LoopsThatYieldNoDataEndTheData) {
   // A WAVE file with an empty data chunk (another chunk follows it).
-  const Bytes empty = convert_test::Riff({convert_test::Chunk("fmt ", convert_test::FmtBody({})),
-                                          convert_test::Chunk("data", {}), convert_test::Chunk("LIST", Bytes(6, 1))});
+  const Bytes empty = Riff({Chunk("fmt ", FmtBody({})),
+                                          Chunk("data", {}), Chunk("LIST", Bytes(6, 1))});
   int looping = MakeStream({{"", empty, 0}}, 2);
   ASSERT_NE(looping, -1);
   EXPECT_EQ(GetSoundTotalSampleCount(looping), 0);

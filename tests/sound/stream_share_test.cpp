@@ -1,14 +1,13 @@
 // Two stream sounds on one ring: the one that plays owns the ring, playing the other
 // stops it, and each keeps its own place, so that nothing of the one is ever heard as
 // the other.
-#include "stream_test_support.h"
+#include "sound_test_support.h"
 
 using namespace gamelib;
-using namespace streamtest;
+using namespace soundtest;
 
 namespace {
 
-constexpr std::uint64_t kSecond = 1000000;
 
 class SharedRing : public StreamTest {
  protected:
