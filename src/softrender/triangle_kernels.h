@@ -474,7 +474,18 @@ GAMELIB_INLINE void TexturedPixel(const TexturedLocals& l, std::uint8_t* dp, std
     }
   } else {
     colour = F::bytes == 2 ? Load16(tp) : Load32(tp);
-    if constexpr (T) {
+    if constexpr (T && Mode == BlendNone && !B && W) {
+      // A plain copy: keyed texels write the pixel back unchanged, a select rather than a
+      // branch that a keyed texture makes unpredictable.
+      const std::uint32_t d = destBytes == 2 ? Load16(dp) : Load32(dp);
+      const std::uint32_t out = colour == l.colorKey ? d : colour;
+      if constexpr (destBytes == 2) {
+        Store16(dp, out);
+      } else {
+        Store32(dp, out);
+      }
+      return;
+    } else if constexpr (T) {
       if (colour == l.colorKey) return;
     }
   }
