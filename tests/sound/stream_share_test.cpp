@@ -25,22 +25,11 @@ class SharedRing : public StreamTest {
   int second_ = -1;
 };
 
-TEST_F(SharedRing, TheSecondSoundPlaysOnTheFirstOnesRing) {
-  SoundHandleRecord* owner = Record(first_);
-  SoundHandleRecord* sharer = Record(second_);
-  EXPECT_EQ(owner->linkedHandle, -1);
-  EXPECT_EQ(owner->shareCount, 1);
-  EXPECT_EQ(sharer->linkedHandle, first_);
-  EXPECT_EQ(sharer->buffers[0].valid, 0);
-  EXPECT_EQ(sharer->ringBytes, 6u * 176400u);  // its position wraps with the ring
-  EXPECT_EQ(owner->bufferOwner, first_);         // the first one's load filled the ring
-  EXPECT_EQ(sharer->prepared, 0);
-  int rings = 0;
-  for (const sim::SoundBufferInfo& info : sim::SoundBuffers()) rings += info.flags == 0x180E2u ? 1 : 0;
-  EXPECT_EQ(rings, 1);
-}
-
 TEST_F(SharedRing, PlayingOneStopsTheOtherAndEachResumesWhereItWasHeard) {
+  int rings = 0;
+  for (const sim::SoundBufferInfo& info : sim::SoundBuffers()) rings += info.flags == 0x180E2u;
+  EXPECT_EQ(rings, 1);
+  EXPECT_EQ(Record(first_)->bufferOwner, first_);  // the first one's load filled the ring
   Listener ear;
   ASSERT_EQ(PlayStreamSound(first_, 3, 1), 0);
   RunGame(Rhythm::Fps60, 2 * kSecond, [&] { ear.Take(); });
