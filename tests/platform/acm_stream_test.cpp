@@ -235,7 +235,9 @@ TEST_F(AcmStream, HeadersMustBePreparedWithTheStoredSizeAndRealBuffers) {
   h.cbSrcLength = 256;
   h.pbDst = dst.data();
   h.cbDstLength = 1010;
-  if (sizeof(ACMSTREAMHEADER) != ACMSTREAMHEADER_CBSTRUCT) EXPECT_NE(acmStreamPrepareHeader(s, &h, 0), 0u);
+  if (sizeof(ACMSTREAMHEADER) != ACMSTREAMHEADER_CBSTRUCT) {
+    EXPECT_NE(acmStreamPrepareHeader(s, &h, 0), 0u);
+  }
   h.cbStruct = ACMSTREAMHEADER_CBSTRUCT;
   h.cbSrcLength = 0;
   EXPECT_NE(acmStreamPrepareHeader(s, &h, 0), 0u);  // an empty piece
@@ -278,7 +280,9 @@ TEST_F(AcmStream, PiecesOfEverySizeDecodeWholeUnitsToTheReference) {
       ASSERT_LE(p.srcUsed, src);
       ASSERT_LE(p.dstUsed, dst);
       // Whole units only: block-aligned source for the block codecs, whole PCM frames.
-      if (align > 1) EXPECT_EQ(p.srcUsed % align, 0u) << name;
+      if (align > 1) {
+        EXPECT_EQ(p.srcUsed % align, 0u) << name;
+      }
       EXPECT_EQ(p.dstUsed % (w.format.get()->nChannels * 2), 0u) << name;
       used += p.srcUsed;
     }
