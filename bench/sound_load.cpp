@@ -8,7 +8,7 @@
 // big blocks back to the system on free, so every load faults in fresh pages), then
 // with freed memory kept for reuse ("warm", as in a game that loads sound after sound).
 #include <benchmark/benchmark.h>
-#include <vorbis/vorbisenc.h>
+#include "ogg_encode.h"
 #include <vorbis/vorbisfile.h>
 
 #include <malloc.h>
@@ -48,64 +48,11 @@ std::vector<float> Signal(int channel) {
 }
 
 bool WriteOgg(const std::string& path) {
-  std::vector<float> left = Signal(0), right = Signal(1);
-  vorbis_info vi;
-  vorbis_info_init(&vi);
-  if (vorbis_encode_init_vbr(&vi, 2, kRate, 0.4f) != 0) return false;
-  vorbis_comment vc;
-  vorbis_comment_init(&vc);
-  vorbis_dsp_state vd;
-  vorbis_block vb;
-  vorbis_analysis_init(&vd, &vi);
-  vorbis_block_init(&vd, &vb);
-  ogg_stream_state os;
-  ogg_stream_init(&os, 7);
+  const std::vector<unsigned char> bytes = EncodeOggStereo(Signal(0), Signal(1), kRate);
   std::FILE* out = std::fopen(path.c_str(), "wb");
   if (out == nullptr) return false;
-  ogg_packet header, comment, code;
-  vorbis_analysis_headerout(&vd, &vc, &header, &comment, &code);
-  ogg_stream_packetin(&os, &header);
-  ogg_stream_packetin(&os, &comment);
-  ogg_stream_packetin(&os, &code);
-  ogg_page page;
-  while (ogg_stream_flush(&os, &page) != 0) {
-    std::fwrite(page.header, 1, page.header_len, out);
-    std::fwrite(page.body, 1, page.body_len, out);
-  }
-  std::size_t done = 0;
-  bool end = false;
-  while (!end) {
-    std::size_t n = std::min<std::size_t>(1024, left.size() - done);
-    if (n == 0) {
-      vorbis_analysis_wrote(&vd, 0);
-    } else {
-      float** buffer = vorbis_analysis_buffer(&vd, static_cast<int>(n));
-      std::memcpy(buffer[0], left.data() + done, n * sizeof(float));
-      std::memcpy(buffer[1], right.data() + done, n * sizeof(float));
-      vorbis_analysis_wrote(&vd, static_cast<int>(n));
-      done += n;
-    }
-    while (vorbis_analysis_blockout(&vd, &vb) == 1) {
-      vorbis_analysis(&vb, nullptr);
-      vorbis_bitrate_addblock(&vb);
-      ogg_packet packet;
-      while (vorbis_bitrate_flushpacket(&vd, &packet) != 0) {
-        ogg_stream_packetin(&os, &packet);
-        while (ogg_stream_pageout(&os, &page) != 0) {
-          std::fwrite(page.header, 1, page.header_len, out);
-          std::fwrite(page.body, 1, page.body_len, out);
-          if (ogg_page_eos(&page)) end = true;
-        }
-      }
-    }
-  }
-  std::fclose(out);
-  ogg_stream_clear(&os);
-  vorbis_block_clear(&vb);
-  vorbis_dsp_clear(&vd);
-  vorbis_comment_clear(&vc);
-  vorbis_info_clear(&vi);
-  return true;
+  bool ok = !bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+  return std::fclose(out) == 0 && ok;
 }
 
 bool WriteWave(const std::string& path) {

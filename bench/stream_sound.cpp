@@ -4,7 +4,7 @@
 // (the decoder alone) and the pump with no stream, so that what streaming costs beyond
 // the decoder shows. The device's mixing runs between the passes and is not counted.
 #include <benchmark/benchmark.h>
-#include <vorbis/vorbisenc.h>
+#include "ogg_encode.h"
 #include <vorbis/vorbisfile.h>
 
 #include <unistd.h>
@@ -49,65 +49,7 @@ std::vector<float> Music(int channel) {
   return out;
 }
 
-std::vector<unsigned char> EncodeMusic() {
-  std::vector<unsigned char> bytes;
-  const std::vector<float> left = Music(0);
-  const std::vector<float> right = Music(1);
-  vorbis_info vi;
-  vorbis_info_init(&vi);
-  if (vorbis_encode_init_vbr(&vi, 2, kRate, 0.4f) != 0) return bytes;
-  vorbis_comment vc;
-  vorbis_comment_init(&vc);
-  vorbis_dsp_state vd;
-  vorbis_block vb;
-  vorbis_analysis_init(&vd, &vi);
-  vorbis_block_init(&vd, &vb);
-  ogg_stream_state os;
-  ogg_stream_init(&os, 1);
-  auto put = [&](const ogg_page& page) {
-    bytes.insert(bytes.end(), page.header, page.header + page.header_len);
-    bytes.insert(bytes.end(), page.body, page.body + page.body_len);
-  };
-  ogg_packet header, comment, code;
-  vorbis_analysis_headerout(&vd, &vc, &header, &comment, &code);
-  ogg_stream_packetin(&os, &header);
-  ogg_stream_packetin(&os, &comment);
-  ogg_stream_packetin(&os, &code);
-  ogg_page page;
-  while (ogg_stream_flush(&os, &page) != 0) put(page);
-  std::size_t done = 0;
-  bool end = false;
-  while (!end) {
-    const std::size_t n = std::min<std::size_t>(4096, left.size() - done);
-    if (n == 0) {
-      vorbis_analysis_wrote(&vd, 0);
-    } else {
-      float** buffer = vorbis_analysis_buffer(&vd, static_cast<int>(n));
-      std::memcpy(buffer[0], left.data() + done, n * sizeof(float));
-      std::memcpy(buffer[1], right.data() + done, n * sizeof(float));
-      vorbis_analysis_wrote(&vd, static_cast<int>(n));
-      done += n;
-    }
-    while (vorbis_analysis_blockout(&vd, &vb) == 1) {
-      vorbis_analysis(&vb, nullptr);
-      vorbis_bitrate_addblock(&vb);
-      ogg_packet packet;
-      while (vorbis_bitrate_flushpacket(&vd, &packet) != 0) {
-        ogg_stream_packetin(&os, &packet);
-        while (ogg_stream_pageout(&os, &page) != 0) {
-          put(page);
-          if (ogg_page_eos(&page)) end = true;
-        }
-      }
-    }
-  }
-  ogg_stream_clear(&os);
-  vorbis_block_clear(&vb);
-  vorbis_dsp_clear(&vd);
-  vorbis_comment_clear(&vc);
-  vorbis_info_clear(&vi);
-  return bytes;
-}
+std::vector<unsigned char> EncodeMusic() { return EncodeOggStereo(Music(0), Music(1), kRate); }
 
 // The minute of music, encoded once and kept in a file for the library to stream.
 const std::string& MusicFile() {
