@@ -11,32 +11,14 @@
 #include "core/memory.h"
 #include "gamelib/core.h"
 #include "sound/sound_convert.h"
+#include "convert_fuzz_support.h"
 
 namespace {
 
-void Check(bool ok) {
-  if (!ok) __builtin_trap();
-}
+using convert_fuzz::Check;
+using convert_fuzz::CheckInvariants;
+using convert_fuzz::Source;
 
-struct Source {
-  gamelib::StreamAccessRecord stream{};
-  gamelib::SoundConvertRecord* converter = nullptr;
-  Source(const std::uint8_t* data, std::size_t size) {
-    converter = static_cast<gamelib::SoundConvertRecord*>(std::calloc(1, sizeof(gamelib::SoundConvertRecord)));
-    stream.functions = *gamelib::GetMemoryStreamFunctions();
-    stream.handle = gamelib::OpenMemoryStream(size == 0 ? nullptr : data, size);
-  }
-  ~Source() {
-    gamelib::TerminateSoundConvert(converter);
-    if (stream.handle != 0) gamelib::CloseMemoryStream(stream.handle);
-    std::free(converter);
-  }
-};
-
-void CheckInvariants(const gamelib::SoundConvertRecord* c) {
-  Check(c->blockOffset >= 0 && c->blockLeft >= 0 && c->blockOffset + c->blockLeft <= c->blockBytes);
-  Check(c->outputPosition >= 0);
-}
 
 void WholeConversion(const std::uint8_t* data, std::size_t size) {
   Source s(data, size);

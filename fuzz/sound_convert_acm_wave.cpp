@@ -1,8 +1,8 @@
 // RIFF WAVE files through the converter: PCM goes to its own reader, every other
 // format tag to the compression manager (ADPCM, G.711, MPEG frames in a WAVE).
-#include "acm_fuzz_support.h"
+#include "convert_fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4 || std::memcmp(data, "RIFF", 4) != 0) return 0;
-  return acm_fuzz::Run(data, size);
+  return convert_fuzz::Run(data, size);
 }

@@ -1,7 +1,8 @@
-// Shared by the compression-manager fuzz targets: one file through the converter,
-// whole and block by block with seeks, loop points and failing manager calls chosen by
-// a hash of the input (so seed files stay whole files). Any crash, overrun, endless
-// output, broken invariant, leaked block or open decoder is a finding.
+// Shared by the converter fuzz targets. The compression-manager targets run one file
+// through the converter, whole and block by block with seeks, loop points and failing
+// manager calls chosen by a hash of the input (so seed files stay whole files). Any
+// crash, overrun, endless output, broken invariant, leaked block or open decoder is a
+// finding.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +17,7 @@
 #include "sound/convert_acm.h"
 #include "sound/sound_convert.h"
 
-namespace acm_fuzz {
+namespace convert_fuzz {
 
 inline void Check(bool ok) {
   if (!ok) __builtin_trap();
@@ -141,4 +142,4 @@ inline int Run(const std::uint8_t* data, std::size_t size) {
   return 0;
 }
 
-}  // namespace acm_fuzz
+}  // namespace convert_fuzz
