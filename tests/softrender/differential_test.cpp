@@ -1,7 +1,8 @@
 // Random triangles and quads drawn by the library's kernels (every kernel set the
 // processor runs) and by the plain reference model; the images must be identical.
 // GAMELIB_DIFF_TRIANGLES=n draws n triangles instead of the default (the CRC of
-// the run is then printed but not checked); GAMELIB_DIFF_SEED changes the seed.
+// the run is then printed but not checked); GAMELIB_DIFF_AXIS_DRAWS=n the same for the
+// upright quads and triangles; GAMELIB_DIFF_SEED changes the seed.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,6 +32,9 @@ using reference::RefVertex;
 constexpr long kDefaultTriangles = 100000;
 // CRC-32 of every image after every draw of the default run with the default seed.
 constexpr std::uint32_t kDefaultRunCrc = 0xFC1BC4A5;
+constexpr long kDefaultAxisDraws = 30000;
+// The same for the default run of upright quads and triangles.
+constexpr std::uint32_t kAxisRunCrc = 0x7F9422C6;
 
 class Rng {
 public:
@@ -630,6 +634,137 @@ TEST(RasterDifferential, RandomTrianglesMatchTheReference) {
         EXPECT_TRUE(missing.empty()) << "kernels not exercised:" << missing;
         if (EnvLong("GAMELIB_DIFF_SEED", 0) == 0 && kDefaultRunCrc != 0) {
             EXPECT_EQ(diff.crc_.Value(), kDefaultRunCrc) << "the images of the default run changed";
+        }
+    }
+}
+
+// Upright quads and right triangles: texels stay on one source row along a span, which
+// the vector kernels may load a row at a time. Unrotated, mirrored, 1:1, magnified up
+// to 4x, and spans that overhang the source by a pixel or two at either end.
+TEST(RasterDifferential, AxisAlignedDrawsMatchTheReference) {
+    const long envCount = EnvLong("GAMELIB_DIFF_AXIS_DRAWS", 0);
+    const long total = envCount > 0 ? envCount : kDefaultAxisDraws;
+    const std::uint64_t seed = std::uint64_t(EnvLong("GAMELIB_DIFF_SEED", 20240607)) ^ 0xA515A11Full;
+    Rng rng(seed);
+    Differential diff;
+    DrawState& state = GetDrawState();
+
+    long drawn = 0, rowPixels = 0, overhangDraws = 0;
+    while (drawn < total && diff.failures_ <= 10) {
+        const int destKind = rng.Range(0, 1);
+        const bool wide = rng.Chance(10);
+        const int dw = wide ? rng.Range(80, 300) : rng.Range(1, 64);
+        const int dh = rng.Range(1, wide ? 16 : 40);
+        Framed dest;
+        ASSERT_TRUE(dest.Make(rng, dw, dh, destKind, 0, 0, 0));
+        FillRandom(rng, dest.base.pixels, dest.Bytes());
+
+        const SourceClass cls = rng.Chance(55) ? kDirect : kPalette;
+        const int srcKind = rng.Chance(2) ? 1 - destKind : destKind;
+        // Eight texels or more make a row load possible; narrower ones must still draw right.
+        const int sw = rng.Chance(85) ? (wide ? rng.Range(8, 120) : rng.Range(8, 40)) : rng.Range(1, 7);
+        const int sh = rng.Range(1, 20);
+        Framed src, blend;
+        const int alpha = cls == kDirect && rng.Chance(50);
+        ASSERT_TRUE(src.Make(rng, sw, sh, srcKind, cls == kPalette, alpha, 0));
+        FillSource(rng, src.image);
+        const bool withBlend = rng.Chance(45);
+        if (withBlend) {
+            const int bw = rng.Chance(85) ? sw + rng.Range(0, 3) : rng.Range(1, sw);
+            const int bh = rng.Chance(85) ? sh + rng.Range(0, 3) : rng.Range(1, sh);
+            ASSERT_TRUE(blend.Make(rng, bw, bh, rng.Range(0, 1), rng.Chance(30), 0, 0));
+            FillRandom(rng, blend.base.pixels, blend.Bytes());
+        }
+        const MEMIMG* blendImg = withBlend ? &blend.image : nullptr;
+
+        const int draws = rng.Range(4, 12);
+        for (int i = 0; i < draws && drawn < total; ++i, ++drawn) {
+            state.blendMode = PickMode(rng);
+            state.blendParameter = PickParam(rng);
+            PickBrightness(rng);
+            PickArea(rng, dw, dh);
+            PickBorderTable(rng);
+            if (rng.Chance(60)) src.image.shared->colorKey = PickKey(rng, src.image);
+            const int trans = rng.Chance(50) ? (rng.Chance(80) ? 1 : int(rng.U32() | 1)) : 0;
+            const bool mirrorX = rng.Chance(25), mirrorY = rng.Chance(25);
+
+            // Texel range along each axis, and the pixel size it is stretched over.
+            auto axis = [&](int side, int& t0, int& t1, int& pixels, bool overhang) {
+                t0 = 0, t1 = side;
+                if (overhang) {
+                    t0 = -rng.Range(0, 2), t1 = side + rng.Range(0, 2);
+                    if (t0 == 0 && t1 == side) (rng.Chance(50) ? t0 : t1) += rng.Chance(50) ? -1 : 1;
+                } else if (rng.Chance(20)) {  // part of the source
+                    t0 = rng.Range(0, side - 1), t1 = rng.Range(t0 + 1, side);
+                }
+                const int span = t1 - t0;
+                const int roll = rng.Range(0, 9);
+                pixels = roll < 3 ? span                                   // exactly 1:1
+                         : roll < 5 ? span + rng.Range(1, 2)               // just above 1:1
+                         : roll < 7 ? span * rng.Range(2, 4)               // whole multiples
+                                    : rng.Range(span, 4 * std::max(span, 1));  // anything up to 4x
+                pixels = std::max(pixels, 1);
+            };
+            const int callRoll = rng.Range(0, 99);
+            const long pixelsBefore = diff.pixels_;
+            bool rowCandidate = !mirrorX && srcKind == destKind && sw >= 8;
+            if (callRoll < 40) {  // the whole graph on an upright rectangle
+                int u0, u1, v0, v1, w, h;
+                axis(sw, u0, u1, w, false);
+                axis(sh, v0, v1, h, false);
+                w = std::max(w, sw), h = std::max(h, sh);
+                const int x = rng.Range(-w + 1, dw + 1), y = rng.Range(-h + 1, dh + 1);
+                int xl = x, xr = x + w, yt = y, yb = y + h;
+                if (mirrorX) std::swap(xl, xr);
+                if (mirrorY) std::swap(yt, yb);
+                TriVertex v[4] = {{xl, yt, 0, 0}, {xr, yt, 0, 0}, {xl, yb, 0, 0}, {xr, yb, 0, 0}};
+                SetBlendMemImg(blendImg, rng.Range(0, 255), rng.Range(0, 255));
+                if (rng.Chance(50)) PickBorderTable(rng);
+                diff.Draw(dest, &src.image, blendImg, v, trans, 0, Differential::Call::Quad);
+                SetBlendMemImg(nullptr, 0, 0);
+            } else {  // right triangles on an upright rectangle, one or both halves
+                const bool overhang = rng.Chance(50);
+                overhangDraws += overhang;
+                int u0, u1, v0, v1, w, h;
+                axis(sw, u0, u1, w, overhang);
+                axis(sh, v0, v1, h, overhang && rng.Chance(50));
+                const int x = rng.Range(-w + 1, dw + 1), y = rng.Range(-h + 1, dh + 1);
+                int xl = x, xr = x + w, yt = y, yb = y + h;
+                if (mirrorX) std::swap(u0, u1);
+                if (mirrorY) std::swap(v0, v1);
+                const TriVertex corner[4] = {{xl, yt, u0, v0}, {xr, yt, u1, v0}, {xl, yb, u0, v1}, {xr, yb, u1, v1}};
+                const int drop = rng.Range(0, 3);
+                const bool both = rng.Chance(30);
+                for (int half = 0; half < (both ? 2 : 1); ++half) {
+                    TriVertex v[3];
+                    int n = 0;
+                    // Both halves: the two triangles of one diagonal.
+                    const int skip = both ? (half == 0 ? drop : 3 - drop) : drop;
+                    for (int c = 0; c < 4; ++c)
+                        if (c != skip) v[n++] = corner[c];
+                    if (rng.Chance(50)) std::swap(v[0], v[rng.Range(1, 2)]);
+                    diff.Draw(dest, &src.image, blendImg, v, trans, 0, Differential::Call::Triangle);
+                }
+            }
+            if (rowCandidate) rowPixels += diff.pixels_ - pixelsBefore;
+        }
+    }
+
+    long hit = 0;
+    std::string missing;
+    for (int k = 14; k < kKernelCount; ++k) {
+        if (diff.coverage_[k] > 0) ++hit;
+        else missing += "\n  " + KernelName(k);
+    }
+    std::printf("differential (axis-aligned): %ld draws (%ld overhanging), %ld pixels (%ld by quads, %ld on "
+                "unmirrored rows of 8+ texels), %ld/%d textured kernels drew, crc 0x%08X\n",
+                diff.draws_, overhangDraws, diff.pixels_, diff.quadPixels_, rowPixels, hit, kKernelCount - 14,
+                diff.crc_.Value());
+    EXPECT_EQ(diff.failures_, 0);
+    if (envCount <= 0) {
+        EXPECT_TRUE(missing.empty()) << "kernels not exercised:" << missing;
+        if (EnvLong("GAMELIB_DIFF_SEED", 0) == 0 && kAxisRunCrc != 0) {
+            EXPECT_EQ(diff.crc_.Value(), kAxisRunCrc) << "the images of the default axis-aligned run changed";
         }
     }
 }
