@@ -74,10 +74,6 @@ PieceResult ConvertPiece(void* stream, const std::uint8_t* source, std::int32_t 
   return result;
 }
 
-std::uint32_t ReadLe32(const unsigned char* p) {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
-}
-
 bool ReadExact(SoundConvertRecord* c, void* buffer, std::int64_t bytes) {
   return ConvertStreamRead(c, buffer, bytes) == bytes;
 }
@@ -223,14 +219,9 @@ int SetupWaveAcmConvert(SoundConvertRecord* c) {
   std::int64_t length = ConvertStreamLength(c);
   if (length < 12 || length > kMaxSoundFileBytes) return -1;
 
-  unsigned char header[12];
-  if (!ReadExact(c, header, 8) || std::memcmp(header, "RIFF", 4) != 0) return -1;
-  if (!ReadExact(c, header, 4) || std::memcmp(header, "WAVE", 4) != 0) return -1;
-  if (!ReadExact(c, header, 8) || std::memcmp(header, "fmt ", 4) != 0) return -1;
-
-  std::int64_t fmtBytes = ReadLe32(header + 4);
-  std::int64_t fmtPosition = ConvertStreamTell(c);
-  if (fmtBytes < 16 || fmtBytes > kMaxFmtChunkBytes || fmtPosition < 0 || fmtPosition + fmtBytes > length) return -1;
+  std::int64_t fmtBytes = 0;
+  std::int64_t fmtPosition = 0;
+  if (ReadWaveFmtHeader(c, length, &fmtBytes, &fmtPosition) != 0) return -1;
   auto* format = static_cast<WAVEFORMATEX*>(
       GAMELIB_ALLOC_ZEROED(static_cast<std::size_t>(std::max<std::int64_t>(fmtBytes, kWaveFormatBytes))));
   if (format == nullptr) return -1;
@@ -247,24 +238,9 @@ int SetupWaveAcmConvert(SoundConvertRecord* c) {
     format->cbSize = static_cast<WORD>(std::min<std::int64_t>(format->cbSize, fmtBytes - kWaveFormatBytes));
   }
 
-  // The chunk walk of the PCM reader: positions strictly advance inside the file.
-  std::int64_t position = fmtPosition + fmtBytes;
-  std::int64_t dataBytes = -1;
-  for (int chunk = 0; chunk < kMaxRiffChunks && position + 8 <= length; ++chunk) {
-    if (ConvertStreamSeek(c, position, STREAM_SEEK_SET) != 0 || !ReadExact(c, header, 8)) return FailTrial(c);
-    std::int64_t size = ReadLe32(header + 4);
-    if (std::memcmp(header, "data", 4) == 0) {
-      dataBytes = size;
-      position += 8;
-      break;
-    }
-    std::int64_t next = position + 8 + size + (size & 1);
-    if (next > length) return FailTrial(c);
-    position = next;
-  }
-  if (dataBytes < 0 || position >= length) return FailTrial(c);
-  // A data chunk that claims more than the file holds is cut at the file's end.
-  dataBytes = std::min(dataBytes, length - position);
+  std::int64_t position = 0;
+  std::int64_t dataBytes = 0;
+  if (FindWaveDataChunk(c, fmtPosition + fmtBytes, length, &position, &dataBytes) != 0) return FailTrial(c);
 
   c->fmtChunkPosition = static_cast<std::int32_t>(fmtPosition);
   c->fmtChunkBytes = static_cast<std::int32_t>(fmtBytes);

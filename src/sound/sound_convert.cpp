@@ -61,6 +61,55 @@ std::int64_t ConvertStreamLength(SoundConvertRecord* c) {
   return length;
 }
 
+namespace {
+
+std::uint32_t ReadLe32(const unsigned char* p) {
+  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+}
+
+bool ReadExact(SoundConvertRecord* c, void* buffer, std::int64_t bytes) {
+  return ConvertStreamRead(c, buffer, bytes) == bytes;
+}
+
+}  // namespace
+
+int ReadWaveFmtHeader(SoundConvertRecord* c, std::int64_t length, std::int64_t* fmtBytes, std::int64_t* fmtPosition) {
+  unsigned char header[8];
+  if (!ReadExact(c, header, 8) || std::memcmp(header, "RIFF", 4) != 0) return -1;
+  if (!ReadExact(c, header, 4) || std::memcmp(header, "WAVE", 4) != 0) return -1;
+  if (!ReadExact(c, header, 8) || std::memcmp(header, "fmt ", 4) != 0) return -1;
+  const std::int64_t bytes = ReadLe32(header + 4);
+  const std::int64_t position = ConvertStreamTell(c);
+  if (bytes < 16 || bytes > kMaxFmtChunkBytes || position < 0 || position + bytes > length) return -1;
+  *fmtBytes = bytes;
+  *fmtPosition = position;
+  return 0;
+}
+
+int FindWaveDataChunk(SoundConvertRecord* c, std::int64_t from, std::int64_t length, std::int64_t* dataPosition,
+                      std::int64_t* dataBytes) {
+  unsigned char header[8];
+  std::int64_t position = from;
+  std::int64_t bytes = -1;
+  for (int chunk = 0; chunk < kMaxRiffChunks && position + 8 <= length; ++chunk) {
+    if (ConvertStreamSeek(c, position, STREAM_SEEK_SET) != 0 || !ReadExact(c, header, 8)) return -1;
+    const std::int64_t size = ReadLe32(header + 4);
+    if (std::memcmp(header, "data", 4) == 0) {
+      bytes = size;
+      position += 8;
+      break;
+    }
+    const std::int64_t next = position + 8 + size + (size & 1);
+    if (next > length) return -1;
+    position = next;
+  }
+  // No data chunk, or a data chunk header that ends the file.
+  if (bytes < 0 || position >= length) return -1;
+  *dataPosition = position;
+  *dataBytes = std::min(bytes, length - position);
+  return 0;
+}
+
 int SetupSoundConvert(const StreamAccessRecord* stream, SoundConvertRecord* c) {
   if (stream == nullptr || c == nullptr) return -1;
   c->sourceStream = *stream;

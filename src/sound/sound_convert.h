@@ -115,4 +115,16 @@ std::int64_t ConvertStreamRead(SoundConvertRecord* converter, void* buffer, std:
 // Stream length in bytes (the position is kept), or -1.
 std::int64_t ConvertStreamLength(SoundConvertRecord* converter);
 
+// The RIFF WAVE layout both WAVE readers share. ReadWaveFmtHeader reads "RIFF", "WAVE"
+// and the fmt chunk's header from the stream's start (length is the stream's length) and
+// gives the fmt body's size (16..kMaxFmtChunkBytes, inside the file) and position; the
+// stream is left at the body. FindWaveDataChunk walks the chunks from `from` to "data":
+// positions strictly advance inside the file, so a hostile size can neither seek
+// backwards nor loop; a data chunk that claims more than the file holds is cut at the
+// file's end. Both return 0, or -1 for a file that is not laid out so.
+int ReadWaveFmtHeader(SoundConvertRecord* converter, std::int64_t length, std::int64_t* fmtBytes,
+                      std::int64_t* fmtPosition);
+int FindWaveDataChunk(SoundConvertRecord* converter, std::int64_t from, std::int64_t length,
+                      std::int64_t* dataPosition, std::int64_t* dataBytes);
+
 }  // namespace gamelib
