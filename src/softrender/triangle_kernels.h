@@ -558,12 +558,10 @@ void DrawTexturedPortable(const TriangleSetup& setup, const KernelContext& k) {
 
 // ---- Flat-colour kernels ---------------------------------------------------------------
 
+// Modes 2 and 3 of a flat colour: the colour scaled by the parameter, the same for every
+// pixel (0 for the other modes).
 template <int Kind, int Mode>
-void DrawFlatPortable(const TriangleSetup& setup, const KernelContext& k) {
-  constexpr int destBytes = Kind == MemImgKind16 ? 2 : 4;
-  const PixelTables t = MakePixelTables(k);
-  const std::uint32_t c = k.colour;
-  // Modes 2 and 3: the colour scaled by the parameter, the same for every pixel.
+std::uint32_t FlatAddend(const PixelTables& t, std::uint32_t c) {
   std::uint32_t addend = 0;
   if constexpr (Mode == BlendAdd || Mode == BlendSub) {
     if constexpr (Kind == MemImgKind16) {
@@ -577,6 +575,15 @@ void DrawFlatPortable(const TriangleSetup& setup, const KernelContext& k) {
       }
     }
   }
+  return addend;
+}
+
+template <int Kind, int Mode>
+void DrawFlatPortable(const TriangleSetup& setup, const KernelContext& k) {
+  constexpr int destBytes = Kind == MemImgKind16 ? 2 : 4;
+  const PixelTables t = MakePixelTables(k);
+  const std::uint32_t c = k.colour;
+  const std::uint32_t addend = FlatAddend<Kind, Mode>(t, c);
   std::uint8_t* const pixels = k.destPixels;
   const std::ptrdiff_t pitch = k.destPitch;
   WalkRows(setup, k, [&](int y, int x, int n) {

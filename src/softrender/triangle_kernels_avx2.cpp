@@ -626,19 +626,7 @@ void DrawFlatAvx2(const TriangleSetup& setup, const KernelContext& k) {
   constexpr int destBytes = Kind == MemImgKind16 ? 2 : 4;
   const PixelTables t = MakePixelTables(k);
   const std::uint32_t c = k.colour;
-  std::uint32_t addend = 0;
-  if constexpr (Mode == BlendAdd || Mode == BlendSub) {
-    if constexpr (Kind == MemImgKind16) {
-      for (int f = 0; f < 3; ++f) {
-        addend |= static_cast<std::uint32_t>(t.brightParam[(c >> FieldShift16[f]) & FieldMask16[f]])
-                  << FieldShift16[f];
-      }
-    } else {
-      for (int ch = 0; ch < 3; ++ch) {
-        addend |= static_cast<std::uint32_t>(t.brightParam[(c >> (ch * 8)) & 0xFF]) << (ch * 8);
-      }
-    }
-  }
+  const std::uint32_t addend = FlatAddend<Kind, Mode>(t, c);
   std::uint8_t* const pixels = k.destPixels;
   const std::ptrdiff_t pitch = k.destPitch;
   WalkRows(setup, k, [&](int y, int x, int n) {
