@@ -37,17 +37,21 @@ Bytes ReadAll(const std::filesystem::path& path) {
 
 // The test file without its ID3v2 tag, its frames repeated to kFrames.
 Bytes ThirtySecondMp3() {
-  Bytes file = ReadAll(std::filesystem::path(GAMELIB_TEST_DATA_DIR) / "sound/acm/mp3_s16_44100_128k_id3v2.mp3");
-  std::size_t pos = 10 + (std::size_t{file[6]} << 21 | std::size_t{file[7]} << 14 | std::size_t{file[8]} << 7 | file[9]);
+  Bytes file =
+      ReadAll(std::filesystem::path(GAMELIB_TEST_DATA_DIR) / "sound/acm/mp3_s16_44100_128k_id3v2.mp3");
+  std::size_t pos =
+      10 + (std::size_t{file[6]} << 21 | std::size_t{file[7]} << 14 | std::size_t{file[8]} << 7 | file[9]);
   std::vector<Bytes> frames;
   while (pos + 4 <= file.size() && file[pos] == 0xFF) {
     std::size_t length = 144000 * 128 / 44100 + ((file[pos + 2] >> 1) & 1);
     if (pos + length > file.size()) break;
-    frames.emplace_back(file.begin() + static_cast<long>(pos), file.begin() + static_cast<long>(pos + length));
+    frames.emplace_back(file.begin() + static_cast<long>(pos),
+                        file.begin() + static_cast<long>(pos + length));
     pos += length;
   }
   Bytes out;
-  for (int i = 0; i < kFrames; ++i) out.insert(out.end(), frames[i % frames.size()].begin(), frames[i % frames.size()].end());
+  for (int i = 0; i < kFrames; ++i)
+    out.insert(out.end(), frames[i % frames.size()].begin(), frames[i % frames.size()].end());
   return out;
 }
 
@@ -58,7 +62,9 @@ const Bytes& Mp3() {
 
 const std::string& Mp3Path() {
   static const std::string path = [] {
-    std::string p = (std::filesystem::temp_directory_path() / ("gamelib-bench-" + std::to_string(getpid()) + ".mp3")).string();
+    std::string p =
+        (std::filesystem::temp_directory_path() / ("gamelib-bench-" + std::to_string(getpid()) + ".mp3"))
+            .string();
     std::ofstream out(p, std::ios::binary);
     out.write(reinterpret_cast<const char*>(Mp3().data()), static_cast<std::streamsize>(Mp3().size()));
     return p;
@@ -86,7 +92,8 @@ void BM_LoadMp3AsMemorySound(benchmark::State& state) {
   }
   gamelib::TerminateLibrary();
   state.counters["seconds"] = static_cast<double>(samples) / 44100.0;
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(Mp3().size()));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(Mp3().size()));
 }
 
 // The converter alone: set-up on a memory stream and the whole conversion.
@@ -94,8 +101,10 @@ void BM_ConvertMp3Whole(benchmark::State& state) {
   std::int64_t samples = 0;
   for (auto _ : state) {
     Bytes file = ReadAll(Mp3Path());
-    gamelib::StreamAccessRecord stream{*gamelib::GetMemoryStreamFunctions(), gamelib::OpenMemoryStream(file.data(), file.size())};
-    auto* converter = static_cast<gamelib::SoundConvertRecord*>(std::calloc(1, sizeof(gamelib::SoundConvertRecord)));
+    gamelib::StreamAccessRecord stream{*gamelib::GetMemoryStreamFunctions(),
+                                       gamelib::OpenMemoryStream(file.data(), file.size())};
+    auto* converter =
+        static_cast<gamelib::SoundConvertRecord*>(std::calloc(1, sizeof(gamelib::SoundConvertRecord)));
     WAVEFORMATEX format;
     void* pcm = nullptr;
     int bytes = 0;
@@ -111,7 +120,8 @@ void BM_ConvertMp3Whole(benchmark::State& state) {
     std::free(converter);
   }
   state.counters["seconds"] = static_cast<double>(samples) / 44100.0;
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(Mp3().size()));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(Mp3().size()));
 }
 
 // The peer: read the file, feed it to libmpg123 whole, take every frame's PCM.
@@ -144,7 +154,8 @@ void BM_PlainLibmpg123(benchmark::State& state) {
   std::int64_t samples = 0;
   for (auto _ : state) samples = PlainLibmpg123Once();
   state.counters["seconds"] = static_cast<double>(samples) / 44100.0;
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(Mp3().size()));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(Mp3().size()));
 }
 
 int StartLibraryForLoads() {
@@ -193,14 +204,23 @@ void BM_FirstLoad(benchmark::State& state) {
     close(fds[0]);
     int status = 0;
     waitpid(child, &status, 0);
-    if (got != static_cast<ssize_t>(sizeof seconds) || seconds < 0) return state.SkipWithError("child failed");
+    if (got != static_cast<ssize_t>(sizeof seconds) || seconds < 0)
+      return state.SkipWithError("child failed");
     state.SetIterationTime(seconds);
   }
 }
 
 // First: they run before anything else has decoded or loaded in this process.
-BENCHMARK(BM_FirstLoad<false>)->Name("BM_FirstLoad/plain_libmpg123")->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
-BENCHMARK(BM_FirstLoad<true>)->Name("BM_FirstLoad/library_memory_sound")->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
+BENCHMARK(BM_FirstLoad<false>)
+    ->Name("BM_FirstLoad/plain_libmpg123")
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(20);
+BENCHMARK(BM_FirstLoad<true>)
+    ->Name("BM_FirstLoad/library_memory_sound")
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(20);
 BENCHMARK(BM_PlainLibmpg123)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_ConvertMp3Whole)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_LoadMp3AsMemorySound)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-inline std::vector<unsigned char> EncodeOggStereo(const std::vector<float>& left, const std::vector<float>& right,
-                                                  long rate) {
+inline std::vector<unsigned char> EncodeOggStereo(const std::vector<float>& left,
+                                                  const std::vector<float>& right, long rate) {
   std::vector<unsigned char> bytes;
   vorbis_info vi;
   vorbis_info_init(&vi);

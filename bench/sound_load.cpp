@@ -63,8 +63,8 @@ bool WriteWave(const std::string& path) {
     pcm[2 * i + 1] = static_cast<std::int16_t>(right[i] * 32767);
   }
   std::uint32_t bytes = static_cast<std::uint32_t>(pcm.size() * 2);
-  std::uint32_t header[11] = {0x46464952u, 36 + bytes, 0x45564157u, 0x20746D66u, 16,
-                              0x00020001u, kRate, kRate * 4, 0x00100004u, 0x61746164u, bytes};
+  std::uint32_t header[11] = {0x46464952u, 36 + bytes, 0x45564157u, 0x20746D66u, 16,   0x00020001u,
+                              kRate,       kRate * 4,  0x00100004u, 0x61746164u, bytes};
   std::FILE* out = std::fopen(path.c_str(), "wb");
   if (out == nullptr) return false;
   std::fwrite(header, 1, sizeof header, out);
@@ -131,7 +131,8 @@ bool OvReadOnce() {
     std::size_t at = 0;
     int bitstream = 0;
     for (;;) {
-      long n = ov_read(&vf, pcm + at, static_cast<int>(std::min<std::size_t>(4096, bytes - at)), 0, 2, 1, &bitstream);
+      long n = ov_read(&vf, pcm + at, static_cast<int>(std::min<std::size_t>(4096, bytes - at)), 0, 2, 1,
+                       &bitstream);
       if (n <= 0) break;
       at += static_cast<std::size_t>(n);
     }
@@ -151,7 +152,8 @@ void OvReadLoop(benchmark::State& state) {
 
 void Oggdec(benchmark::State& state) {
   if (!TheFiles().ok) return state.SkipWithError("set-up failed");
-  if (std::system("command -v oggdec >/dev/null 2>&1") != 0) return state.SkipWithError("oggdec is not installed");
+  if (std::system("command -v oggdec >/dev/null 2>&1") != 0)
+    return state.SkipWithError("oggdec is not installed");
   std::string command = "oggdec -Q -o /dev/null '" + TheFiles().ogg + "'";
   for (auto _ : state) {
     if (std::system(command.c_str()) != 0) return state.SkipWithError("oggdec failed");
@@ -163,7 +165,8 @@ void LibraryLoadsWave(benchmark::State& state) {
   for (auto _ : state) {
     if (!LoadWaveOnce()) return state.SkipWithError("load failed");
   }
-  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(std::filesystem::file_size(TheFiles().wave)));
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<std::int64_t>(std::filesystem::file_size(TheFiles().wave)));
 }
 
 void KeepFreedMemory() {
@@ -204,11 +207,13 @@ void First(benchmark::State& state) {
     close(fds[0]);
     int status = 0;
     waitpid(child, &status, 0);
-    if (got != static_cast<ssize_t>(sizeof seconds) || seconds < 0) return state.SkipWithError("child failed");
+    if (got != static_cast<ssize_t>(sizeof seconds) || seconds < 0)
+      return state.SkipWithError("child failed");
     state.SetIterationTime(seconds);
   }
   if (Once == LoadWaveOnce) {
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(std::filesystem::file_size(TheFiles().wave)));
+    state.SetBytesProcessed(state.iterations() *
+                            static_cast<std::int64_t>(std::filesystem::file_size(TheFiles().wave)));
   }
 }
 
@@ -219,15 +224,42 @@ void Warm(benchmark::State& state) {
 }
 
 // First: they run before anything else has loaded in this process.
-BENCHMARK(First<OvReadOnce, false>)->Name("first/ogg_30s/plain_ov_read_loop")->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
-BENCHMARK(First<LoadOggOnce, true>)->Name("first/ogg_30s/library_memory_sound")->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
-BENCHMARK(First<LoadWaveOnce, true>)->Name("first/wave_30s/library_memory_sound")->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
+BENCHMARK(First<OvReadOnce, false>)
+    ->Name("first/ogg_30s/plain_ov_read_loop")
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(20);
+BENCHMARK(First<LoadOggOnce, true>)
+    ->Name("first/ogg_30s/library_memory_sound")
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(20);
+BENCHMARK(First<LoadWaveOnce, true>)
+    ->Name("first/wave_30s/library_memory_sound")
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(20);
 BENCHMARK(OvReadLoop)->Name("cold/ogg_30s/plain_ov_read_loop")->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(LibraryLoadsOgg)->Name("cold/ogg_30s/library_memory_sound")->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(LibraryLoadsOgg)
+    ->Name("cold/ogg_30s/library_memory_sound")
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
 BENCHMARK(Oggdec)->Name("cold/ogg_30s/oggdec_to_dev_null")->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(LibraryLoadsWave)->Name("cold/wave_30s/library_memory_sound")->Unit(benchmark::kMillisecond)->MinTime(1.0);
-BENCHMARK(Warm<OvReadLoop>)->Name("warm/ogg_30s/plain_ov_read_loop")->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(Warm<LibraryLoadsOgg>)->Name("warm/ogg_30s/library_memory_sound")->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(Warm<LibraryLoadsWave>)->Name("warm/wave_30s/library_memory_sound")->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(LibraryLoadsWave)
+    ->Name("cold/wave_30s/library_memory_sound")
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1.0);
+BENCHMARK(Warm<OvReadLoop>)
+    ->Name("warm/ogg_30s/plain_ov_read_loop")
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
+BENCHMARK(Warm<LibraryLoadsOgg>)
+    ->Name("warm/ogg_30s/library_memory_sound")
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
+BENCHMARK(Warm<LibraryLoadsWave>)
+    ->Name("warm/wave_30s/library_memory_sound")
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1.0);
 
 }  // namespace

@@ -44,7 +44,8 @@ void DeviceMixer(benchmark::State& state, bool rewriteWhilePlaying) {
   sim::UseVirtualClock(true);
   CoInitialize(nullptr);
   IDirectSound* ds = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_DirectSound, nullptr, CLSCTX_ALL, IID_IDirectSound, reinterpret_cast<void**>(&ds))) ||
+  if (FAILED(CoCreateInstance(CLSID_DirectSound, nullptr, CLSCTX_ALL, IID_IDirectSound,
+                              reinterpret_cast<void**>(&ds))) ||
       FAILED(ds->Initialize(nullptr))) {
     state.SkipWithError("no sound device");
     return;
@@ -80,7 +81,8 @@ void DeviceMixer(benchmark::State& state, bool rewriteWhilePlaying) {
     frames += sim::ReadMixedOutput(out);
     benchmark::DoNotOptimize(out.data());
   }
-  state.counters["audio_s_per_cpu_s"] = benchmark::Counter(static_cast<double>(frames) / 44100.0, benchmark::Counter::kIsRate);
+  state.counters["audio_s_per_cpu_s"] =
+      benchmark::Counter(static_cast<double>(frames) / 44100.0, benchmark::Counter::kIsRate);
   for (auto* buffer : buffers) buffer->Release();
   ds->Release();
   CoUninitialize();
@@ -99,7 +101,8 @@ void BM_DeviceConvertOnPlay(benchmark::State& state) {
   sim::UseVirtualClock(true);
   CoInitialize(nullptr);
   IDirectSound* ds = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_DirectSound, nullptr, CLSCTX_ALL, IID_IDirectSound, reinterpret_cast<void**>(&ds))) ||
+  if (FAILED(CoCreateInstance(CLSID_DirectSound, nullptr, CLSCTX_ALL, IID_IDirectSound,
+                              reinterpret_cast<void**>(&ds))) ||
       FAILED(ds->Initialize(nullptr))) {
     state.SkipWithError("no sound device");
     return;
@@ -145,9 +148,9 @@ void BM_SdlStreamMixer(benchmark::State& state) {
   std::vector<Voice> list;
   for (int i = 0; i < voices; ++i) {
     WAVEFORMATEX f = VoiceFormat(i);
-    SDL_AudioStream* stream = SDL_NewAudioStream(f.wBitsPerSample == 8 ? AUDIO_U8 : AUDIO_S16LSB,
-                                                 static_cast<Uint8>(f.nChannels), static_cast<int>(f.nSamplesPerSec),
-                                                 AUDIO_S16LSB, 2, 44100);
+    SDL_AudioStream* stream =
+        SDL_NewAudioStream(f.wBitsPerSample == 8 ? AUDIO_U8 : AUDIO_S16LSB, static_cast<Uint8>(f.nChannels),
+                           static_cast<int>(f.nSamplesPerSec), AUDIO_S16LSB, 2, 44100);
     list.push_back({stream, Noise(f.nAvgBytesPerSec, static_cast<std::uint32_t>(i + 1)), 0,
                     SDL_MIX_MAXVOLUME * (4 - i % 4) / 4});
   }
@@ -168,7 +171,8 @@ void BM_SdlStreamMixer(benchmark::State& state) {
     frames += step;
     benchmark::DoNotOptimize(mix.data());
   }
-  state.counters["audio_s_per_cpu_s"] = benchmark::Counter(static_cast<double>(frames) / 44100.0, benchmark::Counter::kIsRate);
+  state.counters["audio_s_per_cpu_s"] =
+      benchmark::Counter(static_cast<double>(frames) / 44100.0, benchmark::Counter::kIsRate);
   for (auto& v : list) SDL_FreeAudioStream(v.stream);
 }
 BENCHMARK(BM_SdlStreamMixer)->Arg(1)->Arg(8)->Arg(32)->Unit(benchmark::kMillisecond);

@@ -32,8 +32,8 @@ using Clock = std::chrono::steady_clock;
 // A minute of something music-like (chords that change every half second, a beat of
 // noise bursts, a slow pan), so the encoder spends its bits as it would on music.
 std::vector<float> Music(int channel) {
-  static const double kChords[4][3] = {{220.0, 277.2, 329.6}, {196.0, 246.9, 293.7}, {174.6, 220.0, 261.6},
-                                       {164.8, 207.7, 246.9}};
+  static const double kChords[4][3] = {
+      {220.0, 277.2, 329.6}, {196.0, 246.9, 293.7}, {174.6, 220.0, 261.6}, {164.8, 207.7, 246.9}};
   std::vector<float> out(static_cast<std::size_t>(kRate) * kSeconds);
   std::uint32_t seed = 12345 + channel;
   for (std::size_t i = 0; i < out.size(); ++i) {
@@ -55,7 +55,9 @@ std::vector<unsigned char> EncodeMusic() { return EncodeOggStereo(Music(0), Musi
 const std::string& MusicFile() {
   static const std::string path = [] {
     const std::vector<unsigned char> bytes = EncodeMusic();
-    std::string name = (std::filesystem::temp_directory_path() / ("gamelib-stream-bench-" + std::to_string(getpid()) + ".ogg")).string();
+    std::string name = (std::filesystem::temp_directory_path() /
+                        ("gamelib-stream-bench-" + std::to_string(getpid()) + ".ogg"))
+                           .string();
     std::FILE* f = std::fopen(name.c_str(), "wb");
     if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) name.clear();
     if (f != nullptr) std::fclose(f);
@@ -94,8 +96,8 @@ struct Library {
 };
 
 struct Minute {
-  double pumpSeconds = 0;   // in the pump passes only
-  double loadSeconds = 0;   // the load (with the ring's first four seconds) and the start
+  double pumpSeconds = 0;  // in the pump passes only
+  double loadSeconds = 0;  // the load (with the ring's first four seconds) and the start
   double longestPass = 0;
 };
 
@@ -109,7 +111,8 @@ Minute PumpAMinute(int createType) {
     gamelib::SetCreateSoundDataType(createType);
     const auto start = Clock::now();
     handle = gamelib::LoadSoundFile(MusicFile().c_str(), 1, -1);
-    if (handle == -1 || gamelib::PlaySoundHandle(handle, gamelib::SOUND_PLAY_BACKGROUND, 1) != 0) return {-1, 0, 0};
+    if (handle == -1 || gamelib::PlaySoundHandle(handle, gamelib::SOUND_PLAY_BACKGROUND, 1) != 0)
+      return {-1, 0, 0};
     m.loadSeconds = std::chrono::duration<double>(Clock::now() - start).count();
   }
   std::uint64_t done = 0;
@@ -143,8 +146,9 @@ std::size_t ReadMemory(void* out, std::size_t size, std::size_t count, void* sou
 }
 int SeekMemory(void* source, ogg_int64_t offset, int whence) {
   auto* s = static_cast<MemorySource*>(source);
-  const ogg_int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<ogg_int64_t>(s->at)
-                                                                        : static_cast<ogg_int64_t>(s->bytes->size());
+  const ogg_int64_t base = whence == SEEK_SET   ? 0
+                           : whence == SEEK_CUR ? static_cast<ogg_int64_t>(s->at)
+                                                : static_cast<ogg_int64_t>(s->bytes->size());
   if (base + offset < 0 || base + offset > static_cast<ogg_int64_t>(s->bytes->size())) return -1;
   s->at = static_cast<std::size_t>(base + offset);
   return 0;
@@ -176,8 +180,10 @@ struct Totals {
     longest = std::max(longest, l);
   }
   void Report(benchmark::State& state) const {
-    state.counters["pass_us"] = benchmark::Counter(seconds * 1e6 / kPasses, benchmark::Counter::kAvgIterations);
-    state.counters["core_%"] = benchmark::Counter(seconds * 100.0 / kSeconds, benchmark::Counter::kAvgIterations);
+    state.counters["pass_us"] =
+        benchmark::Counter(seconds * 1e6 / kPasses, benchmark::Counter::kAvgIterations);
+    state.counters["core_%"] =
+        benchmark::Counter(seconds * 100.0 / kSeconds, benchmark::Counter::kAvgIterations);
     if (longest > 0) state.counters["max_pass_us"] = longest * 1e6;
   }
 };
@@ -244,15 +250,27 @@ void BM_StreamingBeyondTheDecoder(benchmark::State& state) {
   }
   state.counters["beyond_decoder_core_%"] =
       benchmark::Counter(beyond * 100.0 / kSeconds, benchmark::Counter::kAvgIterations);
-  state.counters["beyond_decoder_pass_us"] = benchmark::Counter(beyond * 1e6 / kPasses, benchmark::Counter::kAvgIterations);
-  state.counters["decoder_core_%"] = benchmark::Counter(decoder * 100.0 / kSeconds, benchmark::Counter::kAvgIterations);
+  state.counters["beyond_decoder_pass_us"] =
+      benchmark::Counter(beyond * 1e6 / kPasses, benchmark::Counter::kAvgIterations);
+  state.counters["decoder_core_%"] =
+      benchmark::Counter(decoder * 100.0 / kSeconds, benchmark::Counter::kAvgIterations);
 }
 
 }  // namespace
 
 // Argument: the create type of the load (3 reads the file while playing, 2 keeps the
 // file image in memory).
-BENCHMARK(BM_PumpMinuteWithOggStream)->Arg(3)->Arg(2)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_PumpMinuteWithOggStream)
+    ->Arg(3)
+    ->Arg(2)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
 BENCHMARK(BM_PumpMinuteWithoutStream)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_DecodeMinuteAlone)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
-BENCHMARK(BM_StreamingBeyondTheDecoder)->Arg(3)->Arg(2)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(15);
+BENCHMARK(BM_StreamingBeyondTheDecoder)
+    ->Arg(3)
+    ->Arg(2)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(15);

@@ -27,7 +27,8 @@ struct Source {
   gamelib::StreamAccessRecord stream{};
   gamelib::SoundConvertRecord* converter = nullptr;
   Source(const std::uint8_t* data, std::size_t size) {
-    converter = static_cast<gamelib::SoundConvertRecord*>(std::calloc(1, sizeof(gamelib::SoundConvertRecord)));
+    converter =
+        static_cast<gamelib::SoundConvertRecord*>(std::calloc(1, sizeof(gamelib::SoundConvertRecord)));
     stream.functions = *gamelib::GetMemoryStreamFunctions();
     stream.handle = gamelib::OpenMemoryStream(size == 0 ? nullptr : data, size);
   }
@@ -72,9 +73,11 @@ inline void Whole(const std::uint8_t* data, std::size_t size) {
 inline void Blocks(const std::uint8_t* data, std::size_t size, std::mt19937_64& random) {
   // Some runs with manager calls that fail now and then.
   if (random() % 4 == 0) {
-    static const char* const kCalls[] = {"acmStreamOpen", "acmStreamPrepareHeader", "acmStreamConvert",
-                                         "acmStreamSize", "acmMetrics", "acmFormatSuggest"};
-    sim::FailCall(kCalls[random() % 6], static_cast<int>(random() % 12) + 1, static_cast<int>(random() % 3) + 1);
+    static const char* const kCalls[] = {"acmStreamOpen",    "acmStreamPrepareHeader",
+                                         "acmStreamConvert", "acmStreamSize",
+                                         "acmMetrics",       "acmFormatSuggest"};
+    sim::FailCall(kCalls[random() % 6], static_cast<int>(random() % 12) + 1,
+                  static_cast<int>(random() % 3) + 1);
   }
   Source s(data, size);
   if (!s.Setup()) {
@@ -93,10 +96,18 @@ inline void Blocks(const std::uint8_t* data, std::size_t size, std::mt19937_64& 
       case 0: {  // a seek: inside, at the edges of and outside the data
         int sample;
         switch (random() % 4) {
-          case 0: sample = 0; break;
-          case 1: sample = frames; break;
-          case 2: sample = static_cast<int>(random() % (static_cast<std::uint64_t>(frames) + 2)); break;
-          default: sample = static_cast<int>(random()); break;
+          case 0:
+            sample = 0;
+            break;
+          case 1:
+            sample = frames;
+            break;
+          case 2:
+            sample = static_cast<int>(random() % (static_cast<std::uint64_t>(frames) + 2));
+            break;
+          default:
+            sample = static_cast<int>(random());
+            break;
         }
         Check(gamelib::SetSoundConvertPosition(c, sample) >= 0);
         sinceSeek = 0;
@@ -104,10 +115,18 @@ inline void Blocks(const std::uint8_t* data, std::size_t size, std::mt19937_64& 
       }
       case 1: {  // a loop point, as the loop-point setter leaves it
         switch (random() % 4) {
-          case 0: c->loopPointBytes = 0; break;
-          case 1: c->loopPointBytes = static_cast<int>(random() % (static_cast<std::uint64_t>(frames) + 1)) * align; break;
-          case 2: c->loopPointBytes = static_cast<int>(random() % 0x7FFFFFFF); break;
-          default: c->loopPointBytes = -static_cast<int>(random() % 100000); break;
+          case 0:
+            c->loopPointBytes = 0;
+            break;
+          case 1:
+            c->loopPointBytes = static_cast<int>(random() % (static_cast<std::uint64_t>(frames) + 1)) * align;
+            break;
+          case 2:
+            c->loopPointBytes = static_cast<int>(random() % 0x7FFFFFFF);
+            break;
+          default:
+            c->loopPointBytes = -static_cast<int>(random() % 100000);
+            break;
         }
         break;
       }

@@ -19,7 +19,6 @@ using convert_fuzz::Check;
 using convert_fuzz::CheckInvariants;
 using convert_fuzz::Source;
 
-
 void WholeConversion(const std::uint8_t* data, std::size_t size) {
   Source s(data, size);
   if (s.stream.handle == 0 || gamelib::SetupSoundConvert(&s.stream, s.converter) != 0) return;
@@ -64,10 +63,18 @@ void BlockConversion(const std::uint8_t* data, std::size_t size) {
       // Seeks inside, at the edges of and outside the data.
       int sample;
       switch (random() % 4) {
-        case 0: sample = 0; break;
-        case 1: sample = frames; break;
-        case 2: sample = static_cast<int>(random() % (static_cast<std::uint64_t>(frames) + 2)); break;
-        default: sample = static_cast<int>(random()); break;
+        case 0:
+          sample = 0;
+          break;
+        case 1:
+          sample = frames;
+          break;
+        case 2:
+          sample = static_cast<int>(random() % (static_cast<std::uint64_t>(frames) + 2));
+          break;
+        default:
+          sample = static_cast<int>(random());
+          break;
       }
       Check(gamelib::SetSoundConvertPosition(c, sample) >= 0);
       sinceSeek = 0;

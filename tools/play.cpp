@@ -120,12 +120,12 @@ bool WriteWave(const char* path, const std::vector<std::int16_t>& frames) {
   PutLe(header, static_cast<std::uint32_t>(36 + dataBytes), 4);
   header += "WAVEfmt ";
   PutLe(header, 16, 4);
-  PutLe(header, 1, 2);           // PCM
-  PutLe(header, 2, 2);           // stereo
-  PutLe(header, 44100, 4);       // samples per second
-  PutLe(header, 44100 * 4, 4);   // bytes per second
-  PutLe(header, 4, 2);           // block
-  PutLe(header, 16, 2);          // bits
+  PutLe(header, 1, 2);          // PCM
+  PutLe(header, 2, 2);          // stereo
+  PutLe(header, 44100, 4);      // samples per second
+  PutLe(header, 44100 * 4, 4);  // bytes per second
+  PutLe(header, 4, 2);          // block
+  PutLe(header, 16, 2);         // bits
   header += "data";
   PutLe(header, static_cast<std::uint32_t>(dataBytes), 4);
   std::FILE* out = std::fopen(path, "wb");
@@ -149,7 +149,10 @@ void Describe(const char* file, int handle) {
   std::printf("%s: %s, %u Hz, %u-bit, %s; %d samples (%.3f s)\n", file,
               record->soundKind == gamelib::SOUND_KIND_STREAM ? "stream sound" : "memory sound",
               static_cast<unsigned>(f.nSamplesPerSec), static_cast<unsigned>(f.wBitsPerSample),
-              f.nChannels == 1 ? "mono" : f.nChannels == 2 ? "stereo" : "?", samples, seconds);
+              f.nChannels == 1   ? "mono"
+              : f.nChannels == 2 ? "stereo"
+                                 : "?",
+              samples, seconds);
 }
 
 void ExplainFailure(const char* file) {
@@ -171,7 +174,8 @@ void ExplainFailure(const char* file) {
 void Run(int handle, const Options& o, std::vector<std::int16_t>* mix, std::uint64_t* renderedMicros) {
   if (gamelib::PlaySoundHandle(handle, gamelib::SOUND_PLAY_BACKGROUND, 1) != 0) return;
   std::vector<std::int16_t> piece;
-  const std::uint64_t limitMicros = o.seconds > 0.0 ? static_cast<std::uint64_t>(o.seconds * 1e6) : UINT64_MAX;
+  const std::uint64_t limitMicros =
+      o.seconds > 0.0 ? static_cast<std::uint64_t>(o.seconds * 1e6) : UINT64_MAX;
   std::uint64_t micros = 0;
   for (std::uint64_t pass = 1; gamelib::CheckSoundHandlePlaying(handle) == 1; ++pass) {
     const std::uint64_t due = pass * 1000000 / static_cast<std::uint64_t>(o.fps);
@@ -199,7 +203,8 @@ int LoadStream(const Options& o) {
   int handle = gamelib::AddSoundData(-1);
   if (handle == -1) return -1;
   for (const char* file : o.files) {
-    if (gamelib::AddStreamSoundFile(file, static_cast<std::uint8_t>(o.loops), handle, o.createType, -1) != 0) {
+    if (gamelib::AddStreamSoundFile(file, static_cast<std::uint8_t>(o.loops), handle, o.createType, -1) !=
+        0) {
       ExplainFailure(file);
       gamelib::DeleteSoundHandle(handle);
       return -1;

@@ -38,15 +38,15 @@ int CompareString(const char* a, const char* b);                          // 0 e
 
 int AbsInt(int value);
 float SqrtFloat(float value);
-int FloatToInt(float value);   // truncated toward zero
+int FloatToInt(float value);    // truncated toward zero
 int DoubleToInt(double value);  // truncated toward zero
 
 // ---- Window and message pump --------------------------------------------------------
 HWND GetMainWindowHandle();
 int ChangeWindowMode(int windowed);  // 1 windowed (the default), 0 full screen; 0
-int GetWindowModeFlag();    // 1 windowed, 0 full screen
-int GetWindowClosedFlag();  // non-zero once the main window is destroyed
-int PumpWindowMessages();   // 0, or -1 once the window is closed
+int GetWindowModeFlag();             // 1 windowed, 0 full screen
+int GetWindowClosedFlag();           // non-zero once the main window is destroyed
+int PumpWindowMessages();            // 0, or -1 once the window is closed
 
 // ---- Background colour ---------------------------------------------------------------
 int SetBackgroundColor(int red, int green, int blue);
@@ -91,9 +91,9 @@ struct FileFunctionTable {
   int (*Eof)(StreamHandle handle);
   int (*IdleCheck)(StreamHandle handle);
   int (*SetDir)(const char* path);
-  int (*GetDir)(char* buffer);  // at least 260 bytes
+  int (*GetDir)(char* buffer);                                      // at least 260 bytes
   std::intptr_t (*FindFirst)(const char* pattern, FileInfo* info);  // -1 when nothing matches
-  int (*FindNext)(std::intptr_t find, FileInfo* info);               // -1 at the end
+  int (*FindNext)(std::intptr_t find, FileInfo* info);              // -1 at the end
   int (*FindClose)(std::intptr_t find);
 };
 

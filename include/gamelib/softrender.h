@@ -81,8 +81,8 @@ void DeleteMemImg(MEMIMG* image);
 
 // Copies a rectangle of source pixels to (destX, destY), clipped to both; for a palette
 // destination also rebuilds the palette table from source->palette. 0 or -1.
-int TransferMemImgRect(MEMIMG* dest, int destX, int destY, const MemImgTransferSource* source,
-                       int srcX, int srcY, int width, int height);
+int TransferMemImgRect(MEMIMG* dest, int destX, int destY, const MemImgTransferSource* source, int srcX,
+                       int srcY, int width, int height);
 
 // Blend image of the software renderer (null: none): sampled one byte per column at the
 // texel position and weighted through the border table built from (borderParameter,
@@ -92,8 +92,8 @@ const MEMIMG* GetBlendMemImg();
 
 // Draws one triangle of src (null: the flat colour) onto dest under the draw state and
 // the current blend image. 0, or -1 for a null destination or vertex list.
-int DrawTriangleGraphSoft(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertices,
-                          std::uint32_t colour, int trans);
+int DrawTriangleGraphSoft(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertices, std::uint32_t colour,
+                          int trans);
 
 // Draws src onto the quadrilateral of corners 1 (top-left of src), 2 (top-right),
 // 3 (bottom-left), 4 (bottom-right) as the triangles 1-2-3 and 2-3-4. 0, or -1 for a null

@@ -12,7 +12,9 @@ namespace {
 
 std::int16_t Le16(const BYTE* p) { return static_cast<std::int16_t>(p[0] | p[1] << 8); }
 
-std::int16_t Clamp16(std::int64_t v) { return static_cast<std::int16_t>(std::clamp<std::int64_t>(v, -32768, 32767)); }
+std::int16_t Clamp16(std::int64_t v) {
+  return static_cast<std::int16_t>(std::clamp<std::int64_t>(v, -32768, 32767));
+}
 
 void Put16(BYTE* out, std::int16_t v) {
   out[0] = static_cast<BYTE>(v);
@@ -59,15 +61,17 @@ class BlockDecoder : public Decoder {
 // groups of 4 bytes per channel in turn, 8 samples each, low nibble first.
 
 constexpr int kImaSteps[89] = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
-    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
-    130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
-    544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
-    2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
-    9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+    7,    8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,   28,
+    31,   34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,  118,
+    130,  143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,  494,
+    544,  598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878, 2066,
+    2272, 2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845, 8630,
+    9493, 10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
 constexpr int kImaIndexAdjust[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
 
-int ImaSamplesPerBlock(int channels, int blockAlign) { return (blockAlign - 4 * channels) * 2 / channels + 1; }
+int ImaSamplesPerBlock(int channels, int blockAlign) {
+  return (blockAlign - 4 * channels) * 2 / channels + 1;
+}
 
 class ImaAdpcmDecoder final : public BlockDecoder {
  public:
@@ -105,7 +109,9 @@ class ImaAdpcmDecoder final : public BlockDecoder {
 constexpr int kMsAdapt[16] = {230, 230, 230, 230, 307, 409, 512, 614, 768, 614, 512, 409, 307, 230, 230, 230};
 constexpr std::int64_t kMsMaxStep = INT_MAX / 768;  // keeps a hostile block's step from overflowing
 
-int MsMaxSamplesPerBlock(int channels, int blockAlign) { return (blockAlign - 7 * channels) * 2 / channels + 2; }
+int MsMaxSamplesPerBlock(int channels, int blockAlign) {
+  return (blockAlign - 7 * channels) * 2 / channels + 2;
+}
 
 class MsAdpcmDecoder final : public BlockDecoder {
  public:
@@ -183,14 +189,16 @@ bool AcceptsImaAdpcm(const SourceFormat& format) {
 std::unique_ptr<Decoder> CreateImaAdpcmDecoder(const SourceFormat& format) {
   if (!AcceptsImaAdpcm(format)) return nullptr;
   const WAVEFORMATEX& f = format.wfx;
-  return std::make_unique<ImaAdpcmDecoder>(f.nChannels, f.nBlockAlign, ImaSamplesPerBlock(f.nChannels, f.nBlockAlign));
+  return std::make_unique<ImaAdpcmDecoder>(f.nChannels, f.nBlockAlign,
+                                           ImaSamplesPerBlock(f.nChannels, f.nBlockAlign));
 }
 
 bool AcceptsMsAdpcm(const SourceFormat& format) {
   const WAVEFORMATEX& f = format.wfx;
   if (!BlockShapeOk(f, 7)) return false;
   int samples = StoredSamplesPerBlock(format);
-  return samples >= 2 && samples <= MsMaxSamplesPerBlock(f.nChannels, f.nBlockAlign) && !MsCoefficients(format).empty();
+  return samples >= 2 && samples <= MsMaxSamplesPerBlock(f.nChannels, f.nBlockAlign) &&
+         !MsCoefficients(format).empty();
 }
 
 std::unique_ptr<Decoder> CreateMsAdpcmDecoder(const SourceFormat& format) {

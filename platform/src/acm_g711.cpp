@@ -28,7 +28,8 @@ std::int16_t MuLawToLinear(BYTE code) {
 class G711Decoder final : public Decoder {
  public:
   G711Decoder(bool alaw, int channels) : channels_(channels) {
-    for (int i = 0; i < 256; ++i) table_[i] = alaw ? ALawToLinear(static_cast<BYTE>(i)) : MuLawToLinear(static_cast<BYTE>(i));
+    for (int i = 0; i < 256; ++i)
+      table_[i] = alaw ? ALawToLinear(static_cast<BYTE>(i)) : MuLawToLinear(static_cast<BYTE>(i));
   }
 
   ConvertResult Convert(const BYTE* src, DWORD srcBytes, BYTE* dst, DWORD dstBytes) override {

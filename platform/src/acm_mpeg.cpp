@@ -18,13 +18,12 @@ namespace {
 static_assert(std::endian::native == std::endian::little, "PCM is handed out little-endian as decoded");
 
 // kbit/s by [MPEG-2][layer - 1][bitrate index]; index 0 (free format) is not decoded.
-constexpr int kBitrates[2][3][15] = {
-    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
-    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
-     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+constexpr int kBitrates[2][3][15] = {{{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+                                      {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+                                      {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+                                     {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+                                      {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+                                      {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
 constexpr int kRates[2][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}};
 
 struct Frame {
@@ -133,7 +132,8 @@ class MpegDecoder final : public Decoder {
       }
       const DWORD pcmBytes = static_cast<DWORD>(f.samples * channels_ * 2);
       if (dstBytes - r.dstUsed < pcmBytes) break;
-      r.dstUsed += DecodeFrame(src + pos, static_cast<DWORD>(f.length), dst + r.dstUsed, dstBytes - r.dstUsed);
+      r.dstUsed +=
+          DecodeFrame(src + pos, static_cast<DWORD>(f.length), dst + r.dstUsed, dstBytes - r.dstUsed);
       pos += static_cast<DWORD>(f.length);
       ++r.units;
     }

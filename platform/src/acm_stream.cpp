@@ -15,7 +15,8 @@ namespace {
 
 constexpr std::size_t kMaxCalls = 65536;
 constexpr std::int64_t kDefaultMaxFormatSize = 50;  // Microsoft ADPCM with its seven pairs
-constexpr DWORD kKnownConvertFlags = ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_END;
+constexpr DWORD kKnownConvertFlags =
+    ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_END;
 constexpr DWORD kKnownSuggestFlags = ACM_FORMATSUGGESTF_WFORMATTAG | ACM_FORMATSUGGESTF_NCHANNELS |
                                      ACM_FORMATSUGGESTF_NSAMPLESPERSEC | ACM_FORMATSUGGESTF_WBITSPERSAMPLE;
 
@@ -114,12 +115,17 @@ const Codec* FindCodec(WORD tag) {
   static const Codec g711{&AcceptsG711, &CreateG711Decoder};
   switch (tag) {
     case WAVE_FORMAT_MPEG:
-    case WAVE_FORMAT_MPEGLAYER3: return &mpeg;
-    case WAVE_FORMAT_IMA_ADPCM: return &ima;
-    case WAVE_FORMAT_ADPCM: return &ms;
+    case WAVE_FORMAT_MPEGLAYER3:
+      return &mpeg;
+    case WAVE_FORMAT_IMA_ADPCM:
+      return &ima;
+    case WAVE_FORMAT_ADPCM:
+      return &ms;
     case WAVE_FORMAT_ALAW:
-    case WAVE_FORMAT_MULAW: return &g711;
-    default: return nullptr;
+    case WAVE_FORMAT_MULAW:
+      return &g711;
+    default:
+      return nullptr;
   }
 }
 
@@ -148,8 +154,10 @@ MMRESULT acmFormatSuggest(HACMDRIVER driver, WAVEFORMATEX* source, WAVEFORMATEX*
   if (CodecFor(s, format) == nullptr) return ACMERR_NOTPOSSIBLE;
   WAVEFORMATEX pcm = ProposedPcm(format.wfx);
   // What the caller fixed must be what this proposes.
-  if ((flags & ACM_FORMATSUGGESTF_WFORMATTAG) && destination->wFormatTag != WAVE_FORMAT_PCM) return ACMERR_NOTPOSSIBLE;
-  if ((flags & ACM_FORMATSUGGESTF_NCHANNELS) && destination->nChannels != pcm.nChannels) return ACMERR_NOTPOSSIBLE;
+  if ((flags & ACM_FORMATSUGGESTF_WFORMATTAG) && destination->wFormatTag != WAVE_FORMAT_PCM)
+    return ACMERR_NOTPOSSIBLE;
+  if ((flags & ACM_FORMATSUGGESTF_NCHANNELS) && destination->nChannels != pcm.nChannels)
+    return ACMERR_NOTPOSSIBLE;
   if ((flags & ACM_FORMATSUGGESTF_NSAMPLESPERSEC) && destination->nSamplesPerSec != pcm.nSamplesPerSec)
     return ACMERR_NOTPOSSIBLE;
   if ((flags & ACM_FORMATSUGGESTF_WBITSPERSAMPLE) && destination->wBitsPerSample != pcm.wBitsPerSample)
@@ -164,7 +172,8 @@ MMRESULT acmStreamOpen(HACMSTREAM* stream, HACMDRIVER driver, WAVEFORMATEX* sour
   if (stream != nullptr && !query) *stream = nullptr;
   if (ShouldFail("acmStreamOpen")) return MMSYSERR_ERROR;
   if (driver != nullptr) return MMSYSERR_INVALHANDLE;
-  if (source == nullptr || destination == nullptr || (stream == nullptr && !query)) return MMSYSERR_INVALPARAM;
+  if (source == nullptr || destination == nullptr || (stream == nullptr && !query))
+    return MMSYSERR_INVALPARAM;
   // Only plain non-real-time conversion: no filter, no callback, no asynchronous mode.
   if (filter != nullptr || callback != 0 || (flags & ACM_STREAMOPENF_ASYNC)) return MMSYSERR_NOTSUPPORTED;
   if ((flags & ~(ACM_STREAMOPENF_QUERY | ACM_STREAMOPENF_NONREALTIME)) != 0) return MMSYSERR_INVALFLAG;
@@ -244,7 +253,8 @@ MMRESULT acmStreamPrepareHeader(HACMSTREAM stream, ACMSTREAMHEADER* header, DWOR
   std::lock_guard lock(s.mutex);
   if (FindLocked(s, stream) == nullptr) return MMSYSERR_INVALHANDLE;
   if (!HeaderShapeOk(header) || flags != 0) return MMSYSERR_INVALPARAM;
-  if (header->pbSrc == nullptr || header->pbDst == nullptr || header->cbSrcLength == 0 || header->cbDstLength == 0)
+  if (header->pbSrc == nullptr || header->pbDst == nullptr || header->cbSrcLength == 0 ||
+      header->cbDstLength == 0)
     return MMSYSERR_INVALPARAM;
   if (header->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) return ACMERR_BUSY;
   header->fdwStatus = ACMSTREAMHEADER_STATUSF_PREPARED;
@@ -275,7 +285,8 @@ MMRESULT acmStreamConvert(HACMSTREAM stream, ACMSTREAMHEADER* header, DWORD flag
     Record(s, call);
     return MMSYSERR_ERROR;
   }
-  ConvertResult r = st->decoder->Convert(header->pbSrc, header->cbSrcLength, header->pbDst, header->cbDstLength);
+  ConvertResult r =
+      st->decoder->Convert(header->pbSrc, header->cbSrcLength, header->pbDst, header->cbDstLength);
   header->cbSrcLengthUsed = std::min(r.srcUsed, header->cbSrcLength);
   header->cbDstLengthUsed = std::min(r.dstUsed, header->cbDstLength);
   header->fdwStatus |= ACMSTREAMHEADER_STATUSF_DONE;

@@ -256,7 +256,8 @@ HRESULT SoundBuffer::Lock(DWORD offset, DWORD bytes, void** part1, DWORD* bytes1
     }
   } else if (hr == DS_OK) {
     try {
-      OpenLock open{std::make_unique_for_overwrite<std::uint8_t[]>(bytes), offset, first, second, nullptr, {}};
+      OpenLock open{
+          std::make_unique_for_overwrite<std::uint8_t[]>(bytes), offset, first, second, nullptr, {}};
       std::memcpy(open.staging.get(), data_->bytes.data() + offset, first);
       if (second != 0) std::memcpy(open.staging.get() + first, data_->bytes.data(), second);
       *part1 = open.staging.get();

@@ -6,9 +6,11 @@
 #include "dsound_internal.h"
 #include "platform/hooks.h"
 
-const CLSID CLSID_DirectSound = {0x6b1f3c20, 0x41d2, 0x4e57, {0x9a, 0x10, 0x53, 0x6f, 0x75, 0x6e, 0x64, 0x01}};
+const CLSID CLSID_DirectSound = {
+    0x6b1f3c20, 0x41d2, 0x4e57, {0x9a, 0x10, 0x53, 0x6f, 0x75, 0x6e, 0x64, 0x01}};
 const IID IID_IDirectSound = {0x6b1f3c21, 0x41d2, 0x4e57, {0x9a, 0x10, 0x53, 0x6f, 0x75, 0x6e, 0x64, 0x02}};
-const IID IID_IDirectSoundBuffer = {0x6b1f3c22, 0x41d2, 0x4e57, {0x9a, 0x10, 0x53, 0x6f, 0x75, 0x6e, 0x64, 0x03}};
+const IID IID_IDirectSoundBuffer = {
+    0x6b1f3c22, 0x41d2, 0x4e57, {0x9a, 0x10, 0x53, 0x6f, 0x75, 0x6e, 0x64, 0x03}};
 
 namespace platform::dsound {
 namespace {
@@ -99,8 +101,8 @@ class SoundDevice final : public ComObject<IDirectSound> {
         hr = DSERR_OUTOFMEMORY;
       }
     }
-    LogCall("CreateSoundBuffer", id_, {flags, bytes, buffer != nullptr ? static_cast<std::int64_t>(buffer->id()) : 0},
-            hr, format);
+    LogCall("CreateSoundBuffer", id_,
+            {flags, bytes, buffer != nullptr ? static_cast<std::int64_t>(buffer->id()) : 0}, hr, format);
     if (buffer != nullptr) *out = buffer;
     return hr;
   }
@@ -222,7 +224,8 @@ HRESULT DirectSoundEnumerateA(LPDSENUMCALLBACKA callback, void* context) {
   std::int64_t reported = 0;
   for (auto& entry : devices) {
     ++reported;
-    if (!callback(entry.hasGuid ? &entry.guid : nullptr, entry.description.c_str(), entry.module.c_str(), context)) {
+    if (!callback(entry.hasGuid ? &entry.guid : nullptr, entry.description.c_str(), entry.module.c_str(),
+                  context)) {
       break;
     }
   }
@@ -234,7 +237,8 @@ namespace platform {
 
 void RegisterSoundDevice() {
   RegisterComClass(CLSID_DirectSound, &dsound::CreateSoundDevice);
-  RegisterModule("DSOUND.DLL", {{"DirectSoundEnumerateA", reinterpret_cast<FARPROC>(&DirectSoundEnumerateA)}});
+  RegisterModule("DSOUND.DLL",
+                 {{"DirectSoundEnumerateA", reinterpret_cast<FARPROC>(&DirectSoundEnumerateA)}});
   OnReset(&dsound::ResetSoundDevice);
   OnVirtualTimeAdvance(&dsound::OnClockAdvance);
   AddLiveObjectCounter(&dsound::LiveDataBlocks);

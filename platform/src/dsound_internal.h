@@ -48,7 +48,7 @@ struct SoundData {
   int directLocks = 0;    // open locks that hand out `bytes` itself (Lock)
   // Written on the library thread with the state mutex held; read by the mixer.
   std::shared_ptr<const Converted> converted;  // null: not made yet, or stale
-  bool streamed = false;  // rewritten while playing (a ring): resampled as it plays
+  bool streamed = false;                       // rewritten while playing (a ring): resampled as it plays
 };
 
 class SoundBuffer;
@@ -74,8 +74,8 @@ struct DeviceState {
 DeviceState& State();
 
 // Appends to the call log (mutex held).
-void LogCallLocked(const char* op, std::uint64_t object, std::initializer_list<std::int64_t> args, HRESULT result,
-                   const WAVEFORMATEX* format = nullptr);
+void LogCallLocked(const char* op, std::uint64_t object, std::initializer_list<std::int64_t> args,
+                   HRESULT result, const WAVEFORMATEX* format = nullptr);
 void LogCall(const char* op, std::uint64_t object, std::initializer_list<std::int64_t> args, HRESULT result,
              const WAVEFORMATEX* format = nullptr);
 

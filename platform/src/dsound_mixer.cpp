@@ -123,7 +123,8 @@ bool MixConverted(SoundBuffer& b, const Converted& c, std::size_t n, float* mix)
         from = static_cast<std::size_t>(std::min<std::uint64_t>(take, c.seamFrames - k));
         AddScaled(c.seam.data() + k * c.channels, from, c.channels, b.gain, mix + 2 * done);
       }
-      AddScaled(c.pass.data() + (k + from) * c.channels, take - from, c.channels, b.gain, mix + 2 * (done + from));
+      AddScaled(c.pass.data() + (k + from) * c.channels, take - from, c.channels, b.gain,
+                mix + 2 * (done + from));
     }
     done += take;
     k += take;
@@ -154,7 +155,8 @@ bool MixVoice(SoundBuffer& b, std::size_t n, float* mix) {
   if (f.nSamplesPerSec == kOutputRate) {
     std::size_t done = 0;
     while (done < n) {
-      const std::uint32_t take = static_cast<std::uint32_t>(std::min<std::size_t>(total - b.cursor, n - done));
+      const std::uint32_t take =
+          static_cast<std::uint32_t>(std::min<std::size_t>(total - b.cursor, n - done));
       if (b.gain != 0.0f) {
         AddDirect(bytes + std::size_t{b.cursor} * f.nBlockAlign, take, f, b.gain, mix + 2 * done);
       }
@@ -174,7 +176,8 @@ bool MixVoice(SoundBuffer& b, std::size_t n, float* mix) {
   }
   if (b.resampler == nullptr) {
     int error = 0;
-    b.resampler = speex_resampler_init(f.nChannels, f.nSamplesPerSec, kOutputRate, sim::kSoundResamplerQuality, &error);
+    b.resampler =
+        speex_resampler_init(f.nChannels, f.nSamplesPerSec, kOutputRate, sim::kSoundResamplerQuality, &error);
     if (b.resampler == nullptr) return false;
     b.resamplerDirty = false;
   }
@@ -235,8 +238,9 @@ std::shared_ptr<const Converted> Convert(const std::vector<std::uint8_t>& bytes,
   using Resampler = std::unique_ptr<SpeexResamplerState, decltype(&speex_resampler_destroy)>;
   auto fresh = [&] {
     int error = 0;
-    return Resampler(speex_resampler_init(channels, f.nSamplesPerSec, kOutputRate, sim::kSoundResamplerQuality, &error),
-                     &speex_resampler_destroy);
+    return Resampler(
+        speex_resampler_init(channels, f.nSamplesPerSec, kOutputRate, sim::kSoundResamplerQuality, &error),
+        &speex_resampler_destroy);
   };
   // Source frames [from, from + n) as floats, wrapping round the buffer.
   auto read = [&](std::uint64_t from, std::uint64_t n, float* out) {
@@ -266,7 +270,8 @@ std::shared_ptr<const Converted> Convert(const std::vector<std::uint8_t>& bytes,
       read(used, n, chunk.data());
       spx_uint32_t in = static_cast<spx_uint32_t>(n);
       spx_uint32_t out = static_cast<spx_uint32_t>(frames - made);
-      speex_resampler_process_interleaved_float(st.get(), chunk.data(), &in, c->pass.data() + made * channels, &out);
+      speex_resampler_process_interleaved_float(st.get(), chunk.data(), &in, c->pass.data() + made * channels,
+                                                &out);
       if (in == 0 && out == 0) break;
       used += in;
       made += out;
@@ -278,7 +283,8 @@ std::shared_ptr<const Converted> Convert(const std::vector<std::uint8_t>& bytes,
     // history; only the first frames, whose filter reaches before frame 0, differ.
     st = fresh();
     if (st == nullptr) return nullptr;
-    const std::uint64_t reach = 2 * static_cast<std::uint64_t>(std::max(speex_resampler_get_input_latency(st.get()), 1));
+    const std::uint64_t reach =
+        2 * static_cast<std::uint64_t>(std::max(speex_resampler_get_input_latency(st.get()), 1));
     const std::uint64_t seam = std::min(frames, (reach * den + num - 1) / num);
     const std::uint64_t history = num * ((reach + num - 1) / num);
     const std::uint64_t lead = history / num * den;

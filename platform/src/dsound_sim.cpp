@@ -54,8 +54,8 @@ DSCAPS DefaultCaps() {
   DSCAPS caps{};
   caps.dwSize = DSCAPS_DWSIZE;
   caps.dwFlags = DSCAPS_PRIMARYMONO | DSCAPS_PRIMARYSTEREO | DSCAPS_PRIMARY8BIT | DSCAPS_PRIMARY16BIT |
-                 DSCAPS_SECONDARYMONO | DSCAPS_SECONDARYSTEREO | DSCAPS_SECONDARY8BIT | DSCAPS_SECONDARY16BIT |
-                 DSCAPS_CONTINUOUSRATE;
+                 DSCAPS_SECONDARYMONO | DSCAPS_SECONDARYSTEREO | DSCAPS_SECONDARY8BIT |
+                 DSCAPS_SECONDARY16BIT | DSCAPS_CONTINUOUSRATE;
   caps.dwMinSecondarySampleRate = DSBFREQUENCY_MIN;
   caps.dwMaxSecondarySampleRate = DSBFREQUENCY_MAX;
   caps.dwPrimaryBuffers = 1;
@@ -73,8 +73,8 @@ std::vector<sim::SoundDeviceEntry> DefaultDevices() {
   return {primary, mixer};
 }
 
-void LogCallLocked(const char* op, std::uint64_t object, std::initializer_list<std::int64_t> args, HRESULT result,
-                   const WAVEFORMATEX* format) {
+void LogCallLocked(const char* op, std::uint64_t object, std::initializer_list<std::int64_t> args,
+                   HRESULT result, const WAVEFORMATEX* format) {
   auto& calls = State().calls;
   if (calls.size() >= kMaxCalls) calls.pop_front();
   sim::SoundCall call;

@@ -89,15 +89,23 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void* security, 
   bool canWrite = (access & GENERIC_WRITE) != 0;
   int mode = canWrite ? (canRead ? O_RDWR : O_WRONLY) : O_RDONLY;
   switch (disposition) {
-    case CREATE_NEW: mode |= O_CREAT | O_EXCL; break;
-    case CREATE_ALWAYS: mode |= O_CREAT | O_TRUNC; break;
-    case OPEN_EXISTING: break;
-    case OPEN_ALWAYS: mode |= O_CREAT; break;
+    case CREATE_NEW:
+      mode |= O_CREAT | O_EXCL;
+      break;
+    case CREATE_ALWAYS:
+      mode |= O_CREAT | O_TRUNC;
+      break;
+    case OPEN_EXISTING:
+      break;
+    case OPEN_ALWAYS:
+      mode |= O_CREAT;
+      break;
     case TRUNCATE_EXISTING:
       if (!canWrite) return INVALID_HANDLE_VALUE;
       mode |= O_TRUNC;
       break;
-    default: return INVALID_HANDLE_VALUE;
+    default:
+      return INVALID_HANDLE_VALUE;
   }
   std::string path = HostPath(name);
   int fd;
@@ -158,10 +166,12 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD metho
   if (!FindFile(file, &f)) return INVALID_SET_FILE_POINTER;
   // Without the high word the distance is a signed 32-bit value; with it, the two
   // words form one signed 64-bit distance.
-  std::int64_t move = distanceHigh == nullptr
-                          ? static_cast<std::int64_t>(distance)
-                          : static_cast<std::int64_t>((static_cast<std::uint64_t>(static_cast<std::uint32_t>(*distanceHigh)) << 32) |
-                                                      static_cast<std::uint32_t>(distance));
+  std::int64_t move =
+      distanceHigh == nullptr
+          ? static_cast<std::int64_t>(distance)
+          : static_cast<std::int64_t>(
+                (static_cast<std::uint64_t>(static_cast<std::uint32_t>(*distanceHigh)) << 32) |
+                static_cast<std::uint32_t>(distance));
   std::int64_t base;
   if (method == FILE_BEGIN) {
     base = 0;
@@ -258,7 +268,8 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
     if (fnmatch(glob.c_str(), name.c_str(), FNM_CASEFOLD | FNM_NOESCAPE) != 0) continue;
     struct stat st {};
     if (fstatat(dirfd(dir), name.c_str(), &st, 0) != 0) continue;
-    search.entries.push_back({name, S_ISDIR(st.st_mode), S_ISDIR(st.st_mode) ? 0u : static_cast<std::uint64_t>(st.st_size)});
+    search.entries.push_back(
+        {name, S_ISDIR(st.st_mode), S_ISDIR(st.st_mode) ? 0u : static_cast<std::uint64_t>(st.st_size)});
   }
   closedir(dir);
   if (search.entries.empty()) return INVALID_HANDLE_VALUE;

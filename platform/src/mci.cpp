@@ -19,12 +19,12 @@ namespace {
 
 struct Device {
   bool playing = false;
-  DWORD lengthMs = 0;        // 0: endless, a play runs until a test ends it
-  DWORD positionMs = 0;      // where the device stands while stopped
+  DWORD lengthMs = 0;    // 0: endless, a play runs until a test ends it
+  DWORD positionMs = 0;  // where the device stands while stopped
   std::uint64_t startMicros = 0;
-  DWORD startMs = 0;         // position at startMicros
-  DWORD endMs = 0;           // where the current play stops, when bounded
-  bool bounded = false;      // the current play has an end: a length or MCI_TO
+  DWORD startMs = 0;            // position at startMicros
+  DWORD endMs = 0;              // where the current play stops, when bounded
+  bool bounded = false;         // the current play has an end: a length or MCI_TO
   HWND notifyWindow = nullptr;  // a notification is pending while set
 };
 
@@ -77,7 +77,8 @@ void PostAll(const std::vector<Notification>& notes) {
 }
 
 HWND CallbackWindow(DWORD_PTR params) {
-  return params == 0 ? nullptr : reinterpret_cast<HWND>(reinterpret_cast<const MCI_GENERIC_PARMS*>(params)->dwCallback);
+  return params == 0 ? nullptr
+                     : reinterpret_cast<HWND>(reinterpret_cast<const MCI_GENERIC_PARMS*>(params)->dwCallback);
 }
 
 // A command that completes at once notifies at once.
@@ -122,7 +123,8 @@ MCIERROR Open(MciState& s, DWORD_PTR flags, DWORD_PTR params, std::vector<Notifi
   return 0;
 }
 
-MCIERROR Play(MciState& s, MCIDEVICEID id, DWORD_PTR flags, DWORD_PTR params, std::vector<Notification>& out) {
+MCIERROR Play(MciState& s, MCIDEVICEID id, DWORD_PTR flags, DWORD_PTR params,
+              std::vector<Notification>& out) {
   auto it = s.devices.find(id);
   if (it == s.devices.end()) return MCIERR_INVALID_DEVICE_ID;
   if ((flags & (MCI_NOTIFY | MCI_FROM | MCI_TO)) != 0 && params == 0) return MCIERR_NULL_PARAMETER_BLOCK;

@@ -63,8 +63,8 @@ void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 ATOM RegisterClassA(const WNDCLASSA* windowClass) {
   if (platform::ShouldFail("RegisterClassA")) return 0;
-  if (windowClass == nullptr || windowClass->lpszClassName == nullptr || *windowClass->lpszClassName == '\0' ||
-      windowClass->lpfnWndProc == nullptr) {
+  if (windowClass == nullptr || windowClass->lpszClassName == nullptr ||
+      *windowClass->lpszClassName == '\0' || windowClass->lpfnWndProc == nullptr) {
     return 0;
   }
   std::lock_guard lock(windowMutex);
@@ -103,7 +103,7 @@ HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DW
     window = reinterpret_cast<HWND>(desktop.nextWindow);
     desktop.windows[desktop.nextWindow] = Window{cls->first, title != nullptr ? title : "", procedure};
   }
-  CREATESTRUCTA create{param, instance, menu, parent, height, width, y, x, static_cast<LONG>(style),
+  CREATESTRUCTA create{param, instance,  menu,   parent, height, width, y, x, static_cast<LONG>(style),
                        title, className, exStyle};
   if (procedure(window, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1) {
     DestroyWindow(window);

@@ -36,7 +36,8 @@ StreamHandle DefaultOpen(const char* name, int cache, int unused, int async) {
   // Cache and asynchronous reads are not needed by anything here: every file reads
   // synchronously.
   if (name == nullptr || name[0] == '\0') return 0;
-  HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE || file == nullptr) return 0;
   DWORD high = 0;
   DWORD low = GetFileSize(file, &high);
@@ -87,7 +88,8 @@ std::size_t DefaultRead(void* buffer, std::size_t size, std::size_t count, Strea
     constexpr std::size_t kChunk = std::size_t{1} << 30;
     DWORD ask = static_cast<DWORD>(want - done < kChunk ? want - done : kChunk);
     DWORD got = 0;
-    if (!ReadFile(stream->file, static_cast<unsigned char*>(buffer) + done, ask, &got, nullptr) || got == 0) break;
+    if (!ReadFile(stream->file, static_cast<unsigned char*>(buffer) + done, ask, &got, nullptr) || got == 0)
+      break;
     done += got;
   }
   stream->position += done;
@@ -146,7 +148,7 @@ int DefaultFindClose(std::intptr_t find) {
 }
 
 constexpr FileFunctionTable kDefaults = {
-    DefaultOpen,   DefaultClose,  DefaultTell,      DefaultSeek,     DefaultRead,    DefaultEof,
+    DefaultOpen,      DefaultClose,  DefaultTell,   DefaultSeek,      DefaultRead,     DefaultEof,
     DefaultIdleCheck, DefaultSetDir, DefaultGetDir, DefaultFindFirst, DefaultFindNext, DefaultFindClose,
 };
 
@@ -159,10 +161,17 @@ const FileFunctionTable& DefaultFileFunctions() { return kDefaults; }
 std::int64_t ResolveSeek(std::uint64_t position, std::uint64_t size, std::int64_t offset, int origin) {
   std::int64_t base;
   switch (origin) {
-    case STREAM_SEEK_SET: base = 0; break;
-    case STREAM_SEEK_CUR: base = static_cast<std::int64_t>(position); break;
-    case STREAM_SEEK_END: base = static_cast<std::int64_t>(size); break;
-    default: return -1;
+    case STREAM_SEEK_SET:
+      base = 0;
+      break;
+    case STREAM_SEEK_CUR:
+      base = static_cast<std::int64_t>(position);
+      break;
+    case STREAM_SEEK_END:
+      base = static_cast<std::int64_t>(size);
+      break;
+    default:
+      return -1;
   }
   std::int64_t target;
   if (__builtin_add_overflow(base, offset, &target) || target < 0) return -1;

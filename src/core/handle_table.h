@@ -28,12 +28,12 @@ constexpr int HANDLE_CHECK_LIMIT = 2048;  // check numbers run 0..2047
 constexpr int HANDLE_MAX_SLOTS = 65536;
 
 struct HandleTable {
-  int capacity;       // slots, at most 65536
-  void** records;     // `capacity` record pointers, null when the slot is free
-  int count;          // occupied slots
-  int highWater;      // one past the highest occupied slot, 0 when empty
-  int nextCheck;      // 0..2047
-  int typeCode;       // one of HANDLE_TYPE_*
+  int capacity;    // slots, at most 65536
+  void** records;  // `capacity` record pointers, null when the slot is free
+  int count;       // occupied slots
+  int highWater;   // one past the highest occupied slot, 0 when empty
+  int nextCheck;   // 0..2047
+  int typeCode;    // one of HANDLE_TYPE_*
 };
 
 // A table with its slot array inside it, for the usual global tables.

@@ -36,7 +36,7 @@ struct BlockHeader {
   BlockHeader* next;
   char source[kSourceChars];  // tail of the source file name, zero-terminated
   std::uint32_t reserved;     // bytes past `size` that the block really has (a reused block)
-  std::uint32_t check;  // last word before the block: an underrun hits it first
+  std::uint32_t check;        // last word before the block: an underrun hits it first
 };
 static_assert(sizeof(BlockHeader) == kMemoryHeaderBytes, "the header is 64 bytes");
 
@@ -90,7 +90,8 @@ struct MemoryState {
   // Keeps a freed block when it is large and the bounds allow; false: free it.
   bool KeepLocked(BlockHeader* h, std::size_t capacity) {
     if (capacity < kMemoryCacheMinBytes || capacity > kMemoryCacheMaxBytes) return false;
-    while (keptBlocks == kMemoryCacheMaxBlocks || keptBytes + capacity > kMemoryCacheMaxBytes) DropOldestLocked();
+    while (keptBlocks == kMemoryCacheMaxBlocks || keptBytes + capacity > kMemoryCacheMaxBytes)
+      DropOldestLocked();
     kept[keptBlocks++] = Kept{h, capacity};
     keptBytes += capacity;
     // A use after free of a kept block is still caught.
@@ -137,7 +138,9 @@ std::uintptr_t HeaderAddress(const void* block) {
 bool IsListed(MemoryState& s, std::uintptr_t address) {
   return s.live != nullptr && s.live->count(address) != 0;
 }
-bool IsListed(MemoryState& s, const BlockHeader* h) { return IsListed(s, reinterpret_cast<std::uintptr_t>(h)); }
+bool IsListed(MemoryState& s, const BlockHeader* h) {
+  return IsListed(s, reinterpret_cast<std::uintptr_t>(h));
+}
 
 // Caller holds the lock. Stops at a damaged header, whose links cannot be trusted.
 void WriteBlockListLocked(MemoryState& s) {
@@ -200,7 +203,10 @@ void* AllocMemory(std::size_t size, const char* sourceName, int sourceLine) {
   h->check = HeaderCheck(h);
   h->next = nullptr;
   h->prev = s.last;
-  if (s.last != nullptr) s.last->next = h; else s.first = h;
+  if (s.last != nullptr)
+    s.last->next = h;
+  else
+    s.first = h;
   s.last = h;
   ++s.blocks;
   s.bytes += size;
@@ -228,8 +234,14 @@ void FreeMemory(void* block) {
     OutputLogFormat("メモリの解放に失敗しました：メモリ領域のヘッダが破損しています");
     return;
   }
-  if (h->prev != nullptr) h->prev->next = h->next; else s.first = h->next;
-  if (h->next != nullptr) h->next->prev = h->prev; else s.last = h->prev;
+  if (h->prev != nullptr)
+    h->prev->next = h->next;
+  else
+    s.first = h->next;
+  if (h->next != nullptr)
+    h->next->prev = h->prev;
+  else
+    s.last = h->prev;
   s.live->erase(address);
   --s.blocks;
   s.bytes -= h->size;

@@ -51,7 +51,7 @@ struct DrawState {
   int cullMode;
   float drawDepth;
 
-  int textureAddressMode;  // 0 is taken as clamp
+  int textureAddressMode;    // 0 is taken as clamp
   std::uint32_t transColor;  // transparent colour for new surfaces
 
   float worldMatrix[4][4];

@@ -88,8 +88,7 @@ int DeriveMemImg(MEMIMG* image, const MEMIMG* base, int x, int y, int width, int
     Clear(image);
     return -1;
   }
-  if (x < 0 || y < 0 || width < 1 || height < 1 || width > base->width - x ||
-      height > base->height - y) {
+  if (x < 0 || y < 0 || width < 1 || height < 1 || width > base->width - x || height > base->height - y) {
     Clear(image);
     return -1;
   }
@@ -117,8 +116,8 @@ void DeleteMemImg(MEMIMG* image) {
   FreeMemory(record);
 }
 
-int TransferMemImgRect(MEMIMG* dest, int destX, int destY, const MemImgTransferSource* source,
-                       int srcX, int srcY, int width, int height) {
+int TransferMemImgRect(MEMIMG* dest, int destX, int destY, const MemImgTransferSource* source, int srcX,
+                       int srcY, int width, int height) {
   if (dest == nullptr || dest->shared == nullptr || dest->pixels == nullptr || source == nullptr) {
     return -1;
   }
@@ -134,10 +133,26 @@ int TransferMemImgRect(MEMIMG* dest, int destX, int destY, const MemImgTransferS
 
   // Clip against both images in 64 bits, so hostile offsets cannot wrap.
   std::int64_t sx = srcX, sy = srcY, dx = destX, dy = destY, w = width, h = height;
-  if (sx < 0) { dx -= sx; w += sx; sx = 0; }
-  if (sy < 0) { dy -= sy; h += sy; sy = 0; }
-  if (dx < 0) { sx -= dx; w += dx; dx = 0; }
-  if (dy < 0) { sy -= dy; h += dy; dy = 0; }
+  if (sx < 0) {
+    dx -= sx;
+    w += sx;
+    sx = 0;
+  }
+  if (sy < 0) {
+    dy -= sy;
+    h += sy;
+    sy = 0;
+  }
+  if (dx < 0) {
+    sx -= dx;
+    w += dx;
+    dx = 0;
+  }
+  if (dy < 0) {
+    sy -= dy;
+    h += dy;
+    dy = 0;
+  }
   w = std::min({w, source->width - sx, dest->width - dx});
   h = std::min({h, source->height - sy, dest->height - dy});
   if (w > 0 && h > 0) {
@@ -160,7 +175,8 @@ int TransferMemImgRect(MEMIMG* dest, int destX, int destY, const MemImgTransferS
       auto* table = static_cast<std::uint32_t*>(record->palette);
       for (int i = 0; i < 256; ++i) {
         const PaletteEntry& e = source->palette[i];
-        table[i] = static_cast<std::uint32_t>(e.red) << 16 | static_cast<std::uint32_t>(e.green) << 8 | e.blue;
+        table[i] =
+            static_cast<std::uint32_t>(e.red) << 16 | static_cast<std::uint32_t>(e.green) << 8 | e.blue;
       }
     }
     std::memcpy(record->paletteBackup, record->palette,

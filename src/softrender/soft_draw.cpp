@@ -2,8 +2,8 @@
 
 namespace gamelib {
 
-int DrawTriangleGraphSoft(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertices,
-                          std::uint32_t colour, int trans) {
+int DrawTriangleGraphSoft(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertices, std::uint32_t colour,
+                          int trans) {
   if (dest == nullptr || vertices == nullptr) return -1;
   DrawMemImgTriangle(dest, src, vertices, trans, GetBlendMemImg(), colour);
   return 0;

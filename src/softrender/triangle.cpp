@@ -23,8 +23,9 @@ bool CpuHasAvx2() {
 }
 
 TriangleKernelSet BestSet() {
-  static const TriangleKernelSet best =
-      raster::GetAvx2KernelTables() != nullptr && CpuHasAvx2() ? TriangleKernelSet::Avx2 : TriangleKernelSet::Portable;
+  static const TriangleKernelSet best = raster::GetAvx2KernelTables() != nullptr && CpuHasAvx2()
+                                            ? TriangleKernelSet::Avx2
+                                            : TriangleKernelSet::Portable;
   return best;
 }
 
@@ -71,7 +72,8 @@ std::int64_t ImageExtent(const MEMIMG* image, int bytesPerPixel) {
 bool Overlaps(const MEMIMG* a, std::int64_t aBytes, const MEMIMG* b, std::int64_t bBytes) {
   const auto aStart = reinterpret_cast<std::uintptr_t>(a->pixels);
   const auto bStart = reinterpret_cast<std::uintptr_t>(b->pixels);
-  return aStart < bStart + static_cast<std::uintptr_t>(bBytes) && bStart < aStart + static_cast<std::uintptr_t>(aBytes);
+  return aStart < bStart + static_cast<std::uintptr_t>(bBytes) &&
+         bStart < aStart + static_cast<std::uintptr_t>(aBytes);
 }
 
 }  // namespace
@@ -102,7 +104,8 @@ void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertic
   if (dest == nullptr || vertices == nullptr) return;
   const MemImgSharedRecord* destRecord = dest->shared;
   if (destRecord == nullptr || dest->pixels == nullptr) return;
-  if (src != nullptr && (src->shared == nullptr || src->pixels == nullptr || src->shared->kind != destRecord->kind)) {
+  if (src != nullptr &&
+      (src->shared == nullptr || src->pixels == nullptr || src->shared->kind != destRecord->kind)) {
     return;
   }
   if (destRecord->paletteFlag != 0 || destRecord->alphaFlag != 0) return;
@@ -164,7 +167,8 @@ void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertic
     } else {
       k.colour = static_cast<std::uint32_t>(k.brightBlue[colour & 0xFF]) |
                  static_cast<std::uint32_t>(k.brightGreen[(colour >> 8) & 0xFF]) << 8 |
-                 static_cast<std::uint32_t>(k.brightRed[(colour >> 16) & 0xFF]) << 16 | (colour & 0xFF000000u);
+                 static_cast<std::uint32_t>(k.brightRed[(colour >> 16) & 0xFF]) << 16 |
+                 (colour & 0xFF000000u);
     }
     kernel = tables.flat[kind][modeIndex];
   } else {
@@ -173,11 +177,13 @@ void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertic
       if (!InCoordRange(vertices[i].u) || !InCoordRange(vertices[i].v)) return;
     }
     // Sides up to 8192 keep every in-bounds coordinate below 2^31.
-    if (src->width < 1 || src->height < 1 || src->width > MemImgMaxSourceSide || src->height > MemImgMaxSourceSide) {
+    if (src->width < 1 || src->height < 1 || src->width > MemImgMaxSourceSide ||
+        src->height > MemImgMaxSourceSide) {
       return;
     }
     const int srcBytes = GetMemImgPixelBytes(kind, srcRecord->paletteFlag, srcRecord->alphaFlag);
-    if (static_cast<std::int64_t>(srcRecord->pitch) < static_cast<std::int64_t>(src->width) * srcBytes) return;
+    if (static_cast<std::int64_t>(srcRecord->pitch) < static_cast<std::int64_t>(src->width) * srcBytes)
+      return;
     if (paletteSource && srcRecord->palette == nullptr) return;
     int texWidth = src->width;
     int texHeight = src->height;
@@ -207,9 +213,10 @@ void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertic
       const std::int64_t srcBytesTotal = ImageExtent(src, srcBytes);
       bool portable = srcBytesTotal >= limit || Overlaps(dest, destBytesTotal, src, srcBytesTotal);
       if (blend != nullptr) {
-        const std::int64_t blendBytesTotal = static_cast<std::int64_t>(blend->height - 1) * blend->shared->pitch +
-                                             blend->width;
-        portable = portable || blendBytesTotal >= limit || Overlaps(dest, destBytesTotal, blend, blendBytesTotal);
+        const std::int64_t blendBytesTotal =
+            static_cast<std::int64_t>(blend->height - 1) * blend->shared->pitch + blend->width;
+        portable =
+            portable || blendBytesTotal >= limit || Overlaps(dest, destBytesTotal, blend, blendBytesTotal);
       }
       if (portable) tablesForCall = &raster::GetPortableKernelTables();
     }

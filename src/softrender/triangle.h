@@ -42,8 +42,8 @@ struct TriEdge {
   std::int64_t x;
   std::int64_t step;
   int rowsLeft;
-  int segment;       // 0, or 1 on the side's second segment
-  int lastSegment;   // segment index of the side's last segment (0 or 1)
+  int segment;         // 0, or 1 on the side's second segment
+  int lastSegment;     // segment index of the side's last segment (0 or 1)
   std::int64_t nextX;  // second segment: start X, start Y, step and rows
   std::int64_t nextY;
   std::int64_t nextStep;

@@ -21,7 +21,7 @@ struct KernelContext {
   std::ptrdiff_t destPitch;
   const std::uint8_t* srcPixels;
   std::ptrdiff_t srcPitch;
-  std::uint32_t texWidth;   // texture bounds as Fixed18 values (width << 18)
+  std::uint32_t texWidth;  // texture bounds as Fixed18 values (width << 18)
   std::uint32_t texHeight;
   std::uint32_t colorKey;
   const void* palette;
@@ -32,20 +32,22 @@ struct KernelContext {
   int areaTop;
   int areaRight;
   int areaBottom;
-  std::uint32_t parameter;           // 0..255
-  const std::int32_t* brightBlue;    // BrightnessTable rows of the draw brightness
+  std::uint32_t parameter;         // 0..255
+  const std::int32_t* brightBlue;  // BrightnessTable rows of the draw brightness
   const std::int32_t* brightGreen;
   const std::int32_t* brightRed;
-  const std::int32_t* brightParam;   // BrightnessTable row of the parameter
-  const std::int32_t* scale;         // SignedScaleTable row of the parameter, at d = 0
-  std::uint32_t colour;              // flat colour after brightness
+  const std::int32_t* brightParam;  // BrightnessTable row of the parameter
+  const std::int32_t* scale;        // SignedScaleTable row of the parameter, at d = 0
+  std::uint32_t colour;             // flat colour after brightness
 };
 
 using KernelFn = void (*)(const TriangleSetup&, const KernelContext&);
 
 // Blend modes with kernels, by index.
 constexpr int ModeCount = 7;
-constexpr int ModeOfIndex(int index) { return index < 5 ? index : (index == 5 ? BlendInverted : BlendMulFade); }
+constexpr int ModeOfIndex(int index) {
+  return index < 5 ? index : (index == 5 ? BlendInverted : BlendMulFade);
+}
 
 // ---- Texel fetch policies ------------------------------------------------------------
 
@@ -369,7 +371,8 @@ GAMELIB_INLINE void WalkRows(const TriangleSetup& setup, const KernelContext& k,
 
 // Texture coordinate of pixel (x, y), in wrapping 32-bit arithmetic.
 GAMELIB_INLINE std::uint32_t CoordAt(Fixed18 origin, Fixed18 perX, Fixed18 perY, int dx, int dy) {
-  return static_cast<std::uint32_t>(origin) + static_cast<std::uint32_t>(dx) * static_cast<std::uint32_t>(perX) +
+  return static_cast<std::uint32_t>(origin) +
+         static_cast<std::uint32_t>(dx) * static_cast<std::uint32_t>(perX) +
          static_cast<std::uint32_t>(dy) * static_cast<std::uint32_t>(perY);
 }
 
@@ -433,8 +436,8 @@ struct TexturedLocals {
 };
 
 GAMELIB_INLINE TexturedLocals MakeTexturedLocals(const KernelContext& k) {
-  return TexturedLocals{k.srcPixels, k.srcPitch, k.colorKey, k.palette, k.blendPixels, k.blendPitch, k.border,
-                        MakePixelTables(k)};
+  return TexturedLocals{k.srcPixels,   k.srcPitch,   k.colorKey, k.palette,
+                        k.blendPixels, k.blendPitch, k.border,   MakePixelTables(k)};
 }
 
 // Alpha-carrying texels with trans: a = 0 is skipped in these modes (in the others it
@@ -443,7 +446,8 @@ constexpr bool SkipsZeroAlpha(int mode) { return mode <= BlendSub || mode == Ble
 
 // One textured pixel whose coordinates passed the bounds test.
 template <class F, int Mode, bool B, bool W, bool T>
-GAMELIB_INLINE void TexturedPixel(const TexturedLocals& l, std::uint8_t* dp, std::uint32_t u, std::uint32_t v) {
+GAMELIB_INLINE void TexturedPixel(const TexturedLocals& l, std::uint8_t* dp, std::uint32_t u,
+                                  std::uint32_t v) {
   constexpr int destBytes = F::kind == MemImgKind16 ? 2 : 4;
   const std::ptrdiff_t tu = static_cast<std::ptrdiff_t>(u >> Fixed18Shift);
   const std::ptrdiff_t tv = static_cast<std::ptrdiff_t>(v >> Fixed18Shift);
@@ -512,9 +516,9 @@ GAMELIB_INLINE void TexturedPixel(const TexturedLocals& l, std::uint8_t* dp, std
 
 // One span of n pixels from pixel (x, y): the portable loop.
 template <class F, int Mode, bool B, bool W, bool T>
-GAMELIB_INLINE void TexturedSpanPortable(const TexturedLocals l, std::uint32_t texWidth, std::uint32_t texHeight,
-                                         std::uint8_t* dp, std::uint32_t u, std::uint32_t v, Fixed18 du, Fixed18 dv,
-                                         int n) {
+GAMELIB_INLINE void TexturedSpanPortable(const TexturedLocals l, std::uint32_t texWidth,
+                                         std::uint32_t texHeight, std::uint8_t* dp, std::uint32_t u,
+                                         std::uint32_t v, Fixed18 du, Fixed18 dv, int n) {
   // l is a copy: nothing the stores write can alias it, so its fields stay in registers.
   constexpr int destBytes = F::kind == MemImgKind16 ? 2 : 4;
   int lo = 0;
@@ -551,7 +555,8 @@ void DrawTexturedPortable(const TriangleSetup& setup, const KernelContext& k) {
   WalkRows(setup, k, [&](int y, int x, int n) {
     const std::uint32_t u = CoordAt(g.u0, g.dudx, g.dudy, x - g.x0, y - g.y0);
     const std::uint32_t v = CoordAt(g.v0, g.dvdx, g.dvdy, x - g.x0, y - g.y0);
-    std::uint8_t* dp = pixels + static_cast<std::ptrdiff_t>(y) * pitch + static_cast<std::ptrdiff_t>(x) * destBytes;
+    std::uint8_t* dp =
+        pixels + static_cast<std::ptrdiff_t>(y) * pitch + static_cast<std::ptrdiff_t>(x) * destBytes;
     TexturedSpanPortable<F, Mode, B, W, T>(l, k.texWidth, k.texHeight, dp, u, v, g.dudx, g.dvdx, n);
   });
 }
@@ -587,7 +592,8 @@ void DrawFlatPortable(const TriangleSetup& setup, const KernelContext& k) {
   std::uint8_t* const pixels = k.destPixels;
   const std::ptrdiff_t pitch = k.destPitch;
   WalkRows(setup, k, [&](int y, int x, int n) {
-    std::uint8_t* dp = pixels + static_cast<std::ptrdiff_t>(y) * pitch + static_cast<std::ptrdiff_t>(x) * destBytes;
+    std::uint8_t* dp =
+        pixels + static_cast<std::ptrdiff_t>(y) * pitch + static_cast<std::ptrdiff_t>(x) * destBytes;
     for (int i = 0; i < n; ++i, dp += destBytes) {
       if constexpr (Kind == MemImgKind16) {
         const std::uint32_t d = Load16(dp);

@@ -41,7 +41,9 @@ GAMELIB_AVX2_INLINE V Select(V ifZero, V ifOnes, V mask) { return _mm256_blendv_
 GAMELIB_AVX2_INLINE V Div255(V n) { return Srl<8>(Add(Add(n, Set1(1)), Srl<8>(n))); }
 GAMELIB_AVX2_INLINE V Bright(V v, V k) { return Div255(Mul(v, k)); }
 // trunc(t * p / 255) toward zero for t in -255..255: what a SignedScaleTable row gives.
-GAMELIB_AVX2_INLINE V SignedScale(V t, V p) { return _mm256_sign_epi32(Div255(Mul(_mm256_abs_epi32(t), p)), t); }
+GAMELIB_AVX2_INLINE V SignedScale(V t, V p) {
+  return _mm256_sign_epi32(Div255(Mul(_mm256_abs_epi32(t), p)), t);
+}
 
 GAMELIB_AVX2_INLINE V PackedAdd16V(V d, V s) {
   const V sum = Add(AndMask(d, 0xF7DF), AndMask(s, 0xF7DF));
@@ -320,7 +322,9 @@ GAMELIB_AVX2_INLINE V MaskGather(const void* base, V offsets, V mask) {
 GAMELIB_AVX2_INLINE V LaneIndex() { return _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7); }
 
 // Lanes below count set.
-GAMELIB_AVX2_INLINE V FirstLanes(int count) { return _mm256_cmpgt_epi32(Set1(static_cast<std::uint32_t>(count)), LaneIndex()); }
+GAMELIB_AVX2_INLINE V FirstLanes(int count) {
+  return _mm256_cmpgt_epi32(Set1(static_cast<std::uint32_t>(count)), LaneIndex());
+}
 
 // Lanes whose unsigned value is below limit set (limit <= 2^31).
 GAMELIB_AVX2_INLINE V BelowUnsigned(V a, std::uint32_t limit) {
@@ -478,9 +482,9 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
 
 // count pixels from dp, eight at a time, the last chunk masked.
 template <class F, int Mode, bool B, bool W, bool T, bool Checked, bool Rows>
-GAMELIB_AVX2_INLINE void TexturedRun(const SpanConstants& c, std::uint8_t* dp, std::uint32_t u, std::uint32_t v,
-                                     std::uint32_t du, std::uint32_t dv, V laneDu, V laneDv, V du8, V dv8,
-                                     int count) {
+GAMELIB_AVX2_INLINE void TexturedRun(const SpanConstants& c, std::uint8_t* dp, std::uint32_t u,
+                                     std::uint32_t v, std::uint32_t du, std::uint32_t dv, V laneDu, V laneDv,
+                                     V du8, V dv8, int count) {
   constexpr int destBytes = F::kind == MemImgKind16 ? 2 : 4;
   V uu = Add(Set1(u), laneDu);
   V vv = Add(Set1(v), laneDv);
@@ -549,7 +553,8 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
   while (walker.Next(y, x, n)) {
     std::uint32_t u = CoordAt(g.u0, g.dudx, g.dudy, x - g.x0, y - g.y0);
     std::uint32_t v = CoordAt(g.v0, g.dvdx, g.dvdy, x - g.x0, y - g.y0);
-    std::uint8_t* dp = pixels + static_cast<std::ptrdiff_t>(y) * pitch + static_cast<std::ptrdiff_t>(x) * destBytes;
+    std::uint8_t* dp =
+        pixels + static_cast<std::ptrdiff_t>(y) * pitch + static_cast<std::ptrdiff_t>(x) * destBytes;
     int lo = 0;
     int hi = n;
     if (!(SpanInside(u, g.dudx, texWidth, n) && SpanInside(v, g.dvdx, texHeight, n))) {
@@ -557,7 +562,8 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
       // bottom edges of a sprite): drop up to two pixels outside at each end, and see
       // whether the rest is inside.
       const auto outside = [&](int i) {
-        return !(u + static_cast<std::uint32_t>(i) * du < texWidth && v + static_cast<std::uint32_t>(i) * dv < texHeight);
+        return !(u + static_cast<std::uint32_t>(i) * du < texWidth &&
+                 v + static_cast<std::uint32_t>(i) * dv < texHeight);
       };
       int first = 0;
       int end = n;
@@ -566,7 +572,8 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
       if (end == first) continue;  // every pixel was tested outside
       const std::uint32_t firstU = u + static_cast<std::uint32_t>(first) * du;
       const std::uint32_t firstV = v + static_cast<std::uint32_t>(first) * dv;
-      if (SpanInside(firstU, g.dudx, texWidth, end - first) && SpanInside(firstV, g.dvdx, texHeight, end - first)) {
+      if (SpanInside(firstU, g.dudx, texWidth, end - first) &&
+          SpanInside(firstV, g.dvdx, texHeight, end - first)) {
         lo = first;
         hi = end;
       } else if (n < RunSearchMinimum || !NarrowToBounds(u, g.dudx, texWidth, n, lo, hi) ||
@@ -589,7 +596,7 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
 
 template <int Kind, int Mode>
 GAMELIB_AVX2 __attribute__((noinline)) void FlatSpanAvx2(std::uint8_t* dp, int n, std::uint32_t colour,
-                                                          std::uint32_t addend, PixelTables pt) {
+                                                         std::uint32_t addend, PixelTables pt) {
   constexpr int destBytes = Kind == MemImgKind16 ? 2 : 4;
   const VTables t = MakeVTables(pt);
   const V c = Set1(colour);
@@ -630,14 +637,16 @@ void DrawFlatAvx2(const TriangleSetup& setup, const KernelContext& k) {
   std::uint8_t* const pixels = k.destPixels;
   const std::ptrdiff_t pitch = k.destPitch;
   WalkRows(setup, k, [&](int y, int x, int n) {
-    std::uint8_t* dp = pixels + static_cast<std::ptrdiff_t>(y) * pitch + static_cast<std::ptrdiff_t>(x) * destBytes;
+    std::uint8_t* dp =
+        pixels + static_cast<std::ptrdiff_t>(y) * pitch + static_cast<std::ptrdiff_t>(x) * destBytes;
     FlatSpanAvx2<Kind, Mode>(dp, n, c, addend, t);
   });
 }
 
 template <int Kind, bool Alpha>
-using DirectFetch = std::conditional_t<Kind == MemImgKind16, std::conditional_t<Alpha, FetchDirect16A, FetchDirect16>,
-                                       std::conditional_t<Alpha, FetchDirect32A, FetchDirect32>>;
+using DirectFetch =
+    std::conditional_t<Kind == MemImgKind16, std::conditional_t<Alpha, FetchDirect16A, FetchDirect16>,
+                       std::conditional_t<Alpha, FetchDirect32A, FetchDirect32>>;
 template <int Kind>
 using PaletteFetch = std::conditional_t<Kind == MemImgKind16, FetchPalette16, FetchPalette32>;
 
@@ -648,15 +657,15 @@ constexpr void FillFlat(KernelFn (&out)[ModeCount], std::index_sequence<I...>) {
 
 template <int Kind, std::size_t... I>
 constexpr void FillDirect(KernelFn (&out)[ModeCount * 16], std::index_sequence<I...>) {
-  ((out[I] = &DrawTexturedAvx2<DirectFetch<Kind, ((I >> 1) & 1) != 0>, ModeOfIndex(I >> 4), ((I >> 3) & 1) != 0,
-                               ((I >> 2) & 1) != 0, (I & 1) != 0>),
+  ((out[I] = &DrawTexturedAvx2<DirectFetch<Kind, ((I >> 1) & 1) != 0>, ModeOfIndex(I >> 4),
+                               ((I >> 3) & 1) != 0, ((I >> 2) & 1) != 0, (I & 1) != 0>),
    ...);
 }
 
 template <int Kind, std::size_t... I>
 constexpr void FillPalette(KernelFn (&out)[ModeCount * 8], std::index_sequence<I...>) {
-  ((out[I] = &DrawTexturedAvx2<PaletteFetch<Kind>, ModeOfIndex(I >> 3), ((I >> 2) & 1) != 0, ((I >> 1) & 1) != 0,
-                               (I & 1) != 0>),
+  ((out[I] = &DrawTexturedAvx2<PaletteFetch<Kind>, ModeOfIndex(I >> 3), ((I >> 2) & 1) != 0,
+                               ((I >> 1) & 1) != 0, (I & 1) != 0>),
    ...);
 }
 

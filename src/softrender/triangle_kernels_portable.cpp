@@ -9,8 +9,9 @@ namespace gamelib::raster {
 namespace {
 
 template <int Kind, bool Alpha>
-using DirectFetch = std::conditional_t<Kind == MemImgKind16, std::conditional_t<Alpha, FetchDirect16A, FetchDirect16>,
-                                       std::conditional_t<Alpha, FetchDirect32A, FetchDirect32>>;
+using DirectFetch =
+    std::conditional_t<Kind == MemImgKind16, std::conditional_t<Alpha, FetchDirect16A, FetchDirect16>,
+                       std::conditional_t<Alpha, FetchDirect32A, FetchDirect32>>;
 template <int Kind>
 using PaletteFetch = std::conditional_t<Kind == MemImgKind16, FetchPalette16, FetchPalette32>;
 
@@ -21,8 +22,8 @@ constexpr void FillFlat(KernelFn (&out)[ModeCount], std::index_sequence<I...>) {
 
 template <int Kind, std::size_t... I>
 constexpr void FillDirect(KernelFn (&out)[ModeCount * 16], std::index_sequence<I...>) {
-  ((out[I] = &DrawTexturedPortable<DirectFetch<Kind, ((I >> 1) & 1) != 0>, ModeOfIndex(I >> 4), ((I >> 3) & 1) != 0,
-                                   ((I >> 2) & 1) != 0, (I & 1) != 0>),
+  ((out[I] = &DrawTexturedPortable<DirectFetch<Kind, ((I >> 1) & 1) != 0>, ModeOfIndex(I >> 4),
+                                   ((I >> 3) & 1) != 0, ((I >> 2) & 1) != 0, (I & 1) != 0>),
    ...);
 }
 

@@ -42,7 +42,8 @@ std::int64_t EdgeStep(std::int64_t difference, std::int64_t rows) {
 // exactly as a scalar division does.
 using Double2 = double __attribute__((vector_size(16)));
 
-bool MakeSingleSegment(TriEdge& edge, std::int64_t fromX, std::int64_t fromY, std::int64_t toX, std::int64_t toY) {
+bool MakeSingleSegment(TriEdge& edge, std::int64_t fromX, std::int64_t fromY, std::int64_t toX,
+                       std::int64_t toY) {
   const std::int64_t rows = TruncFixed18(toY - fromY);
   if (rows == 0) return false;
   edge = TriEdge{};
@@ -54,7 +55,8 @@ bool MakeSingleSegment(TriEdge& edge, std::int64_t fromX, std::int64_t fromY, st
   return true;
 }
 
-bool AddSecondSegment(TriEdge& edge, std::int64_t fromX, std::int64_t fromY, std::int64_t toX, std::int64_t toY) {
+bool AddSecondSegment(TriEdge& edge, std::int64_t fromX, std::int64_t fromY, std::int64_t toX,
+                      std::int64_t toY) {
   const std::int64_t rows = TruncFixed18(toY - fromY);
   if (rows == 0) return false;
   edge.lastSegment = 1;
@@ -133,10 +135,9 @@ int SetUpTriangle(TriangleSetup* setup, const TriVertex* vertices) {
     if (!MakeSingleSegment(right, X[b0], Y[b0], X[rightBottom], Y[rightBottom])) return -1;
     topY = Y[b0];
   } else {
-    const Double2 slopes =
-        Double2{static_cast<double>(X[b2] - X[b0]), static_cast<double>(X[b1] - X[b0])} /
-        Double2{static_cast<double>(Y[b2] - Y[b0]) * (1.0 / 262144.0),
-                static_cast<double>(Y[b1] - Y[b0]) * (1.0 / 262144.0)};
+    const Double2 slopes = Double2{static_cast<double>(X[b2] - X[b0]), static_cast<double>(X[b1] - X[b0])} /
+                           Double2{static_cast<double>(Y[b2] - Y[b0]) * (1.0 / 262144.0),
+                                   static_cast<double>(Y[b1] - Y[b0]) * (1.0 / 262144.0)};
     // The long side's slope against the middle vertex's.
     if (slopes[0] > slopes[1]) {
       // Middle vertex on the left.

@@ -52,8 +52,8 @@ struct PieceResult {
 
 // One piece through one decoder. The counts the manager reports are kept inside the
 // piece, whatever it says.
-PieceResult ConvertPiece(void* stream, const std::uint8_t* source, std::int32_t sourceBytes, std::uint8_t* destination,
-                         std::int32_t destinationBytes) {
+PieceResult ConvertPiece(void* stream, const std::uint8_t* source, std::int32_t sourceBytes,
+                         std::uint8_t* destination, std::int32_t destinationBytes) {
   PieceResult result;
   if (stream == nullptr || sourceBytes <= 0 || destinationBytes <= 0) return result;
   ACMSTREAMHEADER header;
@@ -68,7 +68,8 @@ PieceResult ConvertPiece(void* stream, const std::uint8_t* source, std::int32_t 
   MMRESULT converted = acmStreamConvert(AsStream(stream), &header, ACM_STREAMCONVERTF_BLOCKALIGN);
   acmStreamUnprepareHeader(AsStream(stream), &header, 0);
   if (converted == MMSYSERR_NOERROR) {
-    result.sourceUsed = static_cast<std::int32_t>(std::min<DWORD>(header.cbSrcLengthUsed, header.cbSrcLength));
+    result.sourceUsed =
+        static_cast<std::int32_t>(std::min<DWORD>(header.cbSrcLengthUsed, header.cbSrcLength));
     result.produced = static_cast<std::int32_t>(std::min<DWORD>(header.cbDstLengthUsed, header.cbDstLength));
   }
   return result;
@@ -112,7 +113,8 @@ int StartDecoders(SoundConvertRecord* c, std::int64_t position, std::int64_t byt
   a.acmSourceBytes = c->dataChunkBytes;
   a.acmSourceData = GAMELIB_ALLOC(static_cast<std::size_t>(bytes));
   if (a.acmSourceData == nullptr) return -1;
-  if (ConvertStreamSeek(c, position, STREAM_SEEK_SET) != 0 || !ReadExact(c, a.acmSourceData, bytes)) return -1;
+  if (ConvertStreamSeek(c, position, STREAM_SEEK_SET) != 0 || !ReadExact(c, a.acmSourceData, bytes))
+    return -1;
   ConvertStreamSeek(c, position, STREAM_SEEK_SET);
   a.acmSourceUsed = 0;
   a.acmStream = OpenDecoder(c);
@@ -169,9 +171,11 @@ void AdvanceLoopDecoder(SoundConvertRecord* c) {
   if (a.acmLoopStream == nullptr || a.acmLoopSourceUsed >= a.acmSourceBytes) return;
   if (a.acmLoopBytes >= loopPoint - kAcmLoopLeadBytes) return;
   const std::int32_t sourceBytes = std::min(kAcmPieceBytes, a.acmSourceBytes - a.acmLoopSourceUsed);
-  const std::int32_t room = static_cast<std::int32_t>(std::min<std::int64_t>(c->blockBytes, loopPoint - a.acmLoopBytes));
-  PieceResult piece = ConvertPiece(a.acmLoopStream, static_cast<const std::uint8_t*>(a.acmSourceData) + a.acmLoopSourceUsed,
-                                   sourceBytes, static_cast<std::uint8_t*>(a.acmLoopBuffer), room);
+  const std::int32_t room =
+      static_cast<std::int32_t>(std::min<std::int64_t>(c->blockBytes, loopPoint - a.acmLoopBytes));
+  PieceResult piece =
+      ConvertPiece(a.acmLoopStream, static_cast<const std::uint8_t*>(a.acmSourceData) + a.acmLoopSourceUsed,
+                   sourceBytes, static_cast<std::uint8_t*>(a.acmLoopBuffer), room);
   if (!piece.prepared) return;  // tried again on the next block
   a.acmLoopBytes += piece.produced;
   a.acmLoopSourceUsed += piece.sourceUsed;
@@ -357,8 +361,9 @@ int ConvertAcmBlock(SoundConvertRecord* c) {
   for (;;) {
     if (a.acmSourceUsed >= a.acmSourceBytes) return -1;
     const std::int32_t sourceBytes = std::min(kAcmPieceBytes, a.acmSourceBytes - a.acmSourceUsed);
-    PieceResult piece = ConvertPiece(a.acmStream, static_cast<const std::uint8_t*>(a.acmSourceData) + a.acmSourceUsed,
-                                     sourceBytes, c->blockBuffer, c->blockBytes);
+    PieceResult piece =
+        ConvertPiece(a.acmStream, static_cast<const std::uint8_t*>(a.acmSourceData) + a.acmSourceUsed,
+                     sourceBytes, c->blockBuffer, c->blockBytes);
     if (!piece.prepared) return -1;
     c->blockLeft = piece.produced;
     a.acmSourceUsed += piece.sourceUsed;
@@ -431,9 +436,8 @@ int GetAcmConvertDestSize(SoundConvertRecord* c) {
     size = std::int64_t{c->pcmFormat.nBlockAlign} * a.acmKnownSamples;
   } else {
     DWORD reported = 0;
-    if (a.acmStream == nullptr ||
-        acmStreamSize(AsStream(a.acmStream), static_cast<DWORD>(c->dataChunkBytes), &reported,
-                      ACM_STREAMSIZEF_SOURCE) != MMSYSERR_NOERROR)
+    if (a.acmStream == nullptr || acmStreamSize(AsStream(a.acmStream), static_cast<DWORD>(c->dataChunkBytes),
+                                                &reported, ACM_STREAMSIZEF_SOURCE) != MMSYSERR_NOERROR)
       return 0;
     size = reported;
   }

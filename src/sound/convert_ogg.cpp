@@ -107,8 +107,8 @@ int ConvertOggSoundBlock(SoundConvertRecord* c) {
   const int bytesPerSample = c->ogg.oggBytesPerSample;
   for (int holes = 0; holes <= kMaxOggHolesPerBlock; ++holes) {
     int bitstream = 0;
-    long got = ov_read(&c->ogg.oggFile, reinterpret_cast<char*>(c->blockBuffer), c->blockBytes, 0, bytesPerSample,
-                       bytesPerSample != 1, &bitstream);
+    long got = ov_read(&c->ogg.oggFile, reinterpret_cast<char*>(c->blockBuffer), c->blockBytes, 0,
+                       bytesPerSample, bytesPerSample != 1, &bitstream);
     if (got == OV_HOLE) continue;
     if (got <= 0) return -1;
     // A later link of another format would come out misaligned: end there.
@@ -135,7 +135,9 @@ int SetOggSoundConvertPosition(SoundConvertRecord* c, int sample) {
   }
   c->blockLeft = c->blockOffset = 0;
   std::int64_t position = std::int64_t{c->pcmFormat.nBlockAlign} * sample;
-  c->outputPosition = static_cast<std::int32_t>(position < 0 ? 0 : position > INT32_MAX ? INT32_MAX : position);
+  c->outputPosition = static_cast<std::int32_t>(position < 0           ? 0
+                                                : position > INT32_MAX ? INT32_MAX
+                                                                       : position);
   return 0;
 }
 

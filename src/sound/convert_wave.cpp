@@ -22,7 +22,8 @@ int SetupWavePcmConvert(SoundConvertRecord* c) {
   std::int64_t fmtBytes = 0;
   std::int64_t fmtPosition = 0;
   if (ReadWaveFmtHeader(c, length, &fmtBytes, &fmtPosition) != 0) return -1;
-  auto* body = static_cast<unsigned char*>(GAMELIB_ALLOC_ZEROED(static_cast<std::size_t>(std::max<std::int64_t>(fmtBytes, kWaveFormatBytes))));
+  auto* body = static_cast<unsigned char*>(
+      GAMELIB_ALLOC_ZEROED(static_cast<std::size_t>(std::max<std::int64_t>(fmtBytes, kWaveFormatBytes))));
   if (body == nullptr) return -1;
   bool bodyRead = ReadExact(c, body, fmtBytes);
   WAVEFORMATEX format;

@@ -24,7 +24,8 @@ void PutLe32(std::uint8_t* p, std::uint32_t v) {
 int RebuildAsStreamSound(int handle, SoundHandleRecord* record) {
   void* image = nullptr;
   std::uint32_t imageBytes = 0;
-  if (BuildWaveFileImage(&image, &imageBytes, &record->format, kWaveFormatBytes, record->data, record->dataBytes) != 0) {
+  if (BuildWaveFileImage(&image, &imageBytes, &record->format, kWaveFormatBytes, record->data,
+                         record->dataBytes) != 0) {
     return -1;  // nothing has changed yet
   }
   StopSoundHandle(handle);
@@ -87,7 +88,8 @@ int SetSoundLoopPoint(int position, int handle) {
     if (record == nullptr) return -1;
   }
   if (record->fileCount >= 2) {
-    return OutputLog("二つ以上の音声ファイルから作成されたサウンドハンドルにループポイントを指定する事は出来ません\n");
+    return OutputLog(
+        "二つ以上の音声ファイルから作成されたサウンドハンドルにループポイントを指定する事は出来ません\n");
   }
   if (record->fileCount != 1) return -1;
   SoundFileEntry& file = record->files[0];

@@ -124,7 +124,8 @@ int CreateMemorySound(const void* image, int imageBytes, int bufferCount) {
   // is refused here, before the device is asked (so bad data never ends the process).
   pcmBytes -= pcmBytes % std::max<int>(format.nBlockAlign, 1);
   if (!platform::ValidPcmBuffer(format, static_cast<std::uint64_t>(pcmBytes))) return fail();
-  if (CreateSoundBuffers(&format, static_cast<std::uint32_t>(pcmBytes), SOUND_KIND_MEMORY, bufferCount, handle) != 0)
+  if (CreateSoundBuffers(&format, static_cast<std::uint32_t>(pcmBytes), SOUND_KIND_MEMORY, bufferCount,
+                         handle) != 0)
     return fail();
 
   record = GetSoundHandleRecord(handle);

@@ -100,7 +100,8 @@ int HandleMidiPlayNotify() {
     std::memset(&play, 0, sizeof(play));
     play.dwCallback = reinterpret_cast<DWORD_PTR>(GetMainWindowHandle());
     play.dwFrom = 0;
-    if (mciSendCommandA(state.midiDevice, MCI_PLAY, MCI_NOTIFY | MCI_FROM, reinterpret_cast<DWORD_PTR>(&play)) == 0) {
+    if (mciSendCommandA(state.midiDevice, MCI_PLAY, MCI_NOTIFY | MCI_FROM,
+                        reinterpret_cast<DWORD_PTR>(&play)) == 0) {
       state.midiPlaying = 1;
       return 0;
     }
@@ -250,7 +251,8 @@ int PlayMusicHandleForTest(int handle, MCIDEVICEID device, int loop) {
   std::memset(&play, 0, sizeof(play));
   play.dwCallback = reinterpret_cast<DWORD_PTR>(GetMainWindowHandle());
   play.dwFrom = 0;
-  if (mciSendCommandA(device, MCI_PLAY, MCI_NOTIFY | MCI_FROM, reinterpret_cast<DWORD_PTR>(&play)) != 0) return -1;
+  if (mciSendCommandA(device, MCI_PLAY, MCI_NOTIFY | MCI_FROM, reinterpret_cast<DWORD_PTR>(&play)) != 0)
+    return -1;
   SoundSystemState& state = GetSoundSystemState();
   state.midiDevice = device;
   state.midiPlaying = 1;
@@ -262,7 +264,8 @@ int PlayMusicHandleForTest(int handle, MCIDEVICEID device, int loop) {
 int OpenWaveCaptureFileForTest(const char* fileName) {
   SoundSystemState& state = GetSoundSystemState();
   if (state.captureFlag == 1) return -1;
-  HANDLE file = CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return -1;
   std::uint8_t room[kWaveCaptureHeaderBytes] = {};
   DWORD bytes = 0;

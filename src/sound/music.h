@@ -16,7 +16,7 @@ struct MusicHandleRecord {
   std::int32_t started;      // DirectMusic mode: 1 once the segment was seen playing
   void* midiData;            // the MIDI file image, owned (library memory)
   std::uint32_t midiDataBytes;
-  void* segment;             // DirectMusic segment; that mode is not built, so always null
+  void* segment;  // DirectMusic segment; that mode is not built, so always null
 };
 
 // Values of SoundSystemState::currentMusicKind.

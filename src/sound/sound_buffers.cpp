@@ -61,7 +61,8 @@ int CreateSoundBufferWrapper(SoundBufferWrapper* wrapper, const DSBUFFERDESC* de
 }
 
 int DuplicateSoundBufferWrapper(SoundBufferWrapper* wrapper, const SoundBufferWrapper* source) {
-  if (wrapper == nullptr || wrapper->valid != 0 || source == nullptr || source->valid == 0 || Device() == nullptr) {
+  if (wrapper == nullptr || wrapper->valid != 0 || source == nullptr || source->valid == 0 ||
+      Device() == nullptr) {
     return -1;
   }
   IDirectSoundBuffer* buffer = nullptr;
@@ -98,14 +99,15 @@ int GetSoundBufferWrapperStatus(const SoundBufferWrapper* wrapper, DWORD* status
   return 0;
 }
 
-int LockSoundBufferWrapper(SoundBufferWrapper* wrapper, DWORD offset, DWORD bytes, void** part1, DWORD* bytes1,
-                           void** part2, DWORD* bytes2) {
+int LockSoundBufferWrapper(SoundBufferWrapper* wrapper, DWORD offset, DWORD bytes, void** part1,
+                           DWORD* bytes1, void** part2, DWORD* bytes2) {
   if (wrapper == nullptr || wrapper->valid == 0) return -1;
   if (FAILED(wrapper->buffer->Lock(offset, bytes, part1, bytes1, part2, bytes2, 0))) return -1;
   return 0;
 }
 
-int UnlockSoundBufferWrapper(SoundBufferWrapper* wrapper, void* part1, DWORD bytes1, void* part2, DWORD bytes2) {
+int UnlockSoundBufferWrapper(SoundBufferWrapper* wrapper, void* part1, DWORD bytes1, void* part2,
+                             DWORD bytes2) {
   if (wrapper == nullptr || wrapper->valid == 0) return -1;
   if (FAILED(wrapper->buffer->Unlock(part1, bytes1, part2, bytes2))) return -1;
   return 0;
@@ -126,7 +128,8 @@ int SetSoundBufferWrapperPosition(SoundBufferWrapper* wrapper, DWORD offset) {
 
 // ---- Buffers of a handle -------------------------------------------------------------
 
-int CreateSoundBuffers(const WAVEFORMATEX* format, std::uint32_t dataBytes, int kind, int bufferCount, int handle) {
+int CreateSoundBuffers(const WAVEFORMATEX* format, std::uint32_t dataBytes, int kind, int bufferCount,
+                       int handle) {
   SoundHandleRecord* record = GetSoundHandleRecord(handle);
   if (record == nullptr || format == nullptr) return -1;
   if (kind != SOUND_KIND_MEMORY && kind != SOUND_KIND_STREAM) return -1;
@@ -138,7 +141,7 @@ int CreateSoundBuffers(const WAVEFORMATEX* format, std::uint32_t dataBytes, int 
   // Only a buffer that passed the device's own format gate may end the process when
   // it is refused; bad data is an ordinary failure.
   std::uint64_t bytes = kind == SOUND_KIND_MEMORY ? std::uint64_t{dataBytes}
-                                                   : std::uint64_t{pcm.nAvgBytesPerSec} * kStreamRingSeconds;
+                                                  : std::uint64_t{pcm.nAvgBytesPerSec} * kStreamRingSeconds;
   if (!platform::ValidPcmBuffer(pcm, bytes)) return -1;
 
   if (kind == SOUND_KIND_MEMORY) {
@@ -236,8 +239,8 @@ int SetSoundPlayPositionMs(int milliseconds, int handle) {
   SoundBufferWrapper* wrapper = IdleMemoryBuffer(*record, &failed);
   if (wrapper == nullptr) return -1;
   // In double from the first product: the integer product would wrap after about 97 s.
-  double offset = static_cast<double>(record->format.nSamplesPerSec) * milliseconds * 0.001 *
-                  record->format.nBlockAlign;
+  double offset =
+      static_cast<double>(record->format.nSamplesPerSec) * milliseconds * 0.001 * record->format.nBlockAlign;
   if (!(offset < static_cast<double>(record->dataBytes))) return -1;
   return SetSoundBufferWrapperPosition(wrapper, static_cast<DWORD>(offset));
 }

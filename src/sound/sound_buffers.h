@@ -20,9 +20,10 @@ int ReleaseSoundBufferWrapper(SoundBufferWrapper* wrapper);
 int PlaySoundBufferWrapper(SoundBufferWrapper* wrapper, int loop);
 int StopSoundBufferWrapper(SoundBufferWrapper* wrapper);
 int GetSoundBufferWrapperStatus(const SoundBufferWrapper* wrapper, DWORD* status);
-int LockSoundBufferWrapper(SoundBufferWrapper* wrapper, DWORD offset, DWORD bytes, void** part1, DWORD* bytes1,
-                           void** part2, DWORD* bytes2);
-int UnlockSoundBufferWrapper(SoundBufferWrapper* wrapper, void* part1, DWORD bytes1, void* part2, DWORD bytes2);
+int LockSoundBufferWrapper(SoundBufferWrapper* wrapper, DWORD offset, DWORD bytes, void** part1,
+                           DWORD* bytes1, void** part2, DWORD* bytes2);
+int UnlockSoundBufferWrapper(SoundBufferWrapper* wrapper, void* part1, DWORD bytes1, void* part2,
+                             DWORD bytes2);
 int SetSoundBufferWrapperVolume(SoundBufferWrapper* wrapper, LONG volume);
 int SetSoundBufferWrapperPosition(SoundBufferWrapper* wrapper, DWORD offset);
 
@@ -30,7 +31,8 @@ int SetSoundBufferWrapperPosition(SoundBufferWrapper* wrapper, DWORD offset);
 // `dataBytes` and up to bufferCount - 1 duplicates of it; for a stream sound (kind 1)
 // one looping ring of six seconds, and the sound joins SoundStreamList. 0 or -1; a
 // format or size the device cannot take is refused with -1 before the device is asked.
-int CreateSoundBuffers(const WAVEFORMATEX* format, std::uint32_t dataBytes, int kind, int bufferCount, int handle);
+int CreateSoundBuffers(const WAVEFORMATEX* format, std::uint32_t dataBytes, int kind, int bufferCount,
+                       int handle);
 
 // Writes `bytes` of silence at the cursor's next free bytes, as far as the locked
 // range reaches.

@@ -10,27 +10,38 @@ namespace {
 
 int TerminateKind(SoundConvertRecord* c) {
   switch (c->convertKind) {
-    case SOUND_CONVERT_ACM: return TerminateAcmConvert(c);
-    case SOUND_CONVERT_OGG: return TerminateOggSoundConvert(c);
-    default: return 0;
+    case SOUND_CONVERT_ACM:
+      return TerminateAcmConvert(c);
+    case SOUND_CONVERT_OGG:
+      return TerminateOggSoundConvert(c);
+    default:
+      return 0;
   }
 }
 
 int SeekKind(SoundConvertRecord* c, int sample) {
   switch (c->convertKind) {
-    case SOUND_CONVERT_WAVE_PCM: return SetPcmConvertPosition(c, sample);
-    case SOUND_CONVERT_ACM: return SetAcmConvertPosition(c, sample);
-    case SOUND_CONVERT_OGG: return SetOggSoundConvertPosition(c, sample);
-    default: return -1;
+    case SOUND_CONVERT_WAVE_PCM:
+      return SetPcmConvertPosition(c, sample);
+    case SOUND_CONVERT_ACM:
+      return SetAcmConvertPosition(c, sample);
+    case SOUND_CONVERT_OGG:
+      return SetOggSoundConvertPosition(c, sample);
+    default:
+      return -1;
   }
 }
 
 int RefillKind(SoundConvertRecord* c) {
   switch (c->convertKind) {
-    case SOUND_CONVERT_WAVE_PCM: return ConvertPcmBlock(c);
-    case SOUND_CONVERT_ACM: return ConvertAcmBlock(c);
-    case SOUND_CONVERT_OGG: return ConvertOggSoundBlock(c);
-    default: return -1;
+    case SOUND_CONVERT_WAVE_PCM:
+      return ConvertPcmBlock(c);
+    case SOUND_CONVERT_ACM:
+      return ConvertAcmBlock(c);
+    case SOUND_CONVERT_OGG:
+      return ConvertOggSoundBlock(c);
+    default:
+      return -1;
   }
 }
 
@@ -64,7 +75,8 @@ std::int64_t ConvertStreamLength(SoundConvertRecord* c) {
 namespace {
 
 std::uint32_t ReadLe32(const unsigned char* p) {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+         std::uint32_t{p[3]} << 24;
 }
 
 bool ReadExact(SoundConvertRecord* c, void* buffer, std::int64_t bytes) {
@@ -73,7 +85,8 @@ bool ReadExact(SoundConvertRecord* c, void* buffer, std::int64_t bytes) {
 
 }  // namespace
 
-int ReadWaveFmtHeader(SoundConvertRecord* c, std::int64_t length, std::int64_t* fmtBytes, std::int64_t* fmtPosition) {
+int ReadWaveFmtHeader(SoundConvertRecord* c, std::int64_t length, std::int64_t* fmtBytes,
+                      std::int64_t* fmtPosition) {
   unsigned char header[8];
   if (!ReadExact(c, header, 8) || std::memcmp(header, "RIFF", 4) != 0) return -1;
   if (!ReadExact(c, header, 4) || std::memcmp(header, "WAVE", 4) != 0) return -1;
@@ -86,8 +99,8 @@ int ReadWaveFmtHeader(SoundConvertRecord* c, std::int64_t length, std::int64_t* 
   return 0;
 }
 
-int FindWaveDataChunk(SoundConvertRecord* c, std::int64_t from, std::int64_t length, std::int64_t* dataPosition,
-                      std::int64_t* dataBytes) {
+int FindWaveDataChunk(SoundConvertRecord* c, std::int64_t from, std::int64_t length,
+                      std::int64_t* dataPosition, std::int64_t* dataBytes) {
   unsigned char header[8];
   std::int64_t position = from;
   std::int64_t bytes = -1;
@@ -222,15 +235,20 @@ int GetSoundConvertFormat(const SoundConvertRecord* c, WAVEFORMATEX* format) {
 int GetSoundConvertDestSize(SoundConvertRecord* c) {
   if (c == nullptr) return 0;
   switch (c->convertKind) {
-    case SOUND_CONVERT_WAVE_PCM: return c->dataChunkBytes;
-    case SOUND_CONVERT_ACM: return GetAcmConvertDestSize(c);
-    case SOUND_CONVERT_OGG: return GetOggSoundConvertDestSize(c);
-    default: return 0;
+    case SOUND_CONVERT_WAVE_PCM:
+      return c->dataChunkBytes;
+    case SOUND_CONVERT_ACM:
+      return GetAcmConvertDestSize(c);
+    case SOUND_CONVERT_OGG:
+      return GetOggSoundConvertDestSize(c);
+    default:
+      return 0;
   }
 }
 
 int ConvertSoundWhole(SoundConvertRecord* c, WAVEFORMATEX* format, void** data, int* bytes) {
-  if (c == nullptr || c->initialised != 1 || format == nullptr || data == nullptr || bytes == nullptr) return -1;
+  if (c == nullptr || c->initialised != 1 || format == nullptr || data == nullptr || bytes == nullptr)
+    return -1;
   int size = GetSoundConvertDestSize(c);
   if (size <= 0) return -1;
   void* block = GAMELIB_ALLOC(static_cast<std::size_t>(size));

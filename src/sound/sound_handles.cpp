@@ -84,7 +84,8 @@ int AddSoundData(int handle) {
   void* block = GAMELIB_ALLOC(sizeof(SoundHandleRecord));
   if (block == nullptr) return OutputLog("メモリ領域の確保に失敗しました in AddSoundData");
   std::memset(block, 0, sizeof(SoundHandleRecord));
-  int result = handle != -1 ? RestoreHandleRecord(&table, handle, block) : AddHandleRecord(&table, slot, block);
+  int result =
+      handle != -1 ? RestoreHandleRecord(&table, handle, block) : AddHandleRecord(&table, slot, block);
   if (result == -1) FreeMemory(block);
   return result;
 }
@@ -100,7 +101,8 @@ int DeleteSoundHandle(int handle, int) {
     if (SoundHandleRecord* ring = GetSoundHandleRecord(record->linkedHandle)) {
       --ring->shareCount;
       // The ring's owner was deleted while this one shared it: it goes now.
-      if (record->linkedHandle != handle && ring->deletePending == 1) DeleteSoundHandle(record->linkedHandle, 0);
+      if (record->linkedHandle != handle && ring->deletePending == 1)
+        DeleteSoundHandle(record->linkedHandle, 0);
     }
     // Others still play on this ring: the record stays until the last of them goes.
     if (record->shareCount != 0) {

@@ -69,7 +69,7 @@ struct SoundHandleRecord {
   std::int32_t endOffset;
   std::int32_t endCursorCount;
   std::int32_t wrapOffset;
-  std::int64_t endBytesLeft;  // once dataEnded: bytes still to play before the end
+  std::int64_t endBytesLeft;      // once dataEnded: bytes still to play before the end
   LinkedListNode streamListNode;  // in SoundStreamList
 
   // Memory sounds only.

@@ -33,17 +33,17 @@ struct SoundSystemState {
 
   // Music: one MCI device plays MIDI for every music handle.
   MCIDEVICEID midiDevice;
-  std::int32_t midiPlaying;       // 1 while the MCI device plays
-  std::int32_t musicLoop;         // 1: play again from the start when it ends
-  char musicTempFileName[260];    // the temporary MIDI file, while musicTempFileFlag is 1
+  std::int32_t midiPlaying;     // 1 while the MCI device plays
+  std::int32_t musicLoop;       // 1: play again from the start when it ends
+  char musicTempFileName[260];  // the temporary MIDI file, while musicTempFileFlag is 1
   std::int32_t musicTempFileFlag;
   std::int32_t currentMusic;      // a handle, 0 for none
   std::int32_t currentMusicKind;  // 1 a sound handle, else a music handle
 
   // The capture file that output can be recorded into.
-  std::int32_t captureFlag;       // 1 while the file is open
+  std::int32_t captureFlag;  // 1 while the file is open
   HANDLE captureFile;
-  std::uint32_t captureSamples;   // 4-byte stereo frames written
+  std::uint32_t captureSamples;  // 4-byte stereo frames written
 };
 
 SoundSystemState& GetSoundSystemState();

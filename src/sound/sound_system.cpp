@@ -103,8 +103,8 @@ const char* OkOrNo(DWORD flags, DWORD bit) { return (flags & bit) != 0 ? "OK" : 
 void WriteCapsReport(const DSCAPS& caps) {
   OutputLogFormat("最大サンプリングレート:%.2fKHz 最小サンプリングレート:%.2fKHz ",
                   caps.dwMaxSecondarySampleRate / 1000.0, caps.dwMinSecondarySampleRate / 1000.0);
-  OutputLogFormat("総サウンドメモリ領域:%.2fKB 空きサウンドメモリ領域:%.2fKB \n", caps.dwTotalHwMemBytes / 1024.0,
-                  caps.dwFreeHwMemBytes / 1024.0);
+  OutputLogFormat("総サウンドメモリ領域:%.2fKB 空きサウンドメモリ領域:%.2fKB \n",
+                  caps.dwTotalHwMemBytes / 1024.0, caps.dwFreeHwMemBytes / 1024.0);
   OutputLog("利用可能サンプリング精度\n");
   OutputLogFormat(" プライマリ １６bit = %s  ８bit = %s ", OkOrNo(caps.dwFlags, DSCAPS_PRIMARY16BIT),
                   OkOrNo(caps.dwFlags, DSCAPS_PRIMARY8BIT));

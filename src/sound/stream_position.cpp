@@ -61,7 +61,8 @@ int UpdateStreamSoundPosition(int handle, int playCursor) {
   if (record->wrapPending) {
     // The seam at wrapOffset has been played when it lies within the bytes the cursor
     // has just passed; the position then counts on from wrapPosition.
-    const std::int64_t toSeam = ringBytes == 0 ? 0 : ((record->wrapOffset - last) % ringBytes + ringBytes) % ringBytes;
+    const std::int64_t toSeam =
+        ringBytes == 0 ? 0 : ((record->wrapOffset - last) % ringBytes + ringBytes) % ringBytes;
     if (toSeam <= advance) {
       record->playedBytes = record->wrapPosition + (advance - toSeam);
       record->wrapPending = 0;
@@ -108,12 +109,13 @@ int SetStreamSoundPositionMs(int milliseconds, int handle) {
   int file = 0;
   for (;; ++file) {
     if (file >= record->fileCount || file >= kStreamFilesPerHandle) return -1;
-    const std::int64_t fileMs =
-        static_cast<std::int64_t>(static_cast<double>(StreamFilePcmBytes(record->files[file])) * 1000.0 / (blockAlign * rate));
+    const std::int64_t fileMs = static_cast<std::int64_t>(
+        static_cast<double>(StreamFilePcmBytes(record->files[file])) * 1000.0 / (blockAlign * rate));
     if (left < fileMs) break;
     left -= fileMs;
   }
-  std::int64_t filePosition = static_cast<std::int64_t>(blockAlign * rate * static_cast<double>(left) * 0.001);
+  std::int64_t filePosition =
+      static_cast<std::int64_t>(blockAlign * rate * static_cast<double>(left) * 0.001);
   filePosition -= filePosition % record->format.nBlockAlign;
   record->playedBytes =
       static_cast<std::int64_t>(static_cast<double>(record->format.nAvgBytesPerSec) * milliseconds * 0.001);

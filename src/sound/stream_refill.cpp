@@ -58,7 +58,8 @@ void EndStreamData(SoundHandleRecord* record, StreamFillCursor* cursor, int play
   record->dataEnded = 1;
   record->endOffset = NextWriteOffset(*cursor, ringBytes);
   record->endCursorCount = playCursor;
-  record->endBytesLeft = ((record->endOffset - std::int64_t{record->lastPlayCursor}) % ringBytes + ringBytes) % ringBytes;
+  record->endBytesLeft =
+      ((record->endOffset - std::int64_t{record->lastPlayCursor}) % ringBytes + ringBytes) % ringBytes;
   WriteSilenceToBuffer(record, cursor, cursor->part1Left + cursor->part2Left);
 }
 
@@ -79,8 +80,8 @@ bool LockRing(SoundBufferWrapper* ring, std::int64_t offset, std::int64_t bytes,
   void* part2 = nullptr;
   DWORD bytes1 = 0;
   DWORD bytes2 = 0;
-  if (LockSoundBufferWrapper(ring, static_cast<DWORD>(offset), static_cast<DWORD>(bytes), &part1, &bytes1, &part2,
-                             &bytes2) != 0) {
+  if (LockSoundBufferWrapper(ring, static_cast<DWORD>(offset), static_cast<DWORD>(bytes), &part1, &bytes1,
+                             &part2, &bytes2) != 0) {
     return false;
   }
   // Never more than was asked for, whatever the lock reports.
@@ -245,7 +246,8 @@ int RefillStreamSound(int handle) {
       write += ringBytes;
     }
     const std::int64_t lead = (write - cursor) * 128 / avgBytes;
-    if (lead < kRefillLeadUnits) bytes = (((kRefillLeadUnits - lead) * avgBytes) >> 7) / blockAlign * blockAlign;
+    if (lead < kRefillLeadUnits)
+      bytes = (((kRefillLeadUnits - lead) * avgBytes) >> 7) / blockAlign * blockAlign;
     if (bytes <= 0) return 0;
     start = record->writeCursor;
   }

@@ -38,7 +38,8 @@ bool OpenMemoryRecord(const void* data, std::size_t bytes, StreamAccessRecord* s
 int AddWholePcmEntry(const StreamAccessRecord* source, SoundFileEntry* entry) {
   void* file = nullptr;
   int fileBytes = 0;
-  if (ReadWholeStream(source, &file, &fileBytes) != 0) return OutputLogFormat("音声データの読み込みに失敗しました");
+  if (ReadWholeStream(source, &file, &fileBytes) != 0)
+    return OutputLogFormat("音声データの読み込みに失敗しました");
 
   StreamAccessRecord fileStream{};
   auto* scratch = static_cast<SoundConvertRecord*>(GAMELIB_ALLOC_ZEROED(sizeof(SoundConvertRecord)));
@@ -67,7 +68,8 @@ int AddWholePcmEntry(const StreamAccessRecord* source, SoundFileEntry* entry) {
   if (built != 0) return OutputLogFormat("音声データの変換に失敗しました");
   entry->fileData = image;
   entry->fileDataBytes = imageBytes;
-  if (!OpenMemoryRecord(image, imageBytes, &entry->stream) || SetupSoundConvert(&entry->stream, &entry->converter) != 0) {
+  if (!OpenMemoryRecord(image, imageBytes, &entry->stream) ||
+      SetupSoundConvert(&entry->stream, &entry->converter) != 0) {
     DiscardEntry(entry);
     return OutputLogFormat("音声データのオープンに失敗しました");
   }
@@ -78,7 +80,8 @@ int AddWholePcmEntry(const StreamAccessRecord* source, SoundFileEntry* entry) {
 int AddFileImageEntry(const StreamAccessRecord* source, SoundFileEntry* entry) {
   void* file = nullptr;
   int fileBytes = 0;
-  if (ReadWholeStream(source, &file, &fileBytes) != 0) return OutputLogFormat("音声データの読み込みに失敗しました");
+  if (ReadWholeStream(source, &file, &fileBytes) != 0)
+    return OutputLogFormat("音声データの読み込みに失敗しました");
   entry->fileData = file;
   entry->fileDataBytes = static_cast<std::uint32_t>(fileBytes);
   if (!OpenMemoryRecord(file, static_cast<std::size_t>(fileBytes), &entry->stream) ||
@@ -91,7 +94,8 @@ int AddFileImageEntry(const StreamAccessRecord* source, SoundFileEntry* entry) {
 
 // The record may become a stream sound: nothing has been put into it yet.
 bool EmptyRecord(const SoundHandleRecord& record) {
-  if (record.soundKind != SOUND_KIND_MEMORY || record.bufferCount != 0 || record.data != nullptr) return false;
+  if (record.soundKind != SOUND_KIND_MEMORY || record.bufferCount != 0 || record.data != nullptr)
+    return false;
   for (const SoundBufferWrapper& wrapper : record.buffers) {
     if (wrapper.valid) return false;
   }
@@ -142,7 +146,8 @@ void ResumeFromPlayedPosition(SoundHandleRecord* record) {
     if (length <= 0) continue;
     if (file.loopCount == kStreamLoopEndless) {
       std::int64_t loopStart = std::int64_t{record->format.nBlockAlign} * file.loopPoint;
-      if (played >= length && loopStart < length) played = loopStart + (played - loopStart) % (length - loopStart);
+      if (played >= length && loopStart < length)
+        played = loopStart + (played - loopStart) % (length - loopStart);
       if (played >= length) played = 0;
       record->currentFile = i;
       record->loopsDone = 0;
@@ -182,10 +187,17 @@ int PositionStreamConverter(SoundConvertRecord* converter, std::int64_t sample) 
   // point just before the end would otherwise find no data at all.
   int result = 0;
   switch (converter->convertKind) {
-    case SOUND_CONVERT_WAVE_PCM: result = SetPcmConvertPosition(converter, static_cast<int>(sample)); break;
-    case SOUND_CONVERT_ACM: result = SetAcmConvertPosition(converter, static_cast<int>(sample)); break;
-    case SOUND_CONVERT_OGG: result = SetOggSoundConvertPosition(converter, static_cast<int>(sample)); break;
-    default: return -1;
+    case SOUND_CONVERT_WAVE_PCM:
+      result = SetPcmConvertPosition(converter, static_cast<int>(sample));
+      break;
+    case SOUND_CONVERT_ACM:
+      result = SetAcmConvertPosition(converter, static_cast<int>(sample));
+      break;
+    case SOUND_CONVERT_OGG:
+      result = SetOggSoundConvertPosition(converter, static_cast<int>(sample));
+      break;
+    default:
+      return -1;
   }
   converter->endReached = 0;
   return result;
@@ -251,7 +263,8 @@ int AddSreamSound(const StreamAccessRecord* stream, std::uint8_t loopCount, int 
       ++ring->shareCount;
     } else {
       // A ring that cannot be made fails the add like a format mismatch.
-      if (CreateSoundBuffers(&format, static_cast<std::uint32_t>(ringBytes), SOUND_KIND_STREAM, 1, handle) != 0) {
+      if (CreateSoundBuffers(&format, static_cast<std::uint32_t>(ringBytes), SOUND_KIND_STREAM, 1, handle) !=
+          0) {
         DiscardEntry(entry);
         return -1;
       }
@@ -274,7 +287,8 @@ int AddSreamSound(const StreamAccessRecord* stream, std::uint8_t loopCount, int 
   ++record->fileCount;
   std::int64_t samples = 0;
   if (record->format.nBlockAlign != 0) {
-    for (int i = 0; i < record->fileCount; ++i) samples += StreamFilePcmBytes(record->files[i]) / record->format.nBlockAlign;
+    for (int i = 0; i < record->fileCount; ++i)
+      samples += StreamFilePcmBytes(record->files[i]) / record->format.nBlockAlign;
   }
   record->totalSamples = static_cast<std::int32_t>(samples > INT32_MAX ? INT32_MAX : samples);
   return 0;
@@ -320,7 +334,8 @@ int AddStreamSoundMemory(const void* image, int imageBytes, std::uint8_t loopCou
 
 // ---- The ring and its owner ------------------------------------------------------------
 
-int ClaimStreamSoundBuffer(int handle, SoundHandleRecord* record, SoundBufferWrapper** ring, std::uint8_t take) {
+int ClaimStreamSoundBuffer(int handle, SoundHandleRecord* record, SoundBufferWrapper** ring,
+                           std::uint8_t take) {
   if (record == nullptr || ring == nullptr) return -1;
   *ring = &record->buffers[0];
   if (record->soundKind != SOUND_KIND_STREAM) return 0;

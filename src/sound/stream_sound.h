@@ -10,9 +10,9 @@
 namespace gamelib {
 
 // Data kinds of a stream sound's file (the create type for file loads).
-constexpr int STREAM_DATA_WHOLE_PCM = 0;  // converted whole, kept as a WAVE image
-constexpr int STREAM_DATA_UNSETTLED = 1;  // kept like kind 0
-constexpr int STREAM_DATA_FILE_IMAGE = 2;  // the file image kept, decoded as the ring needs it
+constexpr int STREAM_DATA_WHOLE_PCM = 0;    // converted whole, kept as a WAVE image
+constexpr int STREAM_DATA_UNSETTLED = 1;    // kept like kind 0
+constexpr int STREAM_DATA_FILE_IMAGE = 2;   // the file image kept, decoded as the ring needs it
 constexpr int STREAM_DATA_FROM_STREAM = 3;  // read from the caller's stream while playing
 
 constexpr int kStreamUnfilledWriteCursor = -800;
@@ -33,7 +33,8 @@ int AddStreamSoundMemory(const void* image, int imageBytes, std::uint8_t loopCou
 // The ring the sound plays on (its own, or the one it shares) in `ring`; 0 when the
 // sound may use it now, -1 when another sound owns it and `take` is 0 (with `take` 1
 // that sound is stopped and loses the ring).
-int ClaimStreamSoundBuffer(int handle, SoundHandleRecord* record, SoundBufferWrapper** ring, std::uint8_t take);
+int ClaimStreamSoundBuffer(int handle, SoundHandleRecord* record, SoundBufferWrapper** ring,
+                           std::uint8_t take);
 // 1 while the sound's ring plays for it, else 0.
 int CheckStreamSoundPlaying(int handle);
 int StopStreamSound(int handle);

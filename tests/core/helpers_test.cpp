@@ -26,7 +26,7 @@ std::vector<int> Values(const LinkedList& list) {
 }
 
 TEST(LinkedList, AddsBeforeTheTailRemovesAnywhereAndToleratesZeroFill) {
-  LinkedList list{};  // as in a zero-filled global block: usable without InitLinkedList
+  LinkedList list{};                 // as in a zero-filled global block: usable without InitLinkedList
   RemoveLinkedListNode(&list.head);  // a sentinel is not a member
   LinkedListNode a{}, b{}, c{};
   int record = 0;
@@ -71,8 +71,14 @@ TEST(Helpers, NumbersTruncateTowardZeroAndClampAtTheEdges) {
   const struct {
     double in;
     int out;
-  } cases[] = {{-7.99, -7},          {-0.5, 0},           {2147483647.9, INT_MAX}, {2147483648.0, INT_MAX},
-               {-2147483648.9, INT_MIN}, {-2147483649.0, INT_MIN}, {-inf, INT_MIN}, {std::nan(""), 0}};
+  } cases[] = {{-7.99, -7},
+               {-0.5, 0},
+               {2147483647.9, INT_MAX},
+               {2147483648.0, INT_MAX},
+               {-2147483648.9, INT_MIN},
+               {-2147483649.0, INT_MIN},
+               {-inf, INT_MIN},
+               {std::nan(""), 0}};
   for (const auto& c : cases) {
     EXPECT_EQ(gamelib::DoubleToInt(c.in), c.out) << c.in;
     if (std::isnan(c.in) || std::fabs(c.in) < 1e9) {

@@ -137,7 +137,7 @@ TEST_F(MemoryTest, ForeignAndFreedPointersAreRefused) {
   FreeMemory(&onStack);
   FreeMemory(heap.data() + 64);
   FreeMemory(reinterpret_cast<void*>(std::uintptr_t{1}));  // near zero: no wrap-around read
-  FreeMemory(block + 8);                                    // inside a live block
+  FreeMemory(block + 8);                                   // inside a live block
   EXPECT_EQ(GetMemoryUsage().blocks, baseline_.blocks + 1);
   FreeMemory(block);
   FreeMemory(block);  // twice

@@ -40,7 +40,8 @@ class StreamTest : public CoreTest, public ::testing::WithParamInterface<Kind> {
   }
   void SetUp() override {
     CoreTest::SetUp();
-    f = *(GetParam() == Kind::Memory ? gamelib::GetMemoryStreamFunctions() : gamelib::GetFileStreamFunctions());
+    f = *(GetParam() == Kind::Memory ? gamelib::GetMemoryStreamFunctions()
+                                     : gamelib::GetFileStreamFunctions());
   }
   gamelib::StreamFunctionTable f{};
   int files_ = 0;
@@ -98,12 +99,14 @@ TEST_P(StreamTest, SeeksPastTheEndStopAtTheEndAndSeeksBeforeTheStartAreRefused) 
   EXPECT_EQ(f.Seek(h, 5, STREAM_SEEK_END), 0);
   EXPECT_EQ(f.Tell(h), 100);
   EXPECT_EQ(f.Seek(h, 40, STREAM_SEEK_SET), 0);
-  const std::int64_t max = std::numeric_limits<std::int64_t>::max(), min = std::numeric_limits<std::int64_t>::min();
+  const std::int64_t max = std::numeric_limits<std::int64_t>::max(),
+                     min = std::numeric_limits<std::int64_t>::min();
   const struct {
     std::int64_t offset;
     int origin;
-  } refused[] = {{-1, STREAM_SEEK_SET}, {-41, STREAM_SEEK_CUR}, {-101, STREAM_SEEK_END},
-                 {max, STREAM_SEEK_END} /* overflow */, {min, STREAM_SEEK_CUR}, {0, 3} /* no such origin */};
+  } refused[] = {{-1, STREAM_SEEK_SET},   {-41, STREAM_SEEK_CUR},
+                 {-101, STREAM_SEEK_END}, {max, STREAM_SEEK_END} /* overflow */,
+                 {min, STREAM_SEEK_CUR},  {0, 3} /* no such origin */};
   for (const auto& r : refused) EXPECT_EQ(f.Seek(h, r.offset, r.origin), -1) << r.offset << " " << r.origin;
   EXPECT_EQ(f.Tell(h), 40);  // nothing moved
   // A size x count product that overflows reads what is left.
@@ -121,7 +124,8 @@ TEST_P(StreamTest, BadStaleAndOtherKindsOfHandlesAreRefused) {
   std::vector<unsigned char> bytes = Pattern(8);
   WriteFile("f.bin", bytes);
   const bool memory = GetParam() == Kind::Memory;
-  StreamHandle otherKind = memory ? gamelib::StreamOpen("f.bin", 0, 1, 0) : gamelib::OpenMemoryStream(bytes.data(), 8);
+  StreamHandle otherKind =
+      memory ? gamelib::StreamOpen("f.bin", 0, 1, 0) : gamelib::OpenMemoryStream(bytes.data(), 8);
   for (StreamHandle bad : {StreamHandle{0}, h, reinterpret_cast<StreamHandle>(&local),
                            reinterpret_cast<StreamHandle>(other), otherKind}) {
     EXPECT_EQ(f.Tell(bad), -1);

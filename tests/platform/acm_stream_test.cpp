@@ -60,8 +60,9 @@ Format Ima(WORD channels, DWORD rate, WORD align) {
 }
 
 Format MsAdpcm(WORD channels, DWORD rate, WORD align, int samplesPerBlock) {
-  return MakeFormat(WAVE_FORMAT_ADPCM, channels, rate, align, 4,
-                    Le16s({samplesPerBlock, 7, 256, 0, 512, -256, 0, 0, 192, 64, 240, 0, 460, -208, 392, -232}));
+  return MakeFormat(
+      WAVE_FORMAT_ADPCM, channels, rate, align, 4,
+      Le16s({samplesPerBlock, 7, 256, 0, 512, -256, 0, 0, 192, 64, 240, 0, 460, -208, 392, -232}));
 }
 
 Format Mp3(WORD channels, DWORD rate) {
@@ -91,7 +92,8 @@ struct Piece {
 
 // One piece through a stream, from heap copies of exactly the given sizes so that the
 // sanitizer sees any access past them.
-Piece Convert(HACMSTREAM stream, const std::uint8_t* src, DWORD srcBytes, DWORD dstBytes, Bytes* out = nullptr) {
+Piece Convert(HACMSTREAM stream, const std::uint8_t* src, DWORD srcBytes, DWORD dstBytes,
+              Bytes* out = nullptr) {
   std::unique_ptr<std::uint8_t[]> source(new std::uint8_t[srcBytes ? srcBytes : 1]);
   std::memcpy(source.get(), src, srcBytes);
   std::unique_ptr<std::uint8_t[]> destination(new std::uint8_t[dstBytes ? dstBytes : 1]);
@@ -123,7 +125,8 @@ Wave ParseWave(const Bytes& file) {
   std::size_t pos = 12;
   while (pos + 8 <= file.size()) {
     std::uint32_t size = file[pos + 4] | file[pos + 5] << 8 | file[pos + 6] << 16 | file[pos + 7] << 24;
-    if (std::memcmp(&file[pos], "fmt ", 4) == 0) w.format.bytes.assign(file.begin() + pos + 8, file.begin() + pos + 8 + size);
+    if (std::memcmp(&file[pos], "fmt ", 4) == 0)
+      w.format.bytes.assign(file.begin() + pos + 8, file.begin() + pos + 8 + size);
     if (std::memcmp(&file[pos], "data", 4) == 0) {
       w.data.assign(file.begin() + pos + 8, file.begin() + pos + 8 + size);
       break;
@@ -136,9 +139,13 @@ Wave ParseWave(const Bytes& file) {
 class AcmStream : public PlatformTest {};
 
 TEST_F(AcmStream, SuggestsSixteenBitPcmAtTheSourceChannelsAndRate) {
-  Format formats[] = {Ima(1, 22050, 256), Ima(2, 44100, 2048), MsAdpcm(2, 8000, 512, 500),
-                      MakeFormat(WAVE_FORMAT_ALAW, 1, 8000, 1, 8), MakeFormat(WAVE_FORMAT_MULAW, 2, 11025, 2, 8),
-                      Mp3(2, 44100), Mp3(1, 16000)};
+  Format formats[] = {Ima(1, 22050, 256),
+                      Ima(2, 44100, 2048),
+                      MsAdpcm(2, 8000, 512, 500),
+                      MakeFormat(WAVE_FORMAT_ALAW, 1, 8000, 1, 8),
+                      MakeFormat(WAVE_FORMAT_MULAW, 2, 11025, 2, 8),
+                      Mp3(2, 44100),
+                      Mp3(1, 16000)};
   for (Format& f : formats) {
     const WAVEFORMATEX& source = *f.get();
     SCOPED_TRACE(source.wFormatTag);
@@ -149,11 +156,16 @@ TEST_F(AcmStream, SuggestsSixteenBitPcmAtTheSourceChannelsAndRate) {
     Bytes room(40, 0xCC);
     std::memcpy(room.data(), &pcm, WAVEFORMATEX_BYTES);
     auto* suggested = reinterpret_cast<WAVEFORMATEX*>(room.data());
-    ASSERT_EQ(acmFormatSuggest(nullptr, f.get(), suggested, 40, ACM_FORMATSUGGESTF_WFORMATTAG), MMSYSERR_NOERROR);
+    ASSERT_EQ(acmFormatSuggest(nullptr, f.get(), suggested, 40, ACM_FORMATSUGGESTF_WFORMATTAG),
+              MMSYSERR_NOERROR);
     std::memcpy(&pcm, room.data(), WAVEFORMATEX_BYTES);
-    const WAVEFORMATEX expected = {WAVE_FORMAT_PCM, source.nChannels, source.nSamplesPerSec,
-                                   source.nSamplesPerSec * source.nChannels * 2, static_cast<WORD>(source.nChannels * 2),
-                                   16, 0};
+    const WAVEFORMATEX expected = {WAVE_FORMAT_PCM,
+                                   source.nChannels,
+                                   source.nSamplesPerSec,
+                                   source.nSamplesPerSec * source.nChannels * 2,
+                                   static_cast<WORD>(source.nChannels * 2),
+                                   16,
+                                   0};
     EXPECT_EQ(std::memcmp(&pcm, &expected, WAVEFORMATEX_BYTES), 0);
     EXPECT_EQ(room[18], 0xCC);
   }
@@ -171,7 +183,8 @@ TEST_F(AcmStream, RefusesWhatItCannotDecode) {
       {"IMA block past the piece size", Ima(1, 22050, 2052)},
       {"IMA block smaller than its header", MakeFormat(WAVE_FORMAT_IMA_ADPCM, 2, 22050, 6, 4)},
       {"IMA of 3 bits", MakeFormat(WAVE_FORMAT_IMA_ADPCM, 1, 22050, 256, 3, Le16s({505}))},
-      {"IMA samples per block that the block cannot hold", MakeFormat(WAVE_FORMAT_IMA_ADPCM, 1, 22050, 256, 4, Le16s({600}))},
+      {"IMA samples per block that the block cannot hold",
+       MakeFormat(WAVE_FORMAT_IMA_ADPCM, 1, 22050, 256, 4, Le16s({600}))},
       {"IMA stereo block not in 8-byte groups", Ima(2, 22050, 260)},
       {"MS ADPCM block past the piece size", MsAdpcm(1, 22050, 4096, 8180)},
       {"MS ADPCM without coefficients", MakeFormat(WAVE_FORMAT_ADPCM, 1, 22050, 256, 4, Le16s({500, 0}))},
@@ -209,10 +222,13 @@ TEST_F(AcmStream, OpenWantsTheProposedPcmAndPlainArguments) {
   int filter = 0;
   EXPECT_NE(acmStreamOpen(&s, nullptr, f.get(), &pcm, &filter, 0, 0, 0), MMSYSERR_NOERROR);
   EXPECT_NE(acmStreamOpen(&s, nullptr, f.get(), &pcm, nullptr, 1, 0, 0), MMSYSERR_NOERROR);
-  EXPECT_NE(acmStreamOpen(&s, nullptr, f.get(), &pcm, nullptr, 0, 0, ACM_STREAMOPENF_ASYNC), MMSYSERR_NOERROR);
-  EXPECT_EQ(acmStreamOpen(&s, nullptr, f.get(), &pcm, nullptr, 0, 0, ACM_STREAMOPENF_QUERY), MMSYSERR_NOERROR);
+  EXPECT_NE(acmStreamOpen(&s, nullptr, f.get(), &pcm, nullptr, 0, 0, ACM_STREAMOPENF_ASYNC),
+            MMSYSERR_NOERROR);
+  EXPECT_EQ(acmStreamOpen(&s, nullptr, f.get(), &pcm, nullptr, 0, 0, ACM_STREAMOPENF_QUERY),
+            MMSYSERR_NOERROR);
   EXPECT_EQ(sim::LiveAcmStreams(), 0);
-  ASSERT_EQ(acmStreamOpen(&s, nullptr, f.get(), &pcm, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME), MMSYSERR_NOERROR);
+  ASSERT_EQ(acmStreamOpen(&s, nullptr, f.get(), &pcm, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME),
+            MMSYSERR_NOERROR);
   EXPECT_EQ(sim::LiveAcmStreams(), 1);
   EXPECT_EQ(acmStreamClose(s, 0), MMSYSERR_NOERROR);
   // A closed handle is refused, not used.
@@ -259,8 +275,8 @@ TEST_F(AcmStream, HeadersMustBePreparedWithTheStoredSizeAndRealBuffers) {
 // Every committed compressed WAVE decodes through the stand-in in pieces of every size,
 // with exact counts, to sox's decode.
 TEST_F(AcmStream, PiecesOfEverySizeDecodeWholeUnitsToTheReference) {
-  for (const char* name : {"ima_m16_22050", "ima_s16_44100", "msadpcm_m16_22050", "msadpcm_s16_44100", "alaw_m16_8000",
-                           "ulaw_s16_22050", "mp3wav_m16_22050"}) {
+  for (const char* name : {"ima_m16_22050", "ima_s16_44100", "msadpcm_m16_22050", "msadpcm_s16_44100",
+                           "alaw_m16_8000", "ulaw_s16_22050", "mp3wav_m16_22050"}) {
     Wave w = ParseWave(ReadFile(std::string(name) + ".wav"));
     Bytes reference = ReadFile(std::string(name) + ".pcm");
     ASSERT_FALSE(w.data.empty()) << name;

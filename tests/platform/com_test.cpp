@@ -27,7 +27,8 @@ class Com : public PlatformTest {
       return hr;
     });
   }
-  HRESULT Create(void** object, REFCLSID clsid = CLSID_Test, REFIID iid = IID_ITest, IUnknown* outer = nullptr) {
+  HRESULT Create(void** object, REFCLSID clsid = CLSID_Test, REFIID iid = IID_ITest,
+                 IUnknown* outer = nullptr) {
     if (object != nullptr) *object = object;  // must come back null on failure
     return CoCreateInstance(clsid, outer, CLSCTX_ALL, iid, object);
   }
@@ -68,7 +69,8 @@ TEST_F(Com, CreateCountReleaseAndRefuse) {
   void* object;
   EXPECT_EQ(Create(&object, CLSID_Unknown), REGDB_E_CLASSNOTREG);
   EXPECT_EQ(object, nullptr);
-  EXPECT_EQ(Create(&object, CLSID_Test, IID_ITest, reinterpret_cast<IUnknown*>(&object)), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(Create(&object, CLSID_Test, IID_ITest, reinterpret_cast<IUnknown*>(&object)),
+            CLASS_E_NOAGGREGATION);
   EXPECT_EQ(object, nullptr);
   EXPECT_EQ(Create(&object, CLSID_Test, CLSID_Unknown), E_NOINTERFACE);
   EXPECT_EQ(object, nullptr);

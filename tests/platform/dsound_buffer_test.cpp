@@ -187,7 +187,14 @@ TEST_F(SoundBuffers, TheFormatGateRefusesWhatTheMixerCannotPlay) {
       {"stereo 16", s16, 400, true},
       {"mono 8 at 100 Hz, one block", Pcm(1, 100, 8), 1, true},
       {"200000 Hz", Pcm(2, 200000, 16), 800, true},
-      {"0 channels", with(s16, [](auto& f) { f.nChannels = 0; f.nBlockAlign = 0; f.nAvgBytesPerSec = 0; }), 400, false},
+      {"0 channels",
+       with(s16,
+            [](auto& f) {
+              f.nChannels = 0;
+              f.nBlockAlign = 0;
+              f.nAvgBytesPerSec = 0;
+            }),
+       400, false},
       {"3 channels", Pcm(3, 44100, 16), 600, false},
       {"24 bits", Pcm(2, 44100, 24), 600, false},
       {"0 bits", with(s16, [](auto& f) { f.wBitsPerSample = 0; }), 400, false},
@@ -266,7 +273,9 @@ TEST_F(SoundBuffers, PrimaryBufferTakesAFormatOnlyWithPriority) {
 
 TEST_F(SoundBuffers, AnUninitialisedDeviceRefusesEverything) {
   IDirectSound* fresh = nullptr;
-  ASSERT_EQ(CoCreateInstance(CLSID_DirectSound, nullptr, 7, IID_IDirectSound, reinterpret_cast<void**>(&fresh)), S_OK);
+  ASSERT_EQ(
+      CoCreateInstance(CLSID_DirectSound, nullptr, 7, IID_IDirectSound, reinterpret_cast<void**>(&fresh)),
+      S_OK);
   DSCAPS caps{};
   caps.dwSize = DSCAPS_DWSIZE;
   EXPECT_EQ(fresh->GetCaps(&caps), DSERR_UNINITIALIZED);
@@ -316,22 +325,48 @@ TEST_F(SoundBuffers, EveryCallFailsByName) {
     const char* name;
     std::function<HRESULT()> call;
   };
-  auto keep = [&](IDirectSoundBuffer* x) { if (x != nullptr) buffers.push_back(x); };  // released by TearDown
+  auto keep = [&](IDirectSoundBuffer* x) {
+    if (x != nullptr) buffers.push_back(x);
+  };  // released by TearDown
   const Op ops[] = {
       {"Initialize", [&] { return ds->Initialize(nullptr); }},  // fails either way; the count must move
       {"SetCooperativeLevel", [&] { return ds->SetCooperativeLevel(GetDesktopWindow(), DSSCL_PRIORITY); }},
-      {"CreateSoundBuffer", [&] { IDirectSoundBuffer* x = nullptr; HRESULT hr = ds->CreateSoundBuffer(&desc, &x, nullptr); keep(x); return hr; }},
-      {"DuplicateSoundBuffer", [&] { IDirectSoundBuffer* x = nullptr; HRESULT hr = ds->DuplicateSoundBuffer(b, &x); keep(x); return hr; }},
-      {"GetCaps", [&] { caps.dwSize = DSCAPS_DWSIZE; return ds->GetCaps(&caps); }},
+      {"CreateSoundBuffer",
+       [&] {
+         IDirectSoundBuffer* x = nullptr;
+         HRESULT hr = ds->CreateSoundBuffer(&desc, &x, nullptr);
+         keep(x);
+         return hr;
+       }},
+      {"DuplicateSoundBuffer",
+       [&] {
+         IDirectSoundBuffer* x = nullptr;
+         HRESULT hr = ds->DuplicateSoundBuffer(b, &x);
+         keep(x);
+         return hr;
+       }},
+      {"GetCaps",
+       [&] {
+         caps.dwSize = DSCAPS_DWSIZE;
+         return ds->GetCaps(&caps);
+       }},
       {"Play", [&] { return b->Play(0, 0, 0); }},
       {"Stop", [&] { return b->Stop(); }},
       {"GetStatus", [&] { return b->GetStatus(&dw); }},
       {"GetCurrentPosition", [&] { return b->GetCurrentPosition(&dw, nullptr); }},
       {"SetCurrentPosition", [&] { return b->SetCurrentPosition(4); }},
-      {"Lock", [&] { HRESULT hr = b->Lock(0, 4, &p1, &n1, nullptr, nullptr, 0); if (SUCCEEDED(hr)) b->Unlock(p1, n1, nullptr, 0); return hr; }},
+      {"Lock",
+       [&] {
+         HRESULT hr = b->Lock(0, 4, &p1, &n1, nullptr, nullptr, 0);
+         if (SUCCEEDED(hr)) b->Unlock(p1, n1, nullptr, 0);
+         return hr;
+       }},
       {"SetVolume", [&] { return b->SetVolume(-100); }},
       {"SetFormat", [&] { return primary->SetFormat(&f); }},
-      {"DirectSoundEnumerateA", [&] { return DirectSoundEnumerateA([](GUID*, const char*, const char*, void*) { return TRUE; }, nullptr); }},
+      {"DirectSoundEnumerateA",
+       [&] {
+         return DirectSoundEnumerateA([](GUID*, const char*, const char*, void*) { return TRUE; }, nullptr);
+       }},
   };
   for (const Op& op : ops) {
     SCOPED_TRACE(op.name);
@@ -368,17 +403,26 @@ TEST_F(SoundBuffers, EnumerationThroughTheModuleTable) {
     HMODULE dll = LoadLibraryA("DSOUND.DLL");
     if (dll == nullptr) return -1;
     auto fn = reinterpret_cast<LPDIRECTSOUNDENUMERATEA>(GetProcAddress(dll, "DirectSoundEnumerateA"));
-    HRESULT hr = fn == nullptr ? -2 : fn([](GUID* guid, const char* description, const char* module, void* context) -> BOOL {
-      static_cast<Seen*>(context)->push_back(std::string(guid == nullptr ? "-" : "+") + description + "|" + module);
-      return static_cast<Seen*>(context)->size() < 3;  // FALSE ends the enumeration
-    }, seen);
+    HRESULT hr =
+        fn == nullptr
+            ? -2
+            : fn(
+                  [](GUID* guid, const char* description, const char* module, void* context) -> BOOL {
+                    static_cast<Seen*>(context)->push_back(std::string(guid == nullptr ? "-" : "+") +
+                                                           description + "|" + module);
+                    return static_cast<Seen*>(context)->size() < 3;  // FALSE ends the enumeration
+                  },
+                  seen);
     FreeLibrary(dll);
     return hr;
   };
   Seen seen;
   ASSERT_EQ(enumerate(&seen), DS_OK);
   EXPECT_EQ(seen, (Seen{"-Primary Sound Driver|", "+Software Mixer|softmix"}));
-  sim::SetSoundDevices({{false, {}, "A", "a.drv"}, {true, {}, "B", "b.drv"}, {true, {}, "C", "c.drv"}, {true, {}, "D", "d.drv"}});
+  sim::SetSoundDevices({{false, {}, "A", "a.drv"},
+                        {true, {}, "B", "b.drv"},
+                        {true, {}, "C", "c.drv"},
+                        {true, {}, "D", "d.drv"}});
   seen.clear();
   ASSERT_EQ(enumerate(&seen), DS_OK);
   EXPECT_EQ(seen, (Seen{"-A|a.drv", "+B|b.drv", "+C|c.drv"}));

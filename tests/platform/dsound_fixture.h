@@ -36,8 +36,9 @@ class DsoundTest : public PlatformTest {
     PlatformTest::SetUp();
     sim::UseVirtualClock(true);
     CoInitialize(nullptr);
-    ASSERT_EQ(CoCreateInstance(CLSID_DirectSound, nullptr, 7, IID_IDirectSound, reinterpret_cast<void**>(&ds)),
-              S_OK);
+    ASSERT_EQ(
+        CoCreateInstance(CLSID_DirectSound, nullptr, 7, IID_IDirectSound, reinterpret_cast<void**>(&ds)),
+        S_OK);
     ASSERT_EQ(ds->Initialize(nullptr), DS_OK);
     ASSERT_EQ(ds->SetCooperativeLevel(GetDesktopWindow(), DSSCL_PRIORITY), DS_OK);
   }

@@ -33,7 +33,8 @@ std::vector<float> Floats(const std::vector<std::uint8_t>& bytes, WORD bits) {
 }
 
 // A fresh resampler of the mixer's quality over `in`, in one call, as 16-bit stereo.
-std::vector<std::int16_t> Resampled(const std::vector<float>& in, WORD channels, DWORD rate, std::size_t frames) {
+std::vector<std::int16_t> Resampled(const std::vector<float>& in, WORD channels, DWORD rate,
+                                    std::size_t frames) {
   int error = 0;
   SpeexResamplerState* st = speex_resampler_init(channels, rate, 44100, sim::kSoundResamplerQuality, &error);
   EXPECT_NE(st, nullptr);
@@ -75,9 +76,10 @@ TEST_F(MixerConversion, LoopsSoundAsTheResamplerRunOverTheLoopRepeated) {
     WORD bits;
     DWORD frames;  // frames * 44100 / rate is whole
   };
-  for (Case c : {Case{2, 48000, 16, 1600}, Case{1, 22050, 8, 1000}, Case{2, 96000, 16, 3200}, Case{1, 32000, 16, 320},
-                 Case{2, 22050, 16, 20}, Case{1, 48000, 16, 160}}) {
-    SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " ch, " + std::to_string(c.frames));
+  for (Case c : {Case{2, 48000, 16, 1600}, Case{1, 22050, 8, 1000}, Case{2, 96000, 16, 3200},
+                 Case{1, 32000, 16, 320}, Case{2, 22050, 16, 20}, Case{1, 48000, 16, 160}}) {
+    SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " ch, " +
+                 std::to_string(c.frames));
     const WAVEFORMATEX f = Pcm(c.channels, c.rate, c.bits);
     auto data = NoiseBytes(std::size_t{c.frames} * f.nBlockAlign, c.rate + c.frames);
     IDirectSoundBuffer* b = MakeFilled(f, data);
@@ -154,11 +156,12 @@ TEST_F(MixerConversion, RewritingWhileStoppedIsHeardOnTheNextPlay) {
   Mixed();
   ASSERT_EQ(b->Play(0, 0, 0), DS_OK);
   sim::AdvanceTime(120);
-  EXPECT_EQ(FirstDifference(Mixed(), [&] {
-              auto r = Resampled(Floats(first, 8), 1, 22050, 4410);
-              r.resize(5292 * 2, 0);
-              return r;
-            }()),
+  EXPECT_EQ(FirstDifference(Mixed(),
+                            [&] {
+                              auto r = Resampled(Floats(first, 8), 1, 22050, 4410);
+                              r.resize(5292 * 2, 0);
+                              return r;
+                            }()),
             -1);
   EXPECT_EQ(Status(b), 0u);
   Write(dup, 0, second);  // through the duplicate: the shared bytes

@@ -152,7 +152,8 @@ TEST_F(Mixer, OtherRatesMatchTheResamplersOwnOutput) {
       EXPECT_EQ(Status(b), 0u);
 
       int error = 0;
-      SpeexResamplerState* st = speex_resampler_init(channels, rate, 44100, sim::kSoundResamplerQuality, &error);
+      SpeexResamplerState* st =
+          speex_resampler_init(channels, rate, 44100, sim::kSoundResamplerQuality, &error);
       ASSERT_NE(st, nullptr);
       auto samples = AsSamples(data);
       std::vector<float> in(samples.begin(), samples.end());
@@ -205,9 +206,9 @@ TEST_F(Mixer, ASeekForgetsTheResamplersHistoryInEveryChannel) {
 // 1 ms steps and one 1000 ms step give the same output, whatever is playing.
 TEST_F(Mixer, HowTheClockIsCutDoesNotChangeTheMix) {
   auto run = [this](bool small) {
-    auto a = NoiseBytes(22050 * 1 / 4, 1);          // 8-bit mono 22050, looping
-    auto b = NoiseBytes(48000 / 3 * 4, 2);          // 16-bit stereo 48000, one-shot (333 ms)
-    auto c = NoiseBytes(44100 / 2 * 4, 3);          // 16-bit stereo 44100, looping at -3 dB
+    auto a = NoiseBytes(22050 * 1 / 4, 1);  // 8-bit mono 22050, looping
+    auto b = NoiseBytes(48000 / 3 * 4, 2);  // 16-bit stereo 48000, one-shot (333 ms)
+    auto c = NoiseBytes(44100 / 2 * 4, 3);  // 16-bit stereo 44100, looping at -3 dB
     IDirectSoundBuffer* x = MakeFilled(Pcm(1, 22050, 8), a);
     IDirectSoundBuffer* y = MakeFilled(Pcm(2, 48000, 16), b);
     IDirectSoundBuffer* z = MakeFilled(Pcm(2, 44100, 16), c);
@@ -243,7 +244,9 @@ TEST_F(Mixer, RealTimeOutputsAreChosenByTheEnvironment) {
   const std::string path = ::testing::TempDir() + "dsound_mix_test.wav";
   ::setenv("GAMELIB_AUDIO", ("wav:" + path).c_str(), 1);
   IDirectSound* device = nullptr;
-  ASSERT_EQ(CoCreateInstance(CLSID_DirectSound, nullptr, 7, IID_IDirectSound, reinterpret_cast<void**>(&device)), S_OK);
+  ASSERT_EQ(
+      CoCreateInstance(CLSID_DirectSound, nullptr, 7, IID_IDirectSound, reinterpret_cast<void**>(&device)),
+      S_OK);
   ASSERT_EQ(device->Initialize(nullptr), DS_OK);
   EXPECT_EQ(sim::SoundOutputName(), "wav");
   Sleep(30);
@@ -264,7 +267,9 @@ TEST_F(Mixer, RealTimeOutputsAreChosenByTheEnvironment) {
   std::remove(path.c_str());
 
   ::setenv("GAMELIB_AUDIO", "null", 1);
-  ASSERT_EQ(CoCreateInstance(CLSID_DirectSound, nullptr, 7, IID_IDirectSound, reinterpret_cast<void**>(&device)), S_OK);
+  ASSERT_EQ(
+      CoCreateInstance(CLSID_DirectSound, nullptr, 7, IID_IDirectSound, reinterpret_cast<void**>(&device)),
+      S_OK);
   ASSERT_EQ(device->Initialize(nullptr), DS_OK);
   EXPECT_EQ(sim::SoundOutputName(), "null");
   // The virtual clock wins over the environment.

@@ -64,7 +64,8 @@ TEST_F(FaultInjection, ExactlyTheRequestedCallsFailAcrossThreads) {
 
 TEST_F(FaultInjection, PlatformCallsAskByTheirOwnName) {
   sim::FailCall("CreateFileA", 1);
-  EXPECT_EQ(CreateFileA("/dev/null", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(CreateFileA("/dev/null", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
   HANDLE file = CreateFileA("/dev/null", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   sim::FailCall("ReadFile", 1);

@@ -165,7 +165,8 @@ TEST_F(Files, FindPatterns) {
   EXPECT_EQ(FindAll("*.wav"), (Names{"a.wav", "b.WAV"}));
   EXPECT_EQ(FindAll("x?.txt"), (Names{"x1.txt"}));
   std::vector<DWORD> attributes;
-  EXPECT_EQ(FindAll("*.*", &attributes), (Names{"[1].txt", "a.wav", "b.WAV", "c.ogg", "sub", "x1.txt", "x22.txt"}));
+  EXPECT_EQ(FindAll("*.*", &attributes),
+            (Names{"[1].txt", "a.wav", "b.WAV", "c.ogg", "sub", "x1.txt", "x22.txt"}));
   EXPECT_EQ(attributes[4], FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_EQ(attributes[1], FILE_ATTRIBUTE_NORMAL);
   EXPECT_EQ(FindAll("[1]*"), (Names{"[1].txt"}));  // '[' is no wildcard

@@ -74,7 +74,8 @@ TEST_F(Mci, PlayEndsAfterItsLengthAndNotifiesOnceEachTime) {
     EXPECT_TRUE(TakeNotes().empty());
     sim::AdvanceTime(1);
     EXPECT_FALSE(sim::MciDevicePlaying(device));
-    EXPECT_EQ(TakeNotes(), (std::vector<Note>{{window_, MCI_NOTIFY_SUCCESSFUL, static_cast<LPARAM>(device)}}));
+    EXPECT_EQ(TakeNotes(),
+              (std::vector<Note>{{window_, MCI_NOTIFY_SUCCESSFUL, static_cast<LPARAM>(device)}}));
     sim::AdvanceTime(5000);
     EXPECT_TRUE(TakeNotes().empty());
   }
@@ -134,7 +135,8 @@ TEST_F(Mci, PlayWithoutFromResumesAndPositionsAreChecked) {
 
   MCI_PLAY_PARMS bad{};
   bad.dwFrom = 1001;
-  EXPECT_EQ(mciSendCommandA(device, MCI_PLAY, MCI_FROM, reinterpret_cast<DWORD_PTR>(&bad)), MCIERR_OUTOFRANGE);
+  EXPECT_EQ(mciSendCommandA(device, MCI_PLAY, MCI_FROM, reinterpret_cast<DWORD_PTR>(&bad)),
+            MCIERR_OUTOFRANGE);
   bad.dwFrom = 500;
   bad.dwTo = 100;
   EXPECT_EQ(mciSendCommandA(device, MCI_PLAY, MCI_FROM | MCI_TO, reinterpret_cast<DWORD_PTR>(&bad)),

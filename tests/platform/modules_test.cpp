@@ -29,7 +29,7 @@ TEST_F(Modules, LoadsAreCountedAndNamesCompareWithoutCaseButExportsWithIt) {
   EXPECT_EQ(GetProcAddress(first, "answer"), nullptr);
   EXPECT_EQ(GetProcAddress(first, nullptr), nullptr);
   EXPECT_TRUE(FreeLibrary(first));
-  EXPECT_NE(GetProcAddress(first, "Other"), nullptr);  // still held by the second load
+  EXPECT_NE(GetProcAddress(first, "Other"), nullptr);             // still held by the second load
   platform::RegisterModule("testmod.dll", {{"Answer", kOther}});  // replaces the exports, keeps the load
   EXPECT_EQ(GetProcAddress(first, "Answer"), kOther);
   EXPECT_EQ(GetProcAddress(first, "Other"), nullptr);

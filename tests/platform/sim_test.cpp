@@ -40,7 +40,8 @@ TEST_F(Sim, DebugOutputIsCapturedUntilTakenAndKeepsTheNewestSixteenMegabytes) {
   sim::Reset();
   EXPECT_EQ(sim::TakeDebugOutput(), "");
   const std::size_t chunk = 1 << 20;
-  for (int i = 0; i < 40; ++i) OutputDebugStringA(std::string(chunk, static_cast<char>('A' + i % 26)).c_str());
+  for (int i = 0; i < 40; ++i)
+    OutputDebugStringA(std::string(chunk, static_cast<char>('A' + i % 26)).c_str());
   std::string taken = sim::TakeDebugOutput();
   ASSERT_EQ(taken.size(), 16 * chunk);
   EXPECT_EQ(taken.front(), 'A' + 24 % 26);  // chunks 24..39 survive

@@ -75,7 +75,8 @@ TEST_F(Windows, CreateSendsCreateAndTheProcedureCanStopIt) {
   EXPECT_EQ(FindWindowA("testwindow", nullptr), a);
   EXPECT_EQ(FindWindowA(nullptr, "B"), b);
   EXPECT_EQ(FindWindowA("TestWindow", "C"), nullptr);
-  EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr), nullptr);
+  EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
+            nullptr);
   DestroyWindow(a);
   DestroyWindow(b);
   seen.clear();
@@ -162,8 +163,10 @@ TEST_F(Windows, ActivationIsPostedToEveryWindowAndResetRemovesWindowsQuietly) {
   Pump();
   sim::SetAppActive(true);
   Pump();
-  EXPECT_EQ(seen, (std::vector<Seen>{{a, WM_ACTIVATEAPP, 0}, {b, WM_ACTIVATEAPP, 0}, {a, WM_ACTIVATEAPP, 1},
-                                     {b, WM_ACTIVATEAPP, 1}}));
+  EXPECT_EQ(
+      seen,
+      (std::vector<Seen>{
+          {a, WM_ACTIVATEAPP, 0}, {b, WM_ACTIVATEAPP, 0}, {a, WM_ACTIVATEAPP, 1}, {b, WM_ACTIVATEAPP, 1}}));
   PostMessageA(a, WM_USER, 0, 0);
   sim::SetAppActive(false);
   seen.clear();

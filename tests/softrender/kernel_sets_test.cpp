@@ -27,7 +27,8 @@ class KernelSets : public RasterTest {
 TEST_F(KernelSets, VectorKernelsMatchThePortableOnes) {
   if (SetTriangleKernelSet(TriangleKernelSet::Avx2) != 0) GTEST_SKIP() << "no AVX2 on this processor";
   std::mt19937 rng(5);
-  for (int i = 0; i < 256; ++i) BlendBorderTable[i] = static_cast<std::uint8_t>(rng() % 5 == 0 ? (i & 1) * 255 : rng());
+  for (int i = 0; i < 256; ++i)
+    BlendBorderTable[i] = static_cast<std::uint8_t>(rng() % 5 == 0 ? (i & 1) * 255 : rng());
   const int modes[7] = {BlendNone, BlendAlpha, BlendAdd, BlendSub, BlendMul, BlendInverted, BlendMulFade};
   int compared = 0;
   for (int kind : {MemImgKind16, MemImgKind32}) {
@@ -41,7 +42,8 @@ TEST_F(KernelSets, VectorKernelsMatchThePortableOnes) {
         for (int x = 0; x < 61; ++x) {
           std::uint32_t texel = rng();
           if (alpha && rng() % 4 == 0) texel = (texel & 0x00FFFFFF) | (rng() % 2 ? 0xFF000000u : 0);
-          if (alpha && kind == MemImgKind16 && rng() % 4 == 0) texel = (texel & 0xFF00FFFF) | (rng() % 2 ? 0xFF0000u : 0);
+          if (alpha && kind == MemImgKind16 && rng() % 4 == 0)
+            texel = (texel & 0xFF00FFFF) | (rng() % 2 ? 0xFF0000u : 0);
           if (palette) texel &= 0xFF;
           if (!palette && !alpha && kind == MemImgKind16) texel &= 0xFFFF;
           if (rng() % 6 == 0) texel = palette ? 7 : (kind == MemImgKind16 && !alpha ? 0x1234 : 0x00123456);
@@ -71,7 +73,8 @@ TEST_F(KernelSets, VectorKernelsMatchThePortableOnes) {
               SetDrawArea(2, 1, 95, 88);
               SetDrawBlendMode(mode, p);
               if (dim) SetDrawBrightness(200, 77, 254);
-              ASSERT_EQ(0, SetTriangleKernelSet(set == 0 ? TriangleKernelSet::Portable : TriangleKernelSet::Avx2));
+              ASSERT_EQ(
+                  0, SetTriangleKernelSet(set == 0 ? TriangleKernelSet::Portable : TriangleKernelSet::Avx2));
               // A quad turned by about 25 degrees, larger than the source so that some
               // spans leave it, and one flat triangle over the whole area.
               const TriVertex q[4] = {{20, -4, 0, 0}, {92, 30, 61, 0}, {-6, 52, 0, 47}, {66, 86, 61, 47}};

@@ -13,8 +13,9 @@ TEST(MemImg, CreatesEachKindZeroFilled) {
   struct Case {
     int kind, palette, alpha, bytes;
   };
-  for (const Case c : {Case{MemImgKind16, 0, 0, 2}, Case{MemImgKind16, 0, 1, 4}, Case{MemImgKind32, 0, 0, 4},
-                       Case{MemImgKind32, 0, 1, 4}, Case{MemImgKind16, 1, 0, 1}, Case{MemImgKind32, 1, 0, 1}}) {
+  for (const Case c :
+       {Case{MemImgKind16, 0, 0, 2}, Case{MemImgKind16, 0, 1, 4}, Case{MemImgKind32, 0, 0, 4},
+        Case{MemImgKind32, 0, 1, 4}, Case{MemImgKind16, 1, 0, 1}, Case{MemImgKind32, 1, 0, 1}}) {
     MEMIMG img{};
     ASSERT_EQ(0, CreateMemImg(&img, 5, 3, c.kind, c.palette, c.alpha, 0x1234));
     EXPECT_EQ(c.bytes, GetMemImgPixelBytes(c.kind, c.palette, c.alpha));

@@ -12,7 +12,8 @@
 namespace gamelib::rastertest {
 namespace {
 
-constexpr std::uint32_t Bgr(std::uint32_t blue, std::uint32_t green, std::uint32_t red, std::uint32_t top = 0) {
+constexpr std::uint32_t Bgr(std::uint32_t blue, std::uint32_t green, std::uint32_t red,
+                            std::uint32_t top = 0) {
   return top << 24 | red << 16 | green << 8 | blue;
 }
 
@@ -41,7 +42,8 @@ TEST(PackedOps, ChannelsFollowTheirGuardBitDescription) {
       const int carryG = gu >= 32;
       const int ru = (dR >> 1) + (sR >> 1);
       const int red = ru >= 16 ? 31 : (ru << 1) | ((dR | sR) & 1) | carryG;
-      ASSERT_EQ(static_cast<std::uint32_t>(red << 11 | green << 5 | blue), PackedAdd16(d, s)) << d << " " << s;
+      ASSERT_EQ(static_cast<std::uint32_t>(red << 11 | green << 5 | blue), PackedAdd16(d, s))
+          << d << " " << s;
 
       const int subBlue = std::max(dB - sB, 0);
       const int subGreen = (dG >> 1) < (sG >> 1) ? 0 : ((dG >> 1) - (sG >> 1)) << 1;
@@ -164,7 +166,8 @@ TEST_F(FlatPixels, FadeFormulasPerKind) {
 TEST_F(FlatPixels, UpperBitsOfA16BitColourAreMasked) {
   for (int mode : {BlendNone, BlendAlpha, BlendAdd, BlendSub, BlendMul, BlendInverted, BlendMulFade}) {
     SetDrawBlendMode(mode, 77);
-    EXPECT_EQ(DrawOneFlat(MemImgKind16, 0x4321, 0x1234), DrawOneFlat(MemImgKind16, 0x4321, 0xABCD1234)) << mode;
+    EXPECT_EQ(DrawOneFlat(MemImgKind16, 0x4321, 0x1234), DrawOneFlat(MemImgKind16, 0x4321, 0xABCD1234))
+        << mode;
   }
 }
 
@@ -262,7 +265,8 @@ TEST_F(Textured32, BrightnessAndFades) {
   EXPECT_EQ(Bgr(253, 255, 255, 0x77), DrawOneTexel(MemImgKind32, 0, 0x77000000, Bgr(254, 255, 255, 0x42)));
   SetDrawBrightness(255, 255, 255);
   SetDrawBlendMode(BlendAlpha, 200);
-  EXPECT_EQ(Bgr(109, 109, 109), DrawOneTexel(MemImgKind32, 1, Bgr(100, 100, 100), Bgr(200, 200, 200, 64), 0, 128));
+  EXPECT_EQ(Bgr(109, 109, 109),
+            DrawOneTexel(MemImgKind32, 1, Bgr(100, 100, 100), Bgr(200, 200, 200, 64), 0, 128));
   SetDrawBlendMode(BlendInverted, 255);
   EXPECT_EQ(Bgr(254, 254, 254), DrawOneTexel(MemImgKind32, 0, 0, 0));
   SetDrawBlendMode(BlendMulFade, 255);
@@ -299,7 +303,8 @@ TEST_F(Textured32, EquivalentModesGiveIdenticalImages) {
         auto draw = [&](int mode, int p) {
           Image dest(20, 20, kind);
           for (int y = 0; y < 20; ++y) {
-            for (int x = 0; x < 20; ++x) dest.Set(x, y, static_cast<std::uint32_t>(x * 977 + y * 131) * 2654435761u);
+            for (int x = 0; x < 20; ++x)
+              dest.Set(x, y, static_cast<std::uint32_t>(x * 977 + y * 131) * 2654435761u);
           }
           ResetStateFor(dest);
           SetDrawBlendMode(mode, p);

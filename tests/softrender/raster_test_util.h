@@ -23,7 +23,9 @@ class Image {
   Image(const Image&) = delete;
   Image& operator=(const Image&) = delete;
 
-  int Bytes() const { return GetMemImgPixelBytes(m.shared->kind, m.shared->paletteFlag, m.shared->alphaFlag); }
+  int Bytes() const {
+    return GetMemImgPixelBytes(m.shared->kind, m.shared->paletteFlag, m.shared->alphaFlag);
+  }
   std::uint32_t Get(int x, int y) const {
     const std::uint8_t* p = MemImgRow(&m, y) + x * Bytes();
     std::uint32_t v = 0;
@@ -67,8 +69,8 @@ inline void ResetStateFor(const Image& dest) {
 inline void DrawCornerTriangle(Image& dest, const Image* src, int trans, const Image* blend,
                                std::uint32_t colour = 0) {
   const TriVertex v[3] = {{0, 0, 0, 0}, {2, 0, 2, 0}, {0, 2, 0, 2}};
-  DrawMemImgTriangle(&dest.m, src != nullptr ? &src->m : nullptr, v, trans, blend != nullptr ? &blend->m : nullptr,
-                     colour);
+  DrawMemImgTriangle(&dest.m, src != nullptr ? &src->m : nullptr, v, trans,
+                     blend != nullptr ? &blend->m : nullptr, colour);
 }
 
 // Result of drawing one texel over one destination pixel under the current blend mode

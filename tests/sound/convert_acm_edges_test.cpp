@@ -28,7 +28,8 @@ class AcmEdges : public ::testing::Test {
 };
 
 // A frame header: MPEG-1 or 2, layer 1..3, bitrate and rate indexes, padding, mono.
-Bytes FrameHeader(bool mpeg1, int layer, int bitrateIndex, int rateIndex, int padding = 0, bool mono = false) {
+Bytes FrameHeader(bool mpeg1, int layer, int bitrateIndex, int rateIndex, int padding = 0,
+                  bool mono = false) {
   return {0xFF, static_cast<std::uint8_t>(0xF0 | (mpeg1 ? 8 : 0) | ((4 - layer) << 1) | 1),
           static_cast<std::uint8_t>(bitrateIndex << 4 | rateIndex << 2 | padding << 1),
           static_cast<std::uint8_t>(mono ? 0xC0 : 0x00)};
@@ -50,9 +51,16 @@ Bytes SilentFrame(bool mpeg1, int bitrateIndex, int rateIndex, int padding = 0, 
 Bytes SilentFrames(int n) { return Repeat(SilentFrame(true, 9, 0), n); }
 // An ID3v2 tag of `size` body bytes (zeros), major version 3 or 4, with flags.
 Bytes Id3v2(std::uint32_t size, int major = 3, std::uint8_t flags = 0) {
-  Bytes tag = {'I', 'D', '3', static_cast<std::uint8_t>(major), 0, flags,
-               static_cast<std::uint8_t>((size >> 21) & 0x7F), static_cast<std::uint8_t>((size >> 14) & 0x7F),
-               static_cast<std::uint8_t>((size >> 7) & 0x7F), static_cast<std::uint8_t>(size & 0x7F)};
+  Bytes tag = {'I',
+               'D',
+               '3',
+               static_cast<std::uint8_t>(major),
+               0,
+               flags,
+               static_cast<std::uint8_t>((size >> 21) & 0x7F),
+               static_cast<std::uint8_t>((size >> 14) & 0x7F),
+               static_cast<std::uint8_t>((size >> 7) & 0x7F),
+               static_cast<std::uint8_t>(size & 0x7F)};
   tag.resize(tag.size() + size, 0);
   if (major == 4 && (flags & 0x10)) {
     Bytes footer = {'3', 'D', 'I', 4, 0, flags, tag[6], tag[7], tag[8], tag[9]};
@@ -79,7 +87,8 @@ TEST_F(AcmEdges, FrameHeaderParser) {
       {"MPEG-1 III 128k 44100", FrameHeader(true, 3, 9, 0), 0, 417, 1152, 44100, 2},
       {"padded", FrameHeader(true, 3, 9, 0, 1), 0, 418, 1152, 44100, 2},
       {"MPEG-2 III: half the bytes and samples", FrameHeader(false, 3, 4, 0, 0, true), 0, 104, 576, 22050, 1},
-      {"layer I: 4-byte slots", FrameHeader(true, 1, 12, 0, 1), 0, (12000 * 384 / 44100 + 1) * 4, 384, 44100, 2},
+      {"layer I: 4-byte slots", FrameHeader(true, 1, 12, 0, 1), 0, (12000 * 384 / 44100 + 1) * 4, 384, 44100,
+       2},
       {"MPEG-2 layer II keeps 1152", FrameHeader(false, 2, 8, 2), 0, 576, 1152, 16000, 2},
       {"MPEG-1 II 192k 48000", FrameHeader(true, 2, 10, 1), 0, 576, 1152, 48000, 2},
       {"free format: only the padding", FrameHeader(true, 3, 0, 0, 1), 0, 1, 1152, 44100, 2},
@@ -125,7 +134,7 @@ TEST_F(AcmEdges, FrameScanFindsTheAudioOrRefuses) {
   struct Case {
     std::string what;
     Bytes file;
-    int position;  // of the audio; -1: refused
+    int position;    // of the audio; -1: refused
     int bytes = 0;   // of the audio
     int pcm = 0;     // bytes the whole conversion gives
     int known = -1;  // samples the scan counted, when checked
@@ -134,22 +143,25 @@ TEST_F(AcmEdges, FrameScanFindsTheAudioOrRefuses) {
       {"ID3v2 skipped by its syncsafe size", Concat({Id3v2(1000), SilentFrames(5)}), 1010, 5 * 417, 5 * 4608},
       {"ID3v2.4 footer skipped", Concat({Id3v2(1000, 4, 0x10), SilentFrames(3)}), 1020, 3 * 417, 3 * 4608},
       // The footer flag means nothing before version 4: the byte scan passes the junk.
-      {"ID3v2.3 footer flag", Concat({Id3v2(1000, 3, 0x10), Bytes(10, 0), SilentFrames(3)}), 1020, 3 * 417, 3 * 4608},
+      {"ID3v2.3 footer flag", Concat({Id3v2(1000, 3, 0x10), Bytes(10, 0), SilentFrames(3)}), 1020, 3 * 417,
+       3 * 4608},
       {"ID3v1 ends the data", Concat({SilentFrames(4), Id3v1()}), 0, 4 * 417, 4 * 4608, 4 * 1152},
       {"junk after the last frame", Concat({SilentFrames(4), Bytes(300, 0x11)}), 0, 4 * 417, 4 * 4608},
       {"mixed frame sizes",
-       Concat({SilentFrame(true, 9, 0), SilentFrame(true, 5, 0, 1), SilentFrame(true, 9, 0, 1)}), 0, 417 + 209 + 418,
-       3 * 4608},
+       Concat({SilentFrame(true, 9, 0), SilentFrame(true, 5, 0, 1), SilentFrame(true, 9, 0, 1)}), 0,
+       417 + 209 + 418, 3 * 4608},
       {"MPEG-2 mono", Repeat(SilentFrame(false, 4, 0, 0, true), 2), 0, 2 * 104, 2 * 576 * 2},
       {"a cut ID3 header", Bytes{'I', 'D', '3', 4, 0}, -1},
       {"sync only inside the tag block", Concat({Bytes(300, 0x20), Id3v1()}), -1},
-      {"invalid layer after a sync", Concat({SilentFrames(2), Bytes{0xFF, 0xF9, 0x90, 0x00}, Bytes(600, 0)}), -1},
+      {"invalid layer after a sync", Concat({SilentFrames(2), Bytes{0xFF, 0xF9, 0x90, 0x00}, Bytes(600, 0)}),
+       -1},
       {"bitrate 15 after a sync", Concat({SilentFrames(2), FrameHeader(true, 3, 15, 0), Bytes(600, 0)}), -1},
   };
   // Free format (bitrate index 0) cannot stall the scan: alone, padded (a one-byte
   // "frame"), layer I (no length at all), after good frames.
-  for (const Bytes& head : {FrameHeader(true, 3, 0, 0), FrameHeader(true, 3, 0, 0, 1), FrameHeader(true, 1, 0, 0),
-                            Concat({SilentFrames(3), FrameHeader(true, 3, 0, 0)})})
+  for (const Bytes& head :
+       {FrameHeader(true, 3, 0, 0), FrameHeader(true, 3, 0, 0, 1), FrameHeader(true, 1, 0, 0),
+        Concat({SilentFrames(3), FrameHeader(true, 3, 0, 0)})})
     cases.push_back({"free format of " + std::to_string(head.size()), Concat({head, Bytes(600, 0)}), -1});
   // ID3 size bytes with the top bit set are masked to 7 bits; the largest size skips
   // past the end, with nothing allocated for it.
@@ -164,20 +176,22 @@ TEST_F(AcmEdges, FrameScanFindsTheAudioOrRefuses) {
   // 24-byte frames (8 kbit/s at 24000 Hz): a file of 128 bytes or less has no audio
   // region beside the room for a tag.
   const Bytes small = Repeat(SilentFrame(false, 1, 1, 0, true), 7);
-  for (std::size_t n = 0; n <= 128; ++n) cases.push_back({"tiny " + std::to_string(n), Bytes(small.begin(), small.begin() + n), -1});
+  for (std::size_t n = 0; n <= 128; ++n)
+    cases.push_back({"tiny " + std::to_string(n), Bytes(small.begin(), small.begin() + n), -1});
   cases.push_back({"seven tiny frames", small, 0, 168, 7 * 576 * 2});
   // A frame that starts before the tag and runs into it ends at the tag; the cut frame
   // decodes to nothing.
   const Bytes frame = SilentFrame(true, 9, 0);
-  cases.push_back({"frame cut by a tag", Concat({SilentFrames(2), Bytes(frame.begin(), frame.begin() + 100), Id3v1()}), 0,
+  cases.push_back({"frame cut by a tag",
+                   Concat({SilentFrames(2), Bytes(frame.begin(), frame.begin() + 100), Id3v1()}), 0,
                    2 * 417 + 100, 2 * 4608});
   // Truncated frames end the data without reading past it: a cut frame whose header is
   // whole counts, a cut header does not, and neither gives samples.
   for (int cut : {417 * 5 + 1, 417 * 5 + 3, 417 * 5 + 4, 417 * 5 + 200, 417 * 6 - 1}) {
     const Bytes six = SilentFrames(6);
     const bool header = cut >= 417 * 5 + 4;
-    cases.push_back({"cut at " + std::to_string(cut), Bytes(six.begin(), six.begin() + cut), 0, header ? cut : 417 * 5,
-                     5 * 4608, (header ? 6 : 5) * 1152});
+    cases.push_back({"cut at " + std::to_string(cut), Bytes(six.begin(), six.begin() + cut), 0,
+                     header ? cut : 417 * 5, 5 * 4608, (header ? 6 : 5) * 1152});
   }
 
   for (const Case& c : cases) {
@@ -264,7 +278,8 @@ TEST_F(AcmEdges, EveryPrefixOfARealFileIsSafe) {
 
 // ---- Compressed WAVE -----------------------------------------------------------------------
 
-Bytes ImaWave(const Bytes& data, std::uint16_t align = 256, std::int64_t storedDataSize = -1, std::uint16_t cbSize = 2) {
+Bytes ImaWave(const Bytes& data, std::uint16_t align = 256, std::int64_t storedDataSize = -1,
+              std::uint16_t cbSize = 2) {
   Bytes body = FmtBody({WAVE_FORMAT_IMA_ADPCM, 1, 22050, 11100, align, 4}, 18, cbSize);
   PutLe16(body, static_cast<std::uint32_t>((align - 4) * 2 + 1));
   return Riff({Chunk("fmt ", body), Chunk("fact", Bytes(4, 0)), Chunk("data", data, storedDataSize)});
@@ -302,8 +317,9 @@ TEST_F(AcmEdges, MalformedCompressedWaveIsRefused) {
   PutLe16(msadpcm, 500);
   PutLe16(msadpcm, 7);
   msadpcm.resize(18 + 22, 0);  // cbSize says 32: too few coefficient bytes for their count
-  for (const Bytes& file : {ImaWave(Bytes{}), ImaWave(Bytes(4096 * 2, 0), 4096), ImaWave(Bytes(2052 * 2, 0), 2052),
-                            Riff({Chunk("fmt ", msadpcm), Chunk("data", Bytes(512, 0))})})
+  for (const Bytes& file :
+       {ImaWave(Bytes{}), ImaWave(Bytes(4096 * 2, 0), 4096), ImaWave(Bytes(2052 * 2, 0), 2052),
+        Riff({Chunk("fmt ", msadpcm), Chunk("data", Bytes(512, 0))})})
     EXPECT_EQ(Converter(file).Setup(), -1);
 }
 
@@ -318,8 +334,10 @@ TEST_F(AcmEdges, RefusalsOfTheManagerFailTheTrialAndReleaseIt) {
   sim::SetAcmFormatEnabled(WAVE_FORMAT_MPEGLAYER3, true);
   for (const Bytes* file : {&ima, &mp3}) {
     // The suggestion, the main decoder, the loop decoder, an allocation inside the trial.
-    for (const auto& [call, nth] : {std::pair<const char*, int>{"acmFormatSuggest", 1}, {"acmStreamOpen", 1},
-                                    {"acmStreamOpen", 2}, {"AllocMemory", 3}}) {
+    for (const auto& [call, nth] : {std::pair<const char*, int>{"acmFormatSuggest", 1},
+                                    {"acmStreamOpen", 1},
+                                    {"acmStreamOpen", 2},
+                                    {"AllocMemory", 3}}) {
       sim::FailCall(call, nth);
       EXPECT_EQ(Converter(*file).Setup(), -1) << call << nth;
       EXPECT_EQ(sim::LiveAcmStreams(), 0);

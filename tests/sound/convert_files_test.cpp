@@ -38,7 +38,8 @@ TEST_P(ConvertFiles, FormatAndSizesMatchTheFile) {
     // MPEG files: every frame is decoded, the info frame too, so the frames' sum is
     // exact. WAVE: the manager's size, exact for the block codecs, a bound for MPEG.
     EXPECT_EQ(c->acm.acmKnownSamples, f.mpegFile ? ref / align : -1);
-    EXPECT_EQ(dest == ref || (f.name.rfind("acm/mp3wav", 0) == 0 && dest > ref), true) << dest << " for " << ref;
+    EXPECT_EQ(dest == ref || (f.name.rfind("acm/mp3wav", 0) == 0 && dest > ref), true)
+        << dest << " for " << ref;
   } else {
     EXPECT_EQ(c->dataChunkBytes, ref);
     EXPECT_EQ(c->blockBytes, f.kind == gamelib::SOUND_CONVERT_OGG ? 4096 : align * f.rate);

@@ -55,7 +55,8 @@ TEST(ConvertHostile, MalformedFilesAreRefusedWithoutAllocating) {
     bad[at] ^= 0x20;
     cases.push_back({"id byte " + std::to_string(at), bad});
   }
-  cases.push_back({"fmt not first", Riff({Chunk("LIST", Bytes(6, 1)), Chunk("fmt ", FmtBody({})), Chunk("data", Pattern(64))})});
+  cases.push_back({"fmt not first", Riff({Chunk("LIST", Bytes(6, 1)), Chunk("fmt ", FmtBody({})),
+                                          Chunk("data", Pattern(64))})});
   cases.push_back({"data before fmt", Riff({Chunk("data", Pattern(64)), Chunk("fmt ", FmtBody({}))})});
   for (std::size_t size : {0u, 1u, 2u, 8u, 14u, 15u}) {
     Bytes fmt = FmtBody({});
@@ -67,13 +68,20 @@ TEST(ConvertHostile, MalformedFilesAreRefusedWithoutAllocating) {
     cases.push_back({"fmt size " + std::to_string(size), WithFmt(FmtBody({}), size)});
   cases.push_back({"fmt body past the file", Riff({Chunk("fmt ", FmtBody({}), 40, false)})});
   const std::pair<const char*, FmtFields> fields[] = {
-      {"tag 0", {0, 2, 22050, 88200, 4, 16}},           {"tag 2", {2, 2, 22050, 88200, 4, 16}},
-      {"tag 0xFFFE", {0xFFFE, 2, 22050, 88200, 4, 16}}, {"no channels", {1, 0, 22050, 88200, 4, 16}},
-      {"three channels", {1, 3, 22050, 132300, 6, 16}}, {"rate 0", {1, 2, 0, 0, 4, 16}},
-      {"rate 99", {1, 2, 99, 396, 4, 16}},              {"rate 200001", {1, 2, 200001, 800004, 4, 16}},
-      {"rate 2^32-1", {1, 2, 0xFFFFFFFFu, 0xFFFFFFFCu, 4, 16}}, {"byte rate 0", {1, 2, 22050, 0, 4, 16}},
-      {"byte rate huge", {1, 2, 22050, 0xFFFFFFFFu, 4, 16}},     {"block align 0", {1, 2, 22050, 88200, 0, 16}},
-      {"block align 3", {1, 2, 22050, 66150, 3, 16}},   {"24 bits", {1, 2, 22050, 132300, 6, 24}},
+      {"tag 0", {0, 2, 22050, 88200, 4, 16}},
+      {"tag 2", {2, 2, 22050, 88200, 4, 16}},
+      {"tag 0xFFFE", {0xFFFE, 2, 22050, 88200, 4, 16}},
+      {"no channels", {1, 0, 22050, 88200, 4, 16}},
+      {"three channels", {1, 3, 22050, 132300, 6, 16}},
+      {"rate 0", {1, 2, 0, 0, 4, 16}},
+      {"rate 99", {1, 2, 99, 396, 4, 16}},
+      {"rate 200001", {1, 2, 200001, 800004, 4, 16}},
+      {"rate 2^32-1", {1, 2, 0xFFFFFFFFu, 0xFFFFFFFCu, 4, 16}},
+      {"byte rate 0", {1, 2, 22050, 0, 4, 16}},
+      {"byte rate huge", {1, 2, 22050, 0xFFFFFFFFu, 4, 16}},
+      {"block align 0", {1, 2, 22050, 88200, 0, 16}},
+      {"block align 3", {1, 2, 22050, 66150, 3, 16}},
+      {"24 bits", {1, 2, 22050, 132300, 6, 24}},
       {"12 bits", {1, 2, 22050, 88200, 4, 12}}};
   // With the 18-byte body the file's bits are taken as they are.
   for (const auto& [what, f] : fields) cases.push_back({what, WithFmt(FmtBody(f, 18))});
@@ -83,8 +91,9 @@ TEST(ConvertHostile, MalformedFilesAreRefusedWithoutAllocating) {
   cases.push_back({"16-byte fmt, no channels", SimpleWave(Pattern(120), {1, 0, 22050, 88200, 4, 0})});
   // Chunk sizes near 2^32 end the walk; so do endless empty chunks.
   for (std::uint32_t size : {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFF0u, 0xFFFFFFF7u, 0xFFFFFFF8u, 0xFFFFFFFFu})
-    cases.push_back({"chunk size " + std::to_string(size),
-                     Riff({Chunk("fmt ", FmtBody({})), Chunk("junk", Bytes(4, 0), size), Chunk("data", Pattern(64))})});
+    cases.push_back(
+        {"chunk size " + std::to_string(size),
+         Riff({Chunk("fmt ", FmtBody({})), Chunk("junk", Bytes(4, 0), size), Chunk("data", Pattern(64))})});
   std::vector<Bytes> empties{Chunk("fmt ", FmtBody({}))};
   for (int i = 0; i < 70000; ++i) empties.push_back(Chunk("none", {}));
   empties.push_back(Chunk("data", Pattern(8)));
@@ -95,7 +104,8 @@ TEST(ConvertHostile, MalformedFilesAreRefusedWithoutAllocating) {
   // Neither WAVE nor Ogg Vorbis: every trial fails.
   Bytes fakePage = Pattern(5000);
   std::memcpy(fakePage.data(), "OggS", 4);
-  for (Bytes junk : {Bytes(1, 'O'), Bytes{'O', 'g', 'g', 'S'}, Pattern(5000), fakePage, Bytes(3000, 0), Pattern(100000)})
+  for (Bytes junk :
+       {Bytes(1, 'O'), Bytes{'O', 'g', 'g', 'S'}, Pattern(5000), fakePage, Bytes(3000, 0), Pattern(100000)})
     cases.push_back({"junk of " + std::to_string(junk.size()), junk});
 
   for (const Case& c : cases) {
@@ -116,11 +126,15 @@ TEST(ConvertHostile, OddButValidLayoutsConvertTheirData) {
       {"bits stored 8", SimpleWave(Pattern(400), {1, 2, 22050, 88200, 4, 8}), Pattern(400)},
       {"bits stored 99", SimpleWave(Pattern(400), {1, 2, 22050, 88200, 4, 99}), Pattern(400)},
       // An 18-byte body's cbSize is never read by the PCM reader.
-      {"cbSize 0xFFFF", Riff({Chunk("fmt ", FmtBody({}, 18, 0xFFFF)), Chunk("data", Pattern(64))}), Pattern(64)},
+      {"cbSize 0xFFFF", Riff({Chunk("fmt ", FmtBody({}, 18, 0xFFFF)), Chunk("data", Pattern(64))}),
+       Pattern(64)},
       // A long fmt body is skipped without a pad byte; other odd chunks are padded.
-      {"21-byte fmt", Riff({Chunk("fmt ", FmtBody({}, 21), -1, false), Chunk("data", Pattern(40))}), Pattern(40)},
-      {"odd chunks", Riff({Chunk("fmt ", FmtBody({})), Chunk("odd1", Bytes(1, 7)), Chunk("LIST", Bytes(17, 9)),
-                           Chunk("zero", {}), Chunk("data", Pattern(200)), Chunk("tail", Bytes(5, 1))}), Pattern(200)},
+      {"21-byte fmt", Riff({Chunk("fmt ", FmtBody({}, 21), -1, false), Chunk("data", Pattern(40))}),
+       Pattern(40)},
+      {"odd chunks",
+       Riff({Chunk("fmt ", FmtBody({})), Chunk("odd1", Bytes(1, 7)), Chunk("LIST", Bytes(17, 9)),
+             Chunk("zero", {}), Chunk("data", Pattern(200)), Chunk("tail", Bytes(5, 1))}),
+       Pattern(200)},
       {"part frame", SimpleWave(Pattern(401)), Pattern(400)},
   };
   for (const auto& c : cases) {
@@ -162,7 +176,8 @@ TEST(ConvertHostile, HostileBytesAfterTheHeaderNeverLeak) {
   for (int i = 0; i < 300; ++i) {
     Bytes file = real;
     const int damage = std::uniform_int_distribution<int>(1, 8)(random);
-    for (int d = 0; d < damage; ++d) file[std::uniform_int_distribution<std::size_t>(0, 120)(random)] = static_cast<std::uint8_t>(random());
+    for (int d = 0; d < damage; ++d)
+      file[std::uniform_int_distribution<std::size_t>(0, 120)(random)] = static_cast<std::uint8_t>(random());
     if (i % 3 == 0) file.resize(std::uniform_int_distribution<std::size_t>(0, file.size())(random));
     EXPECT_LE(ConvertedOrEmpty(file).size(), file.size());
   }
@@ -194,7 +209,8 @@ TEST(ConvertHostile, CorruptOggPagesEndOrSkipButNeverCrash) {
   int decodedSome = 0;
   for (int i = 0; i < 200; ++i) {
     Bytes bad = ogg;
-    const std::size_t from = std::uniform_int_distribution<std::size_t>(bad.size() * 4 / 5, bad.size() - 64)(random);
+    const std::size_t from =
+        std::uniform_int_distribution<std::size_t>(bad.size() * 4 / 5, bad.size() - 64)(random);
     const std::size_t len = std::uniform_int_distribution<std::size_t>(1, 60)(random);
     for (std::size_t k = 0; k < len; ++k) bad[from + k] = static_cast<std::uint8_t>(random());
     Converter c(bad);
@@ -252,7 +268,8 @@ TEST(ConvertEdges, SeekWithinSixteenBytesKeepsTheEnd) {
 TEST(ConvertEdges, SeeksStayInsideTheData) {
   // PCM: past the end is nothing (not the chunk after the data), before the start is
   // the start (not the header).
-  Converter c(Riff({Chunk("fmt ", FmtBody({})), Chunk("data", Pattern(400)), Chunk("tail", Bytes(64, 0xAB))}));
+  Converter c(
+      Riff({Chunk("fmt ", FmtBody({})), Chunk("data", Pattern(400)), Chunk("tail", Bytes(64, 0xAB))}));
   ASSERT_EQ(c.Setup(), 0);
   for (int past : {5000, 0x7FFFFFFF}) {
     ASSERT_EQ(gamelib::SetSoundConvertPosition(c.get(), past), 0);
@@ -284,7 +301,8 @@ TEST(ConvertEdges, SeekToTheEndOfABrokenChainEndsTheData) {
   ASSERT_EQ(c.Block(100).size(), 100u);
   for (int sample : {frames, frames + 1, frames - 10, 0}) {
     ASSERT_EQ(gamelib::SetSoundConvertPosition(c.get(), sample), 0);
-    EXPECT_EQ(static_cast<int>(c.Drain(4096).size()), (frames - std::min(sample, frames)) * c->pcmFormat.nBlockAlign)
+    EXPECT_EQ(static_cast<int>(c.Drain(4096).size()),
+              (frames - std::min(sample, frames)) * c->pcmFormat.nBlockAlign)
         << sample;
   }
 }

@@ -101,7 +101,8 @@ TEST_F(StreamTest, StreamOfOneFileGetsThePointAndTheEndlessLoop) {
   int two = MakeStream({{"pcm_s16_44100.wav", {}, 1}, {"ogg_s16_44100.ogg", {}, 0}}, 2);
   TakeLog();
   EXPECT_EQ(SetSoundLoopPoint(10, two), -1);
-  EXPECT_EQ(TakeLog(), "二つ以上の音声ファイルから作成されたサウンドハンドルにループポイントを指定する事は出来ません\n");
+  EXPECT_EQ(TakeLog(),
+            "二つ以上の音声ファイルから作成されたサウンドハンドルにループポイントを指定する事は出来ません\n");
   EXPECT_EQ(Record(two)->files[0].loopCount, 1);
 }
 

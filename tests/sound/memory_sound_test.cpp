@@ -12,7 +12,9 @@ namespace {
 class MemorySound : public SoundTest {
  protected:
   static sim::SoundBufferInfo Buffer(int handle, int i) { return Inspect(Record(handle)->buffers[i].buffer); }
-  static int Load(const char* name, int buffers) { return gamelib::LoadSoundFile(DataPath(name).c_str(), buffers, -1); }
+  static int Load(const char* name, int buffers) {
+    return gamelib::LoadSoundFile(DataPath(name).c_str(), buffers, -1);
+  }
 };
 
 TEST_F(MemorySound, EveryTestFileLoadsToItsReferencePcm) {
@@ -28,8 +30,10 @@ TEST_F(MemorySound, EveryTestFileLoadsToItsReferencePcm) {
     EXPECT_EQ(r->format.wBitsPerSample, f.bits);
     EXPECT_EQ(r->format.nSamplesPerSec, static_cast<DWORD>(f.rate));
     ASSERT_EQ(r->dataBytes, f.reference.size());
-    EXPECT_TRUE(std::equal(f.reference.begin(), f.reference.end(), static_cast<const std::uint8_t*>(r->data)));
-    EXPECT_EQ(gamelib::GetSoundTotalSampleCount(handle), static_cast<int>(f.reference.size()) / r->format.nBlockAlign);
+    EXPECT_TRUE(
+        std::equal(f.reference.begin(), f.reference.end(), static_cast<const std::uint8_t*>(r->data)));
+    EXPECT_EQ(gamelib::GetSoundTotalSampleCount(handle),
+              static_cast<int>(f.reference.size()) / r->format.nBlockAlign);
     // The buffers hold the PCM too (duplicates share it); the converter is gone.
     EXPECT_EQ(sim::SoundBufferContents(r->buffers[1].buffer), f.reference);
     EXPECT_EQ(sim::LiveAcmStreams(), 0);
@@ -136,7 +140,8 @@ TEST_F(MemorySound, BufferCountsAreClamped) {
     int none = Load("pcm_m8_22050.wav", count);
     ASSERT_NE(none, -1);
     EXPECT_EQ(Record(none)->bufferCount, 0);
-    for (int i = 0; i < 20; ++i) EXPECT_EQ(gamelib::PlaySoundHandle(none, gamelib::SOUND_PLAY_BACKGROUND, 1), -1);
+    for (int i = 0; i < 20; ++i)
+      EXPECT_EQ(gamelib::PlaySoundHandle(none, gamelib::SOUND_PLAY_BACKGROUND, 1), -1);
     EXPECT_EQ(Record(none)->nextBuffer, 0);
     EXPECT_EQ(gamelib::StopSoundHandle(none), 0);
     EXPECT_EQ(gamelib::CheckSoundHandlePlaying(none), 0);
@@ -153,35 +158,48 @@ TEST_F(MemorySound, BufferCountsAreClamped) {
 }
 
 TEST_F(MemorySound, FailedLoadsAreLoggedAndLeaveNoHandle) {
-  const std::string converted = "音声ファイルのＰＣＭへの変換に失敗しました\n右記の音声ファイルのロードに失敗しました_2：";
-  const std::string noPcm = "音声ファイルを格納するメモリ領域の確保に失敗しました\n右記の音声ファイルのロードに失敗しました_2：";
+  const std::string converted =
+      "音声ファイルのＰＣＭへの変換に失敗しました\n右記の音声ファイルのロードに失敗しました_2：";
+  const std::string noPcm =
+      "音声ファイルを格納するメモリ領域の確保に失敗しました\n右記の音声ファイルのロードに失敗しました_2：";
   const struct {
     const char* name;  // written here when `bytes` is given, else a committed file
     Bytes bytes;
     void (*prepare)();
     std::string log;
   } cases[] = {
-      {"no_such_sound.wav", {}, nullptr,
+      {"no_such_sound.wav",
+       {},
+       nullptr,
        "右記のファイルのオープンに失敗しました：no_such_sound.wav\n"
        "右記の音声ファイルのロードに失敗しました_1：no_such_sound.wav\n"},
       {"empty.wav", {}, nullptr, "右記の音声ファイルのロードに失敗しました_1：empty.wav\n"},
       {"junk.wav", Pattern(3000), nullptr, converted + "junk.wav\n"},
-      {"24bit.wav", SimpleWave(Pattern(600), {1, 2, 22050, 132300, 6, 24}), nullptr, converted + "24bit.wav\n"},
+      {"24bit.wav", SimpleWave(Pattern(600), {1, 2, 22050, 132300, 6, 24}), nullptr,
+       converted + "24bit.wav\n"},
       // Sets up, but there is no PCM to keep.
-      {"nodata.wav", Riff({Chunk("fmt ", FmtBody({})), Chunk("data", {}), Chunk("LIST", Bytes(4, 0))}), nullptr,
-       noPcm + "nodata.wav\n"},
-      {"pcm_m8_22050.wav", {}, [] { sim::FailCall("Lock", 1); },
+      {"nodata.wav", Riff({Chunk("fmt ", FmtBody({})), Chunk("data", {}), Chunk("LIST", Bytes(4, 0))}),
+       nullptr, noPcm + "nodata.wav\n"},
+      {"pcm_m8_22050.wav",
+       {},
+       [] { sim::FailCall("Lock", 1); },
        "サウンドデータの転送に失敗しました_1右記の音声ファイルのロードに失敗しました_2："},
-      {"pcm_m8_22050.wav", {}, [] { sim::FailCall("Unlock", 2); },  // the duplicate's unlock
+      {"pcm_m8_22050.wav",
+       {},
+       [] { sim::FailCall("Unlock", 2); },  // the duplicate's unlock
        "サウンドデータの転送に失敗しました_2右記の音声ファイルのロードに失敗しました_2："},
-      {"acm/ima_m16_22050.wav", {}, [] { sim::SetAcmFormatEnabled(WAVE_FORMAT_IMA_ADPCM, false); }, converted},
+      {"acm/ima_m16_22050.wav",
+       {},
+       [] { sim::SetAcmFormatEnabled(WAVE_FORMAT_IMA_ADPCM, false); },
+       converted},
       // An MP3 whose every piece fails to convert has no PCM: it fails, it does not hang.
       {"acm/mp3_m16_22050_32k_id3v1.mp3", {}, [] { sim::FailCall("acmStreamConvert", 1, 1000); }, noPcm},
   };
   std::ofstream("empty.wav").close();
   for (const auto& c : cases) {
     if (!c.bytes.empty())
-      std::ofstream(c.name, std::ios::binary).write(reinterpret_cast<const char*>(c.bytes.data()), c.bytes.size());
+      std::ofstream(c.name, std::ios::binary)
+          .write(reinterpret_cast<const char*>(c.bytes.data()), c.bytes.size());
     const std::string path = std::filesystem::exists(DataPath(c.name)) ? DataPath(c.name) : c.name;
     TakeLog();
     if (c.prepare) c.prepare();
@@ -205,8 +223,11 @@ TEST_F(MemorySound, MemoryFailuresWhileLoading) {
     EXPECT_EQ(Load("pcm_m8_22050.wav", 1), -1);
     sim::ClearFailures();
     const std::string log = TakeLog();
-    imageRefused = log.find("右記のファイルのロードに必要なメモリの確保に失敗しました：") != std::string::npos;
-    EXPECT_TRUE(!imageRefused || log.find("右記の音声ファイルのロードに失敗しました_1：") != std::string::npos) << log;
+    imageRefused =
+        log.find("右記のファイルのロードに必要なメモリの確保に失敗しました：") != std::string::npos;
+    EXPECT_TRUE(!imageRefused ||
+                log.find("右記の音声ファイルのロードに失敗しました_1：") != std::string::npos)
+        << log;
   }
   EXPECT_TRUE(imageRefused);
   // Every later allocation of a load in turn: the load fails cleanly or succeeds.

@@ -91,8 +91,10 @@ TEST_F(MusicTest, HandlesAreOfTheMusicTypeAndRefusedOtherwise) {
 
 TEST_F(MusicTest, TableHoldsTwoHundredFiftySixAndDeleteAllEmptiesIt) {
   std::vector<int> handles;
-  for (int i = 0; i < gamelib::kMaxMusicHandles; ++i) handles.push_back(gamelib::AddMusicHandleForTest(kMidi, 3));
-  EXPECT_EQ(handles.back(), gamelib::MakeHandleValue(gamelib::HANDLE_TYPE_MUSIC, gamelib::HandleCheck(handles.back()), 255));
+  for (int i = 0; i < gamelib::kMaxMusicHandles; ++i)
+    handles.push_back(gamelib::AddMusicHandleForTest(kMidi, 3));
+  EXPECT_EQ(handles.back(),
+            gamelib::MakeHandleValue(gamelib::HANDLE_TYPE_MUSIC, gamelib::HandleCheck(handles.back()), 255));
   EXPECT_EQ(gamelib::AddMusicHandleForTest(kMidi, 3), -1);
   EXPECT_EQ(gamelib::DeleteMusicHandle(handles[7]), 0);
   EXPECT_EQ(gamelib::GetMusicTable().highWater, 256);
@@ -351,15 +353,14 @@ TEST_F(CaptureTest, HeaderOfOneSecondIsWrittenOnClose) {
 
   const Bytes file = ReadFileBytes(Path());
   ASSERT_EQ(file.size(), 46u + 176400u);
-  const std::uint8_t expected[46] = {
-      'R', 'I', 'F', 'F', 0x36, 0xB1, 0x02, 0x00,  // 176438
-      'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-      18, 0, 0, 0,                  // fmt chunk size
-      1, 0, 2, 0,                   // PCM, stereo
-      0x44, 0xAC, 0x00, 0x00,       // 44100
-      0x10, 0xB1, 0x02, 0x00,       // 176400
-      4, 0, 16, 0, 0, 0,            // block align, bits, cbSize
-      'd', 'a', 't', 'a', 0x10, 0xB1, 0x02, 0x00};  // 176400
+  const std::uint8_t expected[46] = {'R',  'I',  'F',  'F',  0x36, 0xB1, 0x02, 0x00,  // 176438
+                                     'W',  'A',  'V',  'E',  'f',  'm',  't',  ' ',
+                                     18,   0,    0,    0,              // fmt chunk size
+                                     1,    0,    2,    0,              // PCM, stereo
+                                     0x44, 0xAC, 0x00, 0x00,           // 44100
+                                     0x10, 0xB1, 0x02, 0x00,           // 176400
+                                     4,    0,    16,   0,    0,    0,  // block align, bits, cbSize
+                                     'd',  'a',  't',  'a',  0x10, 0xB1, 0x02, 0x00};  // 176400
   EXPECT_EQ(std::vector<std::uint8_t>(file.begin(), file.begin() + 46),
             std::vector<std::uint8_t>(expected, expected + 46));
   // The data behind it is untouched.
@@ -378,9 +379,9 @@ TEST_F(CaptureTest, HugeCountsStateTheMostWholeFramesInsteadOfWrappingAround) {
   const Case cases[] = {
       {0, 38, 0},
       {1073741813u, 0xFFFFFFFAu, 0xFFFFFFD4u},
-      {gamelib::kMaxWaveCaptureFrames, 0xFFFFFFFEu, 0xFFFFFFD8u},  // the last exact count
+      {gamelib::kMaxWaveCaptureFrames, 0xFFFFFFFEu, 0xFFFFFFD8u},      // the last exact count
       {gamelib::kMaxWaveCaptureFrames + 1, 0xFFFFFFFEu, 0xFFFFFFD8u},  // 4n + 38 would wrap to 2
-      {0x40000000u, 0xFFFFFFFEu, 0xFFFFFFD8u},  // 4n would wrap to 0
+      {0x40000000u, 0xFFFFFFFEu, 0xFFFFFFD8u},                         // 4n would wrap to 0
       {0xFFFFFFFFu, 0xFFFFFFFEu, 0xFFFFFFD8u},
   };
   for (const Case& c : cases) {

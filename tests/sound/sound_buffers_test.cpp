@@ -111,7 +111,8 @@ INSTANTIATE_TEST_SUITE_P(
         GateCase{"NotPcm", With(kCd, [](WAVEFORMATEX& f) { f.wFormatTag = 0x55; }), 4000, SOUND_KIND_MEMORY},
         GateCase{"ByteRateLies", With(kCd, [](WAVEFORMATEX& f) { f.nAvgBytesPerSec = 0x7FFFFFFF; }), 0,
                  SOUND_KIND_STREAM},
-        GateCase{"BlockLies", With(kCd, [](WAVEFORMATEX& f) { f.nBlockAlign = 0; }), 4000, SOUND_KIND_MEMORY}),
+        GateCase{"BlockLies", With(kCd, [](WAVEFORMATEX& f) { f.nBlockAlign = 0; }), 4000,
+                 SOUND_KIND_MEMORY}),
     [](const ::testing::TestParamInfo<GateCase>& info) { return std::string(info.param.name); });
 
 // ---- The fatal exits --------------------------------------------------------------------

@@ -20,9 +20,9 @@ DSCAPS Caps(DWORD flags, DWORD minRate, DWORD maxRate, DWORD totalMem = 0, DWORD
   return caps;
 }
 
-constexpr DWORD kAllFormats = DSCAPS_PRIMARYMONO | DSCAPS_PRIMARYSTEREO | DSCAPS_PRIMARY8BIT | DSCAPS_PRIMARY16BIT |
-                              DSCAPS_SECONDARYMONO | DSCAPS_SECONDARYSTEREO | DSCAPS_SECONDARY8BIT |
-                              DSCAPS_SECONDARY16BIT;
+constexpr DWORD kAllFormats = DSCAPS_PRIMARYMONO | DSCAPS_PRIMARYSTEREO | DSCAPS_PRIMARY8BIT |
+                              DSCAPS_PRIMARY16BIT | DSCAPS_SECONDARYMONO | DSCAPS_SECONDARYSTEREO |
+                              DSCAPS_SECONDARY8BIT | DSCAPS_SECONDARY16BIT;
 
 const std::string kStartHead =
     "DirectSound の初期化を行います\n"
@@ -40,8 +40,9 @@ std::string StartPart(const std::string& log) {
 
 class SoundReportTest : public SoundTest {
   void ConfigurePlatform() override {
-    sim::SetSoundCaps(Caps(DSCAPS_PRIMARYSTEREO | DSCAPS_PRIMARY16BIT | DSCAPS_SECONDARYMONO | DSCAPS_SECONDARY8BIT,
-                           100, 48000, 2048, 512));
+    sim::SetSoundCaps(
+        Caps(DSCAPS_PRIMARYSTEREO | DSCAPS_PRIMARY16BIT | DSCAPS_SECONDARYMONO | DSCAPS_SECONDARY8BIT, 100,
+             48000, 2048, 512));
     sim::SoundDeviceEntry primary;
     primary.description = "Primary Sound Driver";
     primary.module = "";
@@ -95,7 +96,9 @@ struct PrimaryCase {
   DWORD rate;
   WORD bits;
 };
-void PrintTo(const PrimaryCase& c, std::ostream* os) { *os << "caps " << std::hex << c.flags << std::dec << " max " << c.maxRate; }
+void PrintTo(const PrimaryCase& c, std::ostream* os) {
+  *os << "caps " << std::hex << c.flags << std::dec << " max " << c.maxRate;
+}
 
 class PrimaryFormatTest : public SoundTest, public ::testing::WithParamInterface<PrimaryCase> {
   void ConfigurePlatform() override { sim::SetSoundCaps(Caps(GetParam().flags, 100, GetParam().maxRate)); }
@@ -116,15 +119,17 @@ TEST_P(PrimaryFormatTest, SetFormatGetsTheCapsFormat) {
   EXPECT_GE(calls[0].result, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Caps, PrimaryFormatTest,
-    ::testing::Values(PrimaryCase{kAllFormats, 48000, 2, 44100, 16}, PrimaryCase{kAllFormats, 44100, 2, 44100, 16},
-                      PrimaryCase{kAllFormats, 22050, 2, 22050, 16},
-                      PrimaryCase{DSCAPS_PRIMARYSTEREO | DSCAPS_PRIMARY8BIT, 48000, 2, 44100, 8},
-                      PrimaryCase{DSCAPS_PRIMARY8BIT, 11025, 1, 11025, 8}),
-    [](const ::testing::TestParamInfo<PrimaryCase>& info) {
-      return "Caps" + std::to_string(info.param.flags) + "Max" + std::to_string(info.param.maxRate);
-    });
+INSTANTIATE_TEST_SUITE_P(Caps, PrimaryFormatTest,
+                         ::testing::Values(PrimaryCase{kAllFormats, 48000, 2, 44100, 16},
+                                           PrimaryCase{kAllFormats, 44100, 2, 44100, 16},
+                                           PrimaryCase{kAllFormats, 22050, 2, 22050, 16},
+                                           PrimaryCase{DSCAPS_PRIMARYSTEREO | DSCAPS_PRIMARY8BIT, 48000, 2,
+                                                       44100, 8},
+                                           PrimaryCase{DSCAPS_PRIMARY8BIT, 11025, 1, 11025, 8}),
+                         [](const ::testing::TestParamInfo<PrimaryCase>& info) {
+                           return "Caps" + std::to_string(info.param.flags) + "Max" +
+                                  std::to_string(info.param.maxRate);
+                         });
 
 // ---- Failures of the device set-up --------------------------------------------------------
 
@@ -161,7 +166,8 @@ TEST_F(SoundStartFailureTest, NoSoundFlagLeavesTheSystemOffAndEveryOperationRefu
 }
 
 TEST_F(SoundStartFailureTest, RefusedSetUpStepsAreLoggedAndLeaveNothing) {
-  const std::string made = "DirectSound の初期化を行います\nDirectSound インターフェースの取得を行います....  ";
+  const std::string made =
+      "DirectSound の初期化を行います\nDirectSound インターフェースの取得を行います....  ";
   const struct {
     const char* call;
     std::string log;
@@ -189,7 +195,8 @@ TEST_F(SoundStartFailureTest, FailuresThatStartUpRidesOutAreLogged) {
     bool silence;
   } cases[] = {
       {"SetFormat",
-       kStartHead + "DirectSoundのプライマリサウンドバッファのフォーマット設定に失敗しました\n\tDirectSound デバイスを列挙します\n",
+       kStartHead + "DirectSoundのプライマリサウンドバッファのフォーマット設定に失敗しました\n\tDirectSound "
+                    "デバイスを列挙します\n",
        true},
       // These messages have no line break of their own: the next text follows on the line.
       {nullptr, "\n無音バッファの作成に失敗しましたDirectSound デバイスを列挙します\n", false},
@@ -268,13 +275,13 @@ TEST_P(MissingDllTest, NoDeviceOrCapsLinesAndTheIndentIsRestored) {
   EXPECT_EQ(TakeLog(), "next\n");  // at the indent start-up began with
 }
 
-INSTANTIATE_TEST_SUITE_P(Dll, MissingDllTest,
-                         ::testing::Values(DllCase{false, true, "DSOUND.DLL のロードに失敗しました"},
-                                           DllCase{true, false,
-                                                   "DirectSound デバイスの列挙用関数のポインタ取得に失敗しました"}),
-                         [](const ::testing::TestParamInfo<DllCase>& info) {
-                           return std::string(info.param.present ? "ExportMissing" : "ModuleMissing");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Dll, MissingDllTest,
+    ::testing::Values(DllCase{false, true, "DSOUND.DLL のロードに失敗しました"},
+                      DllCase{true, false, "DirectSound デバイスの列挙用関数のポインタ取得に失敗しました"}),
+    [](const ::testing::TestParamInfo<DllCase>& info) {
+      return std::string(info.param.present ? "ExportMissing" : "ModuleMissing");
+    });
 
 // ---- Shutdown --------------------------------------------------------------------------
 

@@ -97,7 +97,7 @@ struct SoundFile {
   std::string name;  // e.g. "pcm_s16_44100", "acm/ima_m16_22050"
   std::filesystem::path path;
   int kind = gamelib::SOUND_CONVERT_WAVE_PCM;
-  bool mpegFile = false;  // a bare MPEG audio file, not a WAVE
+  bool mpegFile = false;                 // a bare MPEG audio file, not a WAVE
   int channels = 0, bits = 0, rate = 0;  // of the PCM handed out
   Bytes reference;
 };
@@ -113,7 +113,9 @@ inline std::vector<SoundFile> SoundFiles() {
       const std::string stem = entry.path().stem().string();
       f.name = *sub ? std::string(sub) + "/" + stem : stem;
       f.path = entry.path();
-      f.kind = *sub ? gamelib::SOUND_CONVERT_ACM : ext == ".ogg" ? gamelib::SOUND_CONVERT_OGG : gamelib::SOUND_CONVERT_WAVE_PCM;
+      f.kind = *sub            ? gamelib::SOUND_CONVERT_ACM
+               : ext == ".ogg" ? gamelib::SOUND_CONVERT_OGG
+                               : gamelib::SOUND_CONVERT_WAVE_PCM;
       f.mpegFile = ext == ".mp3" || ext == ".mp2";
       const std::size_t a = stem.find('_'), b = stem.find('_', a + 1);
       f.channels = stem[a + 1] == 's' ? 2 : 1;
@@ -123,7 +125,8 @@ inline std::vector<SoundFile> SoundFiles() {
       files.push_back(std::move(f));
     }
   }
-  std::sort(files.begin(), files.end(), [](const SoundFile& x, const SoundFile& y) { return x.name < y.name; });
+  std::sort(files.begin(), files.end(),
+            [](const SoundFile& x, const SoundFile& y) { return x.name < y.name; });
   return files;
 }
 inline SoundFile SoundFileNamed(const std::string& name) {
@@ -206,7 +209,8 @@ inline void PutLe32(Bytes& b, std::uint32_t v) {
   PutLe16(b, v >> 16);
 }
 inline std::uint32_t Le32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+         std::uint32_t{p[3]} << 24;
 }
 inline Bytes Concat(std::initializer_list<Bytes> parts) {
   Bytes out;
@@ -218,7 +222,9 @@ inline Bytes Repeat(const Bytes& part, int times) {
   for (int i = 0; i < times; ++i) out.insert(out.end(), part.begin(), part.end());
   return out;
 }
-inline Bytes Tail(const Bytes& b, std::size_t from) { return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from), b.end()); }
+inline Bytes Tail(const Bytes& b, std::size_t from) {
+  return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from), b.end());
+}
 
 struct FmtFields {
   std::uint16_t tag = 1, channels = 2;
@@ -240,7 +246,8 @@ inline Bytes FmtBody(const FmtFields& f, std::size_t bodyBytes = 16, std::uint16
 // A chunk with its stored size (which may lie) and its pad byte when the body is odd.
 inline Bytes Chunk(const char* id, const Bytes& body, std::int64_t storedSize = -1, bool pad = true) {
   Bytes b(id, id + 4);
-  PutLe32(b, static_cast<std::uint32_t>(storedSize >= 0 ? storedSize : static_cast<std::int64_t>(body.size())));
+  PutLe32(b,
+          static_cast<std::uint32_t>(storedSize >= 0 ? storedSize : static_cast<std::int64_t>(body.size())));
   b.insert(b.end(), body.begin(), body.end());
   if (pad && (body.size() & 1)) b.push_back(0);
   return b;
@@ -268,7 +275,8 @@ inline Bytes Synth16(std::size_t frames, int channels, std::uint32_t seed) {
   std::uint32_t x = seed * 2654435761u + 1;
   for (std::size_t i = 0; i < frames * channels; ++i) {
     x = x * 1664525u + 1013904223u;
-    const std::uint16_t v = static_cast<std::uint16_t>((x >> 12) & 0x3FFF) + static_cast<std::uint16_t>(i & 0xFF);
+    const std::uint16_t v =
+        static_cast<std::uint16_t>((x >> 12) & 0x3FFF) + static_cast<std::uint16_t>(i & 0xFF);
     out[2 * i] = static_cast<std::uint8_t>(v);
     out[2 * i + 1] = static_cast<std::uint8_t>(v >> 8);
   }
@@ -313,7 +321,9 @@ inline void RunGame(Rhythm rhythm, std::uint64_t micros, const std::function<voi
   }
 }
 // Bytes of 44100 Hz 16-bit stereo in `micros`.
-inline std::size_t BytesIn(std::uint64_t micros) { return static_cast<std::size_t>(micros * 44100 / kSecond) * 4; }
+inline std::size_t BytesIn(std::uint64_t micros) {
+  return static_cast<std::size_t>(micros * 44100 / kSecond) * 4;
+}
 
 // The mixed output since the last read, as bytes of 16-bit stereo.
 inline Bytes MixedBytes() {
@@ -337,21 +347,26 @@ struct Listener {
 // `got` is `want` at `offset` (byte for byte, as far as `got` goes).
 inline ::testing::AssertionResult SameBytes(const Bytes& got, const Bytes& want, std::size_t offset = 0) {
   if (offset + got.size() > want.size())
-    return ::testing::AssertionFailure() << "got " << got.size() << " bytes at " << offset << " of " << want.size();
+    return ::testing::AssertionFailure()
+           << "got " << got.size() << " bytes at " << offset << " of " << want.size();
   for (std::size_t i = 0; i < got.size(); ++i)
     if (got[i] != want[offset + i])
-      return ::testing::AssertionFailure() << "byte " << offset + i << ": got " << int(got[i]) << ", want "
-                                           << int(want[offset + i]);
+      return ::testing::AssertionFailure()
+             << "byte " << offset + i << ": got " << int(got[i]) << ", want " << int(want[offset + i]);
   return ::testing::AssertionSuccess();
 }
 // `got` starts with `want` and is silent (`silence` bytes) after it.
-inline ::testing::AssertionResult HeardThenSilence(const Bytes& got, const Bytes& want, std::uint8_t silence = 0) {
-  if (got.size() < want.size()) return ::testing::AssertionFailure() << "heard " << got.size() << " of " << want.size();
-  ::testing::AssertionResult head = SameBytes(Bytes(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(want.size())), want);
+inline ::testing::AssertionResult HeardThenSilence(const Bytes& got, const Bytes& want,
+                                                   std::uint8_t silence = 0) {
+  if (got.size() < want.size())
+    return ::testing::AssertionFailure() << "heard " << got.size() << " of " << want.size();
+  ::testing::AssertionResult head =
+      SameBytes(Bytes(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(want.size())), want);
   if (!head) return head;
   for (std::size_t i = want.size(); i < got.size(); ++i)
     if (got[i] != silence)
-      return ::testing::AssertionFailure() << "byte " << i << " after the end (" << want.size() << ") is " << int(got[i]);
+      return ::testing::AssertionFailure()
+             << "byte " << i << " after the end (" << want.size() << ") is " << int(got[i]);
   return ::testing::AssertionSuccess();
 }
 // `got` is a prefix of `want` of at least `least` bytes.
@@ -441,9 +456,10 @@ class SoundTest : public ::testing::Test {
     int handle = gamelib::AddSoundData(-1);
     if (handle == -1) return -1;
     for (const FileSpec& f : files) {
-      int r = f.name.empty() ? gamelib::AddStreamSoundMemory(f.image.data(), static_cast<int>(f.image.size()), f.loops,
-                                                             handle, dataKind, link)
-                             : gamelib::AddStreamSoundFile(DataPath(f.name).c_str(), f.loops, handle, dataKind, link);
+      int r = f.name.empty()
+                  ? gamelib::AddStreamSoundMemory(f.image.data(), static_cast<int>(f.image.size()), f.loops,
+                                                  handle, dataKind, link)
+                  : gamelib::AddStreamSoundFile(DataPath(f.name).c_str(), f.loops, handle, dataKind, link);
       if (r != 0) {
         gamelib::DeleteSoundHandle(handle);
         return -1;

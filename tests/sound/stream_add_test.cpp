@@ -12,21 +12,23 @@ namespace {
 const char kSetupFailed[] = "右記のＷＡＶファイルのセットアップに失敗しました：";
 
 TEST_F(StreamTest, FourthFileAndAnotherFormatAreRefused) {
-  int h = MakeStream({{"pcm_s16_44100.wav", {}, 0}, {"ogg_s16_44100.ogg", {}, 0}, {"pcm_s16_44100.wav", {}, 0}}, 2);
+  int h = MakeStream(
+      {{"pcm_s16_44100.wav", {}, 0}, {"ogg_s16_44100.ogg", {}, 0}, {"pcm_s16_44100.wav", {}, 0}}, 2);
   ASSERT_NE(h, -1);
   const int samples = GetSoundTotalSampleCount(h);
   TakeLog();
   const std::string path = DataPath("ogg_s16_44100.ogg");
   EXPECT_EQ(AddStreamSoundFile(path.c_str(), 0, h, 2, -1), -1);
-  EXPECT_EQ(TakeLog(), "ストリーム風サウンドの制御データ領域がいっぱいです\n" + std::string(kSetupFailed) + path + " \n\n");
+  EXPECT_EQ(TakeLog(), "ストリーム風サウンドの制御データ領域がいっぱいです\n" + std::string(kSetupFailed) +
+                           path + " \n\n");
   EXPECT_EQ(Record(h)->fileCount, 3);
 
   int one = MakeStream({{"pcm_s16_44100.wav", {}, 0}}, 3);
   TakeLog();
   const std::string other = DataPath("pcm_m16_48000.wav");
   EXPECT_EQ(AddStreamSoundFile(other.c_str(), 0, one, 3, -1), -1);
-  EXPECT_EQ(TakeLog(),
-            "フォーマットの違う音声データは同時に使うことは出来ません\n" + std::string(kSetupFailed) + other + " \n\n");
+  EXPECT_EQ(TakeLog(), "フォーマットの違う音声データは同時に使うことは出来ません\n" +
+                           std::string(kSetupFailed) + other + " \n\n");
   EXPECT_EQ(Record(one)->fileCount, 1);
   EXPECT_EQ(GetSoundTotalSampleCount(one), 11025);
   EXPECT_EQ(GetSoundTotalSampleCount(h), samples);
@@ -38,16 +40,16 @@ TEST_F(StreamTest, AddingToAPlayingStreamOrToAMemorySoundIsRefused) {
   TakeLog();
   const std::string path = DataPath("pcm_s16_44100.wav");
   EXPECT_EQ(AddStreamSoundFile(path.c_str(), 0, h, 2, -1), -1);
-  EXPECT_EQ(TakeLog(), "既に再生中のストリームサウンドデータにデータを追加しようとしました\n" + std::string(kSetupFailed) +
-                           path + " \n\n");
+  EXPECT_EQ(TakeLog(), "既に再生中のストリームサウンドデータにデータを追加しようとしました\n" +
+                           std::string(kSetupFailed) + path + " \n\n");
   ASSERT_EQ(StopStreamSound(h), 0);
   EXPECT_EQ(AddStreamSoundFile(path.c_str(), 0, h, 2, -1), 0);
 
   int memory = MakeMemorySound(Pcm(2, 44100, 16), Reference("pcm_s16_44100.wav"), 2);
   TakeLog();
   EXPECT_EQ(AddStreamSoundFile(path.c_str(), 0, memory, 2, -1), -1);
-  EXPECT_EQ(TakeLog(), "ストリーム風サウンドではないサウンドデータが渡されました in AddSreamSound\n" + std::string(kSetupFailed) +
-                           path + " \n\n");
+  EXPECT_EQ(TakeLog(), "ストリーム風サウンドではないサウンドデータが渡されました in AddSreamSound\n" +
+                           std::string(kSetupFailed) + path + " \n\n");
   EXPECT_EQ(Record(memory)->soundKind, SOUND_KIND_MEMORY);
   EXPECT_EQ(Record(memory)->bufferCount, 2);
 }
@@ -59,7 +61,9 @@ TEST_F(StreamTest, MissingAndUnreadableFilesAreRefused) {
   EXPECT_EQ(TakeLog(), "右記のＷＡＶファイルのロードに失敗しました：no-such-file.ogg \n\n");
   const Bytes junk = Synth16(1000, 1, 31);
   EXPECT_EQ(AddStreamSoundMemory(junk.data(), static_cast<int>(junk.size()), 0, h, 2, -1), -1);
-  EXPECT_EQ(TakeLog(), "音声データのオープンに失敗しました\nＷＡＶファイルのストリームイメージのセットアップに失敗しました \n");
+  EXPECT_EQ(TakeLog(),
+            "音声データのオープンに失敗しました\nＷＡＶファイルのストリームイメージのセットアップに失敗しまし"
+            "た \n");
   EXPECT_EQ(AddStreamSoundMemory(junk.data(), static_cast<int>(junk.size()), 0, h, 0, -1), -1);
   EXPECT_EQ(Record(h)->fileCount, 0);
   EXPECT_EQ(Record(h)->soundKind, SOUND_KIND_MEMORY);

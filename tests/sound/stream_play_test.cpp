@@ -13,8 +13,6 @@ using namespace soundtest;
 
 namespace {
 
-
-
 // ---- One-shot: files in order with their repeats, then silence ------------------------
 
 class OneShotStream : public StreamTest, public ::testing::WithParamInterface<std::tuple<Rhythm, int>> {};
@@ -23,14 +21,17 @@ TEST_P(OneShotStream, HeardIsTheFilesInOrderThenSilence) {
   const auto [rhythm, kind] = GetParam();
   // 3 s of WAVE, 2.5 s of Ogg Vorbis and 0.84 s of a chained Ogg file: longer than the
   // ring, with the seams between files and repeats at odd places in it.
-  int h = MakeStream({{"pcm_s16_44100.wav", {}, 11}, {"ogg_s16_44100.ogg", {}, 9}, {"ogg_s16_44100_chained.ogg", {}, 4}},
-                     kind);
+  int h = MakeStream(
+      {{"pcm_s16_44100.wav", {}, 11}, {"ogg_s16_44100.ogg", {}, 9}, {"ogg_s16_44100_chained.ogg", {}, 4}},
+      kind);
   ASSERT_NE(h, -1);
-  const Bytes want = Concat({Repeat(Reference("pcm_s16_44100.wav"), 12), Repeat(Reference("ogg_s16_44100.ogg"), 10),
-                             Repeat(Reference("ogg_s16_44100_chained.ogg"), 5)});
-  EXPECT_EQ(GetSoundTotalSampleCount(h), static_cast<int>((Reference("pcm_s16_44100.wav").size() +
-                                                            Reference("ogg_s16_44100.ogg").size() +
-                                                            Reference("ogg_s16_44100_chained.ogg").size()) / 4));
+  const Bytes want =
+      Concat({Repeat(Reference("pcm_s16_44100.wav"), 12), Repeat(Reference("ogg_s16_44100.ogg"), 10),
+              Repeat(Reference("ogg_s16_44100_chained.ogg"), 5)});
+  EXPECT_EQ(GetSoundTotalSampleCount(h),
+            static_cast<int>((Reference("pcm_s16_44100.wav").size() + Reference("ogg_s16_44100.ogg").size() +
+                              Reference("ogg_s16_44100_chained.ogg").size()) /
+                             4));
 
   Listener ear;
   ASSERT_EQ(PlayStreamSound(h, 1, 1), 0);
@@ -64,7 +65,8 @@ class LoopingStream : public StreamTest, public ::testing::WithParamInterface<Rh
 TEST_P(LoopingStream, PlayTypeThreeWrapsToTheFirstFile) {
   int h = MakeStream({{"ogg_s16_44100.ogg", {}, 3}, {"pcm_s16_44100.wav", {}, 2}}, 2);
   ASSERT_NE(h, -1);
-  const Bytes cycle = Concat({Repeat(Reference("ogg_s16_44100.ogg"), 4), Repeat(Reference("pcm_s16_44100.wav"), 3)});
+  const Bytes cycle =
+      Concat({Repeat(Reference("ogg_s16_44100.ogg"), 4), Repeat(Reference("pcm_s16_44100.wav"), 3)});
   Listener ear;
   ASSERT_EQ(PlayStreamSound(h, 3, 1), 0);
   RunGame(GetParam(), 9 * kSecond, [&] { ear.Take(); });
@@ -111,7 +113,8 @@ TEST_P(LoopingStream, LoopPointOfAnMp3StreamResumesFromTheLoopDecoderSampleExact
       EXPECT_LE(call.dstLength, static_cast<DWORD>(loopSample * 4));
     }
   }
-  const int jumps = static_cast<int>((ear.heard.size() - f.reference.size()) / (f.reference.size() - loopSample * 4));
+  const int jumps =
+      static_cast<int>((ear.heard.size() - f.reference.size()) / (f.reference.size() - loopSample * 4));
   ASSERT_GE(jumps, 10);
   EXPECT_EQ(mainFromStart, 1);
   EXPECT_GE(mainConversions, jumps);
@@ -144,14 +147,16 @@ TEST_P(EveryFile, RingPlaysTheRepeatsThenSilence) {
   // Repeats enough for seven seconds, more than the ring holds.
   const int plays = std::min<int>(128, static_cast<int>(7 * f.rate / frames) + 1);
   for (int dataKind : {2, 3}) {
-    int h = MakeStream({{f.path.lexically_relative(DataDir()).string(), {}, static_cast<std::uint8_t>(plays - 1)}},
-                       dataKind);
+    int h = MakeStream(
+        {{f.path.lexically_relative(DataDir()).string(), {}, static_cast<std::uint8_t>(plays - 1)}},
+        dataKind);
     ASSERT_NE(h, -1);
     ASSERT_TRUE(sim::StartSoundTap(Ring(h)));
     ASSERT_EQ(PlayStreamSound(h, 1, 1), 0);
     RunGame(Rhythm::Irregular, static_cast<std::uint64_t>(plays) * frames * kSecond / f.rate + 1500000);
     EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
-    EXPECT_TRUE(HeardThenSilence(sim::TakeSoundTap(Ring(h)), Repeat(f.reference, plays), f.bits == 8 ? 127 : 0))
+    EXPECT_TRUE(
+        HeardThenSilence(sim::TakeSoundTap(Ring(h)), Repeat(f.reference, plays), f.bits == 8 ? 127 : 0))
         << dataKind;
     EXPECT_EQ(DeleteSoundHandle(h), 0);
     EXPECT_EQ(sim::LiveAcmStreams(), 0);
@@ -178,10 +183,11 @@ TEST_F(StreamTest, PlayAndWaitReturnsWhenTheSoundHasEnded) {
 
 TEST_F(StreamTest, ReplayAfterTheEndStartsFromTheFirstFile) {
   // Three files: after a one-shot end the current file stands one past the last.
-  int h = MakeStream({{"pcm_s16_44100.wav", {}, 0}, {"ogg_s16_44100.ogg", {}, 0}, {"pcm_s16_44100.wav", {}, 0}}, 0);
+  int h = MakeStream(
+      {{"pcm_s16_44100.wav", {}, 0}, {"ogg_s16_44100.ogg", {}, 0}, {"pcm_s16_44100.wav", {}, 0}}, 0);
   ASSERT_NE(h, -1);
-  const Bytes want = Concat({Reference("pcm_s16_44100.wav"), Reference("ogg_s16_44100.ogg"),
-                             Reference("pcm_s16_44100.wav")});
+  const Bytes want = Concat(
+      {Reference("pcm_s16_44100.wav"), Reference("ogg_s16_44100.ogg"), Reference("pcm_s16_44100.wav")});
   for (int fromTop : {1, 0, 0}) {
     Listener ear;
     ASSERT_EQ(PlayStreamSound(h, 1, fromTop), 0);

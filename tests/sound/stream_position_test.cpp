@@ -8,7 +8,6 @@ using namespace soundtest;
 
 namespace {
 
-
 class StreamPosition : public StreamTest, public ::testing::WithParamInterface<Rhythm> {
  protected:
   // Plays and checks, after every pump pass, the position against `model` of the bytes

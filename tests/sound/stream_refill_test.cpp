@@ -71,7 +71,8 @@ TEST_F(StreamTest, RefusedUnlockLosesItsBytesButTheStreamGoesOnToItsEnd) {
   EXPECT_EQ(Record(h)->finished, 1);
   // Heard to the end: the last second is whole.
   ASSERT_GE(ear.heard.size(), pcm.size());
-  EXPECT_TRUE(std::equal(pcm.end() - 176400, pcm.end(), ear.heard.begin() + static_cast<std::ptrdiff_t>(pcm.size()) - 176400));
+  EXPECT_TRUE(std::equal(pcm.end() - 176400, pcm.end(),
+                         ear.heard.begin() + static_cast<std::ptrdiff_t>(pcm.size()) - 176400));
 }
 
 TEST_F(StreamTest, EndJustBeforeTheRingsEndIsFoundAtSixtyPassesASecond) {
@@ -140,7 +141,8 @@ TEST_F(StreamTest, LoopPointWithinAFewBytesOfTheEndLoopsTheLastSamples) {
     Listener ear;
     ASSERT_EQ(PlayStreamSound(h, 1, 1), 0);
     RunGame(Rhythm::Fps30, kSecond, [&] { ear.Take(); });
-    EXPECT_TRUE(HeardPrefix(ear.heard, Concat({pcm, Repeat(Tail(pcm, pcm.size() - 4 * back), 44100)}), 176400))
+    EXPECT_TRUE(
+        HeardPrefix(ear.heard, Concat({pcm, Repeat(Tail(pcm, pcm.size() - 4 * back), 44100)}), 176400))
         << back;
     EXPECT_EQ(CheckSoundHandlePlaying(h), 1);
     DeleteSoundHandle(h);
@@ -159,8 +161,7 @@ TEST_F(StreamTest, TinyFileLoopsUnderPlayTypeThree) {
 
 TEST_F(StreamTest, LoopsThatYieldNoDataEndTheData) {
   // A WAVE file with an empty data chunk (another chunk follows it).
-  const Bytes empty = Riff({Chunk("fmt ", FmtBody({})),
-                                          Chunk("data", {}), Chunk("LIST", Bytes(6, 1))});
+  const Bytes empty = Riff({Chunk("fmt ", FmtBody({})), Chunk("data", {}), Chunk("LIST", Bytes(6, 1))});
   int looping = MakeStream({{"", empty, 0}}, 2);
   ASSERT_NE(looping, -1);
   EXPECT_EQ(GetSoundTotalSampleCount(looping), 0);

@@ -8,7 +8,6 @@ using namespace soundtest;
 
 namespace {
 
-
 class SharedRing : public StreamTest {
  protected:
   void SetUp() override {

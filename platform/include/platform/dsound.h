@@ -128,7 +128,8 @@ struct IDirectSound : IUnknown {
   // device: null for the default device, or a GUID from DirectSoundEnumerateA.
   virtual HRESULT Initialize(const GUID* device) = 0;
   virtual HRESULT SetCooperativeLevel(HWND window, DWORD level) = 0;
-  virtual HRESULT CreateSoundBuffer(const DSBUFFERDESC* desc, IDirectSoundBuffer** buffer, IUnknown* outer) = 0;
+  virtual HRESULT CreateSoundBuffer(const DSBUFFERDESC* desc, IDirectSoundBuffer** buffer,
+                                    IUnknown* outer) = 0;
   virtual HRESULT DuplicateSoundBuffer(IDirectSoundBuffer* source, IDirectSoundBuffer** duplicate) = 0;
   virtual HRESULT GetCaps(DSCAPS* caps) = 0;
 };

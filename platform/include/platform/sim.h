@@ -9,7 +9,6 @@
 
 namespace sim {
 
-
 // Every stand-in back to its defaults: virtual clock off and at 0, no faults, all
 // modules present, no windows, window classes or queued messages, no captured
 // output, call counts cleared, the application active; then the stand-ins'

@@ -59,11 +59,11 @@ struct SoundBufferInfo {
   DWORD flags = 0;
   alignas(4) WAVEFORMATEX format{};  // aligned, so its fields can be bound by reference
   DWORD bytes = 0;
-  DWORD status = 0;     // DSBSTATUS_* as GetStatus reports it
+  DWORD status = 0;  // DSBSTATUS_* as GetStatus reports it
   bool playing = false;
   bool looping = false;
-  DWORD playCursor = 0;          // bytes, block-aligned
-  DWORD lastSetPosition = 0;     // the exact argument of the last SetCurrentPosition
+  DWORD playCursor = 0;       // bytes, block-aligned
+  DWORD lastSetPosition = 0;  // the exact argument of the last SetCurrentPosition
   LONG volume = 0;
   ULONG refs = 0;
   int openLocks = 0;
