@@ -89,7 +89,7 @@ TEST_F(MemoryTest, ZeroAndAbsurdSizesAreRefusedWithALogLine) {
 
 TEST_F(MemoryTest, FaultInjectionFailsTheNthCallAndListsLiveBlocks) {
   void* first = AllocMemory(10, "first.cpp", 11);
-  sim::FailCall("AllocMemory", 2);
+  sim::FailCall("HeapAlloc", 2);
   void* a = AllocMemory(20, "second.cpp", 12);
   EXPECT_EQ(AllocMemory(30, "third.cpp", 13), nullptr);
   void* c = AllocMemory(40, "fourth.cpp", 14);

@@ -148,10 +148,10 @@ TEST_F(CoreTest, OpenFailuresLeaveNothingBehindAndMemoryStreamsReadInPlace) {
   EXPECT_EQ(gamelib::StreamOpen("", 0, 1, 0), 0u);
   std::vector<unsigned char> data = Pattern(8);
   WriteFile("f.bin", data);
-  sim::FailCall("AllocMemory", 1);
+  sim::FailCall("HeapAlloc", 1);
   EXPECT_EQ(gamelib::StreamOpen("f.bin", 0, 1, 0), 0u);  // the file it opened is closed again
   EXPECT_EQ(sim::LiveObjects(), 0);
-  sim::FailCall("AllocMemory", 1);
+  sim::FailCall("HeapAlloc", 1);
   EXPECT_EQ(gamelib::OpenMemoryStream(data.data(), 8), 0u);
   EXPECT_EQ(gamelib::OpenMemoryStream(nullptr, 4), 0u);
   StreamHandle empty = gamelib::OpenMemoryStream(nullptr, 0);
