@@ -4,8 +4,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,11 +15,6 @@
 #include "core/pump.h"
 #include "gamelib/core.h"
 #include "platform/sim.h"
-
-inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 class CoreTest : public ::testing::Test {
  protected:
@@ -43,7 +38,10 @@ class CoreTest : public ::testing::Test {
     std::filesystem::remove_all(directory_);
     sim::Reset();
   }
-  std::string Log() const { return ReadFile(directory_ / "Log.txt"); }
+  std::string Log() const {
+    std::ifstream in(directory_ / "Log.txt", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   // What the log got since the last call.
   std::string NewLog() {
     std::string log = Log();

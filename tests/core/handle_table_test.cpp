@@ -34,13 +34,14 @@ TEST(HandleTable, HandlesCarryTypeCheckAndSlotAndStaleOrBadOnesAreRefused) {
   for (int i = 2; i < 8; ++i) EXPECT_EQ(HandleSlot(add(i)), i);
   EXPECT_EQ(FindFreeHandleSlot(t), -1);
   for (int slot : {-1, 8, 3 /* taken */}) EXPECT_EQ(AddHandleRecord(t, slot, &r[8]), -1) << slot;
-  for (auto [slot, next] : {std::pair{5, 5}, {2, 2} /* the lowest free slot */, {7, 7}}) {
-    ReleaseHandleSlot(t, slot);
-    EXPECT_EQ(FindFreeHandleSlot(t), next) << slot;
+  // Released slot, then the slot a new record takes: the lowest free one while the top
+  // is reached, else above the highest used one.
+  const int released[] = {5, 2, 7, 6, 4, 3}, next[] = {5, 2, 7, 5, 4, 2};
+  for (int i = 0; i < 6; ++i) {
+    ReleaseHandleSlot(t, released[i]);
+    EXPECT_EQ(FindFreeHandleSlot(t), next[i]) << released[i];
   }
   EXPECT_EQ(AddHandleRecord(t, 2, nullptr), -1);
-  for (int slot : {6, 5, 4, 3, 2}) ReleaseHandleSlot(t, slot);
-  EXPECT_EQ(FindFreeHandleSlot(t), 2);  // back past the trailing free slots
   void* slots[4];
   const int type[] = {HANDLE_TYPE_LIGHT, 0x12345, 0, 0}, capacity[] = {0, 4, HANDLE_MAX_SLOTS + 1, 4};
   for (int i = 0; i < 4; ++i)

@@ -32,11 +32,10 @@ TEST_F(MemoryTest, CountsBlocksAndBytesWhateverTheOrderOfFreesAndLogsRefusals) {
   EXPECT_EQ(GetMemoryUsage().bytes, before_.bytes + 4096 + 37965);  // the sizes above summed
   for (std::size_t i = 0; i < blocks.size(); i += 2) FreeMemory(blocks[i]);
   for (std::size_t i = blocks.size() - 1; i < blocks.size(); i -= 2) FreeMemory(blocks[i]);
-  FreeMemory(nullptr);
   EXPECT_EQ(GetMemoryUsage().bytes, before_.bytes + 4096);
   // Refusals and the heap's failure name the request and list the live blocks.
   sim::FailCall("HeapAlloc", 1);
-  const std::size_t sizes[] = {30, 0, SIZE_MAX - kMemoryHeaderBytes + 1, kMaxMemoryBlockBytes + 1};
+  const std::size_t sizes[] = {30, 0, SIZE_MAX - 63, (std::size_t{1} << 30) + 1};
   const char* why[] = {"（メモリ不足）　サイズ：30 バイト", "（サイズが０）　サイズ：0 バイト",
                        "（サイズが大きすぎます）", "（サイズが大きすぎます）"};
   for (int i = 0; i < 4; ++i) {
@@ -46,27 +45,26 @@ TEST_F(MemoryTest, CountsBlocksAndBytesWhateverTheOrderOfFreesAndLogsRefusals) {
     EXPECT_NE(log.find("　refused.cpp(" + std::to_string(i) + ")\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find("\tz.cpp(1) : 4096 バイト\r\n"), std::string::npos) << log;
   }
-  EXPECT_EQ(AllocMemoryZeroed(0, "zero.cpp", 2), nullptr);
   FreeMemory(zeroed);
 }
 
 TEST_F(MemoryTest, DamagedHeadersAndForeignOrFreedPointersAreRefusedAndLeaksListedAtShutdown) {
-  void* a = AllocMemory(1, "/path/a_source_file_name_longer_than_the_header_keeps.cpp", 1);
+  void* a = AllocMemory(1, "/path/source_file_name_24x.cpp", 1);
   auto* block = static_cast<unsigned char*>(AllocMemory(16, "victim.cpp", 2));
-  block[-1] ^= 0x5A;  // an underrun of the block
-  FreeMemory(block);  // refused: its links may be damaged too
-  EXPECT_FALSE(IsLiveMemoryBlock(block));
-  block[-4] ^= 1;
-  block[-1] ^= 0x5A;
-  WriteMemoryBlockList();  // stops at the damaged header
-  block[-4] ^= 1;
-  int onStack = 0;
-  for (void* foreign : {static_cast<void*>(&onStack), reinterpret_cast<void*>(std::uintptr_t{1}),
-                        static_cast<void*>(block + 8) /* inside a live block */}) {
-    FreeMemory(foreign);
+  // A damaged header: magic, line, size (both halves), source name, reserved bytes, check.
+  for (int offset : {64, 60, 56, 52, 20, 8, 4}) {
+    block[-offset] ^= 1;
+    FreeMemory(block);  // refused: its links may be damaged too
+    EXPECT_FALSE(IsLiveMemoryBlock(block)) << offset;
+    if (offset == 4) WriteMemoryBlockList();  // stops at the damaged header
+    block[-offset] ^= 1;
   }
+  int onStack = 0;
+  // Foreign pointers (near zero: no wrap-around read), one inside a live block, and
+  // null, which is ignored without a word.
+  void* const foreign[] = {&onStack, reinterpret_cast<void*>(std::uintptr_t{1}), block + 8, nullptr};
+  for (void* p : foreign) FreeMemory(p);
   EXPECT_EQ(GetMemoryUsage().blocks, before_.blocks + 2);
-  EXPECT_EQ(LiveMemoryBlockSize(block), 16u);
   FreeMemory(block);
   FreeMemory(block);  // twice
   TerminateLibrary();
@@ -74,23 +72,25 @@ TEST_F(MemoryTest, DamagedHeadersAndForeignOrFreedPointersAreRefusedAndLeaksList
   const std::string log = NewLog();
   const std::size_t list = log.find("確保されているメモリ領域");
   const std::size_t leaks = log.find("0:解放されていないメモリ領域があります\r\n");
-  EXPECT_NE(log.find("ヘッダが破損しています"), std::string::npos) << log;
   EXPECT_NE(log.find("ヘッダが破損しているため一覧を中断します", list), std::string::npos) << log;
   EXPECT_EQ(log.find("victim.cpp"), std::string::npos) << log;
-  // Long source names keep their end, which tells the file apart.
+  // Names longer than 23 bytes keep their end, which tells the file apart.
   for (std::size_t from : {list, leaks}) {
-    EXPECT_NE(log.find("\tan_the_header_keeps.cpp(1) : 1 バイト\r\n", from), std::string::npos) << log;
+    EXPECT_NE(log.find(":\tource_file_name_24x.cpp(1) : 1 バイト\r\n", from), std::string::npos) << log;
   }
   EXPECT_NE(log.find("ライブラリの終了処理が完了しました", leaks), std::string::npos);
-  int refusals = 0;
-  for (std::size_t at = 0; (at = log.find("確保されていない領域", at)) != std::string::npos; ++at) ++refusals;
-  EXPECT_EQ(refusals, 4);
+  auto count = [&log](const char* what) {
+    int n = 0;
+    for (std::size_t at = 0; (at = log.find(what, at)) != std::string::npos; ++at) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("確保されていない領域"), 4);
+  EXPECT_EQ(count("ヘッダが破損しています"), 7);
 }
 
 TEST_F(MemoryTest, FreedLargeBlocksServeLaterRequestsOfAboutTheirSizeAndStayBounded) {
-  const std::size_t size = 5 * kMemoryCacheMinBytes;
+  const std::size_t least = std::size_t{128} << 10, size = 5 * least;  // kept from 128 KiB
   void* a = AllocMemory(size, "a.cpp", 1);
-  std::memset(a, 0x5A, size);
   FreeMemory(a);
   FreeMemory(a);  // a kept block is still a freed one
   EXPECT_EQ(GetMemoryCacheUsage().bytes, size);
@@ -111,14 +111,17 @@ TEST_F(MemoryTest, FreedLargeBlocksServeLaterRequestsOfAboutTheirSizeAndStayBoun
   std::memset(c, 0x22, size);
   for (void* p : {small, large, c}) FreeMemory(p);
   EXPECT_EQ(GetMemoryUsage().bytes, before_.bytes);
-  // Bounded: the newest eight are kept (1, 2, 3, 1, 2, 3, 1, 2 times the least size).
+  // Bounded: the newest eight are kept (1, 2, 3, 1, 2, 3, 1, 2 times the least size);
+  // one of the least size serves a request of just that size.
   std::vector<void*> blocks;
-  for (int i = 0; i < 20; ++i) blocks.push_back(AllocMemory(kMemoryCacheMinBytes * (1 + i % 3), "x.cpp", i));
-  blocks.push_back(AllocMemory(kMemoryCacheMinBytes - 1, "t.cpp", 1));
-  blocks.push_back(AllocMemory(kMemoryCacheMaxBytes + 1, "h.cpp", 1));
+  for (int i = 0; i < 20; ++i) blocks.push_back(AllocMemory(least * (1 + i % 3), "x.cpp", i));
+  blocks.push_back(AllocMemory(least - 1, "t.cpp", 1));
+  blocks.push_back(AllocMemory((std::size_t{64} << 20) + 1, "h.cpp", 1));  // over the 64 MiB total
   for (void* p : blocks) FreeMemory(p);
-  EXPECT_EQ(GetMemoryCacheUsage().blocks, kMemoryCacheMaxBlocks);
-  EXPECT_EQ(GetMemoryCacheUsage().bytes, 15 * kMemoryCacheMinBytes);
+  void* exact = AllocMemory(least, "exact.cpp", 1);  // a kept block of just the least size
+  EXPECT_EQ(GetMemoryCacheUsage().blocks, 7u);
+  EXPECT_EQ(GetMemoryCacheUsage().bytes, 14 * least);
+  FreeMemory(exact);
   TerminateLibrary();
   EXPECT_EQ(GetMemoryCacheUsage().bytes, 0u);
 }
