@@ -1,5 +1,5 @@
 // Fault injection: per operation name, a call count and the windows of call numbers
-// that must fail. The library's allocator asks too, from any thread the stand-ins use.
+// that must fail. Stand-ins ask from whatever thread calls them.
 #include <climits>
 #include <map>
 #include <mutex>
@@ -25,10 +25,16 @@ std::map<std::string, Operation, std::less<>>& Operations() {
   return *operations;
 }
 
+// The library allocator's old name for its heap call, still understood by tests.
+std::string_view Canonical(const char* name) {
+  return std::string_view(name) == "AllocMemory" ? "HeapAlloc" : name;
+}
+
 Operation& Find(const char* name) {
   auto& operations = Operations();
-  auto it = operations.find(std::string_view(name));
-  if (it == operations.end()) it = operations.emplace(name, Operation{}).first;
+  std::string_view key = Canonical(name);
+  auto it = operations.find(key);
+  if (it == operations.end()) it = operations.emplace(std::string(key), Operation{}).first;
   return it->second;
 }
 
@@ -83,7 +89,7 @@ int CallCount(const char* operation) {
   if (operation == nullptr) return 0;
   std::lock_guard lock(faultMutex);
   auto& operations = Operations();
-  auto it = operations.find(std::string_view(operation));
+  auto it = operations.find(Canonical(operation));
   return it == operations.end() ? 0 : it->second.calls;
 }
 

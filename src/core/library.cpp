@@ -1,4 +1,5 @@
-// Start-up and shutdown of the library, its switches and the fatal exit.
+// The core's share of start-up and shutdown, the library's switches and the fatal exit.
+// The whole sequences, with the subsystems' steps between these, are the top layer's.
 #include "core/library.h"
 
 #include <sys/utsname.h>
@@ -14,8 +15,6 @@
 #include "core/window.h"
 #include "gamelib/core.h"
 #include "platform/com.h"
-#include "sound/music.h"
-#include "sound/sound_system.h"
 
 namespace gamelib {
 namespace {
@@ -28,6 +27,7 @@ struct LibraryState {
   char startDirectory[MAX_PATH] = {};
   int noSound = 0;
   int background[3] = {0, 0, 0};  // kept across window creation
+  ShutdownHandler shutdown = nullptr;
 };
 
 LibraryState g_library;
@@ -59,14 +59,50 @@ void WriteSystemReport() {
   DecreaseLogIndent();
 }
 
-// Undoes whatever start-up got done, in reverse order. Also the failed start's cleanup.
-void ShutDown() {
+}  // namespace
+
+std::recursive_mutex& LibraryLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
+bool LibraryStarted() { return g_library.started; }
+
+void SetShutdownHandler(ShutdownHandler handler) { g_library.shutdown = handler; }
+
+int BeginLibraryStart() {
+  if (g_library.started) {
+    OutputLogFormat("ライブラリは既に初期化されています");
+    return -1;
+  }
+  SetFileFunctionTable(nullptr);
+
+  g_library.directorySaved = GetCurrentDirectoryA(MAX_PATH, g_library.startDirectory) != 0;
+  StartLog(g_library.directorySaved ? g_library.startDirectory : nullptr);
+  g_library.started = true;
+
+  OutputLogFormat("ライブラリの初期化を開始します");
+  WriteSystemReport();
+  return 0;
+}
+
+int StartCoreServices() {
+  HRESULT hr = CoInitialize(nullptr);
+  if (FAILED(hr)) {
+    OutputLogFormat("COM の初期化に失敗しました");
+    return -1;
+  }
+  g_library.comInitialized = true;
+  return CreateMainWindow();
+}
+
+int BeginLibraryStop() {
+  if (!g_library.started || g_library.stopping) return -1;
   g_library.stopping = true;
-  // ---- Sound layer: music ends before anything else is shut down ----
-  EndCurrentMusic();
-  // (graphics and input shut down here when they exist)
-  // ---- Sound layer: the sound system goes after graphics and input ----
-  TerminateSoundSystem();
+  return 0;
+}
+
+void FinishLibraryStop() {
   DestroyMainWindow();
   if (g_library.comInitialized) {
     CoUninitialize();
@@ -89,66 +125,11 @@ void ShutDown() {
   g_library.stopping = false;
 }
 
-}  // namespace
-
-std::recursive_mutex& LibraryLock() {
-  static std::recursive_mutex lock;
-  return lock;
-}
-
-bool LibraryStarted() { return g_library.started; }
-
-int InitializeLibrary() {
-  std::lock_guard<std::recursive_mutex> guard(LibraryLock());
-  if (g_library.started || g_library.stopping) {
-    OutputLogFormat("ライブラリは既に初期化されています");
-    return -1;
-  }
-  SetFileFunctionTable(nullptr);
-
-  g_library.directorySaved = GetCurrentDirectoryA(MAX_PATH, g_library.startDirectory) != 0;
-  StartLog(g_library.directorySaved ? g_library.startDirectory : nullptr);
-  g_library.started = true;  // from here on a failure runs the full shutdown
-
-  OutputLogFormat("ライブラリの初期化を開始します");
-  WriteSystemReport();
-
-  HRESULT hr = CoInitialize(nullptr);
-  if (FAILED(hr)) {
-    OutputLogFormat("COM の初期化に失敗しました");
-    ShutDown();
-    return -1;
-  }
-  g_library.comInitialized = true;
-
-  if (CreateMainWindow() != 0) {
-    ShutDown();
-    return -1;
-  }
-
-  // (input starts here when it exists; its failure aborts the start)
-  if (!g_library.noSound) {
-    // ---- Sound layer: started here, its result is not looked at ----
-    InitializeSoundSystem();
-  }
-  // (graphics starts here when it exists; its failure aborts the start)
-
-  OutputLogFormat("ライブラリの初期化が完了しました");
-  return 0;
-}
-
-int TerminateLibrary() {
-  std::lock_guard<std::recursive_mutex> guard(LibraryLock());
-  if (!g_library.started || g_library.stopping) return -1;
-  OutputLogFormat("ライブラリの終了処理を開始します");
-  ShutDown();
-  return 0;
-}
-
 void ExitWithError(const char* message) {
   OutputLog(message != nullptr ? message : "");
   OutputLog("\n");
-  TerminateLibrary();  // -1 and harmless when not started or already stopping
+  // The library's whole shutdown; harmless when it is not running.
+  if (g_library.shutdown != nullptr) g_library.shutdown();
   std::exit(-1);
 }
 

@@ -4,14 +4,13 @@
 #include "core/memory.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <unordered_set>
 
 #include "gamelib/core.h"
-#include "platform/hooks.h"
+#include "platform/win32.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
@@ -27,6 +26,9 @@ namespace {
 
 constexpr std::uint32_t kBlockMagic = 0x4B4C4247u;  // "GBLK"
 constexpr std::size_t kSourceChars = 24;
+
+void* HeapBlock(std::size_t bytes) { return HeapAlloc(GetProcessHeap(), 0, bytes); }
+void FreeHeapBlock(void* block) { HeapFree(GetProcessHeap(), 0, block); }
 
 struct BlockHeader {
   std::uint32_t magic;
@@ -60,13 +62,13 @@ struct MemoryState {
   void ReleaseKeptLocked() {
     for (std::size_t i = 0; i < keptBlocks; ++i) {
       GAMELIB_UNPOISON(kept[i].header, kMemoryHeaderBytes + kept[i].capacity);
-      std::free(kept[i].header);
+      FreeHeapBlock(kept[i].header);
     }
     keptBlocks = keptBytes = 0;
   }
   void DropOldestLocked() {
     GAMELIB_UNPOISON(kept[0].header, kMemoryHeaderBytes + kept[0].capacity);
-    std::free(kept[0].header);
+    FreeHeapBlock(kept[0].header);
     keptBytes -= kept[0].capacity;
     --keptBlocks;
     for (std::size_t i = 0; i < keptBlocks; ++i) kept[i] = kept[i + 1];
@@ -171,9 +173,6 @@ void* Fail(MemoryState& s, std::size_t size, const char* source, int line, const
 void* AllocMemory(std::size_t size, const char* sourceName, int sourceLine) {
   MemoryState& s = State();
   std::lock_guard<std::mutex> guard(s.lock);
-  // Every call counts for fault injection, so "fail the nth allocation" means what it
-  // says; an injected failure looks like running out of memory.
-  if (platform::ShouldFail("AllocMemory")) return Fail(s, size, sourceName, sourceLine, "メモリ不足");
   if (size == 0) return Fail(s, size, sourceName, sourceLine, "サイズが０");
   if (size > kMaxMemoryBlockBytes) return Fail(s, size, sourceName, sourceLine, "サイズが大きすぎます");
 
@@ -181,17 +180,18 @@ void* AllocMemory(std::size_t size, const char* sourceName, int sourceLine) {
     s.live = new (std::nothrow) std::unordered_set<std::uintptr_t>();
     if (s.live == nullptr) return Fail(s, size, sourceName, sourceLine, "メモリ不足");
   }
+  // A kept block is reused without asking the heap, so only fresh blocks can fail.
   std::size_t capacity = size;
   BlockHeader* h = size >= kMemoryCacheMinBytes ? s.TakeKeptLocked(size, &capacity) : nullptr;
   if (h == nullptr) {
     capacity = size;
-    h = static_cast<BlockHeader*>(std::malloc(kMemoryHeaderBytes + size));
+    h = static_cast<BlockHeader*>(HeapBlock(kMemoryHeaderBytes + size));
   }
   if (h == nullptr) return Fail(s, size, sourceName, sourceLine, "メモリ不足");
   try {
     s.live->insert(reinterpret_cast<std::uintptr_t>(h));
   } catch (...) {
-    std::free(h);
+    FreeHeapBlock(h);
     return Fail(s, size, sourceName, sourceLine, "メモリ不足");
   }
 
@@ -246,7 +246,7 @@ void FreeMemory(void* block) {
   --s.blocks;
   s.bytes -= h->size;
   h->magic = 0;
-  if (!s.KeepLocked(h, static_cast<std::size_t>(h->size) + h->reserved)) std::free(h);
+  if (!s.KeepLocked(h, static_cast<std::size_t>(h->size) + h->reserved)) FreeHeapBlock(h);
 }
 
 MemoryCacheUsage GetMemoryCacheUsage() {

@@ -1,11 +1,10 @@
 // The message pump: one pass per frame, called by the game at the end of each frame.
+// The subsystems' per-frame work is the top layer's, handed in through SetPumpWork.
 #include "core/pump.h"
 
 #include "core/library.h"
 #include "core/window.h"
 #include "gamelib/core.h"
-#include "sound/music.h"
-#include "sound/stream_sound.h"
 
 namespace gamelib {
 namespace {
@@ -13,36 +12,14 @@ namespace {
 constexpr int kMessagesPerPass = 5;
 constexpr int kDrainLimit = 1000;
 
+PumpWork g_work{};
 PumpWorkObserver g_observer = nullptr;
-// Set while the per-frame work (or the refill of an inactive wait) runs: a pump entered
+// Set while the per-frame work (or the work of an inactive wait) runs: a pump entered
 // from inside it only dispatches messages, so the work never nests.
 bool g_inFrameWork = false;
 
-void Observe(const char* step) {
-  if (g_observer != nullptr) g_observer(step);
-}
-
-// ---- Per-frame work of the other subsystems ----------------------------------------
-// The only place the core calls into the sound layer and input each frame. The sound
-// layer adds exactly two calls here:
-//   RunStreamRefill:  ProcessAllStreamSounds();
-//   RunFrameWork:     UpdateMusicPlayState();   (after the refill, before input)
-void RunStreamRefill() {
-  Observe("stream");
-  ProcessAllStreamSounds();
-}
-
-void RunFrameWork() {
-  RunStreamRefill();
-  Observe("music");
-  UpdateMusicPlayState();
-  // Input work (joypad vibration, text entry) comes with the input subsystem.
-  Observe("input");
-}
-// -------------------------------------------------------------------------------------
-
 void RunGuarded(void (*work)()) {
-  if (g_inFrameWork) return;
+  if (work == nullptr || g_inFrameWork) return;
   g_inFrameWork = true;
   work();
   g_inFrameWork = false;
@@ -65,7 +42,13 @@ int DispatchMessages(int limit) {
 
 }  // namespace
 
+void SetPumpWork(PumpWork work) { g_work = work; }
+
 void SetPumpWorkObserver(PumpWorkObserver observer) { g_observer = observer; }
+
+void ReportPumpWork(const char* step) {
+  if (g_observer != nullptr) g_observer(step);
+}
 
 void DrainWindowMessages() { DispatchMessages(kDrainLimit); }
 
@@ -76,11 +59,11 @@ int PumpWindowMessages() {
   // An inactive window pauses the game here; streams keep playing meanwhile.
   while (!MainWindowActive() && !GetWindowClosedFlag()) {
     Sleep(1);
-    RunGuarded(RunStreamRefill);
+    RunGuarded(g_work.whileInactive);
     DispatchMessages(kMessagesPerPass);
   }
   if (GetWindowClosedFlag()) return -1;
-  RunGuarded(RunFrameWork);
+  RunGuarded(g_work.eachFrame);
   return GetWindowClosedFlag() ? -1 : 0;
 }
 

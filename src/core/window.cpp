@@ -3,7 +3,6 @@
 #include "core/window.h"
 
 #include "gamelib/core.h"
-#include "sound/music.h"
 
 namespace gamelib {
 namespace {
@@ -21,37 +20,27 @@ struct WindowState {
 };
 
 WindowState g_window;
-
-// ---- Hooks of other subsystems into the window procedure ---------------------------
-// MCI reports the end of MIDI playback here. The sound layer's handler goes in this
-// function and nowhere else; it needs neither argument.
-void OnMusicNotify(WPARAM wParam, LPARAM lParam) { HandleMidiPlayNotify(); }
-
-// A full-screen window that loses activation may have to give up its 3-D device; the
-// 3-D back end's release goes here when it exists.
-void OnActivationChange(bool active) {}
+WindowMessageHandler g_handler = nullptr;
 
 }  // namespace
 
 LRESULT MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case MM_MCINOTIFY:
-      OnMusicNotify(wParam, lParam);
-      return 0;
     case WM_ACTIVATEAPP:
       g_window.active = wParam != 0;
-      OnActivationChange(g_window.active);
-      return 0;
+      break;  // the subsystems hear of it too
     case WM_CLOSE:
       DestroyWindow(window);
       return 0;
     case WM_DESTROY:
       g_window.closed = true;
       return 0;
-    default:
-      return DefWindowProcA(window, message, wParam, lParam);
   }
+  if (g_handler != nullptr && g_handler(message, wParam, lParam)) return 0;
+  return DefWindowProcA(window, message, wParam, lParam);
 }
+
+void SetWindowMessageHandler(WindowMessageHandler handler) { g_handler = handler; }
 
 int CreateMainWindow() {
   if (g_window.window != nullptr || FindWindowA(kClassName, nullptr) != nullptr) {

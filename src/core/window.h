@@ -17,4 +17,10 @@ void SetQuitFlag();
 
 LRESULT MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// The top layer's share of the window procedure: messages meant for the subsystems
+// (MCI notifications, activation). It is asked about every message the core does not
+// finish itself and returns true for one it handled.
+using WindowMessageHandler = bool (*)(UINT message, WPARAM wParam, LPARAM lParam);
+void SetWindowMessageHandler(WindowMessageHandler handler);
+
 }  // namespace gamelib

@@ -1,7 +1,5 @@
-// The shared handle table: slot choice, check numbers, the high-water index, refusals.
+// The shared handle table: handle values, slot choice, check numbers, refusals.
 #include <gtest/gtest.h>
-
-#include <cstdint>
 
 #include "core/handle_table.h"
 
@@ -9,116 +7,57 @@ namespace {
 
 using namespace gamelib;
 
-struct Record {
-  std::int32_t check;  // the first word, as in every library record
-  int payload;
-};
-
-class HandleTableTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_EQ(InitHandleTable(&table_, HANDLE_TYPE_SOUND), 0); }
-  int Add(Record* r) { return AddHandleRecord(&table_.table, FindFreeHandleSlot(&table_.table), r); }
-  HandleTable& t() { return table_.table; }
-  FixedHandleTable<8> table_;
-};
-
-TEST_F(HandleTableTest, HandlesCarryTypeCheckAndSlotAndBadOnesAreRefused) {
-  Record a{}, b{};
-  int ha = Add(&a);
-  int hb = Add(&b);
-  EXPECT_EQ(ha, 0x10000000);
-  EXPECT_EQ(hb, 0x10010001);
-  EXPECT_EQ(b.check, 1);
-  EXPECT_EQ(GetHandleRecord(&t(), hb), &b);
+TEST(HandleTable, HandlesCarryTypeCheckAndSlotAndStaleOrBadOnesAreRefused) {
+  FixedHandleTable<8> fixed;
+  HandleTable* t = &fixed.table;
+  ASSERT_EQ(InitHandleTable(&fixed, HANDLE_TYPE_SOUND), 0);
+  std::int32_t r[9] = {};  // records: the check number is their first word
+  auto add = [&](int i) { return AddHandleRecord(t, FindFreeHandleSlot(t), &r[i]); };
+  const int ha = add(0), hb = add(1);
+  EXPECT_TRUE(ha == 0x10000000 && hb == 0x10010001 && r[1] == 1 && GetHandleRecord(t, hb) == &r[1]);
   for (int bad : {-1, hb | static_cast<int>(0x80000000u), (hb & ~HANDLE_TYPE_MASK) | HANDLE_TYPE_MUSIC,
                   ha | 8 /* past the capacity */, ha | 0xFFFF, hb + 1 /* free slot */, ha | (5 << 16)}) {
-    EXPECT_EQ(GetHandleRecord(&t(), bad), nullptr) << std::hex << bad;
+    EXPECT_EQ(GetHandleRecord(t, bad), nullptr) << std::hex << bad;
   }
   EXPECT_EQ(GetHandleRecord(nullptr, ha), nullptr);
-}
-
-TEST_F(HandleTableTest, StaleHandleIsRefusedAfterTheSlotIsReused) {
-  Record a{}, b{};
-  int old = Add(&a);
-  EXPECT_EQ(ReleaseHandleSlot(&t(), HandleSlot(old)), &a);
-  int fresh = Add(&b);
-  EXPECT_EQ(HandleSlot(fresh), HandleSlot(old));
-  EXPECT_EQ(GetHandleRecord(&t(), old), nullptr);
-  EXPECT_EQ(GetHandleRecord(&t(), fresh), &b);
-  EXPECT_EQ(ReleaseHandleSlot(&t(), HandleSlot(old) + 1), nullptr);  // free slot
-  EXPECT_EQ(ReleaseHandleSlot(&t(), 99), nullptr);
-}
-
-TEST_F(HandleTableTest, CheckNumberWrapsAfter2047) {
-  Record r{};
-  for (int i = 0; i < 2047; ++i) {
-    int h = Add(&r);
-    ASSERT_EQ(HandleCheck(h), i);
-    ReleaseHandleSlot(&t(), HandleSlot(h));
+  EXPECT_EQ(ReleaseHandleSlot(t, 1), &r[1]);
+  EXPECT_TRUE(ReleaseHandleSlot(t, 1) == nullptr && ReleaseHandleSlot(t, 99) == nullptr);
+  EXPECT_EQ(add(2), 0x10020001);  // the slot again, under a new check number
+  EXPECT_EQ(GetHandleRecord(t, hb), nullptr);
+  // Restored under its old value into the slot just emptied.
+  ReleaseHandleSlot(t, 1);
+  EXPECT_TRUE(RestoreHandleRecord(t, hb, &r[3]) == hb && GetHandleRecord(t, hb) == &r[3]);
+  for (int bad : {hb /* taken */, ((hb + 1) & ~HANDLE_TYPE_MASK) | HANDLE_TYPE_LIGHT, ha | 0x40, -1}) {
+    EXPECT_EQ(RestoreHandleRecord(t, bad, &r[4]), -1) << std::hex << bad;
   }
-  int last = Add(&r);
-  EXPECT_EQ(last, 0x17FF0000);
-  ReleaseHandleSlot(&t(), HandleSlot(last));
-  int wrapped = Add(&r);
-  EXPECT_EQ(wrapped, 0x10000000);
-  r.check = 0x800;  // only the low 11 bits of the record's word take part
-  EXPECT_EQ(GetHandleRecord(&t(), wrapped), &r);
-}
-
-TEST_F(HandleTableTest, HighWaterIndexAndSlotChoice) {
-  Record r[9] = {};
-  for (int i = 0; i < 3; ++i) Add(&r[i]);
-  ReleaseHandleSlot(&t(), 1);
-  EXPECT_EQ(t().highWater, 3);
-  EXPECT_EQ(FindFreeHandleSlot(&t()), 3);  // new records go to the high-water index first
-  ReleaseHandleSlot(&t(), 2);
-  EXPECT_EQ(t().highWater, 1);  // past the trailing free slots
-  EXPECT_EQ(FindFreeHandleSlot(&t()), 1);
-  ReleaseHandleSlot(&t(), 0);
-  EXPECT_EQ(t().highWater, 0);
-  EXPECT_EQ(t().count, 0);
-
-  for (int i = 0; i < 8; ++i) ASSERT_EQ(HandleSlot(Add(&r[i])), i);
-  EXPECT_EQ(FindFreeHandleSlot(&t()), -1);
-  EXPECT_EQ(AddHandleRecord(&t(), -1, &r[8]), -1);
-  EXPECT_EQ(AddHandleRecord(&t(), 3, &r[8]), -1);  // taken
-  ReleaseHandleSlot(&t(), 5);
-  ReleaseHandleSlot(&t(), 2);
-  EXPECT_EQ(t().highWater, 8);
-  EXPECT_EQ(FindFreeHandleSlot(&t()), 2);  // full up to the high water: the lowest free slot
-  EXPECT_EQ(AddHandleRecord(&t(), 2, nullptr), -1);
-}
-
-TEST_F(HandleTableTest, RestoreKeepsTheHandleValue) {
-  Record a{}, b{}, c{};
-  Add(&a);
-  int h = Add(&b);
-  ReleaseHandleSlot(&t(), HandleSlot(h));
-  Record again{};
-  EXPECT_EQ(RestoreHandleRecord(&t(), h, &again), h);
-  EXPECT_EQ(again.check, HandleCheck(h));
-  EXPECT_EQ(GetHandleRecord(&t(), h), &again);
-  EXPECT_EQ(t().highWater, 2);
-  for (int bad : {h /* occupied */, (h & ~HANDLE_TYPE_MASK) | HANDLE_TYPE_LIGHT, h | 0x40, -1}) {
-    EXPECT_EQ(RestoreHandleRecord(&t(), bad, &c), -1) << std::hex << bad;
+  // New records go above the highest used slot until the top is reached.
+  for (int i = 2; i < 8; ++i) EXPECT_EQ(HandleSlot(add(i)), i);
+  EXPECT_EQ(FindFreeHandleSlot(t), -1);
+  for (int slot : {-1, 8, 3 /* taken */}) EXPECT_EQ(AddHandleRecord(t, slot, &r[8]), -1) << slot;
+  // Released slot, then the slot a new record takes: the lowest free one while the top
+  // is reached, else above the highest used one.
+  const int released[] = {5, 2, 7, 6, 4, 3}, next[] = {5, 2, 7, 5, 4, 2};
+  for (int i = 0; i < 6; ++i) {
+    ReleaseHandleSlot(t, released[i]);
+    EXPECT_EQ(FindFreeHandleSlot(t), next[i]) << released[i];
   }
-  EXPECT_NE(HandleSlot(Add(&c)), HandleSlot(h));  // a new record never lands on the restored slot
-}
-
-TEST(HandleTableSetup, RefusesBadArgumentsAndUsesAllSixteenSlotBits) {
+  EXPECT_EQ(AddHandleRecord(t, 2, nullptr), -1);
   void* slots[4];
-  HandleTable t;
-  EXPECT_EQ(InitHandleTable(&t, HANDLE_TYPE_LIGHT, slots, 0), -1);
-  EXPECT_EQ(InitHandleTable(&t, HANDLE_TYPE_LIGHT, slots, HANDLE_MAX_SLOTS + 1), -1);
-  EXPECT_EQ(InitHandleTable(&t, 0x12345, slots, 4), -1);
-  EXPECT_EQ(InitHandleTable(&t, HANDLE_TYPE_SURFACE3D, nullptr, 4), -1);
+  const int type[] = {HANDLE_TYPE_LIGHT, 0x12345, 0, 0}, capacity[] = {0, 4, HANDLE_MAX_SLOTS + 1, 4};
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(InitHandleTable(t, type[i], i < 3 ? slots : nullptr, capacity[i]), -1) << i;
+}
+
+TEST(HandleTable, CheckNumberWrapsAfter2047AndAllSixteenSlotBitsAreUsed) {
   static FixedHandleTable<HANDLE_MAX_SLOTS> big;
   ASSERT_EQ(InitHandleTable(&big, HANDLE_TYPE_SURFACE3D), 0);
-  Record r{};
-  EXPECT_EQ(AddHandleRecord(&big.table, 0xFFFF, &r), 0x3000FFFF);
-  EXPECT_EQ(big.table.highWater, HANDLE_MAX_SLOTS);
+  std::int32_t r = 0;
+  for (int i = 0; i <= 2048; ++i) {
+    ASSERT_EQ(AddHandleRecord(&big.table, 0xFFFF, &r), 0x3000FFFF | ((i & 0x7FF) << 16));
+    if (i < 2048) ReleaseHandleSlot(&big.table, 0xFFFF);
+  }
+  r = 0x800;  // only the low 11 bits of the record's word take part
   EXPECT_EQ(GetHandleRecord(&big.table, 0x3000FFFF), &r);
-  EXPECT_EQ(FindFreeHandleSlot(&big.table), 0);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The memory manager: accounting, the leak list, refusals, damage and fault injection.
+// The memory manager: accounting, refusals and the heap's failures, damage, the leak
+// list, and the freed large blocks it keeps for reuse.
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -7,142 +8,122 @@
 
 namespace {
 
-using gamelib::AllocMemory;
-using gamelib::FreeMemory;
-using gamelib::GetMemoryUsage;
+using namespace gamelib;
 
 class MemoryTest : public CoreTest {
  protected:
   void SetUp() override {
     CoreTest::SetUp();
-    ASSERT_EQ(gamelib::InitializeLibrary(), 0);
-    before_ = LogFile().size();
+    ASSERT_EQ(InitializeLibrary(), 0);
+    ReleaseMemoryCache();
+    before_ = GetMemoryUsage();
+    NewLog();
   }
-  std::string NewLog() {
-    std::string log = LogFile();
-    std::string fresh = log.substr(before_);
-    before_ = log.size();
-    return fresh;
-  }
-  std::size_t CountInLog(const std::string& what) {
-    std::string log = NewLog();
-    std::size_t count = 0;
-    for (std::size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++count;
-    return count;
-  }
-  std::size_t before_ = 0;
+  MemoryUsage before_{};  // of the started library
 };
 
-TEST_F(MemoryTest, CountsBlocksAndBytesWhateverTheOrderOfFrees) {
-  void* b = gamelib::AllocMemoryZeroed(4096, "b.cpp", 2);
-  ASSERT_NE(b, nullptr);
-  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(b) % 16, 0u);
-  EXPECT_EQ(std::memcmp(b, std::vector<unsigned char>(4096, 0).data(), 4096), 0);
+TEST_F(MemoryTest, CountsBlocksAndBytesWhateverTheOrderOfFreesAndLogsRefusals) {
+  void* zeroed = AllocMemoryZeroed(4096, "z.cpp", 1);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(zeroed) % 16, 0u);
+  EXPECT_EQ(std::memcmp(zeroed, std::vector<char>(4096).data(), 4096), 0);
   std::vector<void*> blocks;
-  std::size_t bytes = 4096;
-  for (int i = 0; i < 2000; ++i) {
-    bytes += 1 + i % 37;
-    blocks.push_back(AllocMemory(1 + i % 37, "many.cpp", i));
-    std::memset(blocks.back(), 0xAB, 1 + i % 37);  // the whole block is usable
-  }
-  EXPECT_EQ(GetMemoryUsage().blocks, baseline_.blocks + 2001);
-  EXPECT_EQ(GetMemoryUsage().bytes, baseline_.bytes + bytes);
+  for (int i = 0; i < 2000; ++i) blocks.push_back(AllocMemory(1 + i % 37, "many.cpp", i));
+  EXPECT_EQ(GetMemoryUsage().blocks, before_.blocks + 2001);
+  EXPECT_EQ(GetMemoryUsage().bytes, before_.bytes + 4096 + 37965);  // the sizes above summed
   for (std::size_t i = 0; i < blocks.size(); i += 2) FreeMemory(blocks[i]);
   for (std::size_t i = blocks.size() - 1; i < blocks.size(); i -= 2) FreeMemory(blocks[i]);
-  FreeMemory(b);
-  FreeMemory(nullptr);
-  EXPECT_EQ(GetMemoryUsage().blocks, baseline_.blocks);
-  EXPECT_EQ(GetMemoryUsage().bytes, baseline_.bytes);
-}
-
-TEST_F(MemoryTest, LeakListAtShutdownNamesSourceLineAndSize) {
-  void* kept = AllocMemory(321, "/long/path/to/sound/stream_sound.cpp", 77);
-  void* named = AllocMemory(5, "a_source_file_name_longer_than_the_header_keeps.cpp", 9);
-  gamelib::TerminateLibrary();
-  std::string log = NewLog();
-  EXPECT_NE(log.find("解放されていないメモリ領域があります\r\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("\tstream_sound.cpp(77) : 321 バイト\r\n"), std::string::npos) << log;
-  // Long names keep their end, which tells the file apart.
-  EXPECT_NE(log.find("\tan_the_header_keeps.cpp(9) : 5 バイト\r\n"), std::string::npos) << log;
-  // The dump comes after everything else of the shutdown but the last line.
-  EXPECT_LT(log.find("解放されていない"), log.find("ライブラリの終了処理が完了しました"));
-  FreeMemory(kept);
-  FreeMemory(named);
-  ASSERT_EQ(gamelib::InitializeLibrary(), 0);  // a fresh log
-  before_ = 0;
-  gamelib::TerminateLibrary();
-  EXPECT_EQ(CountInLog("解放されていない"), 0u);
-}
-
-TEST_F(MemoryTest, ZeroAndAbsurdSizesAreRefusedWithALogLine) {
-  EXPECT_EQ(AllocMemory(0, "zero.cpp", 1), nullptr);
-  EXPECT_EQ(gamelib::AllocMemoryZeroed(0, "zero.cpp", 2), nullptr);
-  EXPECT_EQ(AllocMemory(SIZE_MAX, "huge.cpp", 3), nullptr);  // overflows with the header
-  EXPECT_EQ(AllocMemory(SIZE_MAX - gamelib::kMemoryHeaderBytes + 1, "huge.cpp", 4), nullptr);  // wraps to 0
-  EXPECT_EQ(AllocMemory(gamelib::kMaxMemoryBlockBytes + 1, "huge.cpp", 5), nullptr);
-  EXPECT_EQ(GetMemoryUsage().blocks, baseline_.blocks);
-  std::string log = NewLog();
-  for (const char* where : {"zero.cpp(1)", "zero.cpp(2)", "huge.cpp(5)"}) {
-    EXPECT_NE(log.find(where), std::string::npos) << where << "\n" << log;
+  EXPECT_EQ(GetMemoryUsage().bytes, before_.bytes + 4096);
+  // Refusals and the heap's failure name the request and list the live blocks.
+  sim::FailCall("HeapAlloc", 1);
+  const std::size_t sizes[] = {30, 0, SIZE_MAX - 63, (std::size_t{1} << 30) + 1};
+  const char* why[] = {"（メモリ不足）　サイズ：30 バイト", "（サイズが０）　サイズ：0 バイト",
+                       "（サイズが大きすぎます）", "（サイズが大きすぎます）"};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(AllocMemory(sizes[i], "refused.cpp", i), nullptr) << i;
+    const std::string log = NewLog();
+    EXPECT_NE(log.find(std::string("メモリの確保に失敗しました") + why[i]), std::string::npos) << log;
+    EXPECT_NE(log.find("　refused.cpp(" + std::to_string(i) + ")\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\tz.cpp(1) : 4096 バイト\r\n"), std::string::npos) << log;
   }
+  FreeMemory(zeroed);
 }
 
-TEST_F(MemoryTest, FaultInjectionFailsTheNthCallAndListsLiveBlocks) {
-  void* first = AllocMemory(10, "first.cpp", 11);
-  sim::FailCall("AllocMemory", 2);
-  void* a = AllocMemory(20, "second.cpp", 12);
-  EXPECT_EQ(AllocMemory(30, "third.cpp", 13), nullptr);
-  void* c = AllocMemory(40, "fourth.cpp", 14);
-  EXPECT_NE(a, nullptr);
-  EXPECT_NE(c, nullptr);
-  std::string log = NewLog();
-  std::size_t failure = log.find("メモリの確保に失敗しました");
-  ASSERT_NE(failure, std::string::npos) << log;
-  EXPECT_NE(log.find("third.cpp(13)", failure), std::string::npos);
-  // The list of live blocks follows the failure line.
-  EXPECT_NE(log.find("\tfirst.cpp(11) : 10 バイト\r\n", failure), std::string::npos) << log;
-  EXPECT_NE(log.find("\tsecond.cpp(12) : 20 バイト\r\n", failure), std::string::npos);
-  FreeMemory(first);
-  FreeMemory(a);
-  FreeMemory(c);
-}
-
-TEST_F(MemoryTest, DamagedHeaderIsDetectedTheBlockKeptAndTheLeakListStopsThere) {
-  void* a = AllocMemory(1, "a.cpp", 1);
+TEST_F(MemoryTest, DamagedHeadersAndForeignOrFreedPointersAreRefusedAndLeaksListedAtShutdown) {
+  void* a = AllocMemory(1, "/path/source_file_name_24x.cpp", 1);
   auto* block = static_cast<unsigned char*>(AllocMemory(16, "victim.cpp", 2));
-  ASSERT_NE(block, nullptr);
-  block[-1] ^= 0x5A;  // an underrun of the block
-  FreeMemory(block);
-  EXPECT_EQ(GetMemoryUsage().blocks, baseline_.blocks + 2);
-  EXPECT_EQ(CountInLog("ヘッダが破損"), 1u);
-  EXPECT_FALSE(gamelib::IsLiveMemoryBlock(block));
-  block[-4] ^= 1;
-  block[-1] ^= 0x5A;
-  gamelib::WriteMemoryBlockList();
-  std::string log = NewLog();
-  EXPECT_NE(log.find("a.cpp(1)"), std::string::npos);
-  EXPECT_EQ(log.find("victim.cpp(2)"), std::string::npos);
-  EXPECT_NE(log.find("破損"), std::string::npos);
-  block[-4] ^= 1;
-  EXPECT_TRUE(gamelib::IsLiveMemoryBlock(block));
-  FreeMemory(block);
-  FreeMemory(a);
-  EXPECT_EQ(GetMemoryUsage().blocks, baseline_.blocks);
-}
-
-TEST_F(MemoryTest, ForeignAndFreedPointersAreRefused) {
+  // A damaged header: magic, line, size (both halves), source name, reserved bytes, check.
+  for (int offset : {64, 60, 56, 52, 20, 8, 4}) {
+    block[-offset] ^= 1;
+    FreeMemory(block);  // refused: its links may be damaged too
+    EXPECT_FALSE(IsLiveMemoryBlock(block)) << offset;
+    if (offset == 4) WriteMemoryBlockList();  // stops at the damaged header
+    block[-offset] ^= 1;
+  }
   int onStack = 0;
-  std::vector<char> heap(256);
-  auto* block = static_cast<char*>(AllocMemory(64, "x.cpp", 1));
-  FreeMemory(&onStack);
-  FreeMemory(heap.data() + 64);
-  FreeMemory(reinterpret_cast<void*>(std::uintptr_t{1}));  // near zero: no wrap-around read
-  FreeMemory(block + 8);                                   // inside a live block
-  EXPECT_EQ(GetMemoryUsage().blocks, baseline_.blocks + 1);
+  // Foreign pointers (near zero: no wrap-around read), one inside a live block, and
+  // null, which is ignored without a word.
+  void* const foreign[] = {&onStack, reinterpret_cast<void*>(std::uintptr_t{1}), block + 8, nullptr};
+  for (void* p : foreign) FreeMemory(p);
+  EXPECT_EQ(GetMemoryUsage().blocks, before_.blocks + 2);
   FreeMemory(block);
   FreeMemory(block);  // twice
-  EXPECT_EQ(GetMemoryUsage().blocks, baseline_.blocks);
-  EXPECT_EQ(CountInLog("確保されていない領域"), 5u);
+  TerminateLibrary();
+  FreeMemory(a);
+  const std::string log = NewLog();
+  const std::size_t list = log.find("確保されているメモリ領域");
+  const std::size_t leaks = log.find("0:解放されていないメモリ領域があります\r\n");
+  EXPECT_NE(log.find("ヘッダが破損しているため一覧を中断します", list), std::string::npos) << log;
+  EXPECT_EQ(log.find("victim.cpp"), std::string::npos) << log;
+  // Names longer than 23 bytes keep their end, which tells the file apart.
+  for (std::size_t from : {list, leaks}) {
+    EXPECT_NE(log.find(":\tource_file_name_24x.cpp(1) : 1 バイト\r\n", from), std::string::npos) << log;
+  }
+  EXPECT_NE(log.find("ライブラリの終了処理が完了しました", leaks), std::string::npos);
+  auto count = [&log](const char* what) {
+    int n = 0;
+    for (std::size_t at = 0; (at = log.find(what, at)) != std::string::npos; ++at) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("確保されていない領域"), 4);
+  EXPECT_EQ(count("ヘッダが破損しています"), 7);
+}
+
+TEST_F(MemoryTest, FreedLargeBlocksServeLaterRequestsOfAboutTheirSizeAndStayBounded) {
+  const std::size_t least = std::size_t{128} << 10, size = 5 * least;  // kept from 128 KiB
+  void* a = AllocMemory(size, "a.cpp", 1);
+  FreeMemory(a);
+  FreeMemory(a);  // a kept block is still a freed one
+  EXPECT_EQ(GetMemoryCacheUsage().bytes, size);
+  // More than a quarter wasted, or too small: not this block.
+  void* small = AllocMemory(size / 2, "s.cpp", 2);
+  void* large = AllocMemory(size + 1, "l.cpp", 3);
+  // A little smaller: the kept block, sized as asked. The heap is not asked, so its
+  // failure waits for the next fresh block.
+  sim::FailCall("HeapAlloc", 1);
+  void* b = AllocMemoryZeroed(size - 100, "b.cpp", 4);
+  EXPECT_TRUE(b == a && small != a && large != a);
+  EXPECT_EQ(static_cast<unsigned char*>(b)[size - 101], 0);
+  EXPECT_EQ(LiveMemoryBlockSize(b), size - 100);
+  EXPECT_EQ(AllocMemory(64, "fresh.cpp", 5), nullptr);
+  FreeMemory(b);  // kept again with its whole capacity: serves the full size
+  void* c = AllocMemory(size, "c.cpp", 6);
+  EXPECT_EQ(c, a);
+  std::memset(c, 0x22, size);
+  for (void* p : {small, large, c}) FreeMemory(p);
+  EXPECT_EQ(GetMemoryUsage().bytes, before_.bytes);
+  // Bounded: the newest eight are kept (1, 2, 3, 1, 2, 3, 1, 2 times the least size);
+  // one of the least size serves a request of just that size.
+  std::vector<void*> blocks;
+  for (int i = 0; i < 20; ++i) blocks.push_back(AllocMemory(least * (1 + i % 3), "x.cpp", i));
+  blocks.push_back(AllocMemory(least - 1, "t.cpp", 1));
+  blocks.push_back(AllocMemory((std::size_t{64} << 20) + 1, "h.cpp", 1));  // over the 64 MiB total
+  for (void* p : blocks) FreeMemory(p);
+  void* exact = AllocMemory(least, "exact.cpp", 1);  // a kept block of just the least size
+  EXPECT_EQ(GetMemoryCacheUsage().blocks, 7u);
+  EXPECT_EQ(GetMemoryCacheUsage().bytes, 14 * least);
+  FreeMemory(exact);
+  TerminateLibrary();
+  EXPECT_EQ(GetMemoryCacheUsage().bytes, 0u);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ using ATOM = WORD;
 using HRESULT = std::int32_t;
 using LONGLONG = std::int64_t;
 using DWORD_PTR = std::uintptr_t;
+using SIZE_T = std::size_t;
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 using LRESULT = std::intptr_t;
@@ -104,6 +105,11 @@ BOOL SetCurrentDirectoryA(const char* path);
 HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data);
 BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data);
 BOOL FindClose(HANDLE find);
+
+// Memory: the process heap. HeapAlloc returns null when the heap refuses.
+HANDLE GetProcessHeap();
+void* HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
+BOOL HeapFree(HANDLE heap, DWORD flags, void* block);
 
 // Time. Both clocks follow the virtual clock while a test has it on (platform/sim.h).
 void Sleep(DWORD milliseconds);
