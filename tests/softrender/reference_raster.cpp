@@ -2,9 +2,13 @@
 // arithmetic, floor and truncating divisions spelled out.
 #include "reference_raster.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
+
+#include "gamelib/graphics.h"
 
 namespace gamelib::reference {
 namespace {
@@ -30,52 +34,31 @@ int Channel(u32 p, const Layout& l, int k) {
   return static_cast<int>((p >> l.shift[k]) & ((1u << l.bits[k]) - 1));
 }
 
-// Saturating add, channel by channel: the lowest channel adds exactly; the others add
-// their upper bits, OR in their low bits and the carry from below.
-u32 PackedAdd(u32 d, u32 s, bool wide) {
+// Saturating add or subtract, channel by channel. Add: the lowest channel adds exactly,
+// the others add their upper bits, OR in their low bits and the carry from below; 32-bit
+// byte 3 becomes red's carry. Subtract: the low bit of an upper channel says the one
+// below did not borrow (16-bit green: always 0); 32-bit byte 3 becomes 0.
+u32 Packed(bool add, u32 d, u32 s, bool wide) {
   const Layout& l = wide ? k888 : k565;
   u32 out = 0;
-  bool carry = false;
+  bool carry = false;  // or borrow
   for (int k = 0; k < 3; ++k) {
     const int dk = Channel(d, l, k), sk = Channel(s, l, k), max = (1 << l.bits[k]) - 1;
+    const int dh = dk >> 1, sh = sk >> 1, low = add ? ((dk | sk) & 1) | carry : !carry && (wide || k == 2);
     int r;
     if (k == 0) {
-      r = std::min(dk + sk, max);
-      carry = dk + sk > max;
+      r = add ? std::min(dk + sk, max) : std::max(dk - sk, 0);
+      carry = add ? dk + sk > max : dk < sk;
+    } else if (add) {
+      r = dh + sh <= max >> 1 ? (dh + sh) << 1 | low : (wide || k == 2) ? max : (max - 1) | low;
+      carry = dh + sh > max >> 1;
     } else {
-      const int upper = (dk >> 1) + (sk >> 1);
-      const int low = ((dk | sk) & 1) | (carry ? 1 : 0);
-      const bool over = upper > max >> 1;
-      r = !over              ? upper << 1 | low
-          : (wide || k == 2) ? max
-                             : (max - 1) | low;  // 16-bit green keeps its low bit
-      carry = over;
+      r = dh < sh ? 0 : (dh - sh) << 1 | low;
+      carry = dh < sh;
     }
     out |= static_cast<u32>(r) << l.shift[k];
   }
-  return wide && carry ? out | 0x01000000u : out;  // 32-bit: byte 3 is the carry out of red
-}
-
-// Saturating subtract: the low bit of an upper channel says the one below did not
-// borrow (16-bit green: always 0). 32-bit: byte 3 becomes 0.
-u32 PackedSub(u32 d, u32 s, bool wide) {
-  const Layout& l = wide ? k888 : k565;
-  u32 out = 0;
-  bool borrow = false;
-  for (int k = 0; k < 3; ++k) {
-    const int dk = Channel(d, l, k), sk = Channel(s, l, k);
-    int r;
-    if (k == 0) {
-      r = std::max(dk - sk, 0);
-      borrow = dk < sk;
-    } else {
-      const bool under = (dk >> 1) < (sk >> 1);
-      r = under ? 0 : ((dk >> 1) - (sk >> 1)) << 1 | (!borrow && (wide || k == 2) ? 1 : 0);
-      borrow = under;
-    }
-    out |= static_cast<u32>(r) << l.shift[k];
-  }
-  return out;
+  return wide && add && carry ? out | 0x01000000u : out;
 }
 
 // One source colour c over destination pixel d. Weights: w from the blend image when
@@ -88,25 +71,19 @@ u32 Combine(bool wide, u32 d, u32 c, int a, bool useAlpha, bool blend, int w, in
   if (useAlpha) f *= a, ++m;
   if (em == 0 && white && m == 0) return wide ? c : c & 0xFFFF;  // the whole texel
   const Layout& l = wide ? k888 : k565;
-  u32 out = 0, s = 0;
+  u32 out = 0;  // modes 2 and 3: what is added or subtracted
   for (int k = 0; k < 3; ++k) {
     const int n = l.bits[k], max = (1 << n) - 1, dk = Channel(d, l, k), ck = Channel(c, l, k);
     auto bx = [&](int v) { return white ? v : Bright(bright[k], v); };
     const int x = bx(ck);
-    int r = 0;
-    if (em == 2 || em == 3) {
-      int sk;
-      if (wide) {
-        sk = m == 0 ? Bright(p, x) : static_cast<int>((x * f * p) >> (8 * (m + 1)));
-      } else if (useAlpha && !blend) {
-        sk = Bright(p, bx((ck * a) >> 8));  // alpha before brightness
-      } else {
-        sk = Bright(p, static_cast<int>((x * f) >> (8 * m)));
-      }
-      s |= static_cast<u32>(sk) << l.shift[k];
-      continue;
-    }
-    if (em == 4) {
+    int r;
+    if ((em == 2 || em == 3) && wide) {
+      r = m == 0 ? Bright(p, x) : static_cast<int>((x * f * p) >> (8 * (m + 1)));
+    } else if (em == 2 || em == 3) {
+      r = Bright(p, useAlpha && !blend
+                        ? bx((ck * a) >> 8)
+                        : static_cast<int>((x * f) >> (8 * m)));  // alpha alone: before brightness
+    } else if (em == 4) {
       r = static_cast<int>((x * f * dk) >> (n + 8 * m));
     } else {  // 0, 1, 10, 11: d moves toward t
       const int t = em == 10 ? bx(max - ck) : em == 11 ? (x * dk) >> n : x;
@@ -121,8 +98,7 @@ u32 Combine(bool wide, u32 d, u32 c, int a, bool useAlpha, bool blend, int w, in
     }
     out |= static_cast<u32>(r) << l.shift[k];
   }
-  if (em == 2) return PackedAdd(d, s, wide);
-  if (em == 3) return PackedSub(d, s, wide);
+  if (em == 2 || em == 3) return Packed(em == 2, d, out, wide);
   return wide ? out | (d & 0xFF000000u) : out;
 }
 
@@ -136,12 +112,9 @@ u32 Load(const std::uint8_t* p, int bytes) {
 struct Segment {
   i64 x = 0, step = 0, rows = 0;
 };
-bool MakeSegment(Segment& s, i64 fromX, i64 fromY, i64 toX, i64 toY) {
-  s.rows = T18(toY - fromY);
-  if (s.rows == 0) return false;
-  s.x = fromX;
-  s.step = (toX - fromX) / s.rows;
-  return true;
+Segment MakeSegment(i64 fromX, i64 fromY, i64 toX, i64 toY) {
+  const i64 rows = T18(toY - fromY);  // never 0 once det is not
+  return {fromX, (toX - fromX) / rows, rows};
 }
 // X of a side at walk step j.
 i64 SideX(const Segment* s, int segments, i64 j) {
@@ -223,29 +196,22 @@ void ReferenceTriangle(const MEMIMG& dest, const MEMIMG* src, const TriVertex v[
   Segment L[2], R[2];
   int nL = 1, nR = 1;
   const int b0 = B[0], b1 = B[1], b2 = B[2];
-  bool ok;
   if (Y[b0] == Y[b1]) {
     const int lt = X[b0] > X[b1] ? b1 : b0, rt = X[b0] > X[b1] ? b0 : b1;
-    ok = MakeSegment(L[0], X[lt], Y[lt], X[b2], Y[b2]) && MakeSegment(R[0], X[rt], Y[rt], X[b2], Y[b2]);
+    L[0] = MakeSegment(X[lt], Y[lt], X[b2], Y[b2]);
+    R[0] = MakeSegment(X[rt], Y[rt], X[b2], Y[b2]);
   } else if (Y[b1] == Y[b2]) {
     const int lb = X[b1] <= X[b2] ? b1 : b2, rb = X[b1] <= X[b2] ? b2 : b1;
-    ok = MakeSegment(L[0], X[b0], Y[b0], X[lb], Y[lb]) && MakeSegment(R[0], X[b0], Y[b0], X[rb], Y[rb]);
+    L[0] = MakeSegment(X[b0], Y[b0], X[lb], Y[lb]);
+    R[0] = MakeSegment(X[b0], Y[b0], X[rb], Y[rb]);
   } else {
-    const double slopeLong =
-        static_cast<double>(X[b2] - X[b0]) / (static_cast<double>(Y[b2] - Y[b0]) / 262144);
-    const double slopeMid =
-        static_cast<double>(X[b1] - X[b0]) / (static_cast<double>(Y[b1] - Y[b0]) / 262144);
-    if (slopeLong > slopeMid) {  // middle vertex on the left
-      nL = 2;
-      ok = MakeSegment(L[0], X[b0], Y[b0], X[b1], Y[b1]) && MakeSegment(L[1], X[b1], Y[b1], X[b2], Y[b2]) &&
-           MakeSegment(R[0], X[b0], Y[b0], X[b2], Y[b2]);
-    } else {
-      nR = 2;
-      ok = MakeSegment(L[0], X[b0], Y[b0], X[b2], Y[b2]) && MakeSegment(R[0], X[b0], Y[b0], X[b1], Y[b1]) &&
-           MakeSegment(R[1], X[b1] + 1, Y[b1], X[b2], Y[b2]);
-    }
+    auto slope = [&](int to) { return double(X[to] - X[b0]) / (double(Y[to] - Y[b0]) / 262144); };
+    const bool middleLeft = slope(b2) > slope(b1);
+    (middleLeft ? nL : nR) = 2;
+    L[0] = MakeSegment(X[b0], Y[b0], X[middleLeft ? b1 : b2], Y[middleLeft ? b1 : b2]);
+    R[0] = MakeSegment(X[b0], Y[b0], X[middleLeft ? b2 : b1], Y[middleLeft ? b2 : b1]);
+    (middleLeft ? L[1] : R[1]) = MakeSegment(X[b1] + (middleLeft ? 0 : 1), Y[b1], X[b2], Y[b2]);
   }
-  if (!ok) return;
   // Walk step j covers row top + j; a left second segment restarts at its own row.
   const i64 firstRow[2] = {T18(Y[b0]), T18(Y[b1])};
   const i64 firstStep[2] = {0, L[0].rows};
@@ -271,7 +237,7 @@ void ReferenceTriangle(const MEMIMG& dest, const MEMIMG* src, const TriVertex v[
     for (int x = left; x < right; ++x) {
       const int times = (spanFrom[0] <= x && x <= spanTo[0]) + (spanFrom[1] <= x && x <= spanTo[1]);
       std::uint8_t* dp = dest.pixels + static_cast<std::ptrdiff_t>(y) * dr->pitch + x * destBytes;
-      for (int pass = 0; pass < times; ++pass) {
+      for (int pass = 0; pass < times; ++pass) {  // a pixel some rows reach twice
         const u32 d = Load(dp, destBytes);
         u32 out;
         if (src == nullptr) {
@@ -299,16 +265,39 @@ void ReferenceTriangle(const MEMIMG& dest, const MEMIMG* src, const TriVertex v[
             useAlpha = !trans || a != 255;
           }
           if (skip) {
-            if (stats) ++stats->skipped;
+            ++stats->skipped;
             break;
           }
           out = Combine(wide, d, col, a, useAlpha, blend != nullptr, w, em, p, white, st.bright);
         }
-        if (stats) ++stats->pixels;
+        ++stats->pixels;
         std::memcpy(dp, &out, destBytes);
       }
     }
   }
+}
+
+RefState DrawStateNow(const std::uint8_t* border) {
+  RefState s;
+  GetDrawBlendMode(&s.mode, &s.param);
+  GetDrawBrightness(&s.bright[2], &s.bright[1], &s.bright[0]);
+  GetDrawArea(&s.left, &s.top, &s.right, &s.bottom);
+  s.border = border;
+  return s;
+}
+
+const std::vector<TriangleKernelSet>& KernelSetsToTest() {
+  static const std::vector<TriangleKernelSet> sets = [] {
+    std::vector<TriangleKernelSet> s{TriangleKernelSet::Portable};
+    if (SetTriangleKernelSet(TriangleKernelSet::Avx2) == 0) s.push_back(TriangleKernelSet::Avx2);
+#if defined(__x86_64__)
+    EXPECT_EQ(s.size() == 2, __builtin_cpu_supports("avx2") != 0)
+        << "AVX2 kernels where the processor has AVX2";
+#endif
+    SetTriangleKernelSet(GetBestTriangleKernelSet());
+    return s;
+  }();
+  return sets;
 }
 
 }  // namespace gamelib::reference

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "gamelib/softrender.h"
 
@@ -21,6 +22,12 @@ struct RefStats {
   long pixels = 0;   // pixels that reached the blend formula
   long skipped = 0;  // inside the source but skipped by the colour key or the alpha test
 };
+
+// The draw state as the getters report it, with the border table the caller expects.
+RefState DrawStateNow(const std::uint8_t* border);
+
+// The portable kernel set, and the AVX2 one on a processor that has AVX2.
+const std::vector<TriangleKernelSet>& KernelSetsToTest();
 
 // What DrawMemImgTriangle does to dest (whose pixels may be a copy elsewhere).
 void ReferenceTriangle(const MEMIMG& dest, const MEMIMG* src, const TriVertex v[3], int trans,
