@@ -116,18 +116,12 @@ constexpr bool KeysRoundTrip() {
 }
 static_assert(KernelCount == 350 && KeysRoundTrip());
 
-// For example "32-bit direct mode 2 B W T".
+// For example "32-bit direct mode 2 B W T": the switches the key has set.
 inline std::string KernelName(const KernelKey& k) {
   static const char* const sources[] = {"flat", "direct", "palette"};
-  std::string name = std::string(k.kind == MemImgKind16 ? "16-bit " : "32-bit ") +
-                     sources[static_cast<int>(k.source)] + " mode " + std::to_string(k.mode);
-  if (k.source != KernelSource::Flat) {
-    name += k.blend ? " B" : "";
-    name += k.white ? " W" : "";
-    name += k.alpha && k.source == KernelSource::Direct ? " A" : "";
-    name += k.trans ? " T" : "";
-  }
-  return name;
+  return std::string(k.kind == MemImgKind16 ? "16-bit " : "32-bit ") + sources[static_cast<int>(k.source)] +
+         " mode " + std::to_string(k.mode) + (k.blend ? " B" : "") + (k.white ? " W" : "") +
+         (k.alpha ? " A" : "") + (k.trans ? " T" : "");
 }
 
 // A table of KernelCount entries, entry i being Maker::Make<KernelKeyAt(i)>().

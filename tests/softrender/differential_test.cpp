@@ -300,17 +300,19 @@ class Differential {
       reference::ReferenceTriangle(copy, src, v, trans, usedBlend, colour, state, &stats);
     }
     const bool palette = src && src->shared->paletteFlag;
-    const int mode = raster::KernelMode(state.mode, state.param, palette);
-    if (mode >= 0) {
-      const bool white = state.bright[0] == 255 && state.bright[1] == 255 && state.bright[2] == 255;
-      const int k =
-          raster::KernelIndex({dest.image.shared->kind,
-                               !src      ? KernelSource::Flat
-                               : palette ? KernelSource::Palette
-                                         : KernelSource::Direct,
-                               mode, usedBlend != nullptr, white, src && src->shared->alphaFlag, trans != 0});
-      drew[k] += stats.pixels > 0;
-      skipped[k] += stats.skipped > 0;
+    const bool white = state.bright[0] == 255 && state.bright[1] == 255 && state.bright[2] == 255;
+    const KernelKey key{dest.image.shared->kind,
+                        !src      ? KernelSource::Flat
+                        : palette ? KernelSource::Palette
+                                  : KernelSource::Direct,
+                        raster::KernelMode(state.mode, state.param, palette),
+                        usedBlend != nullptr,
+                        white,
+                        src && src->shared->alphaFlag,
+                        trans != 0};
+    if (key.mode >= 0) {
+      drew[raster::KernelIndex(key)] += stats.pixels > 0;
+      skipped[raster::KernelIndex(key)] += stats.skipped > 0;
     }
     for (TriangleKernelSet set : reference::KernelSetsToTest()) {
       std::memcpy(block, before.data(), before.size());
@@ -323,11 +325,11 @@ class Differential {
       if (std::memcmp(block, expect.data(), expect.size()) != 0 && ++failures <= 10) {
         std::size_t o = 0;
         while (block[o] == expect[o]) ++o;
-        ADD_FAILURE() << "draw " << draws << (set == TriangleKernelSet::Avx2 ? " avx2" : " portable")
-                      << " call " << int(call) << " mode " << state.mode << " param " << state.param
-                      << " trans " << trans << " vertex 0: " << v[0].x << "," << v[0].y << "," << v[0].u
-                      << "," << v[0].v << ": byte " << o << " is " << int(block[o]) << ", the reference's "
-                      << int(expect[o]);
+        ADD_FAILURE() << "draw " << draws << (set == TriangleKernelSet::Avx2 ? " avx2 " : " portable ")
+                      << (key.mode >= 0 ? raster::KernelName(key) : "no kernel") << " call " << int(call)
+                      << " mode " << state.mode << " param " << state.param << " trans " << trans
+                      << " vertex 0: " << v[0].x << "," << v[0].y << "," << v[0].u << "," << v[0].v
+                      << ": byte " << o << " is " << int(block[o]) << ", the reference's " << int(expect[o]);
       }
     }
     std::memcpy(block, expect.data(), expect.size());
