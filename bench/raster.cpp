@@ -20,9 +20,6 @@
 
 #include "gamelib/graphics.h"
 #include "gamelib/softrender.h"
-#include "graphics/draw_state.h"
-#include "softrender/memimg.h"
-#include "softrender/triangle.h"
 
 namespace {
 
@@ -128,7 +125,7 @@ void FillTexels(MEMIMG& img, std::uint32_t seed, std::uint32_t avoid) {
     for (int x = 0; x < img.width; ++x) {
       std::uint32_t v = NextRandom(seed) | 0x00010101u;
       if (v == avoid || (bpp == 2 && (v & 0xFFFF) == avoid)) v ^= 0x20;
-      std::memcpy(MemImgRow(&img, y) + std::size_t(x) * bpp, &v, bpp);
+      std::memcpy(GetMemImgRow(&img, y) + std::size_t(x) * bpp, &v, bpp);
     }
 }
 
@@ -145,7 +142,7 @@ long CountCovered(World& w) {
   for (int y = 0; y < w.dest.height; ++y)
     for (int x = 0; x < w.dest.width; ++x) {
       std::uint32_t v = 0;
-      std::memcpy(&v, MemImgRow(&w.dest, y) + std::size_t(x) * bpp, bpp);
+      std::memcpy(&v, GetMemImgRow(&w.dest, y) + std::size_t(x) * bpp, bpp);
       n += v != 0;
     }
   std::memcpy(w.dest.pixels, w.destStart.data(), bytes);
@@ -164,10 +161,10 @@ void BuildSdl(World& w) {
     for (int x = 0; x < side; ++x) {
       std::uint32_t v;
       if (w.kind == 1) {
-        std::memcpy(&v, MemImgRow(&w.src, y) + x * 4, 4);
+        std::memcpy(&v, GetMemImgRow(&w.src, y) + x * 4, 4);
       } else {
         std::uint16_t p;
-        std::memcpy(&p, MemImgRow(&w.src, y) + x * 2, 2);
+        std::memcpy(&p, GetMemImgRow(&w.src, y) + x * 2, 2);
         const std::uint32_t r = p >> 11, g = (p >> 5) & 63, b = p & 31;
         v = (r << 19 | (r >> 2) << 16) | (g << 10 | (g >> 4) << 8) | (b << 3 | b >> 2);
       }
@@ -233,7 +230,6 @@ World& GetWorld(int sceneIndex, int kind) {
   static std::map<std::pair<int, int>, std::unique_ptr<World>> worlds;
   auto& slot = worlds[{sceneIndex, kind}];
   if (slot) return *slot;
-  InitializeBlendTables();
   slot = std::make_unique<World>();
   World& w = *slot;
   w.spec = &kScenes[sceneIndex];
@@ -251,9 +247,10 @@ World& GetWorld(int sceneIndex, int kind) {
   for (int y = 0; y < side; ++y)  // a quarter of the keyed texels are the key
     for (int x = 0; x < side; ++x)
       if (NextRandom(seed) % 4 == 0)
-        std::memcpy(MemImgRow(&w.keyed, y) + std::size_t(x) * (kind == 0 ? 2 : 4), &key, kind == 0 ? 2 : 4);
+        std::memcpy(GetMemImgRow(&w.keyed, y) + std::size_t(x) * (kind == 0 ? 2 : 4), &key,
+                    kind == 0 ? 2 : 4);
   for (int y = 0; y < side; ++y)
-    for (int x = 0; x < side; ++x) MemImgRow(&w.blend, y)[x] = std::uint8_t(NextRandom(seed));
+    for (int x = 0; x < side; ++x) GetMemImgRow(&w.blend, y)[x] = std::uint8_t(NextRandom(seed));
   const std::size_t bytes = std::size_t(w.dest.height) * w.dest.shared->pitch;
   w.destStart.resize(bytes);
   for (auto& b : w.destStart) b = std::uint8_t(NextRandom(seed));

@@ -14,8 +14,6 @@
 
 #include "gamelib/graphics.h"
 #include "gamelib/softrender.h"
-#include "softrender/memimg.h"
-#include "softrender/triangle.h"
 
 namespace {
 
@@ -94,7 +92,7 @@ class Card {
 
   void Put(int x, int y, int r, int g, int b) {
     if (x < 0 || y < 0 || x >= image_.width || y >= image_.height) return;
-    std::uint8_t* p = MemImgRow(&image_, y);
+    std::uint8_t* p = GetMemImgRow(&image_, y);
     if (kind_ == 0) {
       const std::uint16_t v = std::uint16_t((r >> 3) << 11 | (g >> 2) << 5 | (b >> 3));
       std::memcpy(p + x * 2, &v, 2);
@@ -131,7 +129,7 @@ class Card {
     png_write_info(png, info);
     std::vector<png_byte> row(std::size_t(image_.width) * 3);
     for (int y = 0; y < image_.height; ++y) {
-      const std::uint8_t* p = MemImgRow(&image_, y);
+      const std::uint8_t* p = GetMemImgRow(&image_, y);
       for (int x = 0; x < image_.width; ++x) {
         int r, g, b;
         if (kind_ == 0) {
@@ -234,7 +232,7 @@ bool MakeSource(MEMIMG& src, int kind, Source s) {
         const std::uint32_t a = x < 6 ? 0 : x >= side - 6 ? 255 : std::uint32_t(x * 4);
         v |= a << (kind == 0 ? 16 : 24);
       }
-      std::memcpy(MemImgRow(&src, y) + std::size_t(x) * bpp, &v, bpp);
+      std::memcpy(GetMemImgRow(&src, y) + std::size_t(x) * bpp, &v, bpp);
     }
   return true;
 }
@@ -242,7 +240,7 @@ bool MakeSource(MEMIMG& src, int kind, Source s) {
 bool MakeBlendImage(MEMIMG& blend) {
   if (CreateMemImg(&blend, 64, 64, MemImgKind32, 1, 0, 0) != 0) return false;
   for (int y = 0; y < 64; ++y)
-    for (int x = 0; x < 64; ++x) MemImgRow(&blend, y)[x] = std::uint8_t((x + y) * 2);
+    for (int x = 0; x < 64; ++x) GetMemImgRow(&blend, y)[x] = std::uint8_t((x + y) * 2);
   return true;
 }
 
@@ -311,7 +309,6 @@ int main(int argc, char** argv) {
   }
   std::error_code ec;
   std::filesystem::create_directories(argv[1], ec);
-  InitializeBlendTables();
   bool ok = true;
   for (int kind : {0, 1})
     for (Source s : {Source::Direct, Source::Alpha, Source::Palette, Source::Flat})

@@ -75,6 +75,9 @@ int CreateMemImg(MEMIMG* image, int width, int height, int kind, int paletteFlag
 // Makes an image that shares a rectangle of base's pixels and format. 0 or -1.
 int DeriveMemImg(MEMIMG* image, const MEMIMG* base, int x, int y, int width, int height);
 
+// First byte of row y of the image; null for an empty image or a row outside it.
+std::uint8_t* GetMemImgRow(const MEMIMG* image, int y);
+
 // Releases the image (its block once no derived image uses it) and empties it. Safe on
 // an empty image.
 void DeleteMemImg(MEMIMG* image);
@@ -90,8 +93,15 @@ int TransferMemImgRect(MEMIMG* dest, int destX, int destY, const MemImgTransferS
 int SetBlendMemImg(const MEMIMG* image, int borderParameter, int borderRange);
 const MEMIMG* GetBlendMemImg();
 
-// Draws one triangle of src (null: the flat colour) onto dest under the draw state and
-// the current blend image. 0, or -1 for a null destination or vertex list.
+// Draws one triangle onto dest: textured from src, or in the flat colour when src is
+// null (a 5-6-5 value for a 16-bit destination, 0xXXRRGGBB for a 32-bit one). Reads the
+// draw state (blend mode and parameter, brightness, draw area) once. trans skips
+// colour-key texels or applies the alpha tests; blend is the blend image (weighted
+// through the border table as it stands) or null. A call that cannot draw draws nothing.
+void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertices, int trans,
+                        const MEMIMG* blend, std::uint32_t colour);
+
+// The same with the current blend image (SetBlendMemImg). 0, or -1 for a null destination or vertex list.
 int DrawTriangleGraphSoft(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertices, std::uint32_t colour,
                           int trans);
 
@@ -100,5 +110,16 @@ int DrawTriangleGraphSoft(MEMIMG* dest, const MEMIMG* src, const TriVertex* vert
 // destination or source.
 int DrawQuadGraphSoft(MEMIMG* dest, int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4,
                       const MEMIMG* src, int trans);
+
+// Which pixel kernels the triangle rasteriser runs. Both give identical pixels.
+enum class TriangleKernelSet {
+  Portable = 0,
+  Avx2 = 1,
+};
+// Chooses a kernel set; -1 (and no change) when this processor cannot run it.
+int SetTriangleKernelSet(TriangleKernelSet set);
+TriangleKernelSet GetTriangleKernelSet();
+// The best set this processor runs, in use until another is chosen.
+TriangleKernelSet GetBestTriangleKernelSet();
 
 }  // namespace gamelib

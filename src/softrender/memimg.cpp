@@ -104,6 +104,14 @@ int DeriveMemImg(MEMIMG* image, const MEMIMG* base, int x, int y, int width, int
   return 0;
 }
 
+std::uint8_t* GetMemImgRow(const MEMIMG* image, int y) {
+  if (image == nullptr || image->shared == nullptr || image->pixels == nullptr || y < 0 ||
+      y >= image->height) {
+    return nullptr;
+  }
+  return MemImgRow(image, y);
+}
+
 void DeleteMemImg(MEMIMG* image) {
   if (image == nullptr) return;
   MemImgSharedRecord* record = image->shared;

@@ -10,8 +10,9 @@ namespace gamelib {
 namespace {
 
 using raster::KernelContext;
-using raster::KernelFn;
-using raster::KernelTables;
+using raster::KernelKey;
+using raster::KernelSource;
+using raster::KernelTable;
 
 bool CpuHasAvx2() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -23,42 +24,18 @@ bool CpuHasAvx2() {
 }
 
 TriangleKernelSet BestSet() {
-  static const TriangleKernelSet best = raster::GetAvx2KernelTables() != nullptr && CpuHasAvx2()
+  static const TriangleKernelSet best = raster::GetAvx2KernelTable() != nullptr && CpuHasAvx2()
                                             ? TriangleKernelSet::Avx2
                                             : TriangleKernelSet::Portable;
   return best;
 }
 
-const KernelTables* activeTables = nullptr;
+const KernelTable* activeTable = nullptr;
 TriangleKernelSet activeSet = TriangleKernelSet::Portable;
 
-const KernelTables& ActiveTables() {
-  if (activeTables == nullptr) SetTriangleKernelSet(BestSet());
-  return *activeTables;
-}
-
-// Index of a blend mode among the modes with kernels, after the parameter tests; -1 when
-// nothing is drawn.
-int ChooseModeIndex(int mode, int parameter, bool paletteSource) {
-  switch (mode) {
-    case BlendNone:
-      return 0;
-    case BlendAlpha:
-      if (parameter == 255) return 0;  // an opaque alpha blend is a copy
-      return parameter == 0 ? -1 : 1;
-    case BlendAdd:
-      return parameter == 0 ? -1 : 2;
-    case BlendSub:
-      return parameter == 0 && !paletteSource ? -1 : 3;
-    case BlendMul:
-      return 4;
-    case BlendInverted:
-      return 5;
-    case BlendMulFade:
-      return 6;
-    default:
-      return -1;  // 5 to 9, above 11, and negative modes
-  }
+const KernelTable& ActiveTable() {
+  if (activeTable == nullptr) SetTriangleKernelSet(BestSet());
+  return *activeTable;
 }
 
 bool InCoordRange(int value) { return value >= TriCoordMin && value <= TriCoordMax; }
@@ -80,11 +57,11 @@ bool Overlaps(const MEMIMG* a, std::int64_t aBytes, const MEMIMG* b, std::int64_
 
 int SetTriangleKernelSet(TriangleKernelSet set) {
   if (set == TriangleKernelSet::Avx2) {
-    const KernelTables* tables = raster::GetAvx2KernelTables();
-    if (tables == nullptr || !CpuHasAvx2()) return -1;
-    activeTables = tables;
+    const KernelTable* table = raster::GetAvx2KernelTable();
+    if (table == nullptr || !CpuHasAvx2()) return -1;
+    activeTable = table;
   } else if (set == TriangleKernelSet::Portable) {
-    activeTables = &raster::GetPortableKernelTables();
+    activeTable = &raster::GetPortableKernelTable();
   } else {
     return -1;
   }
@@ -93,7 +70,7 @@ int SetTriangleKernelSet(TriangleKernelSet set) {
 }
 
 TriangleKernelSet GetTriangleKernelSet() {
-  ActiveTables();
+  ActiveTable();
   return activeSet;
 }
 
@@ -139,8 +116,8 @@ void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertic
   if (k.areaLeft >= k.areaRight || k.areaTop >= k.areaBottom) return;
 
   const bool paletteSource = src != nullptr && src->shared->paletteFlag != 0;
-  const int modeIndex = ChooseModeIndex(state.blendMode, parameter, paletteSource);
-  if (modeIndex < 0) return;
+  const int mode = raster::KernelMode(state.blendMode, parameter, paletteSource);
+  if (mode < 0) return;
 
   InitializeBlendTables();
   k.destPixels = dest->pixels;
@@ -153,10 +130,10 @@ void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertic
   k.scale = SignedScaleTable[parameter] + 255;
   k.border = BlendBorderTable;
   const bool white = IsBrightnessWhite(brightness);
-  const KernelTables& tables = ActiveTables();
-  const KernelTables* tablesForCall = &tables;
+  const KernelTable& table = ActiveTable();
+  const KernelTable* tableForCall = &table;
 
-  KernelFn kernel;
+  KernelKey key{kind, KernelSource::Flat, mode, false, white, false, trans != 0};
   if (src == nullptr) {
     // Every flat colour goes through the brightness tables.
     if (kind == MemImgKind16) {
@@ -170,7 +147,6 @@ void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertic
                  static_cast<std::uint32_t>(k.brightRed[(colour >> 16) & 0xFF]) << 16 |
                  (colour & 0xFF000000u);
     }
-    kernel = tables.flat[kind][modeIndex];
   } else {
     const MemImgSharedRecord* srcRecord = src->shared;
     for (int i = 0; i < 3; ++i) {
@@ -207,7 +183,7 @@ void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertic
     // The vector kernels read eight texels before they write eight pixels, and address
     // texels with 32-bit offsets: a source or blend image that shares bytes with the
     // destination, or one too large for such offsets, takes the pixel-by-pixel kernels.
-    if (&tables != &raster::GetPortableKernelTables()) {
+    if (&table != &raster::GetPortableKernelTable()) {
       constexpr std::int64_t limit = std::int64_t{1} << 31;
       const std::int64_t destBytesTotal = ImageExtent(dest, destBytes);
       const std::int64_t srcBytesTotal = ImageExtent(src, srcBytes);
@@ -218,22 +194,16 @@ void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertic
         portable =
             portable || blendBytesTotal >= limit || Overlaps(dest, destBytesTotal, blend, blendBytesTotal);
       }
-      if (portable) tablesForCall = &raster::GetPortableKernelTables();
+      if (portable) tableForCall = &raster::GetPortableKernelTable();
     }
-    const int b = blend != nullptr ? 1 : 0;
-    const int w = white ? 1 : 0;
-    const int t = trans != 0 ? 1 : 0;
-    if (paletteSource) {
-      kernel = tablesForCall->palette[kind][modeIndex * 8 + b * 4 + w * 2 + t];
-    } else {
-      const int a = srcRecord->alphaFlag != 0 ? 1 : 0;
-      kernel = tablesForCall->direct[kind][modeIndex * 16 + b * 8 + w * 4 + a * 2 + t];
-    }
+    key.source = paletteSource ? KernelSource::Palette : KernelSource::Direct;
+    key.blend = blend != nullptr;
+    key.alpha = srcRecord->alphaFlag != 0;
   }
 
   TriangleSetup setup;
   if (SetUpTriangle(&setup, vertices) != 0) return;
-  kernel(setup, k);
+  (*tableForCall)[raster::KernelIndex(key)](setup, k);
 }
 
 }  // namespace gamelib

@@ -85,23 +85,4 @@ constexpr std::uint32_t PackedSub32(std::uint32_t d, std::uint32_t s) {
   return (k - (k >> 8)) & t;
 }
 
-// Draws one triangle onto dest: textured from src, or in the flat colour when src is
-// null (a 5-6-5 value for a 16-bit destination, 0xXXRRGGBB for a 32-bit one). Reads the
-// draw state (blend mode and parameter, brightness, draw area) once. trans skips
-// colour-key texels or applies the alpha tests; blend is the blend image or null.
-// Refusals are silent.
-void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertices, int trans,
-                        const MEMIMG* blend, std::uint32_t colour);
-
-// Which pixel kernels DrawMemImgTriangle runs. Both give identical pixels.
-enum class TriangleKernelSet {
-  Portable = 0,
-  Avx2 = 1,
-};
-// Chooses a kernel set; -1 (and no change) when this processor cannot run it.
-int SetTriangleKernelSet(TriangleKernelSet set);
-TriangleKernelSet GetTriangleKernelSet();
-// The best set this processor runs (chosen at start-up).
-TriangleKernelSet GetBestTriangleKernelSet();
-
 }  // namespace gamelib

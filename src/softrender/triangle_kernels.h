@@ -8,7 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
+#include "softrender/kernel_key.h"
 #include "softrender/triangle.h"
 
 namespace gamelib::raster {
@@ -43,12 +45,6 @@ struct KernelContext {
 
 using KernelFn = void (*)(const TriangleSetup&, const KernelContext&);
 
-// Blend modes with kernels, by index.
-constexpr int ModeCount = 7;
-constexpr int ModeOfIndex(int index) {
-  return index < 5 ? index : (index == 5 ? BlendInverted : BlendMulFade);
-}
-
 // ---- Texel fetch policies ------------------------------------------------------------
 
 template <int DestKind, int Bytes, bool Alpha, bool Palette>
@@ -58,12 +54,10 @@ struct Fetch {
   static constexpr bool alpha = Alpha;
   static constexpr bool palette = Palette;
 };
-using FetchDirect16 = Fetch<MemImgKind16, 2, false, false>;
-using FetchDirect16A = Fetch<MemImgKind16, 4, true, false>;
-using FetchDirect32 = Fetch<MemImgKind32, 4, false, false>;
-using FetchDirect32A = Fetch<MemImgKind32, 4, true, false>;
-using FetchPalette16 = Fetch<MemImgKind16, 1, false, true>;
-using FetchPalette32 = Fetch<MemImgKind32, 1, false, true>;
+// The fetch policy of a textured kernel.
+template <KernelKey K>
+using FetchOf = std::conditional_t<K.source == KernelSource::Palette, Fetch<K.kind, 1, false, true>,
+                                   Fetch<K.kind, K.kind == MemImgKind16 && !K.alpha ? 2 : 4, K.alpha, false>>;
 
 GAMELIB_INLINE std::uint32_t Load16(const std::uint8_t* p) {
   std::uint16_t v;
@@ -626,16 +620,11 @@ void DrawFlatPortable(const TriangleSetup& setup, const KernelContext& k) {
 
 namespace gamelib::raster {
 
-// One kernel set: flat [kind][mode index], direct-colour [kind][mode index * 16 + B * 8 +
-// W * 4 + A * 2 + T], palette [kind][mode index * 8 + B * 4 + W * 2 + T].
-struct KernelTables {
-  KernelFn flat[2][ModeCount];
-  KernelFn direct[2][ModeCount * 16];
-  KernelFn palette[2][ModeCount * 8];
-};
+// One kernel set, indexed by KernelIndex.
+using KernelTable = std::array<KernelFn, KernelCount>;
 
-const KernelTables& GetPortableKernelTables();
+const KernelTable& GetPortableKernelTable();
 // Null when the vector kernels are not built into this program.
-const KernelTables* GetAvx2KernelTables();
+const KernelTable* GetAvx2KernelTable();
 
 }  // namespace gamelib::raster

@@ -3,8 +3,6 @@
 // replaced by their exact integer equivalents, so the pixels come out bit for bit the same.
 // Only the kernel functions (internal to this file) carry the avx2 target; the tables and
 // the shared header code are compiled for any processor.
-#include <utility>
-
 #include "softrender/triangle_kernels.h"
 
 #if defined(__x86_64__)
@@ -643,55 +641,29 @@ void DrawFlatAvx2(const TriangleSetup& setup, const KernelContext& k) {
   });
 }
 
-template <int Kind, bool Alpha>
-using DirectFetch =
-    std::conditional_t<Kind == MemImgKind16, std::conditional_t<Alpha, FetchDirect16A, FetchDirect16>,
-                       std::conditional_t<Alpha, FetchDirect32A, FetchDirect32>>;
-template <int Kind>
-using PaletteFetch = std::conditional_t<Kind == MemImgKind16, FetchPalette16, FetchPalette32>;
+struct Avx2Kernels {
+  template <KernelKey K>
+  static constexpr KernelFn Make() {
+    if constexpr (K.source == KernelSource::Flat) {
+      return &DrawFlatAvx2<K.kind, K.mode>;
+    } else {
+      return &DrawTexturedAvx2<FetchOf<K>, K.mode, K.blend, K.white, K.trans>;
+    }
+  }
+};
 
-template <int Kind, std::size_t... I>
-constexpr void FillFlat(KernelFn (&out)[ModeCount], std::index_sequence<I...>) {
-  ((out[I] = &DrawFlatAvx2<Kind, ModeOfIndex(I)>), ...);
-}
-
-template <int Kind, std::size_t... I>
-constexpr void FillDirect(KernelFn (&out)[ModeCount * 16], std::index_sequence<I...>) {
-  ((out[I] = &DrawTexturedAvx2<DirectFetch<Kind, ((I >> 1) & 1) != 0>, ModeOfIndex(I >> 4),
-                               ((I >> 3) & 1) != 0, ((I >> 2) & 1) != 0, (I & 1) != 0>),
-   ...);
-}
-
-template <int Kind, std::size_t... I>
-constexpr void FillPalette(KernelFn (&out)[ModeCount * 8], std::index_sequence<I...>) {
-  ((out[I] = &DrawTexturedAvx2<PaletteFetch<Kind>, ModeOfIndex(I >> 3), ((I >> 2) & 1) != 0,
-                               ((I >> 1) & 1) != 0, (I & 1) != 0>),
-   ...);
-}
-
-constexpr KernelTables MakeAvx2Tables() {
-  KernelTables t{};
-  FillFlat<MemImgKind16>(t.flat[0], std::make_index_sequence<ModeCount>{});
-  FillFlat<MemImgKind32>(t.flat[1], std::make_index_sequence<ModeCount>{});
-  FillDirect<MemImgKind16>(t.direct[0], std::make_index_sequence<ModeCount * 16>{});
-  FillDirect<MemImgKind32>(t.direct[1], std::make_index_sequence<ModeCount * 16>{});
-  FillPalette<MemImgKind16>(t.palette[0], std::make_index_sequence<ModeCount * 8>{});
-  FillPalette<MemImgKind32>(t.palette[1], std::make_index_sequence<ModeCount * 8>{});
-  return t;
-}
-
-constexpr KernelTables avx2Tables = MakeAvx2Tables();
+constexpr KernelTable avx2Table = MakeKernelTable<Avx2Kernels>();
 
 }  // namespace
 
-const KernelTables* GetAvx2KernelTables() { return &avx2Tables; }
+const KernelTable* GetAvx2KernelTable() { return &avx2Table; }
 
 }  // namespace gamelib::raster
 
 #else
 
 namespace gamelib::raster {
-const KernelTables* GetAvx2KernelTables() { return nullptr; }
+const KernelTable* GetAvx2KernelTable() { return nullptr; }
 }  // namespace gamelib::raster
 
 #endif
