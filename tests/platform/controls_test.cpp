@@ -27,6 +27,19 @@ TEST_F(Controls, FaultsHitTheCallsAskedForAndTheClockMovesOnlyWhenAsked) {
   sim::FailCall(nullptr, 1);
   EXPECT_EQ(Calls("Op", 6), (std::vector<bool>{false, true, true, true, false, false}));
   EXPECT_EQ(sim::CallCount("Op"), 9);
+  EXPECT_EQ(sim::CallCount(nullptr), 0);
+  // Platform calls ask by their own names, and a failed call changes nothing.
+  WNDCLASSA wc{0, &DefWindowProcA, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, "ControlsWindow"};
+  sim::FailCall("RegisterClassA", 1);
+  sim::FailCall("CreateFileA", 1);
+  sim::FailCall("LoadLibraryA", 1);
+  EXPECT_EQ(RegisterClassA(&wc), 0);
+  EXPECT_EQ(CreateWindowExA(0, "ControlsWindow", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
+            nullptr);
+  EXPECT_EQ(CreateFileA("/dev/null", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(LoadLibraryA("DSOUND.DLL"), nullptr);
+  EXPECT_EQ(sim::LiveObjects(), 0);
   sim::FailCall("Shared", 500, 10);
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;

@@ -72,7 +72,10 @@ TEST_F(Files, ReadsAndWritesStopAtTheEndAndAtTheAccessGiven) {
 
   // What the library opens with: existing files only, or a new empty one.
   EXPECT_EQ(Open(Path("none"), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  auto descriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+  const auto before = descriptors();
   EXPECT_TRUE(CloseHandle(Open(Path("data.bin"), GENERIC_WRITE, CREATE_ALWAYS)));
+  EXPECT_EQ(descriptors(), before);  // a closed handle leaves no descriptor behind
   EXPECT_EQ(std::filesystem::file_size(Path("data.bin")), 0u);
   EXPECT_EQ(Open(dir_, GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
   EXPECT_EQ(CreateFileA(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);

@@ -76,6 +76,9 @@ TEST_F(Mci, APlayEndsAfterItsLengthAndAPlayWithoutFromResumes) {
   sim::AdvanceTime(1);
   EXPECT_EQ(Notes(), Flags{MCI_NOTIFY_SUCCESSFUL});
   ASSERT_EQ(Send(MCI_PLAY, MCI_NOTIFY | MCI_FROM | MCI_TO, 200, 300), 0u);
+  const sim::MciCall call = sim::MciCalls().back();  // the record the library's tests read
+  EXPECT_EQ(std::vector<DWORD_PTR>({call.callback, call.from, call.to}),
+            std::vector<DWORD_PTR>({reinterpret_cast<DWORD_PTR>(window_), 200, 300}));
   sim::AdvanceTime(100);
   EXPECT_EQ(Notes(), Flags{MCI_NOTIFY_SUCCESSFUL});
 }
