@@ -1,98 +1,85 @@
-// The draw state's setters: clamping, packing and what a reset keeps.
+// The draw state through its public entries: what is clamped, what is refused, and what
+// a new screen size and a reset do to the rest.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <vector>
+
 #include "gamelib/graphics.h"
-#include "graphics/draw_state.h"
 
 namespace gamelib {
 namespace {
 
+std::vector<int> DrawArea() {
+  std::vector<int> a(4);
+  GetDrawArea(&a[0], &a[1], &a[2], &a[3]);
+  return a;
+}
+
 class DrawStateTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetDrawScreenSize(640, 480);
     ResetDrawState();
+    SetDrawScreenSize(320, 240);
   }
   void TearDown() override {
-    SetDrawScreenSize(640, 480);
     ResetDrawState();
+    SetDrawScreenSize(640, 480);
   }
 };
 
-TEST_F(DrawStateTest, ResetGivesTheDefaults) {
+// The area stays inside the screen; an inverted one is empty, not swapped.
+TEST_F(DrawStateTest, TheAreaIsClampedIntoTheScreen) {
+  const std::vector<int> rows[][2] = {{{10, 20, 30, 40}, {10, 20, 30, 40}},
+                                      {{-10, 20, 400, 300}, {0, 20, 320, 240}},
+                                      {{100, 100, 50, 60}, {100, 100, 100, 100}},
+                                      {{500, -5, 600, -1}, {320, 0, 320, 0}},
+                                      {{INT_MIN, INT_MIN, INT_MAX, INT_MAX}, {0, 0, 320, 240}}};
+  for (const auto& [in, out] : rows) {
+    EXPECT_EQ(SetDrawArea(in[0], in[1], in[2], in[3]), 0);
+    EXPECT_EQ(DrawArea(), out);
+  }
+}
+
+// An empty screen is refused and changes nothing; a new size takes the whole screen as
+// the area, and a reset keeps the size while it puts the rest back.
+TEST_F(DrawStateTest, ScreenSizeAndResetDecideTheArea) {
+  SetDrawArea(10, 10, 20, 20);
+  for (auto [w, h] : {std::pair{0, 10}, {10, 0}, {-1, 5}}) EXPECT_EQ(SetDrawScreenSize(w, h), -1);
+  EXPECT_EQ(DrawArea(), std::vector<int>({10, 10, 20, 20}));
+  ASSERT_EQ(SetDrawScreenSize(100, 50), 0);
+  EXPECT_EQ(DrawArea(), std::vector<int>({0, 0, 100, 50}));
+  SetDrawArea(5, 6, 7, 8);
   SetDrawBlendMode(BlendAdd, 99);
   SetDrawBrightness(1, 2, 3);
-  SetDrawArea(5, 6, 7, 8);
-  ResetDrawState();
-  const DrawState& s = GetDrawState();
-  EXPECT_EQ(BlendNone, s.blendMode);
-  EXPECT_EQ(0, s.blendParameter);
-  EXPECT_EQ(0xFFFFFFu, s.brightness & 0xFFFFFF);
-  EXPECT_EQ(-1, s.blendGraph);
-  EXPECT_EQ(nullptr, s.blendMemImg);
-  EXPECT_EQ(0, s.drawMode);
-  EXPECT_EQ(4, s.zCompareFunction);
-  EXPECT_FLOAT_EQ(0.2f, s.drawDepth);
-  int l, t, r, b;
-  GetDrawArea(&l, &t, &r, &b);
-  EXPECT_EQ(0, l);
-  EXPECT_EQ(0, t);
-  EXPECT_EQ(640, r);
-  EXPECT_EQ(480, b);
-}
-
-TEST_F(DrawStateTest, BlendModeParameterIsClampedAndModeKeptRaw) {
-  SetDrawBlendMode(BlendAlpha, 300);
-  int mode, parameter;
+  EXPECT_EQ(ResetDrawState(), 0);
+  int w = 0, h = 0, mode = -1, parameter = -1, r = 0, g = 0, b = 0;
+  GetDrawScreenSize(&w, &h);
   GetDrawBlendMode(&mode, &parameter);
-  EXPECT_EQ(BlendAlpha, mode);
-  EXPECT_EQ(255, parameter);
-  SetDrawBlendMode(7, -4);
-  GetDrawBlendMode(&mode, &parameter);
-  EXPECT_EQ(7, mode);
-  EXPECT_EQ(0, parameter);
-  EXPECT_EQ(0, GetDrawBlendMode(nullptr, nullptr));
-}
-
-TEST_F(DrawStateTest, BrightnessPacksBlueGreenRedInOneWord) {
-  SetDrawBrightness(0x12, 300, -9);
-  EXPECT_EQ(0x12FF00u, GetDrawState().brightness & 0xFFFFFF);
-  int r, g, b;
   GetDrawBrightness(&r, &g, &b);
-  EXPECT_EQ(0x12, r);
-  EXPECT_EQ(255, g);
-  EXPECT_EQ(0, b);
-  EXPECT_FALSE(IsBrightnessWhite(GetDrawState().brightness));
-  SetDrawBrightness(255, 255, 255);
-  EXPECT_TRUE(IsBrightnessWhite(GetDrawState().brightness));
+  EXPECT_EQ(std::vector<int>({w, h, mode, parameter, r, g, b}),
+            std::vector<int>({100, 50, BlendNone, 0, 255, 255, 255}));
+  EXPECT_EQ(DrawArea(), std::vector<int>({0, 0, 100, 50}));
 }
 
-TEST_F(DrawStateTest, DrawAreaStaysInsideTheDrawScreen) {
-  ASSERT_EQ(0, SetDrawScreenSize(320, 240));
-  SetDrawArea(-10, 20, 400, 300);
-  const DrawState& s = GetDrawState();
-  EXPECT_EQ(0, s.drawAreaLeft);
-  EXPECT_EQ(20, s.drawAreaTop);
-  EXPECT_EQ(320, s.drawAreaRight);
-  EXPECT_EQ(240, s.drawAreaBottom);
-  EXPECT_FLOAT_EQ(320.0f, s.drawAreaRightF);
-  // Inverted: empty, not swapped.
-  SetDrawArea(100, 100, 50, 60);
-  EXPECT_EQ(s.drawAreaLeft, s.drawAreaRight);
-  EXPECT_EQ(s.drawAreaTop, s.drawAreaBottom);
-  EXPECT_EQ(-1, SetDrawScreenSize(0, 10));
-  // A new screen size resets the area to the whole screen; a reset keeps the screen.
-  SetDrawScreenSize(100, 50);
-  ResetDrawState();
-  EXPECT_EQ(100, s.drawAreaRight);
-  EXPECT_EQ(50, s.drawAreaBottom);
-}
-
-TEST_F(DrawStateTest, ResetKeepsTheRestoreCallback) {
-  GetDrawState().graphRestoreCallback = +[]() { return 0; };
-  ResetDrawState();
-  EXPECT_NE(nullptr, GetDrawState().graphRestoreCallback);
-  GetDrawState().graphRestoreCallback = nullptr;
+// Blend parameter and brightness are clamped to a byte, each channel on its own; the
+// mode is kept as given.
+TEST_F(DrawStateTest, ParameterAndBrightnessAreClampedToAByte) {
+  const std::vector<int> rows[][2] = {{{300, 18, -9}, {255, 18, 0}},
+                                      {{-1, 256, 52}, {0, 255, 52}},
+                                      {{INT_MIN, 7, INT_MAX}, {0, 7, 255}},
+                                      {{128, 255, 0}, {128, 255, 0}}};
+  for (const auto& [in, out] : rows) {
+    EXPECT_EQ(SetDrawBlendMode(7, in[0]), 0);
+    EXPECT_EQ(SetDrawBrightness(in[0], in[1], in[2]), 0);
+    int mode = 0, parameter = 0;
+    std::vector<int> rgb(3);
+    GetDrawBlendMode(&mode, &parameter);
+    GetDrawBrightness(&rgb[0], &rgb[1], &rgb[2]);
+    EXPECT_EQ(std::vector<int>({mode, parameter}), std::vector<int>({7, out[0]}));
+    EXPECT_EQ(rgb, out);
+  }
+  EXPECT_EQ(GetDrawBlendMode(nullptr, nullptr) + GetDrawBrightness(nullptr, nullptr, nullptr), 0);
 }
 
 }  // namespace

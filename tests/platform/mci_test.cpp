@@ -1,3 +1,5 @@
+// MCI as the music layer relies on it: plays that end on the virtual clock, and one
+// MM_MCINOTIFY per notifying command (successful, superseded or aborted).
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,184 +12,121 @@
 
 namespace {
 
-LRESULT Quiet(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProcA(window, message, wParam, lParam);
-}
-
-struct Note {
-  HWND window;
-  WPARAM flag;
-  LPARAM device;
-  bool operator==(const Note&) const = default;
-};
-
 class Mci : public PlatformTest {
  protected:
   void SetUp() override {
     PlatformTest::SetUp();
     sim::UseVirtualClock(true);
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = &Quiet;
-    wc.lpszClassName = "MciTestWindow";
+    WNDCLASSA wc{0, &DefWindowProcA, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, "MciTestWindow"};
     ASSERT_NE(RegisterClassA(&wc), 0);
     window_ = CreateWindowExA(0, "MciTestWindow", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(window_, nullptr);
+    Reopen();
+  }
+  // Closes the sequencer and opens a new one (the play length is taken at the open).
+  void Reopen() {
+    mciSendCommandA(device_, MCI_CLOSE, 0, 0);
+    MCI_OPEN_PARMSA open{0, 0, "sequencer", nullptr, nullptr};
+    ASSERT_EQ(mciSendCommandA(0, MCI_OPEN, MCI_OPEN_TYPE, reinterpret_cast<DWORD_PTR>(&open)), 0u);
+    device_ = open.wDeviceID;
   }
   void TearDown() override {
+    mciSendCommandA(device_, MCI_CLOSE, 0, 0);
     DestroyWindow(window_);
-    UnregisterClassA("MciTestWindow", nullptr);
     PlatformTest::TearDown();
   }
-
-  MCIDEVICEID OpenSequencer() {
-    MCI_OPEN_PARMSA open{};
-    open.lpstrDeviceType = "sequencer";
-    EXPECT_EQ(mciSendCommandA(0, MCI_OPEN, MCI_OPEN_TYPE, reinterpret_cast<DWORD_PTR>(&open)), 0u);
-    return open.wDeviceID;
+  MCIERROR Send(UINT message, DWORD flags = MCI_NOTIFY | MCI_FROM, DWORD from = 0, DWORD to = 0) {
+    MCI_PLAY_PARMS params{reinterpret_cast<DWORD_PTR>(window_), from, to};
+    return mciSendCommandA(device_, message, flags, reinterpret_cast<DWORD_PTR>(&params));
   }
-  MCIERROR PlayFromStart(MCIDEVICEID device) {
-    MCI_PLAY_PARMS play{};
-    play.dwCallback = reinterpret_cast<DWORD_PTR>(window_);
-    play.dwFrom = 0;
-    return mciSendCommandA(device, MCI_PLAY, MCI_NOTIFY | MCI_FROM, reinterpret_cast<DWORD_PTR>(&play));
-  }
-  std::vector<Note> TakeNotes() {
-    std::vector<Note> notes;
+  // The notifications posted since the last take; each must name the window and device.
+  std::vector<WPARAM> Notes() {
+    std::vector<WPARAM> flags;
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == MM_MCINOTIFY) notes.push_back({msg.hwnd, msg.wParam, msg.lParam});
+    while (PeekMessageA(&msg, nullptr, MM_MCINOTIFY, MM_MCINOTIFY, PM_REMOVE)) {
+      EXPECT_EQ(msg.hwnd, window_);
+      EXPECT_EQ(msg.lParam, static_cast<LPARAM>(device_));
+      flags.push_back(msg.wParam);
     }
-    return notes;
+    return flags;
   }
+  using Flags = std::vector<WPARAM>;
 
   HWND window_ = nullptr;
+  MCIDEVICEID device_ = 0;
 };
 
-TEST_F(Mci, PlayEndsAfterItsLengthAndNotifiesOnceEachTime) {
+TEST_F(Mci, APlayEndsAfterItsLengthAndAPlayWithoutFromResumes) {
   sim::SetMciPlayLength(1000);
-  MCIDEVICEID device = OpenSequencer();
-  ASSERT_NE(device, 0u);
-  for (int round = 0; round < 2; ++round) {  // played again from the start, it runs its whole length again
-    ASSERT_EQ(PlayFromStart(device), 0u);
+  Reopen();
+  for (int round = 0; round < 2; ++round) {  // played again from the start, it runs its whole length
+    ASSERT_EQ(Send(MCI_PLAY), 0u);
     sim::AdvanceTime(999);
-    EXPECT_TRUE(sim::MciDevicePlaying(device));
-    EXPECT_TRUE(TakeNotes().empty());
+    EXPECT_TRUE(sim::MciDevicePlaying(device_));
+    EXPECT_EQ(Notes(), Flags{});
     sim::AdvanceTime(1);
-    EXPECT_FALSE(sim::MciDevicePlaying(device));
-    EXPECT_EQ(TakeNotes(),
-              (std::vector<Note>{{window_, MCI_NOTIFY_SUCCESSFUL, static_cast<LPARAM>(device)}}));
-    sim::AdvanceTime(5000);
-    EXPECT_TRUE(TakeNotes().empty());
+    EXPECT_FALSE(sim::MciDevicePlaying(device_));
+    EXPECT_EQ(Notes(), Flags{MCI_NOTIFY_SUCCESSFUL});
   }
-  EXPECT_EQ(mciSendCommandA(device, MCI_CLOSE, 0, 0), 0u);
-  EXPECT_FALSE(sim::MciDeviceOpen(device));
-}
-
-TEST_F(Mci, EndlessPlayEndsOnlyWhenTheTestEndsItAndResetClosesSilently) {
-  MCIDEVICEID device = OpenSequencer();
-  ASSERT_EQ(PlayFromStart(device), 0u);
-  sim::AdvanceTime(3600 * 1000);
-  EXPECT_TRUE(sim::MciDevicePlaying(device));
-  EXPECT_TRUE(sim::EndMciPlayback(device));
-  EXPECT_FALSE(sim::EndMciPlayback(device));  // no longer playing
-  EXPECT_EQ(TakeNotes(), (std::vector<Note>{{window_, MCI_NOTIFY_SUCCESSFUL, static_cast<LPARAM>(device)}}));
-  ASSERT_EQ(PlayFromStart(device), 0u);
-  sim::Reset();
-  EXPECT_FALSE(sim::MciDeviceOpen(device));
-  EXPECT_TRUE(sim::MciCalls().empty());
-  EXPECT_EQ(sim::LiveMciDevices(), 0);
-  SetUp();
-}
-
-TEST_F(Mci, CloseAndStopAbortAPendingNotificationAndANewPlaySupersedesIt) {
-  MCIDEVICEID device = OpenSequencer();
-  ASSERT_EQ(PlayFromStart(device), 0u);
-  ASSERT_EQ(PlayFromStart(device), 0u);
-  EXPECT_EQ(TakeNotes(), (std::vector<Note>{{window_, MCI_NOTIFY_SUPERSEDED, static_cast<LPARAM>(device)}}));
-  EXPECT_EQ(mciSendCommandA(device, MCI_STOP, 0, 0), 0u);
-  EXPECT_EQ(TakeNotes(), (std::vector<Note>{{window_, MCI_NOTIFY_ABORTED, static_cast<LPARAM>(device)}}));
-  ASSERT_EQ(PlayFromStart(device), 0u);
-  EXPECT_EQ(mciSendCommandA(device, MCI_CLOSE, 0, 0), 0u);
-  EXPECT_EQ(TakeNotes(), (std::vector<Note>{{window_, MCI_NOTIFY_ABORTED, static_cast<LPARAM>(device)}}));
-  EXPECT_FALSE(sim::MciDevicePlaying(device));
-  // A closed device is gone; its ID is not given out again.
-  EXPECT_EQ(PlayFromStart(device), MCIERR_INVALID_DEVICE_ID);
-  EXPECT_EQ(mciSendCommandA(device, MCI_CLOSE, 0, 0), MCIERR_INVALID_DEVICE_ID);
-  MCIDEVICEID next = OpenSequencer();
-  EXPECT_NE(next, device);
-  EXPECT_EQ(mciSendCommandA(next, MCI_CLOSE, 0, 0), 0u);
-}
-
-TEST_F(Mci, PlayWithoutFromResumesAndPositionsAreChecked) {
-  sim::SetMciPlayLength(1000);
-  MCIDEVICEID device = OpenSequencer();
-  ASSERT_EQ(PlayFromStart(device), 0u);
+  ASSERT_EQ(Send(MCI_PLAY), 0u);
   sim::AdvanceTime(400);
-  ASSERT_EQ(mciSendCommandA(device, MCI_STOP, 0, 0), 0u);
-  TakeNotes();
-  MCI_PLAY_PARMS resume{};
-  resume.dwCallback = reinterpret_cast<DWORD_PTR>(window_);
-  ASSERT_EQ(mciSendCommandA(device, MCI_PLAY, MCI_NOTIFY, reinterpret_cast<DWORD_PTR>(&resume)), 0u);
+  ASSERT_EQ(Send(MCI_STOP, 0), 0u);
+  ASSERT_EQ(Send(MCI_PLAY, MCI_NOTIFY), 0u);
   sim::AdvanceTime(599);
-  EXPECT_TRUE(TakeNotes().empty());
+  EXPECT_EQ(Notes(), Flags{MCI_NOTIFY_ABORTED});
   sim::AdvanceTime(1);
-  EXPECT_EQ(TakeNotes().size(), 1u);
-
-  MCI_PLAY_PARMS bad{};
-  bad.dwFrom = 1001;
-  EXPECT_EQ(mciSendCommandA(device, MCI_PLAY, MCI_FROM, reinterpret_cast<DWORD_PTR>(&bad)),
-            MCIERR_OUTOFRANGE);
-  bad.dwFrom = 500;
-  bad.dwTo = 100;
-  EXPECT_EQ(mciSendCommandA(device, MCI_PLAY, MCI_FROM | MCI_TO, reinterpret_cast<DWORD_PTR>(&bad)),
-            MCIERR_OUTOFRANGE);
-  EXPECT_EQ(mciSendCommandA(device, MCI_PLAY, MCI_FROM, 0), MCIERR_NULL_PARAMETER_BLOCK);
-  EXPECT_FALSE(sim::MciDevicePlaying(device));
-  EXPECT_EQ(mciSendCommandA(device, MCI_CLOSE, 0, 0), 0u);
+  EXPECT_EQ(Notes(), Flags{MCI_NOTIFY_SUCCESSFUL});
+  ASSERT_EQ(Send(MCI_PLAY, MCI_NOTIFY | MCI_FROM | MCI_TO, 200, 300), 0u);
+  const sim::MciCall call = sim::MciCalls().back();  // the record the library's tests read
+  EXPECT_EQ(std::vector<DWORD_PTR>({call.callback, call.from, call.to}),
+            std::vector<DWORD_PTR>({reinterpret_cast<DWORD_PTR>(window_), 200, 300}));
+  sim::AdvanceTime(100);
+  EXPECT_EQ(Notes(), Flags{MCI_NOTIFY_SUCCESSFUL});
 }
 
-TEST_F(Mci, OpenChecksTypeAndElement) {
-  MCI_OPEN_PARMSA open{};
-  EXPECT_EQ(mciSendCommandA(0, MCI_OPEN, 0, 0), MCIERR_NULL_PARAMETER_BLOCK);
-  EXPECT_EQ(mciSendCommandA(0, MCI_OPEN, 0, reinterpret_cast<DWORD_PTR>(&open)), MCIERR_MISSING_PARAMETER);
-  open.lpstrDeviceType = "waveaudio";
-  EXPECT_EQ(mciSendCommandA(0, MCI_OPEN, MCI_OPEN_TYPE, reinterpret_cast<DWORD_PTR>(&open)),
-            MCIERR_INVALID_DEVICE_NAME);
-  open.lpstrDeviceType = nullptr;
-  open.lpstrElementName = "/nonexistent/tune.mid";
-  EXPECT_EQ(mciSendCommandA(0, MCI_OPEN, MCI_OPEN_ELEMENT, reinterpret_cast<DWORD_PTR>(&open)),
-            MCIERR_FILE_NOT_FOUND);
+TEST_F(Mci, ANewPlaySupersedesAndStopOrCloseAborts) {
+  ASSERT_EQ(Send(MCI_PLAY), 0u);
+  ASSERT_EQ(Send(MCI_PLAY), 0u);
+  EXPECT_EQ(Notes(), Flags{MCI_NOTIFY_SUPERSEDED});
+  sim::AdvanceTime(3600 * 1000);  // with no length set a play runs until it is ended
+  EXPECT_TRUE(sim::MciDevicePlaying(device_));
+  ASSERT_EQ(Send(MCI_STOP, 0), 0u);
+  ASSERT_EQ(Send(MCI_PLAY), 0u);
+  ASSERT_EQ(Send(MCI_CLOSE, 0), 0u);
+  EXPECT_EQ(Notes(), (Flags{MCI_NOTIFY_ABORTED, MCI_NOTIFY_ABORTED}));
+  EXPECT_FALSE(sim::MciDeviceOpen(device_));
+  // A closed device is gone, and its ID is not given out again.
+  EXPECT_EQ(Send(MCI_PLAY), MCIERR_INVALID_DEVICE_ID);
+  const MCIDEVICEID closed = device_;
+  Reopen();
+  EXPECT_NE(device_, closed);
+}
 
-  char path[] = "/tmp/gamelib-mci-XXXXXX.MID";
-  int fd = mkstemps(path, 4);
-  ASSERT_GE(fd, 0);
-  close(fd);
-  open.lpstrElementName = path;
-  EXPECT_EQ(mciSendCommandA(0, MCI_OPEN, MCI_OPEN_ELEMENT, reinterpret_cast<DWORD_PTR>(&open)), 0u);
-  EXPECT_TRUE(sim::MciDeviceOpen(open.wDeviceID));
+TEST_F(Mci, BadCommandsAreRefused) {
+  char midi[] = "/tmp/gamelib-mci-XXXXXX.MID";
+  ::close(mkstemps(midi, 4));
+  const std::string other = std::string(midi, sizeof midi - 5) + ".txt";
+  std::fclose(std::fopen(other.c_str(), "w"));
+  auto open = [](DWORD flags, const char* type, const char* element) {
+    MCI_OPEN_PARMSA p{0, 0, type, element, nullptr};
+    MCIERROR result = mciSendCommandA(0, MCI_OPEN, flags, reinterpret_cast<DWORD_PTR>(&p));
+    if (result == 0) mciSendCommandA(p.wDeviceID, MCI_CLOSE, 0, 0);
+    return result;
+  };
+  const MCIERROR rows[][2] = {
+      {mciSendCommandA(0, MCI_OPEN, 0, 0), MCIERR_NULL_PARAMETER_BLOCK},
+      {open(0, "sequencer", nullptr), MCIERR_MISSING_PARAMETER},
+      {open(MCI_OPEN_TYPE, "waveaudio", nullptr), MCIERR_INVALID_DEVICE_NAME},
+      {open(MCI_OPEN_ELEMENT, nullptr, "/nonexistent/tune.mid"), MCIERR_FILE_NOT_FOUND},
+      {open(MCI_OPEN_ELEMENT, nullptr, midi), 0},
+      {open(MCI_OPEN_ELEMENT, nullptr, other.c_str()), MCIERR_INVALID_DEVICE_NAME},
+      {open(MCI_OPEN_TYPE | MCI_OPEN_ELEMENT, "Sequencer", other.c_str()), 0},
+      {mciSendCommandA(device_, MCI_PLAY, MCI_FROM, 0), MCIERR_NULL_PARAMETER_BLOCK},
+      {Send(0x0999, 0), MCIERR_UNRECOGNIZED_COMMAND},
+  };
+  for (std::size_t i = 0; i < std::size(rows); ++i) EXPECT_EQ(rows[i][0], rows[i][1]) << i;
+  std::remove(midi);
+  std::remove(other.c_str());
   EXPECT_EQ(sim::LiveObjects(), 1);  // an open device is a live object until closed
-  EXPECT_EQ(mciSendCommandA(open.wDeviceID, MCI_CLOSE, 0, 0), 0u);
-  std::remove(path);
-  EXPECT_EQ(mciSendCommandA(0, 0x0999, 0, 0), MCIERR_UNRECOGNIZED_COMMAND);
-}
-
-TEST_F(Mci, CallsAreRecordedAndCanBeFailedByName) {
-  MCIDEVICEID device = OpenSequencer();
-  sim::ClearMciCalls();
-  sim::FailCall("mciSendCommandA", 1);
-  EXPECT_EQ(PlayFromStart(device), MCIERR_HARDWARE);
-  EXPECT_FALSE(sim::MciDevicePlaying(device));
-  EXPECT_TRUE(TakeNotes().empty());
-  EXPECT_EQ(PlayFromStart(device), 0u);
-  EXPECT_EQ(mciSendCommandA(device, MCI_CLOSE, 0, 0), 0u);
-  std::vector<sim::MciCall> calls = sim::MciCalls();
-  ASSERT_EQ(calls.size(), 3u);
-  EXPECT_EQ(calls[0].result, MCIERR_HARDWARE);
-  EXPECT_EQ(calls[1].flags, MCI_NOTIFY | MCI_FROM);
-  EXPECT_EQ(calls[1].callback, reinterpret_cast<DWORD_PTR>(window_));
-  EXPECT_EQ(calls[2].message, MCI_CLOSE);
-  EXPECT_FALSE(calls[2].hasParams);
-  TakeNotes();
 }
 
 }  // namespace
