@@ -16,8 +16,6 @@
 
 #include "gamelib/gamelib.h"
 #include "platform/sim.h"
-#include "sound/sound_handles.h"
-#include "sound/stream_sound.h"
 
 namespace {
 
@@ -135,23 +133,20 @@ bool WriteWave(const char* path, const std::vector<std::int16_t>& frames) {
   return std::fclose(out) == 0 && ok;
 }
 
-// The library's view of a loaded sound.
+// The library's view of a loaded sound; `file` names it.
 void Describe(const char* file, int handle) {
-  const gamelib::SoundHandleRecord* stream = gamelib::GetSoundHandleRecord(handle);
-  if (stream != nullptr && stream->soundKind == gamelib::SOUND_KIND_STREAM && stream->fileCount > 1) {
-    file = "stream";
-  }
-  const gamelib::SoundHandleRecord* record = gamelib::GetSoundHandleRecord(handle);
+  int channels = 0;
+  int bits = 0;
+  int rate = 0;
+  const int kind = gamelib::GetSoundKind(handle);
   int samples = gamelib::GetSoundTotalSampleCount(handle);
-  if (record == nullptr) return;
-  const WAVEFORMATEX f = record->format;
-  double seconds = f.nSamplesPerSec != 0 ? static_cast<double>(samples) / f.nSamplesPerSec : 0.0;
-  std::printf("%s: %s, %u Hz, %u-bit, %s; %d samples (%.3f s)\n", file,
-              record->soundKind == gamelib::SOUND_KIND_STREAM ? "stream sound" : "memory sound",
-              static_cast<unsigned>(f.nSamplesPerSec), static_cast<unsigned>(f.wBitsPerSample),
-              f.nChannels == 1   ? "mono"
-              : f.nChannels == 2 ? "stereo"
-                                 : "?",
+  if (kind == -1 || gamelib::GetSoundFormat(handle, &channels, &bits, &rate) != 0) return;
+  double seconds = rate != 0 ? static_cast<double>(samples) / rate : 0.0;
+  std::printf("%s: %s, %d Hz, %d-bit, %s; %d samples (%.3f s)\n", file,
+              kind == gamelib::SOUND_KIND_STREAM ? "stream sound" : "memory sound", rate, bits,
+              channels == 1   ? "mono"
+              : channels == 2 ? "stereo"
+                              : "?",
               samples, seconds);
 }
 
@@ -200,7 +195,7 @@ void Run(int handle, const Options& o, std::vector<std::int16_t>* mix, std::uint
 
 // The files as one stream sound, as the loader makes one: -1 when one is refused.
 int LoadStream(const Options& o) {
-  int handle = gamelib::AddSoundData(-1);
+  int handle = gamelib::MakeStreamSoundHandle();
   if (handle == -1) return -1;
   for (const char* file : o.files) {
     if (gamelib::AddStreamSoundFile(file, static_cast<std::uint8_t>(o.loops), handle, o.createType, -1) !=
@@ -246,15 +241,20 @@ int main(int argc, char** argv) {
       ++failed;
       continue;
     }
-    if (o.loopPoint >= 0 && gamelib::SetSoundLoopPoint(static_cast<int>(o.loopPoint), handle) != 0) {
-      std::fprintf(stderr, "%s: loop point %lld refused (past the end, or a sound of several files)\n", file,
-                   o.loopPoint);
-      ++failed;
+    // A loop point, or a loop count of 255, loops the (first) file endlessly.
+    bool endless = o.loops == 255;
+    if (o.loopPoint >= 0) {
+      if (gamelib::SetSoundLoopPoint(static_cast<int>(o.loopPoint), handle) == 0) {
+        endless = true;
+      } else {
+        std::fprintf(stderr, "%s: loop point %lld refused (past the end, or a sound of several files)\n",
+                     file, o.loopPoint);
+        ++failed;
+      }
     }
-    Describe(file, handle);
-    const gamelib::SoundHandleRecord* record = gamelib::GetSoundHandleRecord(handle);
-    if (record != nullptr && record->soundKind == gamelib::SOUND_KIND_STREAM && o.seconds <= 0.0 &&
-        record->files[0].loopCount == gamelib::kStreamLoopEndless) {
+    // One stream sound of several files is not one file's.
+    Describe(o.stream && o.files.size() > 1 ? "stream" : file, handle);
+    if (gamelib::GetSoundKind(handle) == gamelib::SOUND_KIND_STREAM && o.seconds <= 0.0 && endless) {
       std::printf("%s: loops endlessly (give --seconds to stop it)\n", file);
     }
     std::fflush(stdout);

@@ -15,6 +15,16 @@ int GetSoundTotalSampleCount(int handle);
 // What later loads make: 0 memory sounds, 1 to 3 stream sounds. 0, or -1 outside 0..3.
 int SetCreateSoundDataType(int type);
 
+// Kinds of sound (GetSoundKind).
+constexpr int SOUND_KIND_MEMORY = 0;  // the whole PCM in sound buffers (also a handle with nothing in it yet)
+constexpr int SOUND_KIND_STREAM = 1;  // converted a piece at a time into a ring as it plays
+
+// SOUND_KIND_MEMORY or SOUND_KIND_STREAM.
+int GetSoundKind(int handle);
+// The PCM format the sound plays in: channels, bits per sample and samples per second
+// (all 0 for a handle with nothing in it yet). A null pointer is skipped. 0 or -1.
+int GetSoundFormat(int handle, int* channels, int* bitsPerSample, int* samplesPerSec);
+
 // Volume 0 (silent) to 255 (full), on every buffer of the sound.
 int SetSoundHandleVolume(int volume, int handle);
 // Where the next play starts, in bytes of PCM or in milliseconds. -1 when every

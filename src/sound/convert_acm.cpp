@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/msacm.h"
+#include "sound/convert_kinds.h"
 
 namespace gamelib {
 namespace {
@@ -25,6 +26,8 @@ constexpr std::uint32_t kMp3SampleRates[2][3] = {{44100, 48000, 32000}, {22050, 
 
 constexpr std::int64_t kId3v1Bytes = 128;
 constexpr std::int64_t kId3v2HeaderBytes = 10;
+
+int TerminateAcmConvert(SoundConvertRecord* c);
 
 HACMSTREAM AsStream(void* stream) { return static_cast<HACMSTREAM>(stream); }
 
@@ -75,10 +78,6 @@ PieceResult ConvertPiece(void* stream, const std::uint8_t* source, std::int32_t 
   return result;
 }
 
-bool ReadExact(SoundConvertRecord* c, void* buffer, std::int64_t bytes) {
-  return ConvertStreamRead(c, buffer, bytes) == bytes;
-}
-
 // The stream's bytes through a small window, for the byte-by-byte frame scan.
 class ScanReader {
  public:
@@ -113,7 +112,8 @@ int StartDecoders(SoundConvertRecord* c, std::int64_t position, std::int64_t byt
   a.acmSourceBytes = c->dataChunkBytes;
   a.acmSourceData = GAMELIB_ALLOC(static_cast<std::size_t>(bytes));
   if (a.acmSourceData == nullptr) return -1;
-  if (ConvertStreamSeek(c, position, STREAM_SEEK_SET) != 0 || !ReadExact(c, a.acmSourceData, bytes))
+  if (ConvertStreamSeek(c, position, STREAM_SEEK_SET) != 0 ||
+      !ConvertStreamReadExact(c, a.acmSourceData, bytes))
     return -1;
   ConvertStreamSeek(c, position, STREAM_SEEK_SET);
   a.acmSourceUsed = 0;
@@ -124,7 +124,6 @@ int StartDecoders(SoundConvertRecord* c, std::int64_t position, std::int64_t byt
   c->blockBytes = static_cast<std::int32_t>(blockBytes);
   a.acmLoopBuffer = GAMELIB_ALLOC(static_cast<std::size_t>(blockBytes));
   if (a.acmLoopBuffer == nullptr) return -1;
-  c->convertKind = SOUND_CONVERT_ACM;
   return 0;
 }
 
@@ -136,7 +135,7 @@ int SuggestPcm(SoundConvertRecord* c) {
   if (acmFormatSuggest(nullptr, c->acm.acmSourceFormat, &c->pcmFormat, kWaveFormatBytes,
                        ACM_FORMATSUGGESTF_WFORMATTAG) != MMSYSERR_NOERROR)
     return -1;
-  return platform::ValidPcmFormat(c->pcmFormat) ? 0 : -1;
+  return ValidSoundPcmFormat(c->pcmFormat) ? 0 : -1;
 }
 
 // A failed trial releases what it made; the kind state is left cleared.
@@ -230,7 +229,7 @@ int SetupWaveAcmConvert(SoundConvertRecord* c) {
       GAMELIB_ALLOC_ZEROED(static_cast<std::size_t>(std::max<std::int64_t>(fmtBytes, kWaveFormatBytes))));
   if (format == nullptr) return -1;
   c->acm.acmSourceFormat = format;
-  if (!ReadExact(c, format, fmtBytes)) return FailTrial(c);
+  if (!ConvertStreamReadExact(c, format, fmtBytes)) return FailTrial(c);
   if (fmtBytes == 16) {
     format->cbSize = 0;
     if (format->wFormatTag == WAVE_FORMAT_PCM) {
@@ -262,8 +261,8 @@ int SetupMp3AcmConvert(SoundConvertRecord* c) {
   // ID3v2 at the start: its size is four 7-bit bytes, most significant first.
   std::int64_t skip = 0;
   unsigned char id3[kId3v2HeaderBytes];
-  if (ReadExact(c, id3, 3) && std::memcmp(id3, "ID3", 3) == 0) {
-    if (!ReadExact(c, id3 + 3, kId3v2HeaderBytes - 3)) return -1;
+  if (ConvertStreamReadExact(c, id3, 3) && std::memcmp(id3, "ID3", 3) == 0) {
+    if (!ConvertStreamReadExact(c, id3 + 3, kId3v2HeaderBytes - 3)) return -1;
     std::int64_t size = 0;
     for (int i = 6; i < 10; ++i) size = size << 7 | (id3[i] & 0x7F);
     skip = size + kId3v2HeaderBytes;
@@ -274,8 +273,8 @@ int SetupMp3AcmConvert(SoundConvertRecord* c) {
   if (length > kId3v1Bytes) {
     unsigned char tag[3];
     tail = 0;
-    if (ConvertStreamSeek(c, length - kId3v1Bytes, STREAM_SEEK_SET) == 0 && ReadExact(c, tag, 3) &&
-        std::memcmp(tag, "TAG", 3) == 0)
+    if (ConvertStreamSeek(c, length - kId3v1Bytes, STREAM_SEEK_SET) == 0 &&
+        ConvertStreamReadExact(c, tag, 3) && std::memcmp(tag, "TAG", 3) == 0)
       tail = kId3v1Bytes;
   }
   const std::int64_t regionEnd = length - tail;
@@ -351,6 +350,8 @@ int SetupMp3AcmConvert(SoundConvertRecord* c) {
   if (StartDecoders(c, dataStart, dataEnd - dataStart, blockBytes) != 0) return FailTrial(c);
   return 0;
 }
+
+namespace {
 
 int ConvertAcmBlock(SoundConvertRecord* c) {
   SoundConvertAcmState& a = c->acm;
@@ -429,7 +430,8 @@ int TerminateAcmConvert(SoundConvertRecord* c) {
   return 0;
 }
 
-int GetAcmConvertDestSize(SoundConvertRecord* c) {
+// The MP3 trial counts the frames' samples; the compressed WAVE trial asks the manager.
+int GetAcmConvertDestBytes(const SoundConvertRecord* c) {
   const SoundConvertAcmState& a = c->acm;
   std::int64_t size = 0;
   if (a.acmKnownSamples != -1) {
@@ -444,5 +446,16 @@ int GetAcmConvertDestSize(SoundConvertRecord* c) {
   // More than memory may hold: no whole conversion (streams still play it).
   return size < 0 || size > kMaxPcmBytes ? 0 : static_cast<int>(size);
 }
+
+int GetAcmConvertDestSize(SoundConvertRecord* c) { return GetAcmConvertDestBytes(c); }
+
+// The data chunk counts source bytes here: the PCM length is the output size.
+std::int64_t GetAcmConvertPcmBytes(const SoundConvertRecord* c) { return GetAcmConvertDestBytes(c); }
+
+}  // namespace
+
+const SoundConvertOps kAcmConvertOps = {
+    SOUND_CONVERT_ACM,     ConvertAcmBlock, SetAcmConvertPosition, TerminateAcmConvert, GetAcmConvertDestSize,
+    GetAcmConvertPcmBytes, nullptr};
 
 }  // namespace gamelib

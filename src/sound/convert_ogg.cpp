@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstring>
 
-#include "sound/sound_convert.h"
+#include "sound/convert_kinds.h"
 #include "sound/sound_state.h"
 
 namespace gamelib {
@@ -53,6 +53,11 @@ void CloseOgg(SoundConvertRecord* c) {
   --g_liveOggDecoders;
 }
 
+// Bytes of the decoded length.
+int GetOggSoundConvertTotalBytes(SoundConvertRecord* c) {
+  return static_cast<int>(c->pcmFormat.nChannels * c->ogg.oggBytesPerSample * OggTotalSamples(c));
+}
+
 }  // namespace
 
 int LiveOggDecoders() { return g_liveOggDecoders; }
@@ -82,7 +87,7 @@ int SetupOggSoundConvert(SoundConvertRecord* c) {
   format.cbSize = 0;
   // The whole-conversion size (one second of room included) must stay allocatable.
   if (info->channels < 1 || info->channels > 2 || info->rate < 100 || info->rate > 200000 ||
-      !platform::ValidPcmFormat(format) || total > kMaxPcmBytes ||
+      !ValidSoundPcmFormat(format) || total > kMaxPcmBytes ||
       (total + 44100) * info->channels * bytesPerSample > kMaxPcmBytes) {
     CloseOgg(c);
     return -1;
@@ -98,9 +103,10 @@ int SetupOggSoundConvert(SoundConvertRecord* c) {
   std::memcpy(&c->pcmFormat, &format, kWaveFormatBytes);
   c->blockBytes = 4096;
   c->dataChunkBytes = GetOggSoundConvertTotalBytes(c);
-  c->convertKind = SOUND_CONVERT_OGG;
   return 0;
 }
+
+namespace {
 
 int ConvertOggSoundBlock(SoundConvertRecord* c) {
   if (c->ogg.oggOpen != 1 || c->ogg.oggExhausted == 1) return -1;
@@ -146,12 +152,21 @@ int TerminateOggSoundConvert(SoundConvertRecord* c) {
   return 0;
 }
 
-int GetOggSoundConvertTotalBytes(SoundConvertRecord* c) {
-  return static_cast<int>(c->pcmFormat.nChannels * c->ogg.oggBytesPerSample * OggTotalSamples(c));
-}
-
 int GetOggSoundConvertDestSize(SoundConvertRecord* c) {
   return static_cast<int>(c->pcmFormat.nChannels * (OggTotalSamples(c) + 44100) * c->ogg.oggBytesPerSample);
 }
+
+// The decoded length, counted at the set-up.
+std::int64_t GetOggSoundConvertPcmBytes(const SoundConvertRecord* c) { return c->dataChunkBytes; }
+
+}  // namespace
+
+const SoundConvertOps kOggConvertOps = {SOUND_CONVERT_OGG,
+                                        ConvertOggSoundBlock,
+                                        SetOggSoundConvertPosition,
+                                        TerminateOggSoundConvert,
+                                        GetOggSoundConvertDestSize,
+                                        GetOggSoundConvertPcmBytes,
+                                        nullptr};
 
 }  // namespace gamelib

@@ -4,56 +4,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "sound/sound_convert.h"
+#include "sound/convert_kinds.h"
 
 namespace gamelib {
 namespace {
-
-bool ReadExact(SoundConvertRecord* c, void* buffer, std::int64_t bytes) {
-  return ConvertStreamRead(c, buffer, bytes) == bytes;
-}
-
-}  // namespace
-
-int SetupWavePcmConvert(SoundConvertRecord* c) {
-  std::int64_t length = ConvertStreamLength(c);
-  if (length < 12 || length > kMaxSoundFileBytes) return -1;
-
-  std::int64_t fmtBytes = 0;
-  std::int64_t fmtPosition = 0;
-  if (ReadWaveFmtHeader(c, length, &fmtBytes, &fmtPosition) != 0) return -1;
-  auto* body = static_cast<unsigned char*>(
-      GAMELIB_ALLOC_ZEROED(static_cast<std::size_t>(std::max<std::int64_t>(fmtBytes, kWaveFormatBytes))));
-  if (body == nullptr) return -1;
-  bool bodyRead = ReadExact(c, body, fmtBytes);
-  WAVEFORMATEX format;
-  std::memcpy(&format, body, kWaveFormatBytes);
-  FreeMemory(body);
-  if (!bodyRead || format.wFormatTag != WAVE_FORMAT_PCM) return -1;
-  if (fmtBytes == 16) {
-    // Some writers leave wBitsPerSample 0; the block size says what it is.
-    if (format.nChannels == 0) return -1;
-    format.cbSize = 0;
-    format.wBitsPerSample = static_cast<WORD>(format.nBlockAlign / format.nChannels * 8);
-  }
-  if (!platform::ValidPcmFormat(format)) return -1;
-
-  std::int64_t position = 0;
-  std::int64_t dataBytes = 0;
-  if (FindWaveDataChunk(c, fmtPosition + fmtBytes, length, &position, &dataBytes) != 0) return -1;
-  // The data is whole sample frames.
-  dataBytes -= dataBytes % format.nBlockAlign;
-
-  c->fmtChunkPosition = static_cast<std::int32_t>(fmtPosition);
-  c->fmtChunkBytes = static_cast<std::int32_t>(fmtBytes);
-  c->dataChunkPosition = static_cast<std::int32_t>(position);
-  c->dataChunkBytes = static_cast<std::int32_t>(dataBytes);
-  std::memset(&c->pcmFormat, 0, sizeof c->pcmFormat);
-  std::memcpy(&c->pcmFormat, &format, kWaveFormatBytes);
-  c->blockBytes = static_cast<std::int32_t>(format.nAvgBytesPerSec);
-  c->convertKind = SOUND_CONVERT_WAVE_PCM;
-  return 0;
-}
 
 int ConvertPcmBlock(SoundConvertRecord* c) {
   std::int64_t consumed = ConvertStreamTell(c) - c->dataChunkPosition;
@@ -72,6 +26,68 @@ int SetPcmConvertPosition(SoundConvertRecord* c, int sample) {
   ConvertStreamSeek(c, c->dataChunkPosition + target, STREAM_SEEK_SET);
   c->outputPosition = static_cast<std::int32_t>(target);
   c->blockLeft = c->blockOffset = 0;
+  return 0;
+}
+
+int TerminatePcmConvert(SoundConvertRecord*) { return 0; }  // nothing of its own
+
+int GetPcmConvertDestSize(SoundConvertRecord* c) { return c->dataChunkBytes; }
+
+std::int64_t GetPcmConvertPcmBytes(const SoundConvertRecord* c) { return c->dataChunkBytes; }
+
+// One read of the whole data chunk, from its first byte whatever was read before (the
+// block reader reads ahead, so the stream may stand past the position).
+int ConvertPcmWhole(SoundConvertRecord* c, void* block, int bytes) {
+  SetPcmConvertPosition(c, 0);
+  c->endReached = 0;
+  std::int64_t got = ConvertStreamRead(c, block, bytes);
+  const int produced = static_cast<int>(got - got % c->pcmFormat.nBlockAlign);
+  c->outputPosition = produced;
+  return produced;
+}
+
+}  // namespace
+
+const SoundConvertOps kWavePcmConvertOps = {
+    SOUND_CONVERT_WAVE_PCM, ConvertPcmBlock,       SetPcmConvertPosition, TerminatePcmConvert,
+    GetPcmConvertDestSize,  GetPcmConvertPcmBytes, ConvertPcmWhole};
+
+int SetupWavePcmConvert(SoundConvertRecord* c) {
+  std::int64_t length = ConvertStreamLength(c);
+  if (length < 12 || length > kMaxSoundFileBytes) return -1;
+
+  std::int64_t fmtBytes = 0;
+  std::int64_t fmtPosition = 0;
+  if (ReadWaveFmtHeader(c, length, &fmtBytes, &fmtPosition) != 0) return -1;
+  auto* body = static_cast<unsigned char*>(
+      GAMELIB_ALLOC_ZEROED(static_cast<std::size_t>(std::max<std::int64_t>(fmtBytes, kWaveFormatBytes))));
+  if (body == nullptr) return -1;
+  bool bodyRead = ConvertStreamReadExact(c, body, fmtBytes);
+  WAVEFORMATEX format;
+  std::memcpy(&format, body, kWaveFormatBytes);
+  FreeMemory(body);
+  if (!bodyRead || format.wFormatTag != WAVE_FORMAT_PCM) return -1;
+  if (fmtBytes == 16) {
+    // Some writers leave wBitsPerSample 0; the block size says what it is.
+    if (format.nChannels == 0) return -1;
+    format.cbSize = 0;
+    format.wBitsPerSample = static_cast<WORD>(format.nBlockAlign / format.nChannels * 8);
+  }
+  if (!ValidSoundPcmFormat(format)) return -1;
+
+  std::int64_t position = 0;
+  std::int64_t dataBytes = 0;
+  if (FindWaveDataChunk(c, fmtPosition + fmtBytes, length, &position, &dataBytes) != 0) return -1;
+  // The data is whole sample frames.
+  dataBytes -= dataBytes % format.nBlockAlign;
+
+  c->fmtChunkPosition = static_cast<std::int32_t>(fmtPosition);
+  c->fmtChunkBytes = static_cast<std::int32_t>(fmtBytes);
+  c->dataChunkPosition = static_cast<std::int32_t>(position);
+  c->dataChunkBytes = static_cast<std::int32_t>(dataBytes);
+  std::memset(&c->pcmFormat, 0, sizeof c->pcmFormat);
+  std::memcpy(&c->pcmFormat, &format, kWaveFormatBytes);
+  c->blockBytes = static_cast<std::int32_t>(format.nAvgBytesPerSec);
   return 0;
 }
 

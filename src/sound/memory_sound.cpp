@@ -1,77 +1,38 @@
-// Loading sound files as memory sounds, and playing and stopping sounds.
+// Memory sounds: loading from a file image, play, stop, position and deletion, and the
+// rebuild as a stream sound.
 #include "sound/memory_sound.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "gamelib/sound.h"
+#include "gamelib/sound_load.h"
 #include "sound/sound_buffers.h"
 #include "sound/sound_convert.h"
 #include "sound/sound_handles.h"
+#include "sound/sound_pcm_format.h"
 #include "sound/sound_state.h"
 #include "sound/stream_sound.h"
 
 namespace gamelib {
 namespace {
 
-constexpr int kMaxMemorySoundBuffers = kSoundBuffersPerHandle;
-
-int UsedBuffers(const SoundHandleRecord& record) {
-  return std::clamp(record.bufferCount, 0, kMaxMemorySoundBuffers);
+// The first buffer of a memory sound that is not playing, for a position change;
+// null when all are playing, or when a status cannot be read (`failed` then set).
+SoundBufferWrapper* IdleMemoryBuffer(SoundHandleRecord& record, bool* failed) {
+  *failed = false;
+  int used = UsedSoundBuffers(record);
+  for (int i = 0; i < used; ++i) {
+    DWORD status = 0;
+    if (GetSoundBufferWrapperStatus(&record.buffers[i], &status) != 0) {
+      *failed = true;
+      return nullptr;
+    }
+    if ((status & DSBSTATUS_PLAYING) == 0) return &record.buffers[i];
+  }
+  return nullptr;
 }
-
-// The file or stream size, checked before anything that size is allocated.
-bool AcceptableFileSize(std::int64_t size) { return size > 0 && size <= kMaxSoundFileBytes; }
 
 }  // namespace
-
-int LoadFileToMemory(const char* fileName, void** data, int* bytes) {
-  if (fileName == nullptr || data == nullptr || bytes == nullptr) return -1;
-  StreamHandle file = StreamOpen(fileName, 0, 1, 0);
-  if (file == 0) return OutputLogFormat("右記のファイルのオープンに失敗しました：%s", fileName);
-  std::int64_t size = -1;
-  if (StreamSeek(file, 0, STREAM_SEEK_END) == 0) size = StreamTell(file);
-  // Empty, unreadable and absurdly large files are refused before any allocation.
-  if (!AcceptableFileSize(size) || StreamSeek(file, 0, STREAM_SEEK_SET) != 0) {
-    StreamClose(file);
-    return -1;
-  }
-  void* block = GAMELIB_ALLOC(static_cast<std::size_t>(size));
-  if (block == nullptr) {
-    OutputLogFormat("右記のファイルのロードに必要なメモリの確保に失敗しました：%s", fileName);
-    StreamClose(file);
-    return -1;
-  }
-  std::size_t got = StreamRead(block, 1, static_cast<std::size_t>(size), file);
-  StreamClose(file);
-  // A short read would hand uninitialised memory on as sound.
-  if (got != static_cast<std::size_t>(size)) {
-    FreeMemory(block);
-    return -1;
-  }
-  *data = block;
-  *bytes = static_cast<int>(size);
-  return 0;
-}
-
-int ReadWholeStream(const StreamAccessRecord* stream, void** data, int* bytes) {
-  if (stream == nullptr || data == nullptr || bytes == nullptr) return -1;
-  const StreamFunctionTable& f = stream->functions;
-  if (f.Seek == nullptr || f.Tell == nullptr || f.Read == nullptr) return -1;
-  std::int64_t size = -1;
-  if (f.Seek(stream->handle, 0, STREAM_SEEK_END) == 0) size = f.Tell(stream->handle);
-  if (!AcceptableFileSize(size) || f.Seek(stream->handle, 0, STREAM_SEEK_SET) != 0) return -1;
-  void* block = GAMELIB_ALLOC(static_cast<std::size_t>(size));
-  if (block == nullptr) return OutputLogFormat("ストリームの読み込みに必要なメモリの確保に失敗しました");
-  std::size_t got = f.Read(block, 1, static_cast<std::size_t>(size), stream->handle);
-  if (got != static_cast<std::size_t>(size)) {
-    FreeMemory(block);
-    return -1;
-  }
-  *data = block;
-  *bytes = static_cast<int>(size);
-  return 0;
-}
 
 int CreateMemorySound(const void* image, int imageBytes, int bufferCount) {
   if (!SoundSystemStarted()) return -1;
@@ -95,7 +56,7 @@ int CreateMemorySound(const void* image, int imageBytes, int bufferCount) {
   auto fail = [&]() {
     // The record frees what it owns; what it does not own yet goes here.
     if (record == nullptr || record->data != pcm) FreeMemory(pcm);
-    DeleteSoundHandle(handle, 0);
+    if (SoundHandleRecord* made = GetSoundHandleRecord(handle)) DeleteMemorySound(handle, made);
     if (stream.handle != 0) CloseMemoryStream(stream.handle);
     if (converter != nullptr) {
       TerminateSoundConvert(converter);
@@ -123,7 +84,7 @@ int CreateMemorySound(const void* image, int imageBytes, int bufferCount) {
   // The buffers take whole sample frames; a format or size the device would refuse
   // is refused here, before the device is asked (so bad data never ends the process).
   pcmBytes -= pcmBytes % std::max<int>(format.nBlockAlign, 1);
-  if (!platform::ValidPcmBuffer(format, static_cast<std::uint64_t>(pcmBytes))) return fail();
+  if (!ValidSoundPcmBuffer(format, static_cast<std::uint64_t>(pcmBytes))) return fail();
   if (CreateSoundBuffers(&format, static_cast<std::uint32_t>(pcmBytes), SOUND_KIND_MEMORY, bufferCount,
                          handle) != 0)
     return fail();
@@ -134,7 +95,7 @@ int CreateMemorySound(const void* image, int imageBytes, int bufferCount) {
   record->data = pcm;
   record->dataBytes = static_cast<std::uint32_t>(pcmBytes);
 
-  for (int i = 0; i < UsedBuffers(*record); ++i) {
+  for (int i = 0; i < UsedSoundBuffers(*record); ++i) {
     void* part1 = nullptr;
     void* part2 = nullptr;
     DWORD bytes1 = 0;
@@ -159,37 +120,8 @@ int CreateMemorySound(const void* image, int imageBytes, int bufferCount) {
   return handle;
 }
 
-int LoadSoundFile(const char* fileName, int bufferCount, int shareStream) {
-  if (!SoundSystemStarted() || fileName == nullptr) return -1;
-  bufferCount = std::clamp(bufferCount, 0, kMaxMemorySoundBuffers);
-
-  if (GetSoundSystemState().createType != SOUND_CREATE_MEMORY) {
-    int handle = AddSoundData(-1);
-    if (handle == -1) return -1;
-    if (AddStreamSoundFile(fileName, 0, handle, GetSoundSystemState().createType, shareStream) != 0) {
-      DeleteSoundHandle(handle, 0);
-      return -1;
-    }
-    PrepareStreamSound(handle);
-    return handle;
-  }
-
-  void* image = nullptr;
-  int imageBytes = 0;
-  if (LoadFileToMemory(fileName, &image, &imageBytes) != 0)
-    return OutputLogFormat("右記の音声ファイルのロードに失敗しました_1：%s", fileName);
-  int handle = CreateMemorySound(image, imageBytes, bufferCount);
-  FreeMemory(image);
-  if (handle == -1) return OutputLogFormat("右記の音声ファイルのロードに失敗しました_2：%s", fileName);
-  return handle;
-}
-
-int PlaySoundHandle(int handle, int playType, int fromTop) {
-  SoundHandleRecord* record = GetSoundHandleRecord(handle);
-  if (record == nullptr) return -1;
-  if (record->soundKind == SOUND_KIND_STREAM) return PlayStreamSound(handle, playType, fromTop);
-
-  const int count = UsedBuffers(*record);
+int PlayMemorySound(int handle, SoundHandleRecord* record, int playType, int fromTop) {
+  const int count = UsedSoundBuffers(*record);
   if (count == 0) return -1;
   int previous = record->nextBuffer;
   DWORD resume = 0;
@@ -215,23 +147,107 @@ int PlaySoundHandle(int handle, int playType, int fromTop) {
   if (playType == SOUND_PLAY_WAIT) {
     for (;;) {
       if (PumpWindowMessages() == -1) break;
-      if (CheckSoundHandlePlaying(handle) != 1) break;
+      const SoundHandleRecord* now = GetSoundHandleRecord(handle);
+      if (now == nullptr || CheckMemorySoundPlaying(now) != 1) break;
       Sleep(1);
     }
   }
   return 0;
 }
 
-int StopSoundHandle(int handle) {
-  SoundHandleRecord* record = GetSoundHandleRecord(handle);
-  if (record == nullptr) return -1;
-  if (record->soundKind == SOUND_KIND_STREAM) return StopStreamSound(handle);
-  for (int i = 0; i < UsedBuffers(*record); ++i) {
+int StopMemorySound(SoundHandleRecord* record) {
+  for (int i = 0; i < UsedSoundBuffers(*record); ++i) {
     DWORD status = 0;
     if (GetSoundBufferWrapperStatus(&record->buffers[i], &status) != 0) return -1;
     if ((status & DSBSTATUS_PLAYING) != 0) StopSoundBufferWrapper(&record->buffers[i]);
   }
   return 0;
+}
+
+int CheckMemorySoundPlaying(const SoundHandleRecord* record) {
+  int used = UsedSoundBuffers(*record);
+  for (int i = 0; i < used; ++i) {
+    DWORD status = 0;
+    if (GetSoundBufferWrapperStatus(&record->buffers[i], &status) != 0) continue;
+    if ((status & DSBSTATUS_PLAYING) != 0) return 1;
+  }
+  return 0;
+}
+
+int GetMemorySoundSampleCount(const SoundHandleRecord* record) {
+  // An empty record (no format yet) has no samples.
+  if (record->format.nBlockAlign == 0) return 0;
+  return static_cast<int>(record->dataBytes / record->format.nBlockAlign);
+}
+
+int SetMemorySoundPosition(SoundHandleRecord* record, int byteOffset) {
+  if (byteOffset < 0 || static_cast<std::uint32_t>(byteOffset) >= record->dataBytes) return -1;
+  bool failed = false;
+  SoundBufferWrapper* wrapper = IdleMemoryBuffer(*record, &failed);
+  if (wrapper == nullptr) return -1;
+  return SetSoundBufferWrapperPosition(wrapper, static_cast<DWORD>(byteOffset));
+}
+
+int SetMemorySoundPositionMs(SoundHandleRecord* record, int milliseconds) {
+  if (milliseconds < 0) return -1;
+  bool failed = false;
+  SoundBufferWrapper* wrapper = IdleMemoryBuffer(*record, &failed);
+  if (wrapper == nullptr) return -1;
+  // In double from the first product: the integer product would wrap after about 97 s.
+  double offset =
+      static_cast<double>(record->format.nSamplesPerSec) * milliseconds * 0.001 * record->format.nBlockAlign;
+  if (!(offset < static_cast<double>(record->dataBytes))) return -1;
+  return SetSoundBufferWrapperPosition(wrapper, static_cast<DWORD>(offset));
+}
+
+int GetMemorySoundPosition(SoundHandleRecord* record) {
+  SoundBufferWrapper& first = record->buffers[0];
+  if (first.valid == 0) return -1;
+  DWORD play = 0;
+  if (FAILED(first.buffer->GetCurrentPosition(&play, nullptr))) return -1;
+  return static_cast<int>(play);
+}
+
+int DeleteMemorySound(int handle, SoundHandleRecord* record) {
+  int used = UsedSoundBuffers(*record);
+  for (int i = 0; i < used; ++i) {
+    if (record->buffers[i].valid) StopSoundBufferWrapper(&record->buffers[i]);
+  }
+  if (record->data != nullptr) {
+    FreeMemory(record->data);
+    record->data = nullptr;
+  }
+  ReleaseSoundBuffers(record);
+  FreeSoundHandleRecord(handle, record);
+  return 0;
+}
+
+// Whatever fails after the memory sound is deleted, the handle names an empty record
+// (unless even that cannot be allocated).
+int RebuildMemorySoundAsStream(int handle, SoundHandleRecord* record) {
+  void* image = nullptr;
+  std::uint32_t imageBytes = 0;
+  if (BuildWaveFileImage(&image, &imageBytes, &record->format, kWaveFormatBytes, record->data,
+                         record->dataBytes) != 0) {
+    return -1;  // nothing has changed yet
+  }
+  StopMemorySound(record);
+  DeleteMemorySound(handle, record);
+  int result = -1;
+  StreamAccessRecord stream{};
+  stream.functions = *GetMemoryStreamFunctions();
+  if (AddSoundData(handle) == handle) {
+    stream.handle = OpenMemoryStream(image, imageBytes);
+    int callerMayClose = 1;
+    if (stream.handle != 0 &&
+        AddSreamSound(&stream, 0, handle, STREAM_DATA_WHOLE_PCM, &callerMayClose, -1) == 0) {
+      result = 0;
+    }
+  }
+  if (result != 0) OutputLog("ストリームサウンドハンドルの作成に失敗しました\n");
+  if (stream.handle != 0) stream.functions.Close(stream.handle);
+  FreeMemory(image);
+  return result;
 }
 
 }  // namespace gamelib

@@ -25,7 +25,9 @@ constexpr int CURRENT_MUSIC_SOUND = 1;
 // The record of a valid music handle, or null (also while the sound system is not
 // started).
 MusicHandleRecord* GetMusicHandleRecord(int handle);
-const HandleTable& GetMusicTable();
+// The table itself: nothing in the library makes a music handle, so code that does
+// puts its records in here.
+HandleTable& GetMusicTable();
 
 // Per pump pass. 0, or -1 when the sound system is not started.
 int UpdateMusicPlayState();

@@ -1,25 +1,18 @@
-// Sound buffers of a handle, and the public operations over all of them: volume and
-// play position.
+// Sound buffers: the wrappers, the buffers of a handle, their volume, and silence.
 #include "sound/sound_buffers.h"
 
 #include <cmath>
 #include <cstring>
 
 #include "gamelib/core.h"
-#include "gamelib/sound.h"
 #include "sound/sound_handles.h"
+#include "sound/sound_pcm_format.h"
 #include "sound/sound_state.h"
-#include "sound/stream_sound.h"
 
 namespace gamelib {
 namespace {
 
 IDirectSound* Device() { return GetSoundSystemState().directSound; }
-
-int UsedBuffers(const SoundHandleRecord& record) {
-  if (record.bufferCount <= 0) return 0;
-  return record.bufferCount < kSoundBuffersPerHandle ? record.bufferCount : kSoundBuffersPerHandle;
-}
 
 DSBUFFERDESC Description(DWORD flags, DWORD bytes, WAVEFORMATEX* format) {
   DSBUFFERDESC description;
@@ -29,22 +22,6 @@ DSBUFFERDESC Description(DWORD flags, DWORD bytes, WAVEFORMATEX* format) {
   description.dwBufferBytes = bytes;
   description.lpwfxFormat = format;
   return description;
-}
-
-// The first buffer of a memory sound that is not playing, for a position change;
-// null when all are playing, or when a status cannot be read (`failed` then set).
-SoundBufferWrapper* IdleMemoryBuffer(SoundHandleRecord& record, bool* failed) {
-  *failed = false;
-  int used = UsedBuffers(record);
-  for (int i = 0; i < used; ++i) {
-    DWORD status = 0;
-    if (GetSoundBufferWrapperStatus(&record.buffers[i], &status) != 0) {
-      *failed = true;
-      return nullptr;
-    }
-    if ((status & DSBSTATUS_PLAYING) == 0) return &record.buffers[i];
-  }
-  return nullptr;
 }
 
 }  // namespace
@@ -142,7 +119,7 @@ int CreateSoundBuffers(const WAVEFORMATEX* format, std::uint32_t dataBytes, int 
   // it is refused; bad data is an ordinary failure.
   std::uint64_t bytes = kind == SOUND_KIND_MEMORY ? std::uint64_t{dataBytes}
                                                   : std::uint64_t{pcm.nAvgBytesPerSec} * kStreamRingSeconds;
-  if (!platform::ValidPcmBuffer(pcm, bytes)) return -1;
+  if (!ValidSoundPcmBuffer(pcm, bytes)) return -1;
 
   if (kind == SOUND_KIND_MEMORY) {
     int count = bufferCount < 0 ? 0 : bufferCount;
@@ -200,7 +177,13 @@ void WriteSilenceToBuffer(const SoundHandleRecord* record, StreamFillCursor* cur
   }
 }
 
-// ---- Volume and position ---------------------------------------------------------------
+void ReleaseSoundBuffers(SoundHandleRecord* record) {
+  for (SoundBufferWrapper& wrapper : record->buffers) {
+    if (wrapper.valid) ReleaseSoundBufferWrapper(&wrapper);
+  }
+}
+
+// ---- Volume ----------------------------------------------------------------------------
 
 LONG SoundVolumeToHundredthsDb(int volume) {
   if (volume > 255) volume = 255;
@@ -210,50 +193,9 @@ LONG SoundVolumeToHundredthsDb(int volume) {
   return hundredths < DSBVOLUME_MIN ? DSBVOLUME_MIN : hundredths;
 }
 
-int SetSoundHandleVolume(int volume, int handle) {
-  SoundHandleRecord* record = GetSoundHandleRecord(handle);
-  if (record == nullptr) return -1;
-  LONG hundredths = SoundVolumeToHundredthsDb(volume);
-  int used = UsedBuffers(*record);
-  for (int i = 0; i < used; ++i) SetSoundBufferWrapperVolume(&record->buffers[i], hundredths);
-  return 0;
-}
-
-int SetSoundPlayPosition(int byteOffset, int handle) {
-  SoundHandleRecord* record = GetSoundHandleRecord(handle);
-  if (record == nullptr) return -1;
-  if (record->soundKind == SOUND_KIND_STREAM) return SetStreamSoundPositionBytes(byteOffset, handle);
-  if (byteOffset < 0 || static_cast<std::uint32_t>(byteOffset) >= record->dataBytes) return -1;
-  bool failed = false;
-  SoundBufferWrapper* wrapper = IdleMemoryBuffer(*record, &failed);
-  if (wrapper == nullptr) return -1;
-  return SetSoundBufferWrapperPosition(wrapper, static_cast<DWORD>(byteOffset));
-}
-
-int SetSoundPlayPositionMs(int milliseconds, int handle) {
-  SoundHandleRecord* record = GetSoundHandleRecord(handle);
-  if (record == nullptr) return -1;
-  if (record->soundKind == SOUND_KIND_STREAM) return SetStreamSoundPositionMs(milliseconds, handle);
-  if (milliseconds < 0) return -1;
-  bool failed = false;
-  SoundBufferWrapper* wrapper = IdleMemoryBuffer(*record, &failed);
-  if (wrapper == nullptr) return -1;
-  // In double from the first product: the integer product would wrap after about 97 s.
-  double offset =
-      static_cast<double>(record->format.nSamplesPerSec) * milliseconds * 0.001 * record->format.nBlockAlign;
-  if (!(offset < static_cast<double>(record->dataBytes))) return -1;
-  return SetSoundBufferWrapperPosition(wrapper, static_cast<DWORD>(offset));
-}
-
-int GetSoundPlayPosition(int handle) {
-  SoundHandleRecord* record = GetSoundHandleRecord(handle);
-  if (record == nullptr) return -1;
-  if (record->soundKind == SOUND_KIND_STREAM) return GetStreamSoundPosition(handle);
-  SoundBufferWrapper& first = record->buffers[0];
-  if (first.valid == 0) return -1;
-  DWORD play = 0;
-  if (FAILED(first.buffer->GetCurrentPosition(&play, nullptr))) return -1;
-  return static_cast<int>(play);
+void SetSoundBuffersVolume(SoundHandleRecord* record, LONG volume) {
+  int used = UsedSoundBuffers(*record);
+  for (int i = 0; i < used; ++i) SetSoundBufferWrapperVolume(&record->buffers[i], volume);
 }
 
 }  // namespace gamelib

@@ -1,5 +1,5 @@
-// Sound buffers: the wrapper over one IDirectSoundBuffer, the making of a handle's
-// buffers, and silence for stream rings.
+// Sound buffers: the wrapper over one IDirectSoundBuffer, the making and releasing of
+// a handle's buffers, their volume, and silence for stream rings.
 #pragma once
 
 #include "sound/sound_records.h"
@@ -33,6 +33,11 @@ int SetSoundBufferWrapperPosition(SoundBufferWrapper* wrapper, DWORD offset);
 // format or size the device cannot take is refused with -1 before the device is asked.
 int CreateSoundBuffers(const WAVEFORMATEX* format, std::uint32_t dataBytes, int kind, int bufferCount,
                        int handle);
+
+// Releases every buffer the record holds (also past bufferCount).
+void ReleaseSoundBuffers(SoundHandleRecord* record);
+// Sets the volume of the buffers in use.
+void SetSoundBuffersVolume(SoundHandleRecord* record, LONG volume);
 
 // Writes `bytes` of silence at the cursor's next free bytes, as far as the locked
 // range reaches.

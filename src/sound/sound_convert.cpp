@@ -1,51 +1,14 @@
-// The converter record, its set-up with the format trials in order, and the
-// dispatch of block conversion, seeking, sizes and release to the kinds.
+// The converter record: its set-up with the format trials in order, block conversion,
+// seeking, sizes and release through the operations of the kind the set-up chose.
 #include "sound/sound_convert.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
+#include "sound/convert_kinds.h"
+
 namespace gamelib {
-namespace {
-
-int TerminateKind(SoundConvertRecord* c) {
-  switch (c->convertKind) {
-    case SOUND_CONVERT_ACM:
-      return TerminateAcmConvert(c);
-    case SOUND_CONVERT_OGG:
-      return TerminateOggSoundConvert(c);
-    default:
-      return 0;
-  }
-}
-
-int SeekKind(SoundConvertRecord* c, int sample) {
-  switch (c->convertKind) {
-    case SOUND_CONVERT_WAVE_PCM:
-      return SetPcmConvertPosition(c, sample);
-    case SOUND_CONVERT_ACM:
-      return SetAcmConvertPosition(c, sample);
-    case SOUND_CONVERT_OGG:
-      return SetOggSoundConvertPosition(c, sample);
-    default:
-      return -1;
-  }
-}
-
-int RefillKind(SoundConvertRecord* c) {
-  switch (c->convertKind) {
-    case SOUND_CONVERT_WAVE_PCM:
-      return ConvertPcmBlock(c);
-    case SOUND_CONVERT_ACM:
-      return ConvertAcmBlock(c);
-    case SOUND_CONVERT_OGG:
-      return ConvertOggSoundBlock(c);
-    default:
-      return -1;
-  }
-}
-
-}  // namespace
 
 std::int64_t ConvertStreamTell(SoundConvertRecord* c) {
   const StreamAccessRecord& s = c->sourceStream;
@@ -72,6 +35,10 @@ std::int64_t ConvertStreamLength(SoundConvertRecord* c) {
   return length;
 }
 
+bool ConvertStreamReadExact(SoundConvertRecord* c, void* buffer, std::int64_t bytes) {
+  return ConvertStreamRead(c, buffer, bytes) == bytes;
+}
+
 namespace {
 
 std::uint32_t ReadLe32(const unsigned char* p) {
@@ -79,18 +46,14 @@ std::uint32_t ReadLe32(const unsigned char* p) {
          std::uint32_t{p[3]} << 24;
 }
 
-bool ReadExact(SoundConvertRecord* c, void* buffer, std::int64_t bytes) {
-  return ConvertStreamRead(c, buffer, bytes) == bytes;
-}
-
 }  // namespace
 
 int ReadWaveFmtHeader(SoundConvertRecord* c, std::int64_t length, std::int64_t* fmtBytes,
                       std::int64_t* fmtPosition) {
   unsigned char header[8];
-  if (!ReadExact(c, header, 8) || std::memcmp(header, "RIFF", 4) != 0) return -1;
-  if (!ReadExact(c, header, 4) || std::memcmp(header, "WAVE", 4) != 0) return -1;
-  if (!ReadExact(c, header, 8) || std::memcmp(header, "fmt ", 4) != 0) return -1;
+  if (!ConvertStreamReadExact(c, header, 8) || std::memcmp(header, "RIFF", 4) != 0) return -1;
+  if (!ConvertStreamReadExact(c, header, 4) || std::memcmp(header, "WAVE", 4) != 0) return -1;
+  if (!ConvertStreamReadExact(c, header, 8) || std::memcmp(header, "fmt ", 4) != 0) return -1;
   const std::int64_t bytes = ReadLe32(header + 4);
   const std::int64_t position = ConvertStreamTell(c);
   if (bytes < 16 || bytes > kMaxFmtChunkBytes || position < 0 || position + bytes > length) return -1;
@@ -105,7 +68,8 @@ int FindWaveDataChunk(SoundConvertRecord* c, std::int64_t from, std::int64_t len
   std::int64_t position = from;
   std::int64_t bytes = -1;
   for (int chunk = 0; chunk < kMaxRiffChunks && position + 8 <= length; ++chunk) {
-    if (ConvertStreamSeek(c, position, STREAM_SEEK_SET) != 0 || !ReadExact(c, header, 8)) return -1;
+    if (ConvertStreamSeek(c, position, STREAM_SEEK_SET) != 0 || !ConvertStreamReadExact(c, header, 8))
+      return -1;
     const std::int64_t size = ReadLe32(header + 4);
     if (std::memcmp(header, "data", 4) == 0) {
       bytes = size;
@@ -128,25 +92,33 @@ int SetupSoundConvert(const StreamAccessRecord* stream, SoundConvertRecord* c) {
   c->sourceStream = *stream;
   c->loopPointBytes = 0;
 
-  using Trial = int (*)(SoundConvertRecord*);
-  static constexpr Trial kTrials[] = {SetupWavePcmConvert, SetupWaveAcmConvert, SetupOggSoundConvert,
-                                      SetupMp3AcmConvert};
-  bool accepted = false;
-  for (Trial trial : kTrials) {
+  // The trials in order, each with the operations of the kind it sets up.
+  struct Trial {
+    int (*setup)(SoundConvertRecord*);
+    const SoundConvertOps* ops;
+  };
+  static constexpr Trial kTrials[] = {{SetupWavePcmConvert, &kWavePcmConvertOps},
+                                      {SetupWaveAcmConvert, &kAcmConvertOps},
+                                      {SetupOggSoundConvert, &kOggConvertOps},
+                                      {SetupMp3AcmConvert, &kAcmConvertOps}};
+  const Trial* accepted = nullptr;
+  for (const Trial& trial : kTrials) {
     if (ConvertStreamSeek(c, 0, STREAM_SEEK_SET) != 0) return -1;
-    if (trial(c) == 0) {
-      accepted = true;
+    if (trial.setup(c) == 0) {
+      accepted = &trial;
       break;
     }
   }
-  if (!accepted) return -1;
+  if (accepted == nullptr) return -1;
+  c->ops = accepted->ops;
+  c->convertKind = accepted->ops->kind;
 
   c->initialised = 0;
   c->endReached = 0;
   c->blockBuffer = static_cast<std::uint8_t*>(GAMELIB_ALLOC(static_cast<std::size_t>(c->blockBytes)));
   if (c->blockBuffer == nullptr) {
     // The trial's decoder state would leak otherwise: terminate needs `initialised`.
-    TerminateKind(c);
+    c->ops->terminate(c);
     return -1;
   }
   c->blockLeft = c->blockOffset = c->outputPosition = 0;
@@ -172,7 +144,7 @@ static int ConvertBlocks(SoundConvertRecord* c, void* destination, int bytes, bo
       std::uint8_t* const block = c->blockBuffer;
       const bool here = direct && bytes >= c->blockBytes;
       if (here) c->blockBuffer = out + written;
-      int refill = RefillKind(c);
+      int refill = c->ops->convertBlock(c);
       c->blockBuffer = block;
       // A refill that reports data but yields none would spin here for ever.
       if (refill == -1 || c->blockLeft <= 0 || c->blockLeft > c->blockBytes) {
@@ -210,7 +182,19 @@ int SetSoundConvertPosition(SoundConvertRecord* c, int sample) {
   if (c == nullptr || c->initialised != 1) return -1;
   std::int64_t distance = std::int64_t{c->pcmFormat.nBlockAlign} * sample - c->outputPosition;
   if (distance > -16 && distance < 16) return 0;
-  int result = SeekKind(c, sample);
+  int result = c->ops->setPosition(c, sample);
+  c->endReached = 0;
+  return result;
+}
+
+int SeekSoundConvert(SoundConvertRecord* c, std::int64_t sample) {
+  if (c == nullptr || c->initialised != 1) return -1;
+  if (sample < 0) sample = 0;
+  if (sample > INT32_MAX) sample = INT32_MAX;
+  if (c->endReached != 1) return SetSoundConvertPosition(c, static_cast<int>(sample));
+  // At its end the converter must move even to a sample a few bytes away: a loop to a
+  // point just before the end would otherwise find no data at all.
+  int result = c->ops->setPosition(c, static_cast<int>(sample));
   c->endReached = 0;
   return result;
 }
@@ -221,7 +205,7 @@ int TerminateSoundConvert(SoundConvertRecord* c) {
     FreeMemory(c->blockBuffer);
     c->blockBuffer = nullptr;
   }
-  TerminateKind(c);
+  c->ops->terminate(c);
   c->initialised = 0;
   return 0;
 }
@@ -233,17 +217,13 @@ int GetSoundConvertFormat(const SoundConvertRecord* c, WAVEFORMATEX* format) {
 }
 
 int GetSoundConvertDestSize(SoundConvertRecord* c) {
-  if (c == nullptr) return 0;
-  switch (c->convertKind) {
-    case SOUND_CONVERT_WAVE_PCM:
-      return c->dataChunkBytes;
-    case SOUND_CONVERT_ACM:
-      return GetAcmConvertDestSize(c);
-    case SOUND_CONVERT_OGG:
-      return GetOggSoundConvertDestSize(c);
-    default:
-      return 0;
-  }
+  if (c == nullptr || c->ops == nullptr) return 0;
+  return c->ops->destSize(c);
+}
+
+std::int64_t GetSoundConvertPcmBytes(const SoundConvertRecord* c) {
+  if (c == nullptr || c->ops == nullptr) return 0;
+  return std::max<std::int64_t>(c->ops->pcmBytes(c), 0);
 }
 
 int ConvertSoundWhole(SoundConvertRecord* c, WAVEFORMATEX* format, void** data, int* bytes) {
@@ -255,17 +235,11 @@ int ConvertSoundWhole(SoundConvertRecord* c, WAVEFORMATEX* format, void** data, 
   if (block == nullptr) return -1;
 
   int produced;
-  if (c->convertKind == SOUND_CONVERT_WAVE_PCM) {
-    // One read of the whole data chunk, from its first byte whatever was read before
-    // (the block reader reads ahead, so the stream may stand past the position).
-    SetPcmConvertPosition(c, 0);
-    c->endReached = 0;
-    std::int64_t got = ConvertStreamRead(c, block, size);
-    produced = static_cast<int>(got - got % c->pcmFormat.nBlockAlign);
-    c->outputPosition = produced;
+  if (c->ops->convertWhole != nullptr) {
+    produced = c->ops->convertWhole(c, block, size);
   } else {
     if (c->outputPosition != 0 || c->blockOffset != 0 || c->endReached != 0) {
-      SeekKind(c, 0);
+      c->ops->setPosition(c, 0);
       c->endReached = 0;
     }
     // The block is new and nothing past `produced` is read: the kinds decode into it.
@@ -280,6 +254,18 @@ int ConvertSoundWhole(SoundConvertRecord* c, WAVEFORMATEX* format, void** data, 
   *data = block;
   *bytes = produced;
   return 0;
+}
+
+void SetSoundConvertLoopPoint(SoundConvertRecord* c, int sample) {
+  if (c == nullptr) return;
+  c->loopPointBytes = static_cast<std::int32_t>(std::int64_t{c->pcmFormat.nBlockAlign} * sample);
+}
+
+void CloseSoundConvertSource(SoundConvertRecord* c) {
+  if (c == nullptr) return;
+  StreamAccessRecord& stream = c->sourceStream;
+  if (stream.handle != 0 && stream.functions.Close != nullptr) stream.functions.Close(stream.handle);
+  stream.handle = 0;
 }
 
 }  // namespace gamelib

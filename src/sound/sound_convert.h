@@ -1,6 +1,7 @@
 // The sound converter: set up on an open stream, it recognises a sound file's format
 // and hands out its PCM block by block, from a sample position, or whole. Kinds: RIFF
-// WAVE PCM, the compression manager (compressed WAVE and MP3), and Ogg Vorbis.
+// WAVE PCM, the compression manager (compressed WAVE and MP3), and Ogg Vorbis; the
+// set-up picks the kind's operations, and everything below goes through them.
 // Records of this type are embedded in sound handles; vorbisfile keeps pointers into
 // a set-up record, so it must never be moved or copied once set up.
 #pragma once
@@ -50,11 +51,15 @@ struct SoundConvertOggState {
   std::int32_t oggExhausted;  // a seek failed: the decoder is not where the position says
 };
 
+// The operations of one kind (sound/convert_kinds.h).
+struct SoundConvertOps;
+
 // Zero-filled before use, like the records that hold it.
 struct SoundConvertRecord {
   std::int32_t initialised;         // 1 after a successful set-up
   std::int32_t endReached;          // 1 once a block conversion reported the end
-  std::int32_t convertKind;         // SOUND_CONVERT_*
+  std::int32_t convertKind;         // SOUND_CONVERT_*: the kind of `ops`
+  const SoundConvertOps* ops;       // chosen by the set-up; null before the first one
   StreamAccessRecord sourceStream;  // the caller's stream; read only, never closed here
   std::int32_t fmtChunkPosition;
   std::int32_t fmtChunkBytes;
@@ -77,54 +82,27 @@ struct SoundConvertRecord {
 int SetupSoundConvert(const StreamAccessRecord* stream, SoundConvertRecord* converter);
 // Bytes written (0 at the end of the data), -1 when not set up.
 int ConvertSoundBlock(SoundConvertRecord* converter, void* destination, int bytes);
+// Skipped (0, the end flag kept) when the converter stands within 16 bytes of the sample.
 int SetSoundConvertPosition(SoundConvertRecord* converter, int sample);
+// Moves a converter to a sample (clamped to 0..INT32_MAX); unlike SetSoundConvertPosition
+// it also moves a converter that stands at its end within a few bytes of the sample. -1
+// when not set up.
+int SeekSoundConvert(SoundConvertRecord* converter, std::int64_t sample);
 // Frees what the converter holds (not its stream). 0, or -1 when it is not set up.
 int TerminateSoundConvert(SoundConvertRecord* converter);
 int GetSoundConvertFormat(const SoundConvertRecord* converter, WAVEFORMATEX* format);
 // Bytes of the whole PCM output (Ogg: one second of room beyond the decoded length).
 int GetSoundConvertDestSize(SoundConvertRecord* converter);
+// Bytes of PCM the data yields when it is played through (0 when unknown).
+std::int64_t GetSoundConvertPcmBytes(const SoundConvertRecord* converter);
 // The whole PCM in a new block of library memory, which the caller frees.
 int ConvertSoundWhole(SoundConvertRecord* converter, WAVEFORMATEX* format, void** data, int* bytes);
-
-// ---- Kind operations (one converter each) --------------------------------------------
-int SetupWavePcmConvert(SoundConvertRecord* converter);
-int ConvertPcmBlock(SoundConvertRecord* converter);
-int SetPcmConvertPosition(SoundConvertRecord* converter, int sample);
-
-int SetupWaveAcmConvert(SoundConvertRecord* converter);
-int SetupMp3AcmConvert(SoundConvertRecord* converter);
-int ConvertAcmBlock(SoundConvertRecord* converter);
-int SetAcmConvertPosition(SoundConvertRecord* converter, int sample);
-int TerminateAcmConvert(SoundConvertRecord* converter);
-int GetAcmConvertDestSize(SoundConvertRecord* converter);
-
-int SetupOggSoundConvert(SoundConvertRecord* converter);
-int ConvertOggSoundBlock(SoundConvertRecord* converter);
-int SetOggSoundConvertPosition(SoundConvertRecord* converter, int sample);
-int TerminateOggSoundConvert(SoundConvertRecord* converter);
-int GetOggSoundConvertTotalBytes(SoundConvertRecord* converter);
-int GetOggSoundConvertDestSize(SoundConvertRecord* converter);
+// The loop point the compression-manager kind decodes towards, in samples.
+void SetSoundConvertLoopPoint(SoundConvertRecord* converter, int sample);
+// Closes the source stream with its own close function, for an owner that handed its
+// stream over to the converter.
+void CloseSoundConvertSource(SoundConvertRecord* converter);
 // Ogg decoders opened and not yet cleared (all converters).
 int LiveOggDecoders();
-
-// Stream access through the converter's own copy of the stream.
-std::int64_t ConvertStreamTell(SoundConvertRecord* converter);
-int ConvertStreamSeek(SoundConvertRecord* converter, std::int64_t offset, int origin);
-// Bytes read, never more than asked.
-std::int64_t ConvertStreamRead(SoundConvertRecord* converter, void* buffer, std::int64_t bytes);
-// Stream length in bytes (the position is kept), or -1.
-std::int64_t ConvertStreamLength(SoundConvertRecord* converter);
-
-// The RIFF WAVE layout both WAVE readers share. ReadWaveFmtHeader reads "RIFF", "WAVE"
-// and the fmt chunk's header from the stream's start (length is the stream's length) and
-// gives the fmt body's size (16..kMaxFmtChunkBytes, inside the file) and position; the
-// stream is left at the body. FindWaveDataChunk walks the chunks from `from` to "data":
-// positions strictly advance inside the file, so a hostile size can neither seek
-// backwards nor loop; a data chunk that claims more than the file holds is cut at the
-// file's end. Both return 0, or -1 for a file that is not laid out so.
-int ReadWaveFmtHeader(SoundConvertRecord* converter, std::int64_t length, std::int64_t* fmtBytes,
-                      std::int64_t* fmtPosition);
-int FindWaveDataChunk(SoundConvertRecord* converter, std::int64_t from, std::int64_t length,
-                      std::int64_t* dataPosition, std::int64_t* dataBytes);
 
 }  // namespace gamelib

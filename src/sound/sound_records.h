@@ -2,9 +2,11 @@
 // and stream files, and the locked ring range that stream refills write through.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "gamelib/core.h"
+#include "gamelib/sound.h"
 #include "platform/dsound.h"
 #include "sound/sound_convert.h"
 
@@ -13,10 +15,6 @@ namespace gamelib {
 constexpr int kMaxSoundHandles = 4096;
 constexpr int kSoundBuffersPerHandle = 10;
 constexpr int kStreamFilesPerHandle = 3;
-
-// Values of SoundHandleRecord::soundKind.
-constexpr int SOUND_KIND_MEMORY = 0;
-constexpr int SOUND_KIND_STREAM = 1;
 
 // One IDirectSoundBuffer of a sound handle.
 struct SoundBufferWrapper {
@@ -41,7 +39,7 @@ struct SoundHandleRecord {
   std::int32_t checkNumber;
   SoundBufferWrapper buffers[kSoundBuffersPerHandle];
   WAVEFORMATEX format;
-  std::int32_t soundKind;
+  std::int32_t soundKind;  // SOUND_KIND_MEMORY or SOUND_KIND_STREAM (gamelib/sound.h)
 
   // Stream sounds only.
   std::int32_t playType;
@@ -78,6 +76,11 @@ struct SoundHandleRecord {
   std::int32_t bufferCount;
   std::int32_t nextBuffer;
 };
+
+// Buffers in use, never more than the record holds.
+inline int UsedSoundBuffers(const SoundHandleRecord& record) {
+  return std::clamp(record.bufferCount, 0, kSoundBuffersPerHandle);
+}
 
 // A locked ring range, written front to back: part 1 up to the ring's end, part 2
 // from its start (null when the range does not wrap).

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "gamelib/core.h"
+#include "gamelib/sound.h"
 #include "sound/music.h"
 #include "sound/sound_handles.h"
 #include "sound/sound_state.h"
@@ -147,6 +148,16 @@ void WriteDeviceReport(IDirectSound* device) {
 }
 
 }  // namespace
+
+int DeleteAllSoundHandles() {
+  if (!SoundSystemStarted()) return -1;
+  // Each slot is looked at afresh: deleting one sound may delete another with it.
+  for (int slot = 0; slot < kMaxSoundHandles; ++slot) {
+    const int handle = GetSoundHandleAt(slot);
+    if (handle != -1) DeleteSoundHandle(handle, 0);
+  }
+  return 0;
+}
 
 BOOL LogSoundDriverCallback(GUID*, const char* description, const char* module, void*) {
   OutputLogFormat("モジュール名:%15s  ドライバ記述:%s ", module != nullptr ? module : "",

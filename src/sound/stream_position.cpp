@@ -22,7 +22,7 @@ SoundHandleRecord* PreparedOwner(int handle, SoundBufferWrapper** ring) {
 // order), and the offset into it; false past the last file.
 bool FindStreamFile(const SoundHandleRecord& record, std::int64_t position, int* file, std::int64_t* offset) {
   for (int i = 0; i < record.fileCount && i < kStreamFilesPerHandle; ++i) {
-    const std::int64_t length = StreamFilePcmBytes(record.files[i]);
+    const std::int64_t length = GetSoundConvertPcmBytes(&record.files[i].converter);
     if (position < length) {
       *file = i;
       *offset = position;
@@ -110,7 +110,8 @@ int SetStreamSoundPositionMs(int milliseconds, int handle) {
   for (;; ++file) {
     if (file >= record->fileCount || file >= kStreamFilesPerHandle) return -1;
     const std::int64_t fileMs = static_cast<std::int64_t>(
-        static_cast<double>(StreamFilePcmBytes(record->files[file])) * 1000.0 / (blockAlign * rate));
+        static_cast<double>(GetSoundConvertPcmBytes(&record->files[file].converter)) * 1000.0 /
+        (blockAlign * rate));
     if (left < fileMs) break;
     left -= fileMs;
   }

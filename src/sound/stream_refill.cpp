@@ -204,7 +204,7 @@ int AdvanceStreamSoundFile(SoundHandleRecord* record, StreamFillCursor* cursor, 
     }
     record->filePosition = 0;
   }
-  PositionStreamConverter(&record->files[record->currentFile].converter, record->filePosition / blockAlign);
+  SeekSoundConvert(&record->files[record->currentFile].converter, record->filePosition / blockAlign);
   return 0;
 }
 

@@ -1,11 +1,10 @@
-// Stream sounds: adding files, the ring and who owns it, start, stop and preparation.
+// Stream sounds: adding files, the ring and who owns it, start, stop, preparation,
+// deletion and the loop point.
 #include "sound/stream_sound.h"
 
 #include <cstring>
 
 #include "gamelib/core.h"
-#include "gamelib/sound.h"
-#include "sound/memory_sound.h"
 #include "sound/sound_buffers.h"
 #include "sound/sound_handles.h"
 #include "sound/sound_state.h"
@@ -114,6 +113,24 @@ SoundHandleRecord* ShareableRing(int link, int handle, const WAVEFORMATEX& forma
   return std::memcmp(&ring->format, &format, kWaveFormatBytes) == 0 ? ring : nullptr;
 }
 
+// Frees what a stream sound's files own.
+void ReleaseStreamFiles(SoundHandleRecord& record) {
+  int files = record.fileCount < 0 ? 0 : record.fileCount;
+  if (files > kStreamFilesPerHandle) files = kStreamFilesPerHandle;
+  for (int i = 0; i < files; ++i) {
+    SoundFileEntry& file = record.files[i];
+    TerminateSoundConvert(&file.converter);
+    if (file.fileData != nullptr) {
+      FreeMemory(file.fileData);
+      file.fileData = nullptr;
+    }
+    // Kind 3 reads the caller's stream, which the sound took over.
+    if (record.fileOwnsStream[i] == 1 && file.dataKind == STREAM_DATA_FROM_STREAM)
+      CloseSoundConvertSource(&file.converter);
+    CloseStream(&file.stream);
+  }
+}
+
 void ResetStreamPosition(SoundHandleRecord* record) {
   record->finished = 0;
   record->filePosition = 0;
@@ -142,7 +159,7 @@ void ResumeFromPlayedPosition(SoundHandleRecord* record) {
   std::int64_t played = record->playedBytes;
   for (int i = 0; i < record->fileCount; ++i) {
     const SoundFileEntry& file = record->files[i];
-    const std::int64_t length = StreamFilePcmBytes(file);
+    const std::int64_t length = GetSoundConvertPcmBytes(&file.converter);
     if (length <= 0) continue;
     if (file.loopCount == kStreamLoopEndless) {
       std::int64_t loopStart = std::int64_t{record->format.nBlockAlign} * file.loopPoint;
@@ -168,40 +185,6 @@ void ResumeFromPlayedPosition(SoundHandleRecord* record) {
 }
 
 }  // namespace
-
-std::int64_t StreamFilePcmBytes(const SoundFileEntry& file) {
-  SoundConvertRecord& converter = const_cast<SoundConvertRecord&>(file.converter);
-  // Compressed kinds count their source bytes in the data chunk size; their PCM length
-  // is the converter's output size. Ogg Vorbis counts its exact decoded length.
-  std::int64_t bytes = converter.convertKind == SOUND_CONVERT_ACM ? GetSoundConvertDestSize(&converter)
-                                                                  : converter.dataChunkBytes;
-  return bytes < 0 ? 0 : bytes;
-}
-
-int PositionStreamConverter(SoundConvertRecord* converter, std::int64_t sample) {
-  if (converter == nullptr || converter->initialised != 1) return -1;
-  if (sample < 0) sample = 0;
-  if (sample > INT32_MAX) sample = INT32_MAX;
-  if (converter->endReached != 1) return SetSoundConvertPosition(converter, static_cast<int>(sample));
-  // At its end the converter must move even to a sample a few bytes away: a loop to a
-  // point just before the end would otherwise find no data at all.
-  int result = 0;
-  switch (converter->convertKind) {
-    case SOUND_CONVERT_WAVE_PCM:
-      result = SetPcmConvertPosition(converter, static_cast<int>(sample));
-      break;
-    case SOUND_CONVERT_ACM:
-      result = SetAcmConvertPosition(converter, static_cast<int>(sample));
-      break;
-    case SOUND_CONVERT_OGG:
-      result = SetOggSoundConvertPosition(converter, static_cast<int>(sample));
-      break;
-    default:
-      return -1;
-  }
-  converter->endReached = 0;
-  return result;
-}
 
 // ---- Adding files ----------------------------------------------------------------------
 
@@ -288,7 +271,7 @@ int AddSreamSound(const StreamAccessRecord* stream, std::uint8_t loopCount, int 
   std::int64_t samples = 0;
   if (record->format.nBlockAlign != 0) {
     for (int i = 0; i < record->fileCount; ++i)
-      samples += StreamFilePcmBytes(record->files[i]) / record->format.nBlockAlign;
+      samples += GetSoundConvertPcmBytes(&record->files[i].converter) / record->format.nBlockAlign;
   }
   record->totalSamples = static_cast<std::int32_t>(samples > INT32_MAX ? INT32_MAX : samples);
   return 0;
@@ -399,7 +382,7 @@ int PrepareStreamSound(int handle) {
   record->wrapPending = 0;
   record->endBytesLeft = 0;
   const int blockAlign = record->format.nBlockAlign == 0 ? 1 : record->format.nBlockAlign;
-  PositionStreamConverter(&record->files[record->currentFile].converter, record->filePosition / blockAlign);
+  SeekSoundConvert(&record->files[record->currentFile].converter, record->filePosition / blockAlign);
   record->prepared = 1;
   RefillStreamSound(handle);
   return 0;
@@ -431,10 +414,47 @@ int PlayStreamSound(int handle, int playType, int fromTop) {
   if (playType == 0) {
     for (;;) {
       if (PumpWindowMessages() == -1) return 0;
-      if (CheckSoundHandlePlaying(handle) != 1) break;
+      if (CheckStreamSoundPlaying(handle) != 1) break;
       Sleep(1);
     }
   }
+  return 0;
+}
+
+// ---- Deletion and the loop point --------------------------------------------------------
+
+int DeleteStreamSound(int handle, SoundHandleRecord* record) {
+  // Stopped only where it owns the ring: a sharer may be playing on it.
+  StopStreamSound(handle);
+
+  if (SoundHandleRecord* ring = GetSoundHandleRecord(record->linkedHandle)) {
+    --ring->shareCount;
+    // The ring's owner was deleted while this one shared it: it goes now.
+    if (record->linkedHandle != handle && ring->deletePending == 1)
+      DeleteStreamSound(record->linkedHandle, ring);
+  }
+  // Others still play on this ring: the record stays until the last of them goes.
+  if (record->shareCount != 0) {
+    record->deletePending = 1;
+    return 0;
+  }
+  RemoveLinkedListNode(&record->streamListNode);
+  ReleaseStreamFiles(*record);
+  ReleaseSoundBuffers(record);
+  FreeSoundHandleRecord(handle, record);
+  return 0;
+}
+
+int SetStreamSoundLoopPoint(SoundHandleRecord* record, int sample) {
+  if (record->fileCount >= 2) {
+    return OutputLog(
+        "二つ以上の音声ファイルから作成されたサウンドハンドルにループポイントを指定する事は出来ません\n");
+  }
+  if (record->fileCount != 1) return -1;
+  SoundFileEntry& file = record->files[0];
+  file.loopPoint = sample;
+  SetSoundConvertLoopPoint(&file.converter, sample);
+  file.loopCount = kStreamLoopEndless;
   return 0;
 }
 

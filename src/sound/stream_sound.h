@@ -1,10 +1,14 @@
 // Stream sounds: up to three files converted a piece at a time into a six-second ring
 // that every pass of the message pump refills; loop counts, loop points, the play
 // position across files and loops, and rings shared by several stream sounds.
+// AddStreamSoundFile, AddStreamSoundMemory and PrepareStreamSound are public entries
+// (gamelib/sound_load.h).
 #pragma once
 
 #include <cstdint>
 
+#include "gamelib/sound_load.h"
+#include "sound/sound_files.h"
 #include "sound/sound_records.h"
 
 namespace gamelib {
@@ -25,10 +29,6 @@ constexpr std::uint8_t kStreamLoopEndless = 255;
 // reads (and owns) the stream. `link` names a stream sound whose ring to share, or -1.
 int AddSreamSound(const StreamAccessRecord* stream, std::uint8_t loopCount, int handle, int dataKind,
                   int* callerMayClose, int link);
-int AddStreamSoundFile(const char* fileName, std::uint8_t loopCount, int handle, int dataKind, int link);
-// The image is copied; data kind 3 is taken as 2.
-int AddStreamSoundMemory(const void* image, int imageBytes, std::uint8_t loopCount, int handle, int dataKind,
-                         int link);
 
 // The ring the sound plays on (its own, or the one it shares) in `ring`; 0 when the
 // sound may use it now, -1 when another sound owns it and `take` is 0 (with `take` 1
@@ -38,10 +38,15 @@ int ClaimStreamSoundBuffer(int handle, SoundHandleRecord* record, SoundBufferWra
 // 1 while the sound's ring plays for it, else 0.
 int CheckStreamSoundPlaying(int handle);
 int StopStreamSound(int handle);
-// Rewinds the ring and writes its first four seconds, unless it is ready already.
-int PrepareStreamSound(int handle);
-// Play types as PlaySoundHandle's; fromTop 1 starts from the first file.
+// Play types as PlaySoundHandle's; fromTop 1 starts from the first file. Play type 0
+// returns when the sound has ended.
 int PlayStreamSound(int handle, int playType, int fromTop);
+// Deletes the stream sound, unless others still play on its ring: it then goes with
+// the last of them. 0.
+int DeleteStreamSound(int handle, SoundHandleRecord* record);
+// The one file of the sound loops endlessly to `sample` (which the caller has checked).
+// -1 for a sound of several files (logged) or of none.
+int SetStreamSoundLoopPoint(SoundHandleRecord* record, int sample);
 
 // One refill of the ring; -1 when the play cursor lies outside the written zone (or the
 // ring cannot be read or locked), and nothing is written then.
@@ -62,15 +67,5 @@ int GetStreamSoundPosition(int handle);
 // Where the next start plays from; -1 past the end.
 int SetStreamSoundPositionBytes(int position, int handle);
 int SetStreamSoundPositionMs(int milliseconds, int handle);
-
-// Bytes of PCM one file of a stream sound yields.
-std::int64_t StreamFilePcmBytes(const SoundFileEntry& file);
-// Moves a converter to a sample; unlike SetSoundConvertPosition it also moves a converter
-// that stands at its end within a few bytes of the sample.
-int PositionStreamConverter(SoundConvertRecord* converter, std::int64_t sample);
-
-// A RIFF WAVE file image in a new block of library memory (the caller frees it).
-int BuildWaveFileImage(void** image, std::uint32_t* imageBytes, const void* format, std::uint32_t formatBytes,
-                       const void* data, std::uint32_t dataBytes);
 
 }  // namespace gamelib

@@ -4,7 +4,7 @@
 #include "platform/mci.h"
 #include "sound/music.h"
 #include "gamelib/sound_load.h"
-#include "sound/music_test_entries.h"
+#include "music_test_entries.h"
 #include "sound_test_support.h"
 
 namespace {
