@@ -9,10 +9,11 @@ using namespace soundtest;
 namespace {
 
 const std::string kShort = Data("pcm_m16_48000.wav");  // 0.2 s, 9600 frames
-const std::string kCd = Data("pcm_s16_44100.wav");     // 0.25 s of 44100 Hz 16-bit stereo
+const std::string kCd = Data("pcm_s16_44100.wav");     // 0.25 s of 44100 Hz 16-bit stereo, 44100 bytes
 
-TEST_F(SoundTest, PlayTypesReturnAtOnceOrLoop) {
+TEST_F(SoundTest, OneBufferPlaysOnceOrLoopedResumesOrRestarts) {
   const int h = Load(kShort);
+  IDirectSoundBuffer* b = Buffers().at(0);
   for (int type : {1, 2, 7, -1, 3}) {
     const std::uint64_t before = sim::VirtualTimeMicros();
     ASSERT_EQ(PlaySoundHandle(h, type), 0);
@@ -21,21 +22,29 @@ TEST_F(SoundTest, PlayTypesReturnAtOnceOrLoop) {
     sim::AdvanceTime(201);  // a one-shot has ended
     EXPECT_EQ(CheckSoundHandlePlaying(h), type == SOUND_PLAY_LOOP) << type;
   }
-  EXPECT_EQ(StopSoundHandle(h), 0);
+  const DWORD at = Inspect(b).playCursor;
+  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND, 0), 0);  // playing: goes on
+  EXPECT_EQ(Inspect(b).playCursor, at);
+  ASSERT_EQ(StopSoundHandle(h), 0);
   EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
+  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND, 0), 0);  // stopped: resumes
+  EXPECT_EQ(std::make_pair(Inspect(b).playing, Inspect(b).playCursor), std::make_pair(true, at));
+  sim::AdvanceTime(50);
+  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND, 1), 0);
+  EXPECT_EQ(Inspect(b).playCursor, 0u);
 }
 
-TEST_F(SoundTest, PlaysGoRoundTheBuffersAndAFourthRestartsTheFirstCopy) {
+TEST_F(SoundTest, PlaysGoRoundTheBuffersAndTheirStatesMakeThePlayingTest) {
   const int h = Load(kCd, 0, 3);
   const std::vector<IDirectSoundBuffer*> b = Buffers();
-  ASSERT_EQ(b.size(), 3u);
   for (int i : {1, 2, 0}) {
     ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);
-    EXPECT_TRUE(Inspect(b[i]).playing) << i;
+    EXPECT_TRUE(Inspect(b.at(i)).playing) << i;
     sim::AdvanceTime(20);
   }
   EXPECT_GT(Inspect(b[1]).playCursor, Inspect(b[2]).playCursor);
   EXPECT_GT(Inspect(b[2]).playCursor, Inspect(b[0]).playCursor);
+  // The fourth restarts the copy that started first.
   sim::ClearSoundCalls();
   ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);
   std::vector<std::string> ops;
@@ -46,26 +55,19 @@ TEST_F(SoundTest, PlaysGoRoundTheBuffersAndAFourthRestartsTheFirstCopy) {
   EXPECT_EQ(Inspect(b[1]).playCursor, 0u);
   EXPECT_EQ(StopSoundHandle(h), 0);
   for (IDirectSoundBuffer* x : b) EXPECT_FALSE(Inspect(x).playing);
+  // Every buffer is asked; one whose state cannot be read counts as stopped.
+  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);  // buffer 2
+  EXPECT_EQ(CheckSoundHandlePlaying(h), 1);
+  sim::FailCall("GetStatus", 3);
+  EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
+  sim::AdvanceTime(251);
+  EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
+  sim::FailCall("Play", 1);  // a Play the device refuses is a failed play
+  EXPECT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), -1);
+  EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
 }
 
-TEST_F(SoundTest, OneBufferResumesWhereItStoppedOrRestartsFromTheTop) {
-  const int h = Load(kCd);
-  IDirectSoundBuffer* b = Buffers()[0];
-  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);
-  sim::AdvanceTime(100);
-  const DWORD at = Inspect(b).playCursor;
-  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND, 0), 0);  // playing: goes on
-  EXPECT_EQ(Inspect(b).playCursor, at);
-  ASSERT_EQ(StopSoundHandle(h), 0);
-  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND, 0), 0);
-  EXPECT_TRUE(Inspect(b).playing);
-  EXPECT_EQ(Inspect(b).playCursor, at);
-  sim::AdvanceTime(50);
-  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND, 1), 0);
-  EXPECT_EQ(Inspect(b).playCursor, 0u);
-}
-
-TEST_F(SoundTest, BufferCountsAreClampedAndASoundWithoutBuffersRefusesToPlay) {
+TEST_F(SoundTest, BufferCountsAreClampedAndDuplicatesTheDeviceRefusesAreDoneWithout) {
   const int ten = Load(kShort, 0, 15);
   EXPECT_EQ(Buffers().size(), 10u);
   for (int i = 0; i < 25; ++i) ASSERT_EQ(PlaySoundHandle(ten, SOUND_PLAY_BACKGROUND), 0);
@@ -80,13 +82,11 @@ TEST_F(SoundTest, BufferCountsAreClampedAndASoundWithoutBuffersRefusesToPlay) {
               std::vector<int>({0, 0, -1, -1, 0, 9600}));
     ASSERT_EQ(DeleteSoundHandle(none), 0);
   }
-}
-
-TEST_F(SoundTest, RefusedDuplicatesLeaveFewerBuffersThatStillPlay) {
+  const int duplicates = sim::CallCount("DuplicateSoundBuffer");
   sim::FailCall("DuplicateSoundBuffer", 3);  // the third duplicate is the fourth buffer
   const int h = Load(kCd, 0, 10);
   EXPECT_EQ(Buffers().size(), 3u);
-  EXPECT_EQ(sim::CallCount("DuplicateSoundBuffer"), 3);  // none after the refusal
+  EXPECT_EQ(sim::CallCount("DuplicateSoundBuffer") - duplicates, 3);  // none after the refusal
   for (int i = 0; i < 4; ++i) ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);
   for (IDirectSoundBuffer* b : Buffers()) EXPECT_TRUE(Inspect(b).playing);
   ASSERT_EQ(DeleteSoundHandle(h), 0);
@@ -97,27 +97,19 @@ TEST_F(SoundTest, RefusedDuplicatesLeaveFewerBuffersThatStillPlay) {
   EXPECT_EQ(Inspect(Buffers().at(1)).dataId, Inspect(Buffers()[0]).dataId);
 }
 
-TEST_F(SoundTest, VolumeBecomesHundredthsOfADecibelOnEveryBuffer) {
+TEST_F(SoundTest, VolumeAndPositionsAsTheDeviceReceivesThem) {
   const int h = Load(kCd, 0, 3);
-  for (const auto& [volume, expected] : std::vector<std::pair<int, LONG>>{{255, 0},
-                                                                          {300, 0},
-                                                                          {254, -1},
-                                                                          {128, -299},
-                                                                          {1, -2406},
-                                                                          {0, -10000},
-                                                                          {-5, -10000},
-                                                                          {INT32_MIN, -10000}}) {
+  const std::vector<IDirectSoundBuffer*> b = Buffers();
+  // Volume 0 to 255 in hundredths of a decibel, on every buffer.
+  const std::pair<int, LONG> volumes[] = {{255, 0},   {300, 0},    {254, -1},    {128, -299},
+                                          {1, -2406}, {0, -10000}, {-5, -10000}, {INT32_MIN, -10000}};
+  for (const auto& [volume, expected] : volumes) {
     sim::ClearSoundCalls();
     ASSERT_EQ(SetSoundHandleVolume(volume, h), 0);
     std::vector<std::int64_t> set;
     for (const sim::SoundCall& c : CallsNamed("SetVolume")) set.push_back(c.args.at(0));
     EXPECT_EQ(set, std::vector<std::int64_t>(3, expected)) << volume;
   }
-}
-
-TEST_F(SoundTest, PositionsAreCheckedAgainstTheSoundAndGoToAnIdleBuffer) {
-  const int h = Load(kCd, 0, 3);  // 44100 bytes
-  const std::vector<IDirectSoundBuffer*> b = Buffers();
   sim::ClearSoundCalls();
   for (int bad : {-4, 44100, 44101}) EXPECT_EQ(SetSoundPlayPosition(bad, h), -1) << bad;
   // Milliseconds are converted in floating point: 100 s in integers would wrap round.
@@ -139,8 +131,8 @@ TEST_F(SoundTest, PositionsAreCheckedAgainstTheSoundAndGoToAnIdleBuffer) {
   EXPECT_EQ(SetSoundPlayPosition(400, h), -1);
   ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND, 0), 0);
   sim::ClearSoundCalls();
-  EXPECT_EQ(SetSoundPlayPosition(400, h), -1);
-  EXPECT_EQ(SetSoundPlayPositionMs(10, h), -1);
+  EXPECT_EQ(std::make_pair(SetSoundPlayPosition(400, h), SetSoundPlayPositionMs(10, h)),
+            std::make_pair(-1, -1));
   EXPECT_TRUE(CallsNamed("SetCurrentPosition").empty());
   // The play position is the first buffer's cursor.
   sim::AdvanceTime(100);
@@ -150,28 +142,11 @@ TEST_F(SoundTest, PositionsAreCheckedAgainstTheSoundAndGoToAnIdleBuffer) {
   EXPECT_EQ(GetSoundPlayPosition(h), -1);
 }
 
-TEST_F(SoundTest, PlayingTestAsksEveryBufferAndTakesAFailedQueryAsStopped) {
-  const int h = Load(kCd, 0, 2);
-  EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
-  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);  // buffer 1
-  EXPECT_EQ(CheckSoundHandlePlaying(h), 1);
-  sim::FailCall("GetStatus", 2);
-  EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
-  EXPECT_EQ(CheckSoundHandlePlaying(h), 1);
-  sim::AdvanceTime(251);
-  EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
-  sim::FailCall("Play", 1);  // a Play the device refuses is a failed play
-  EXPECT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), -1);
-  EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
-}
-
 TEST_F(SoundTest, FailedLoadsAreLoggedAndLeaveNothing) {
-  const std::string converted =
-      "音声ファイルのＰＣＭへの変換に失敗しました\n右記の音声ファイルのロードに失敗しました_2：";
-  const std::string noPcm =
-      "音声ファイルを格納するメモリ領域の確保に失敗しました\n右記の音声ファイルのロードに失敗しました_2：";
-  const std::string transfer = "サウンドデータの転送に失敗しました_",
+  const std::string converted = "音声ファイルのＰＣＭへの変換に失敗しました\n",
                     fail2 = "右記の音声ファイルのロードに失敗しました_2：";
+  const std::string noPcm = "音声ファイルを格納するメモリ領域の確保に失敗しました\n",
+                    transfer = "サウンドデータの転送に失敗しました_";
   const struct {
     std::string path;
     std::function<void()> prepare;
@@ -181,15 +156,16 @@ TEST_F(SoundTest, FailedLoadsAreLoggedAndLeaveNothing) {
        "右記のファイルのオープンに失敗しました：none.wav\n右記の音声ファイルのロードに失敗しました_1：none."
        "wav\n"},
       {Write("empty.wav", {}), [] {}, "右記の音声ファイルのロードに失敗しました_1：empty.wav\n"},
-      {Write("junk.wav", Pattern(3000)), [] {}, converted + "junk.wav\n"},
+      {Write("junk.wav", Pattern(3000)), [] {}, converted + fail2 + "junk.wav\n"},
       {Write("nodata.wav", Riff({Chunk("fmt ", FmtBody({})), Chunk("data", {}), Chunk("LIST", Bytes(4, 0))})),
-       [] {}, noPcm + "nodata.wav\n"},
+       [] {}, noPcm + fail2 + "nodata.wav\n"},
       {kShort, [] { sim::FailCall("Lock", 1); }, transfer + "1" + fail2},
       {kShort, [] { sim::FailCall("Unlock", 2); }, transfer + "2" + fail2},
       {Data("acm/ima_m16_22050.wav"), [] { sim::SetAcmFormatEnabled(WAVE_FORMAT_IMA_ADPCM, false); },
-       converted},
+       converted + fail2},
       // Every piece refused: no PCM; it fails, it does not hang.
-      {Data("acm/mp3_m16_22050_32k_id3v1.mp3"), [] { sim::FailCall("acmStreamConvert", 1, 1000); }, noPcm},
+      {Data("acm/mp3_m16_22050_32k_id3v1.mp3"), [] { sim::FailCall("acmStreamConvert", 1, 1000); },
+       noPcm + fail2},
   };
   for (const auto& c : cases) {
     TakeLog();
@@ -219,15 +195,13 @@ TEST_F(SoundTest, AllocationFailuresAnywhereInALoadLeaveNothing) {
   std::string logs;
   for (const char* name : {"pcm_m8_22050.wav", "ogg_m16_22050.ogg", "acm/ima_m16_22050.wav",
                            "acm/mp3_m16_22050_32k_id3v1.mp3"}) {
-    for (int type : {0, 1, 2, 3}) {
-      for (int nth = 1; nth <= 14; ++nth) {
-        sim::FailCall("AllocMemory", nth);
-        DeleteSoundHandle(Load(Data(name), type, 2));
-        sim::ClearFailures();
-        logs += TakeLog();
-        EXPECT_TRUE(Buffers().empty()) << name << " " << type << " " << nth;
-        EXPECT_EQ(sim::LiveAcmStreams(), 0);
-      }
+    for (int i = 0; i < 4 * 14; ++i) {
+      sim::FailCall("AllocMemory", i % 14 + 1);
+      DeleteSoundHandle(Load(Data(name), i / 14, 2));
+      sim::ClearFailures();
+      logs += TakeLog();
+      EXPECT_TRUE(Buffers().empty()) << name << " " << i;
+      EXPECT_EQ(sim::LiveAcmStreams(), 0);
     }
   }
   EXPECT_NE(

@@ -10,10 +10,16 @@ using namespace soundtest;
 
 namespace {
 
-class EveryFile : public SoundTest, public ::testing::WithParamInterface<SoundFile> {};
-
-TEST_P(EveryFile, MemorySoundPlaysTheReference) {
+class EveryFile : public SoundTest, public ::testing::WithParamInterface<SoundFile> {
+ protected:
+  // What a loop point three quarters in makes heard: the file, then its tail again and again.
   const SoundFile& f = GetParam();
+  const int loop = f.Frames() * 3 / 4;
+  const Bytes looped =
+      Concat({f.reference, Repeat(Tail(f.reference, f.Align() * loop), 8 * f.rate / (f.Frames() - loop))});
+};
+
+TEST_P(EveryFile, MemorySoundPlaysTheReferenceAndALoopPointMakesItAStreamSound) {
   const int h = Load(f.path, 0, 2);
   ASSERT_NE(h, -1);
   EXPECT_EQ(GetSoundTotalSampleCount(h), f.Frames());
@@ -31,14 +37,15 @@ TEST_P(EveryFile, MemorySoundPlaysTheReference) {
   EXPECT_NEAR(static_cast<double>(sim::VirtualTimeMicros() - start), f.Frames() * 1e6 / f.rate, 2000);
   EXPECT_TRUE(HeardThenSilence(sim::TakeSoundTap(made[1]), f.reference));
   EXPECT_TRUE(!f.OutputFormat() || HeardThenSilence(ear.Take(), f.reference));
+  ASSERT_EQ(SetSoundLoopPoint(loop, h), 0);
+  ASSERT_TRUE(sim::StartSoundTap(NewestRing()));
+  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);
+  RunGame(Rhythm::Fps30, 3 * kSecond);
+  EXPECT_TRUE(HeardPrefix(sim::TakeSoundTap(NewestRing()), looped, 5 * f.Align() * f.rate / 2));
 }
 
 TEST_P(EveryFile, StreamSoundPlaysTheReferenceFromAPositionAndRoundALoopPoint) {
-  const SoundFile& f = GetParam();
-  const std::size_t align = f.Align(), from = f.Frames() / 3 * align;
-  const int loop = f.Frames() * 3 / 4;
-  const Bytes looped =
-      Concat({f.reference, Repeat(Tail(f.reference, loop * align), 8 * f.rate / (f.Frames() - loop))});
+  const int align = f.Align(), ms = f.Frames() * 1000 / 3 / f.rate;
   for (int type : {1, 2, 3}) {
     SCOPED_TRACE(type);
     const int h = Load(f.path, type);
@@ -49,13 +56,22 @@ TEST_P(EveryFile, StreamSoundPlaysTheReferenceFromAPositionAndRoundALoopPoint) {
                 (type > 1 && f.name.find("mp3wav") != std::string::npos && total > f.Frames()));
     IDirectSoundBuffer* ring = NewestRing();
     ASSERT_TRUE(sim::StartSoundTap(ring));
-    ASSERT_EQ(SetSoundPlayPosition(static_cast<int>(from), h), 0);
+    // A third in, in bytes or in milliseconds (truncated, then to a whole frame).
+    const int bytes = f.Frames() / 3 * align,
+              from = type == 2 ? bytes : static_cast<int>(align * f.rate * (ms * 0.001)) / align * align;
+    EXPECT_EQ(std::vector<int>({SetSoundPlayPosition(total * align, h),
+                                SetSoundPlayPositionMs(total * 1000 / f.rate + 1, h)}),
+              std::vector<int>(2, -1));
+    ASSERT_EQ(type == 2 ? SetSoundPlayPosition(bytes, h) : SetSoundPlayPositionMs(ms, h), 0);
+    EXPECT_EQ(GetSoundPlayPosition(h), type == 2 ? bytes : static_cast<int>(align * f.rate * (ms * 0.001)));
     ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND, 0), 0);
     RunGame(Rhythm::Fps30, f.Frames() * kSecond / f.rate + kSecond / 2);
     EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
     EXPECT_TRUE(HeardThenSilence(sim::TakeSoundTap(ring), Tail(f.reference, from), f.bits == 8 ? 127 : 0));
     if (type == 3 || f.OutputFormat()) {
-      // Round the loop point for longer than the ring holds, from the top after the end.
+      // Round the loop point for longer than the ring holds, from the top after the end. A
+      // point must lie inside what decodes.
+      EXPECT_EQ(SetSoundLoopPoint(total, h), -1);
       ASSERT_EQ(SetSoundLoopPoint(loop, h), 0);
       Listener ear;
       ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND, 1), 0);

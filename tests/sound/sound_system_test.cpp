@@ -1,6 +1,8 @@
 // The sound system inside the library's start-up and shutdown: the log text, the device
 // report, the primary format, the silent buffer, every set-up failure; and the sound
 // table: capacity, handles that name no sound, and what shutdown releases.
+#include <tuple>
+
 #include "sound_test_support.h"
 
 using namespace gamelib;
@@ -16,13 +18,9 @@ const std::string kStartHead =
 const std::string kStartDone = "DirectSound の初期化は正常に終了しました\n";
 
 DSCAPS Caps(DWORD flags, DWORD maxRate, DWORD totalMem = 0, DWORD freeMem = 0) {
-  DSCAPS caps{};
-  caps.dwSize = DSCAPS_DWSIZE;
-  caps.dwFlags = flags;
-  caps.dwMinSecondarySampleRate = 100;
-  caps.dwMaxSecondarySampleRate = maxRate;
-  caps.dwTotalHwMemBytes = totalMem;
-  caps.dwFreeHwMemBytes = freeMem;
+  DSCAPS caps = sim::DefaultSoundCaps();
+  std::tie(caps.dwFlags, caps.dwMinSecondarySampleRate, caps.dwMaxSecondarySampleRate, caps.dwTotalHwMemBytes,
+           caps.dwFreeHwMemBytes) = std::make_tuple(flags, 100, maxRate, totalMem, freeMem);
   return caps;
 }
 // Starts the library again after `configure` has set up the platform; the sound system's
@@ -77,25 +75,22 @@ TEST_F(SoundTest, StartupAndShutdownWriteTheExactLog) {
 
 TEST_F(SoundTest, PrimaryFormatFollowsTheCapabilities) {
   const DWORD all = DSCAPS_PRIMARYMONO | DSCAPS_PRIMARYSTEREO | DSCAPS_PRIMARY8BIT | DSCAPS_PRIMARY16BIT;
-  const struct {
-    DWORD flags, maxRate;
-    int channels, rate, bits;
-  } cases[] = {{all, 48000, 2, 44100, 16},
-               {all, 44100, 2, 44100, 16},
-               {all, 22050, 2, 22050, 16},
-               {DSCAPS_PRIMARYSTEREO | DSCAPS_PRIMARY8BIT, 48000, 2, 44100, 8},
-               {DSCAPS_PRIMARY8BIT, 11025, 1, 11025, 8},
-               {0, 0, 1, 0, 8}};  // unreadable caps are zeros, not garbage (and refused)
+  // Flags, highest rate; channels, rate, bits. Unreadable caps are zeros, not garbage (and refused).
+  const DWORD cases[][5] = {{all, 48000, 2, 44100, 16},
+                            {all, 44100, 2, 44100, 16},
+                            {all, 22050, 2, 22050, 16},
+                            {DSCAPS_PRIMARYSTEREO | DSCAPS_PRIMARY8BIT, 48000, 2, 44100, 8},
+                            {DSCAPS_PRIMARY8BIT, 11025, 1, 11025, 8},
+                            {0, 0, 1, 0, 8}};
   for (const auto& c : cases) {
     sim::ClearSoundCalls();
-    const std::string log = Restart(
-        [&] { c.maxRate != 0 ? sim::SetSoundCaps(Caps(c.flags, c.maxRate)) : sim::FailCall("GetCaps", 1); });
+    const std::string log =
+        Restart([&] { c[1] != 0 ? sim::SetSoundCaps(Caps(c[0], c[1])) : sim::FailCall("GetCaps", 1); });
     const WAVEFORMATEX f = CallsNamed("SetFormat").at(0).format;
-    EXPECT_EQ(std::vector<int>({f.wFormatTag, f.nChannels, static_cast<int>(f.nSamplesPerSec),
-                                f.wBitsPerSample, f.nBlockAlign, static_cast<int>(f.nAvgBytesPerSec)}),
-              std::vector<int>({1, c.channels, c.rate, c.bits, c.channels * c.bits / 8,
-                                c.channels * c.bits / 8 * c.rate}));
-    EXPECT_EQ(log.find("フォーマット設定に失敗しました") != std::string::npos, c.rate == 0);
+    EXPECT_EQ(std::vector<DWORD>({f.wFormatTag, f.nChannels, f.nSamplesPerSec, f.wBitsPerSample,
+                                  f.nBlockAlign, f.nAvgBytesPerSec}),
+              std::vector<DWORD>({1, c[2], c[3], c[4], c[2] * c[4] / 8, c[2] * c[4] / 8 * c[3]}));
+    EXPECT_EQ(log.find("フォーマット設定に失敗しました") != std::string::npos, c[3] == 0);
   }
 }
 
@@ -104,32 +99,30 @@ TEST_F(SoundTest, SetUpFailuresAreLoggedAndStopTheSoundSystemOrAreRiddenOut) {
       "DirectSound の初期化を行います\nDirectSound インターフェースの取得を行います....  ";
   const std::string listing = "DirectSound デバイスを列挙します\n";
   const struct {
-    std::function<void()> fail;
-    std::string log;
-    bool started, silence;  // the silent buffer's messages have no line break of their own
+    const char* call;  // refused once, or the silent buffer's creation
+    std::string log;   // the silent buffer's messages have no line break of their own
+    bool started, silence;
   } cases[] = {
-      {[] { sim::FailCall("CoCreateInstance", 1); },
-       made + "DirectSoundインターフェースの作成に失敗しました\n", false, false},
-      {[] { sim::FailCall("Initialize", 1); },
-       made + "成功\n引き続きインターフェースの初期化処理...  初期化に失敗しました\n", false, false},
-      {[] { sim::FailCall("SetCooperativeLevel", 1); },
-       kStartHead + "DirectSoundの協調レベルの設定に失敗しました\n", false, false},
-      {[] { sim::FailCall("CreateSoundBuffer", 1); },
-       kStartHead + "DirectSoundのプライマリサウンドバッファの作成に失敗しました\n", false, false},
-      {[] { sim::FailCall("SetFormat", 1); }, "フォーマット設定に失敗しました\n\t" + listing, true, true},
-      {[] { sim::FailCreateSoundBufferFlags(kSilenceFlags); }, "\n無音バッファの作成に失敗しました" + listing,
-       true, false},
-      {[] { sim::FailCall("Lock", 1); }, "\n無音バッファのロックに失敗しました" + listing, true, false},
-  };
+      {"CoCreateInstance", made + "DirectSoundインターフェースの作成に失敗しました\n", false, false},
+      {"Initialize", made + "成功\n引き続きインターフェースの初期化処理...  初期化に失敗しました\n", false,
+       false},
+      {"SetCooperativeLevel", kStartHead + "DirectSoundの協調レベルの設定に失敗しました\n", false, false},
+      {"CreateSoundBuffer", kStartHead + "DirectSoundのプライマリサウンドバッファの作成に失敗しました\n",
+       false, false},
+      {"SetFormat", "フォーマット設定に失敗しました\n\t" + listing, true, true},
+      {"silent", "\n無音バッファの作成に失敗しました" + listing, true, false},
+      {"Lock", "\n無音バッファのロックに失敗しました" + listing, true, false}};
   for (const auto& c : cases) {
-    const std::string log = Restart(c.fail);
+    const std::string log = Restart([&] {
+      c.call == std::string("silent") ? sim::FailCreateSoundBufferFlags(kSilenceFlags)
+                                      : sim::FailCall(c.call, 1);
+    });
     sim::FailCreateSoundBufferFlags(kSilenceFlags, false);
     EXPECT_NE(log.find(c.log), std::string::npos) << log;
-    EXPECT_EQ(Buffers(kSilenceFlags).size(), c.silence ? 1u : 0u) << c.log;
-    EXPECT_EQ(sim::SoundBuffers().empty(), !c.started) << c.log;
-    const int h = Load(kCd);
-    EXPECT_EQ(h != -1, c.started);
-    EXPECT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), c.started ? 0 : -1);
+    EXPECT_EQ(std::make_pair(Buffers(kSilenceFlags).size(), sim::SoundBuffers().empty()),
+              std::make_pair(std::size_t{c.silence}, !c.started))
+        << c.call;
+    EXPECT_EQ(PlaySoundHandle(Load(kCd), SOUND_PLAY_BACKGROUND), c.started ? 0 : -1) << c.call;
   }
 }
 

@@ -57,14 +57,9 @@ struct FmtFields {
 };
 inline Bytes FmtBody(const FmtFields& f, std::size_t bodyBytes = 16, std::uint16_t cbSize = 0) {
   Bytes b;
-  for (auto [v, n] : {std::pair<std::uint32_t, int>{f.tag, 2},
-                      {f.channels, 2},
-                      {f.rate, 4},
-                      {f.avg, 4},
-                      {f.align, 2},
-                      {f.bits, 2},
-                      {cbSize, 2}})
-    PutLe(b, v, n);
+  const std::uint32_t fields[7][2] = {{f.tag, 2},   {f.channels, 2}, {f.rate, 4}, {f.avg, 4},
+                                      {f.align, 2}, {f.bits, 2},     {cbSize, 2}};
+  for (const auto& field : fields) PutLe(b, field[0], static_cast<int>(field[1]));
   b.resize(bodyBytes, 0);
   return b;
 }
@@ -104,7 +99,7 @@ inline std::filesystem::path DataDir() { return std::filesystem::path(GAMELIB_TE
 inline std::string Data(const std::string& name) { return (DataDir() / name).string(); }
 inline Bytes ReadFileBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 // The reference decode of a committed file ("ogg_s16_44100.ogg" -> its .pcm).
 inline Bytes Reference(const std::string& name) {
@@ -234,7 +229,7 @@ inline std::string TakeLog() {
   const std::string raw = sim::TakeDebugOutput();
   std::string out;
   for (std::size_t i = 0; i < raw.size(); ++i) {
-    if ((i == 0 || raw[i - 1] == '\n') && raw.find(':', i) != std::string::npos) i = raw.find(':', i) + 1;
+    if (i == 0 || raw[i - 1] == '\n') i = std::min(raw.find(':', i), raw.size() - 1) + 1;
     if (i < raw.size() && raw[i] != '\r') out += raw[i];
   }
   return out;
