@@ -1,259 +1,226 @@
-// Memory sounds end to end: real files loaded through the library's file access into
-// sound buffers, played through the offline device and compared with their reference
-// decodes; the play types, the round robin over duplicates, and the failures.
-#include "gamelib/sound_load.h"
-#include "sound/memory_sound.h"
+// Memory sounds: the play types, the round robin over duplicates, resuming, volume and
+// positions as the device receives them, buffer counts, refused duplicates, failed loads
+// with their log texts, allocation failures anywhere in a load, and the fatal exits.
 #include "sound_test_support.h"
 
+using namespace gamelib;
 using namespace soundtest;
 
 namespace {
 
-class MemorySound : public SoundTest {
- protected:
-  static sim::SoundBufferInfo Buffer(int handle, int i) { return Inspect(Record(handle)->buffers[i].buffer); }
-  static int Load(const char* name, int buffers) {
-    return gamelib::LoadSoundFile(DataPath(name).c_str(), buffers, -1);
-  }
-};
+const std::string kShort = Data("pcm_m16_48000.wav");  // 0.2 s, 9600 frames
+const std::string kCd = Data("pcm_s16_44100.wav");     // 0.25 s of 44100 Hz 16-bit stereo, 44100 bytes
 
-TEST_F(MemorySound, EveryTestFileLoadsToItsReferencePcm) {
-  // The compression manager's files take the same road: file, converter, buffers.
-  for (const SoundFile& f : SoundFiles()) {
-    SCOPED_TRACE(f.name);
-    int handle = gamelib::LoadSoundFile(f.path.c_str(), 2, -1);
-    ASSERT_NE(handle, -1);
-    gamelib::SoundHandleRecord* r = Record(handle);
-    EXPECT_EQ(r->soundKind, gamelib::SOUND_KIND_MEMORY);
-    EXPECT_EQ(r->bufferCount, 2);
-    EXPECT_EQ(r->format.nChannels, f.channels);
-    EXPECT_EQ(r->format.wBitsPerSample, f.bits);
-    EXPECT_EQ(r->format.nSamplesPerSec, static_cast<DWORD>(f.rate));
-    ASSERT_EQ(r->dataBytes, f.reference.size());
-    EXPECT_TRUE(
-        std::equal(f.reference.begin(), f.reference.end(), static_cast<const std::uint8_t*>(r->data)));
-    EXPECT_EQ(gamelib::GetSoundTotalSampleCount(handle),
-              static_cast<int>(f.reference.size()) / r->format.nBlockAlign);
-    // The buffers hold the PCM too (duplicates share it); the converter is gone.
-    EXPECT_EQ(sim::SoundBufferContents(r->buffers[1].buffer), f.reference);
-    EXPECT_EQ(sim::LiveAcmStreams(), 0);
-    EXPECT_EQ(gamelib::LiveOggDecoders(), 0);
-    EXPECT_EQ(gamelib::DeleteSoundHandle(handle), 0);
-  }
-}
-
-TEST_F(MemorySound, MixedOutputIsThePcmWhereTheFormatIsTheOutputs) {
-  // 44100 Hz 16-bit stereo passes the mixer unchanged at full volume, then silence.
-  for (const char* name : {"pcm_s16_44100.wav", "ogg_s16_44100.ogg", "ogg_s16_44100_chained.ogg"}) {
-    SCOPED_TRACE(name);
-    const Bytes reference = Reference(name);
-    int handle = Load(name, 1);
-    ASSERT_NE(handle, -1);
-    MixedBytes();
-    ASSERT_EQ(gamelib::PlaySoundHandle(handle, gamelib::SOUND_PLAY_BACKGROUND, 1), 0);
-    sim::AdvanceTime(static_cast<unsigned>(reference.size() / 4 * 1000 / 44100 + 50));
-    EXPECT_TRUE(HeardThenSilence(MixedBytes(), reference));
-    EXPECT_EQ(gamelib::CheckSoundHandlePlaying(handle), 0);
-    EXPECT_EQ(gamelib::DeleteSoundHandle(handle), 0);
-  }
-}
-
-TEST_F(MemorySound, PlayTypesWaitOrReturnAtOnceAndLoop) {
-  int handle = Load("pcm_m16_48000.wav", 1);  // 0.2 s
-  ASSERT_NE(handle, -1);
-  std::uint64_t before = sim::VirtualTimeMicros();
-  ASSERT_EQ(gamelib::PlaySoundHandle(handle, gamelib::SOUND_PLAY_WAIT, 1), 0);
-  EXPECT_GE(sim::VirtualTimeMicros() - before, 200000u);
-  EXPECT_LT(sim::VirtualTimeMicros() - before, 260000u);
-  EXPECT_EQ(gamelib::CheckSoundHandlePlaying(handle), 0);
-  for (int type : {1, 2, 7, -1}) {
-    before = sim::VirtualTimeMicros();
-    ASSERT_EQ(gamelib::PlaySoundHandle(handle, type, 1), 0);
+TEST_F(SoundTest, OneBufferPlaysOnceOrLoopedResumesOrRestarts) {
+  const int h = Load(kShort);
+  IDirectSoundBuffer* b = Buffers().at(0);
+  for (int type : {1, 2, 7, -1, 3}) {
+    const std::uint64_t before = sim::VirtualTimeMicros();
+    ASSERT_EQ(PlaySoundHandle(h, type), 0);
     EXPECT_EQ(sim::VirtualTimeMicros(), before) << type;
-    EXPECT_TRUE(Buffer(handle, 0).playing);
-    EXPECT_FALSE(Buffer(handle, 0).looping);
-    sim::AdvanceTime(300);  // past its 0.2 s: a one-shot has ended
-    EXPECT_EQ(gamelib::CheckSoundHandlePlaying(handle), 0) << type;
+    EXPECT_EQ(CallsNamed("Play").back().args.at(2), type == SOUND_PLAY_LOOP ? DSBPLAY_LOOPING : 0) << type;
+    sim::AdvanceTime(201);  // a one-shot has ended
+    EXPECT_EQ(CheckSoundHandlePlaying(h), type == SOUND_PLAY_LOOP) << type;
   }
-  ASSERT_EQ(gamelib::PlaySoundHandle(handle, gamelib::SOUND_PLAY_LOOP, 1), 0);
-  EXPECT_TRUE(Buffer(handle, 0).looping);
-  sim::AdvanceTime(1000);
-  EXPECT_EQ(gamelib::CheckSoundHandlePlaying(handle), 1);
-  EXPECT_EQ(gamelib::StopSoundHandle(handle), 0);
-  EXPECT_EQ(gamelib::CheckSoundHandlePlaying(handle), 0);
+  const DWORD at = Inspect(b).playCursor;
+  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND, 0), 0);  // playing: goes on
+  EXPECT_EQ(Inspect(b).playCursor, at);
+  ASSERT_EQ(StopSoundHandle(h), 0);
+  EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
+  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND, 0), 0);  // stopped: resumes
+  EXPECT_EQ(std::make_pair(Inspect(b).playing, Inspect(b).playCursor), std::make_pair(true, at));
+  sim::AdvanceTime(50);
+  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND, 1), 0);
+  EXPECT_EQ(Inspect(b).playCursor, 0u);
 }
 
-TEST_F(MemorySound, PlaysGoRoundTheDuplicates) {
-  int handle = Load("pcm_s16_44100.wav", 3);  // 0.25 s
-  ASSERT_NE(handle, -1);
-  // Three quick plays: three overlapping copies, on buffers 1, 2 and 0 in turn.
-  for (int expect : {1, 2, 0}) {
-    ASSERT_EQ(gamelib::PlaySoundHandle(handle, gamelib::SOUND_PLAY_BACKGROUND, 1), 0);
-    EXPECT_EQ(Record(handle)->nextBuffer, expect);
-    EXPECT_TRUE(Buffer(handle, expect).playing);
+TEST_F(SoundTest, PlaysGoRoundTheBuffersAndTheirStatesMakeThePlayingTest) {
+  const int h = Load(kCd, 0, 3);
+  const std::vector<IDirectSoundBuffer*> b = Buffers();
+  for (int i : {1, 2, 0}) {
+    ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);
+    EXPECT_TRUE(Inspect(b.at(i)).playing) << i;
     sim::AdvanceTime(20);
   }
-  EXPECT_TRUE(Buffer(handle, 0).playing && Buffer(handle, 1).playing && Buffer(handle, 2).playing);
-  EXPECT_GT(Buffer(handle, 1).playCursor, Buffer(handle, 2).playCursor);
+  EXPECT_GT(Inspect(b[1]).playCursor, Inspect(b[2]).playCursor);
+  EXPECT_GT(Inspect(b[2]).playCursor, Inspect(b[0]).playCursor);
   // The fourth restarts the copy that started first.
-  ASSERT_EQ(gamelib::PlaySoundHandle(handle, gamelib::SOUND_PLAY_BACKGROUND, 1), 0);
-  EXPECT_EQ(Record(handle)->nextBuffer, 1);
-  EXPECT_EQ(Buffer(handle, 1).playCursor, 0u);
-  EXPECT_TRUE(Buffer(handle, 1).playing);
-  EXPECT_EQ(gamelib::StopSoundHandle(handle), 0);
-  for (int i = 0; i < 3; ++i) EXPECT_FALSE(Buffer(handle, i).playing);
+  sim::ClearSoundCalls();
+  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);
+  std::vector<std::string> ops;
+  for (const sim::SoundCall& c : sim::SoundCalls())
+    if (c.object == Inspect(b[1]).id && c.op != "GetStatus" && c.op != "GetCurrentPosition")
+      ops.push_back(c.op);
+  EXPECT_EQ(ops, (std::vector<std::string>{"Stop", "SetCurrentPosition", "Play"}));
+  EXPECT_EQ(Inspect(b[1]).playCursor, 0u);
+  EXPECT_EQ(StopSoundHandle(h), 0);
+  for (IDirectSoundBuffer* x : b) EXPECT_FALSE(Inspect(x).playing);
+  // Every buffer is asked; one whose state cannot be read counts as stopped.
+  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);  // buffer 2
+  EXPECT_EQ(CheckSoundHandlePlaying(h), 1);
+  sim::FailCall("GetStatus", 3);
+  EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
+  sim::AdvanceTime(251);
+  EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
+  sim::FailCall("Play", 1);  // a Play the device refuses is a failed play
+  EXPECT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), -1);
+  EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
 }
 
-TEST_F(MemorySound, OneBufferFromTopAndResume) {
-  int handle = Load("pcm_s16_44100.wav", 1);
-  ASSERT_NE(handle, -1);
-  ASSERT_EQ(gamelib::PlaySoundHandle(handle, gamelib::SOUND_PLAY_BACKGROUND, 1), 0);
-  sim::AdvanceTime(100);
-  const DWORD at = Buffer(handle, 0).playCursor;
-  ASSERT_GT(at, 0u);
-  // Playing, from top 0: nothing changes.
-  ASSERT_EQ(gamelib::PlaySoundHandle(handle, gamelib::SOUND_PLAY_BACKGROUND, 0), 0);
-  EXPECT_EQ(Buffer(handle, 0).playCursor, at);
-  // Stop, then from top 0: resumes where it stopped.
-  ASSERT_EQ(gamelib::StopSoundHandle(handle), 0);
-  EXPECT_FALSE(Buffer(handle, 0).playing);
-  ASSERT_EQ(gamelib::PlaySoundHandle(handle, gamelib::SOUND_PLAY_BACKGROUND, 0), 0);
-  EXPECT_TRUE(Buffer(handle, 0).playing);
-  EXPECT_EQ(Buffer(handle, 0).playCursor, at);
-  sim::AdvanceTime(50);
-  // Playing, from top 1: restarts at the beginning.
-  ASSERT_EQ(gamelib::PlaySoundHandle(handle, gamelib::SOUND_PLAY_BACKGROUND, 1), 0);
-  EXPECT_EQ(Buffer(handle, 0).playCursor, 0u);
-  EXPECT_TRUE(Buffer(handle, 0).playing);
-}
-
-TEST_F(MemorySound, BufferCountsAreClamped) {
-  int ten = Load("pcm_m8_22050.wav", 15);
-  ASSERT_NE(ten, -1);
-  EXPECT_EQ(Record(ten)->bufferCount, 10);
-  for (int i = 0; i < 25; ++i) ASSERT_EQ(gamelib::PlaySoundHandle(ten, gamelib::SOUND_PLAY_BACKGROUND, 1), 0);
-  EXPECT_GE(Record(ten)->nextBuffer, 0);
-  EXPECT_LT(Record(ten)->nextBuffer, 10);
-  // No buffer: every play is refused, however often (the index never runs off), and
-  // there is no position to read or set.
+TEST_F(SoundTest, BufferCountsAreClampedAndDuplicatesTheDeviceRefusesAreDoneWithout) {
+  const int ten = Load(kShort, 0, 15);
+  EXPECT_EQ(Buffers().size(), 10u);
+  for (int i = 0; i < 25; ++i) ASSERT_EQ(PlaySoundHandle(ten, SOUND_PLAY_BACKGROUND), 0);
+  ASSERT_EQ(DeleteSoundHandle(ten), 0);
   for (int count : {0, -3}) {
-    int none = Load("pcm_m8_22050.wav", count);
-    ASSERT_NE(none, -1);
-    EXPECT_EQ(Record(none)->bufferCount, 0);
-    for (int i = 0; i < 20; ++i)
-      EXPECT_EQ(gamelib::PlaySoundHandle(none, gamelib::SOUND_PLAY_BACKGROUND, 1), -1);
-    EXPECT_EQ(Record(none)->nextBuffer, 0);
-    EXPECT_EQ(gamelib::StopSoundHandle(none), 0);
-    EXPECT_EQ(gamelib::CheckSoundHandlePlaying(none), 0);
-    EXPECT_EQ(gamelib::GetSoundPlayPosition(none), -1);
-    EXPECT_EQ(gamelib::SetSoundPlayPosition(0, none), -1);
-    EXPECT_EQ(gamelib::SetSoundHandleVolume(10, none), 0);
-    EXPECT_EQ(gamelib::GetSoundTotalSampleCount(none), 4411);
+    const int none = Load(kShort, 0, count);
+    EXPECT_TRUE(Buffers().empty());
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(PlaySoundHandle(none, SOUND_PLAY_BACKGROUND), -1);
+    EXPECT_EQ(std::vector<int>({StopSoundHandle(none), CheckSoundHandlePlaying(none),
+                                GetSoundPlayPosition(none), SetSoundPlayPosition(0, none),
+                                SetSoundHandleVolume(10, none), GetSoundTotalSampleCount(none)}),
+              std::vector<int>({0, 0, -1, -1, 0, 9600}));
+    ASSERT_EQ(DeleteSoundHandle(none), 0);
   }
-  // CreateMemorySound itself refuses more than 10, and no image.
-  const Bytes image = ReadFileBytes(DataDir() / "pcm_m8_22050.wav");
-  EXPECT_EQ(gamelib::CreateMemorySound(image.data(), static_cast<int>(image.size()), 11), -1);
-  EXPECT_EQ(gamelib::CreateMemorySound(nullptr, 100, 1), -1);
-  EXPECT_EQ(gamelib::LoadSoundFile(nullptr, 1, -1), -1);
+  const int duplicates = sim::CallCount("DuplicateSoundBuffer");
+  sim::FailCall("DuplicateSoundBuffer", 3);  // the third duplicate is the fourth buffer
+  const int h = Load(kCd, 0, 10);
+  EXPECT_EQ(Buffers().size(), 3u);
+  EXPECT_EQ(sim::CallCount("DuplicateSoundBuffer") - duplicates, 3);  // none after the refusal
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);
+  for (IDirectSoundBuffer* b : Buffers()) EXPECT_TRUE(Inspect(b).playing);
+  ASSERT_EQ(DeleteSoundHandle(h), 0);
+  // The first buffer falls back to fewer controls; its duplicates share its data.
+  sim::FailCreateSoundBufferFlags(0x80E2);
+  ASSERT_NE(Load(kCd, 0, 2), -1);
+  EXPECT_EQ(Inspect(Buffers().at(0)).flags, 0xC2u);
+  EXPECT_EQ(Inspect(Buffers().at(1)).dataId, Inspect(Buffers()[0]).dataId);
 }
 
-TEST_F(MemorySound, FailedLoadsAreLoggedAndLeaveNoHandle) {
-  const std::string converted =
-      "音声ファイルのＰＣＭへの変換に失敗しました\n右記の音声ファイルのロードに失敗しました_2：";
-  const std::string noPcm =
-      "音声ファイルを格納するメモリ領域の確保に失敗しました\n右記の音声ファイルのロードに失敗しました_2：";
+TEST_F(SoundTest, VolumeAndPositionsAsTheDeviceReceivesThem) {
+  const int h = Load(kCd, 0, 3);
+  const std::vector<IDirectSoundBuffer*> b = Buffers();
+  // Volume 0 to 255 in hundredths of a decibel, on every buffer.
+  const std::pair<int, LONG> volumes[] = {{255, 0},   {300, 0},    {254, -1},    {128, -299},
+                                          {1, -2406}, {0, -10000}, {-5, -10000}, {INT32_MIN, -10000}};
+  for (const auto& [volume, expected] : volumes) {
+    sim::ClearSoundCalls();
+    ASSERT_EQ(SetSoundHandleVolume(volume, h), 0);
+    std::vector<std::int64_t> set;
+    for (const sim::SoundCall& c : CallsNamed("SetVolume")) set.push_back(c.args.at(0));
+    EXPECT_EQ(set, std::vector<std::int64_t>(3, expected)) << volume;
+  }
+  sim::ClearSoundCalls();
+  for (int bad : {-4, 44100, 44101}) EXPECT_EQ(SetSoundPlayPosition(bad, h), -1) << bad;
+  // Milliseconds are converted in floating point: 100 s in integers would wrap round.
+  for (int bad : {-1, 250, 100000, INT32_MAX}) EXPECT_EQ(SetSoundPlayPositionMs(bad, h), -1) << bad;
+  EXPECT_TRUE(CallsNamed("SetCurrentPosition").empty());
+  // Milliseconds are truncated, not block aligned: 132.3 frames of 4 bytes.
+  for (const auto& [ms, bytes] : {std::pair<int, DWORD>{3, 529}, {249, 43923}}) {
+    ASSERT_EQ(SetSoundPlayPositionMs(ms, h), 0);
+    EXPECT_EQ(Inspect(b[0]).lastSetPosition, bytes);
+  }
+  ASSERT_EQ(SetSoundPlayPosition(44096, h), 0);
+  ASSERT_EQ(SetSoundPlayPosition(8000, h), 0);
+  EXPECT_EQ(GetSoundPlayPosition(h), 8000);
+  // Buffers 1 and 2 playing: the position goes to buffer 0; then all play: refused.
+  for (int i = 0; i < 2; ++i) ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);
+  ASSERT_EQ(SetSoundPlayPosition(4000, h), 0);
+  EXPECT_EQ(Inspect(b[0]).playCursor, 4000u);
+  sim::FailCall("GetStatus", 1);
+  EXPECT_EQ(SetSoundPlayPosition(400, h), -1);
+  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND, 0), 0);
+  sim::ClearSoundCalls();
+  EXPECT_EQ(std::make_pair(SetSoundPlayPosition(400, h), SetSoundPlayPositionMs(10, h)),
+            std::make_pair(-1, -1));
+  EXPECT_TRUE(CallsNamed("SetCurrentPosition").empty());
+  // The play position is the first buffer's cursor.
+  sim::AdvanceTime(100);
+  EXPECT_EQ(GetSoundPlayPosition(h), static_cast<int>(Inspect(b[0]).playCursor));
+  EXPECT_GT(GetSoundPlayPosition(h), 0);
+  sim::FailCall("GetCurrentPosition", 1);
+  EXPECT_EQ(GetSoundPlayPosition(h), -1);
+}
+
+TEST_F(SoundTest, FailedLoadsAreLoggedAndLeaveNothing) {
+  const std::string converted = "音声ファイルのＰＣＭへの変換に失敗しました\n",
+                    fail2 = "右記の音声ファイルのロードに失敗しました_2：";
+  const std::string noPcm = "音声ファイルを格納するメモリ領域の確保に失敗しました\n",
+                    transfer = "サウンドデータの転送に失敗しました_";
   const struct {
-    const char* name;  // written here when `bytes` is given, else a committed file
-    Bytes bytes;
-    void (*prepare)();
+    std::string path;
+    std::function<void()> prepare;
     std::string log;
   } cases[] = {
-      {"no_such_sound.wav",
-       {},
-       nullptr,
-       "右記のファイルのオープンに失敗しました：no_such_sound.wav\n"
-       "右記の音声ファイルのロードに失敗しました_1：no_such_sound.wav\n"},
-      {"empty.wav", {}, nullptr, "右記の音声ファイルのロードに失敗しました_1：empty.wav\n"},
-      {"junk.wav", Pattern(3000), nullptr, converted + "junk.wav\n"},
-      {"24bit.wav", SimpleWave(Pattern(600), {1, 2, 22050, 132300, 6, 24}), nullptr,
-       converted + "24bit.wav\n"},
-      // Sets up, but there is no PCM to keep.
-      {"nodata.wav", Riff({Chunk("fmt ", FmtBody({})), Chunk("data", {}), Chunk("LIST", Bytes(4, 0))}),
-       nullptr, noPcm + "nodata.wav\n"},
-      {"pcm_m8_22050.wav",
-       {},
-       [] { sim::FailCall("Lock", 1); },
-       "サウンドデータの転送に失敗しました_1右記の音声ファイルのロードに失敗しました_2："},
-      {"pcm_m8_22050.wav",
-       {},
-       [] { sim::FailCall("Unlock", 2); },  // the duplicate's unlock
-       "サウンドデータの転送に失敗しました_2右記の音声ファイルのロードに失敗しました_2："},
-      {"acm/ima_m16_22050.wav",
-       {},
-       [] { sim::SetAcmFormatEnabled(WAVE_FORMAT_IMA_ADPCM, false); },
-       converted},
-      // An MP3 whose every piece fails to convert has no PCM: it fails, it does not hang.
-      {"acm/mp3_m16_22050_32k_id3v1.mp3", {}, [] { sim::FailCall("acmStreamConvert", 1, 1000); }, noPcm},
+      {"none.wav", [] {},
+       "右記のファイルのオープンに失敗しました：none.wav\n右記の音声ファイルのロードに失敗しました_1：none."
+       "wav\n"},
+      {Write("empty.wav", {}), [] {}, "右記の音声ファイルのロードに失敗しました_1：empty.wav\n"},
+      {Write("junk.wav", Pattern(3000)), [] {}, converted + fail2 + "junk.wav\n"},
+      {Write("nodata.wav", Riff({Chunk("fmt ", FmtBody({})), Chunk("data", {}), Chunk("LIST", Bytes(4, 0))})),
+       [] {}, noPcm + fail2 + "nodata.wav\n"},
+      {kShort, [] { sim::FailCall("Lock", 1); }, transfer + "1" + fail2},
+      {kShort, [] { sim::FailCall("Unlock", 2); }, transfer + "2" + fail2},
+      {Data("acm/ima_m16_22050.wav"), [] { sim::SetAcmFormatEnabled(WAVE_FORMAT_IMA_ADPCM, false); },
+       converted + fail2},
+      // Every piece refused: no PCM; it fails, it does not hang.
+      {Data("acm/mp3_m16_22050_32k_id3v1.mp3"), [] { sim::FailCall("acmStreamConvert", 1, 1000); },
+       noPcm + fail2},
   };
-  std::ofstream("empty.wav").close();
   for (const auto& c : cases) {
-    if (!c.bytes.empty())
-      std::ofstream(c.name, std::ios::binary)
-          .write(reinterpret_cast<const char*>(c.bytes.data()), c.bytes.size());
-    const std::string path = std::filesystem::exists(DataPath(c.name)) ? DataPath(c.name) : c.name;
     TakeLog();
-    if (c.prepare) c.prepare();
-    EXPECT_EQ(gamelib::LoadSoundFile(path.c_str(), 2, -1), -1) << c.name;
+    c.prepare();
+    EXPECT_EQ(Load(c.path, 0, 2), -1) << c.path;
     sim::ClearFailures();
     sim::SetAcmFormatEnabled(WAVE_FORMAT_IMA_ADPCM, true);
     const std::string log = TakeLog();
-    EXPECT_NE(log.find(c.log), std::string::npos) << c.name << ": " << log;
-    EXPECT_EQ(gamelib::GetSoundTable().count, 0);
+    EXPECT_NE(log.find(c.log), std::string::npos) << c.path << ": " << log;
+    EXPECT_TRUE(Buffers().empty());
     EXPECT_EQ(sim::LiveAcmStreams(), 0);
   }
-}
-
-TEST_F(MemorySound, MemoryFailuresWhileLoading) {
-  // The file image: one of the first few allocations of the load (after the file
-  // stream's own records).
-  bool imageRefused = false;
-  for (int nth = 1; nth <= 6 && !imageRefused; ++nth) {
-    TakeLog();
-    sim::FailCall("AllocMemory", nth);
-    EXPECT_EQ(Load("pcm_m8_22050.wav", 1), -1);
-    sim::ClearFailures();
-    const std::string log = TakeLog();
-    imageRefused =
-        log.find("右記のファイルのロードに必要なメモリの確保に失敗しました：") != std::string::npos;
-    EXPECT_TRUE(!imageRefused ||
-                log.find("右記の音声ファイルのロードに失敗しました_1：") != std::string::npos)
-        << log;
-  }
-  EXPECT_TRUE(imageRefused);
-  // Every later allocation of a load in turn: the load fails cleanly or succeeds.
-  for (int nth = 1; nth < 12; ++nth) {
-    sim::FailCall("AllocMemory", nth);
-    int handle = Load("ogg_m16_22050.ogg", 1);
-    sim::ClearFailures();
-    if (handle != -1) gamelib::DeleteSoundHandle(handle);
-    EXPECT_EQ(gamelib::GetSoundTable().count, 0) << nth;
-    EXPECT_EQ(gamelib::LiveOggDecoders(), 0) << nth;
+  // Stream sounds name the file that failed, with a blank and an empty line.
+  EXPECT_EQ(Load("none.ogg", 3), -1);
+  EXPECT_EQ(TakeLog(), "右記のＷＡＶファイルのロードに失敗しました：none.ogg \n\n");
+  for (int type : {1, 2, 3}) {
+    EXPECT_EQ(Load("junk.wav", type), -1);
+    EXPECT_EQ(TakeLog(),
+              "音声データのオープンに失敗しました\n右記のＷＡＶファイルのセットアップに失敗しました：junk."
+              "wav \n\n");
   }
 }
 
-TEST_F(MemorySound, ReadWholeStreamReadsFromTheStartAndLeavesTheStreamOpen) {
-  const Bytes file = ReadFileBytes(DataDir() / "pcm_s8_48000.wav");
-  gamelib::StreamAccessRecord s{};
-  s.functions = *gamelib::GetMemoryStreamFunctions();
-  s.handle = gamelib::OpenMemoryStream(file.data(), file.size());
-  s.functions.Seek(s.handle, 100, gamelib::STREAM_SEEK_SET);
-  void* data = nullptr;
-  int bytes = 0;
-  ASSERT_EQ(gamelib::ReadWholeStream(&s, &data, &bytes), 0);
-  ASSERT_EQ(bytes, static_cast<int>(file.size()));
-  EXPECT_EQ(std::memcmp(data, file.data(), file.size()), 0);
-  gamelib::FreeMemory(data);
-  EXPECT_EQ(gamelib::CloseMemoryStream(s.handle), 0);
+// Every allocation of a load in turn may fail: the load fails cleanly or succeeds, and
+// the failures that are reported name what failed.
+TEST_F(SoundTest, AllocationFailuresAnywhereInALoadLeaveNothing) {
+  std::string logs;
+  for (const char* name : {"pcm_m8_22050.wav", "ogg_m16_22050.ogg", "acm/ima_m16_22050.wav",
+                           "acm/mp3_m16_22050_32k_id3v1.mp3"}) {
+    for (int i = 0; i < 4 * 14; ++i) {
+      sim::FailCall("AllocMemory", i % 14 + 1);
+      DeleteSoundHandle(Load(Data(name), i / 14, 2));
+      sim::ClearFailures();
+      logs += TakeLog();
+      EXPECT_TRUE(Buffers().empty()) << name << " " << i;
+      EXPECT_EQ(sim::LiveAcmStreams(), 0);
+    }
+  }
+  EXPECT_NE(
+      logs.find("右記のファイルのロードに必要なメモリの確保に失敗しました：" + Data("pcm_m8_22050.wav")),
+      std::string::npos);
+  EXPECT_NE(logs.find("メモリ領域の確保に失敗しました in AddSoundData"), std::string::npos);
+}
+
+TEST_F(SoundTest, BuffersTheDeviceRefusesEndTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  setenv("GAMELIB_DEBUG_OUTPUT", "1", 1);  // the log reaches stderr, where the test reads it
+  sim::FailCreateSoundBufferFlags(0x80E2);
+  sim::FailCreateSoundBufferFlags(0xC2);
+  EXPECT_EXIT(Load(kCd), ::testing::ExitedWithCode(255),
+              "DirectSoundBuffer の作成に失敗しました\r\n(.|\n)*DirectSound の終了処理は正常に終了しました");
+  sim::FailCreateSoundBufferFlags(0x180E2);
+  EXPECT_EXIT(Load(kCd, 2), ::testing::ExitedWithCode(255),
+              "ストリーム風サウンドバッファの作成に失敗しました\r\n");
+  unsetenv("GAMELIB_DEBUG_OUTPUT");
 }
 
 }  // namespace
