@@ -5,8 +5,7 @@ target_compile_options(gamelib_options INTERFACE
   $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wno-unused-parameter>)
 target_include_directories(gamelib_options INTERFACE
   ${PROJECT_SOURCE_DIR}/include
-  ${PROJECT_SOURCE_DIR}/platform/include
-  ${PROJECT_SOURCE_DIR}/src)
+  ${PROJECT_SOURCE_DIR}/platform/include)
 
 if(GAMELIB_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
@@ -24,6 +23,9 @@ function(gamelib_folder_library name)
   if(sources)
     add_library(${name} STATIC ${sources})
     target_link_libraries(${name} PUBLIC gamelib_options ${ARGN})
+    # Internal headers are seen by the library itself, its tests and fuzz targets,
+    # never by tools, benchmarks or a game: they build against include/ alone.
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src)
   else()
     add_library(${name} INTERFACE)
     target_link_libraries(${name} INTERFACE gamelib_options ${ARGN})
@@ -39,6 +41,7 @@ function(gamelib_test_folder name)
   endif()
   add_executable(${name} ${sources})
   target_link_libraries(${name} PRIVATE gamelib GTest::gtest_main ${ARGN})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src)
   target_compile_definitions(${name} PRIVATE GAMELIB_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
 endfunction()
