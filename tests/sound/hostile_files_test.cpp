@@ -2,8 +2,6 @@
 // sounds: a bad file gives -1 and leaves nothing behind, never a crash, a hang or a huge
 // allocation; an odd but readable one plays exactly what is really there. MPEG files
 // built frame by frame pin the frame scan (tags, junk, cut frames, the bitrate tables).
-#include <random>
-
 #include "sound_test_support.h"
 
 using namespace gamelib;
@@ -30,9 +28,7 @@ struct Frame {
   bool mono = false;
   int Samples() const { return layer == 1 ? 384 : layer == 3 && !mpeg1 ? 576 : 1152; }
   int Length() const {
-    const int kbps = kBitrates[mpeg1        ? layer - 1
-                               : layer == 1 ? 3
-                                            : 4][bitrateIndex],
+    const int kbps = kBitrates[mpeg1 ? layer - 1 : std::min(layer, 2) + 2][bitrateIndex],
               rate = kRates[!mpeg1][rateIndex];
     return layer == 1 ? (12000 * kbps / rate + padding) * 4 : Samples() / 8 * 1000 * kbps / rate + padding;
   }
@@ -247,40 +243,6 @@ TEST_F(SoundTest, ReadableOddFilesPlayWhatIsThere) {
   }
 }
 
-// Cut or damaged anywhere, real files play what they can and end. Damage in the chained
-// file's second link leaves the first link's audio (vorbisfile opens such a file standing
-// at its end).
-TEST_F(SoundTest, DamagedFilesPlayWhatTheyCanAndEnd) {
-  std::mt19937 random(99);
-  const Bytes reference = Reference("ogg_s16_44100_chained.ogg");
-  int firstLinkWhole = 0;
-  for (int i = 0; i < 400; ++i) {
-    const char* names[] = {"ogg_s16_44100_chained.ogg", "pcm_s16_22050_chunks.wav",
-                           "acm/mp3_s16_22050_vbr_tags.mp3", "acm/msadpcm_s16_44100.wav"};
-    Bytes file = ReadFileBytes(Data(names[i % 4]));
-    const std::size_t from = i % 4 == 1 ? 0 : file.size() * 4 / 5 + random() % (file.size() / 5 - 64);
-    for (std::size_t k = 0; k < (i & 4 ? 1 + random() % 60 : 0); ++k)
-      file[from + random() % 64] = static_cast<std::uint8_t>(random());
-    Write("damaged", i & 4 ? file : Head(file, random() % file.size()));
-    const int memory = Load("damaged"), stream = Load("damaged", 3),
-              frames = GetSoundTotalSampleCount(stream);
-    if (memory != -1) {
-      const Bytes pcm = sim::SoundBufferContents(Buffers().at(0));
-      EXPECT_LE(pcm.size(), 100000u);
-      firstLinkWhole +=
-          i % 4 == 0 && (i & 4) && pcm.size() >= 17640 && SameBytes(Head(pcm, 17640), reference);
-    }
-    if (stream != -1) {
-      ASSERT_EQ(SetSoundPlayPosition(frames / 2 * 4, stream) == 0, frames > 0);
-      ASSERT_EQ(PlaySoundHandle(stream, SOUND_PLAY_BACKGROUND, 0), 0);
-      RunGame(Rhythm::Fps30, kSecond + frames * kSecond / 11025);
-      EXPECT_EQ(CheckSoundHandlePlaying(stream), 0) << i;
-    }
-    DeleteSoundHandle(memory), DeleteSoundHandle(stream);
-  }
-  EXPECT_GE(firstLinkWhole, 15);
-}
-
 // ---- Loop points of compressed sounds -------------------------------------------------------
 
 // The loop decoder creeps towards the loop point behind the main decoder, so that a jump
@@ -302,9 +264,7 @@ TEST_F(SoundTest, Mp3LoopPointsResumeFromTheLoopDecoderOrEndTheData) {
     std::size_t end = ear.heard.size();
     while (end > 0 && ear.heard[end - 1] == 0) --end;
     EXPECT_TRUE(SameBytes(Head(ear.heard, end), looped)) << refused;
-    EXPECT_EQ(std::vector<int>({CheckSoundHandlePlaying(h), end > 6 * 176400}),
-              std::vector<int>(2, refused.empty()))
-        << refused;
+    EXPECT_EQ(Ints({CheckSoundHandlePlaying(h), end > 6 * 176400}), Ints(2, refused.empty())) << refused;
     ASSERT_EQ(DeleteSoundHandle(h), 0);
     int mainFromStart = 0, closes = 0, opens = 0;
     for (const sim::AcmCall& call : sim::AcmCalls()) {

@@ -43,8 +43,7 @@ TEST_F(SoundTest, MusicHandlesAreOfTheirOwnType) {
   const int again = AddMusicHandleForTest(kMidi, 0);  // the same slot: the old handle stays dead
   for (int bad : {handle, (again & ~0x78000000) | 0x10000000, (again & ~0xFFFF) | 256, -1, 0,
                   again | static_cast<int>(0x80000000u)})
-    EXPECT_EQ(std::vector<int>({GetMusicPlayState(bad), StopMusicHandle(bad), DeleteMusicHandle(bad)}),
-              std::vector<int>(3, -1))
+    EXPECT_EQ(Ints({GetMusicPlayState(bad), StopMusicHandle(bad), DeleteMusicHandle(bad)}), Ints(3, -1))
         << bad;
   EXPECT_TRUE(Pump(3).empty());  // nothing played: nothing sent
 }
@@ -89,8 +88,7 @@ TEST_F(SoundTest, StopAndDeleteCloseTheDeviceForGoodAndShutdownToo) {
     EXPECT_EQ(sim::VirtualTimeMicros(), before);
     // The close ate the notification of the looping play; stopping again is harmless.
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, MM_MCINOTIFY, MM_MCINOTIFY, PM_NOREMOVE));
-    EXPECT_EQ(std::vector<int>({StopMusicHandle(handle), GetMusicPlayState(handle)}),
-              std::vector<int>({0, 0}));
+    EXPECT_EQ(Ints({StopMusicHandle(handle), GetMusicPlayState(handle)}), Ints({0, 0}));
     EXPECT_EQ(Pump(0), std::vector({kClose}));
     EXPECT_FALSE(sim::MciDeviceOpen(device));
     EXPECT_EQ(DeleteMusicHandle(handle), 0);

@@ -26,9 +26,8 @@ TEST_P(EveryFile, MemorySoundPlaysTheReferenceAndALoopPointMakesItAStreamSound) 
   const std::vector<IDirectSoundBuffer*> made = Buffers();
   ASSERT_EQ(made.size(), 2u);
   const WAVEFORMATEX format = Inspect(made[0]).format;
-  EXPECT_EQ(
-      std::vector<int>({format.nChannels, static_cast<int>(format.nSamplesPerSec), format.wBitsPerSample}),
-      std::vector<int>({f.channels, f.rate, f.bits}));
+  EXPECT_EQ(Ints({format.nChannels, static_cast<int>(format.nSamplesPerSec), format.wBitsPerSample}),
+            Ints({f.channels, f.rate, f.bits}));
   EXPECT_EQ(sim::LiveAcmStreams(), 0);       // the converter is gone
   ASSERT_TRUE(sim::StartSoundTap(made[1]));  // plays go round the buffers from the second
   Listener ear;
@@ -59,9 +58,9 @@ TEST_P(EveryFile, StreamSoundPlaysTheReferenceFromAPositionAndRoundALoopPoint) {
     // A third in, in bytes or in milliseconds (truncated, then to a whole frame).
     const int bytes = f.Frames() / 3 * align,
               from = type == 2 ? bytes : static_cast<int>(align * f.rate * (ms * 0.001)) / align * align;
-    EXPECT_EQ(std::vector<int>({SetSoundPlayPosition(total * align, h),
-                                SetSoundPlayPositionMs(total * 1000 / f.rate + 1, h)}),
-              std::vector<int>(2, -1));
+    EXPECT_EQ(
+        Ints({SetSoundPlayPosition(total * align, h), SetSoundPlayPositionMs(total * 1000 / f.rate + 1, h)}),
+        Ints(2, -1));
     ASSERT_EQ(type == 2 ? SetSoundPlayPosition(bytes, h) : SetSoundPlayPositionMs(ms, h), 0);
     EXPECT_EQ(GetSoundPlayPosition(h), type == 2 ? bytes : static_cast<int>(align * f.rate * (ms * 0.001)));
     ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND, 0), 0);

@@ -9,14 +9,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <string>
-#include <vector>
 
 #include "gamelib/core.h"
 #include "gamelib/sound.h"
@@ -26,6 +22,7 @@
 namespace soundtest {
 
 using Bytes = std::vector<std::uint8_t>;
+using Ints = std::vector<int>;  // several results compared at once
 constexpr std::uint64_t kSecond = 1000000;
 constexpr DWORD kRingFlags = 0x180E2, kSilenceFlags = 0x8002;
 
@@ -201,17 +198,13 @@ enum class Rhythm { Fps60, Fps30, Fps5, Irregular };
 // Runs the game for `micros` of virtual time: the clock moves one frame (1/60 s as 16667,
 // 16667, 16666), then the pump runs, then `afterPass`.
 inline void RunGame(Rhythm rhythm, std::uint64_t micros, const std::function<void()>& afterPass = {}) {
-  static const int perSecond[] = {60, 30, 5, 0};
-  std::uint64_t elapsed = 0, pass = 0;
-  std::uint32_t seed = 20240607;
-  while (elapsed < micros) {
-    std::uint64_t step = ++pass * kSecond / std::max(1, perSecond[static_cast<int>(rhythm)]) - elapsed;
-    if (rhythm == Rhythm::Irregular) {
-      seed = seed * 1103515245u + 12345u;
-      const std::uint32_t r = (seed >> 8) % 1000;
-      step = r < 15 ? 1500000 + (seed >> 4) % 1000000 : 1000 + std::uint64_t{r} * 119;
-    }
-    step = std::min(step, micros - elapsed);
+  const int perSecond = std::vector<int>{60, 30, 5, 1}[static_cast<int>(rhythm)];
+  for (std::uint64_t elapsed = 0, pass = 1, seed = 20240607; elapsed < micros; ++pass) {
+    seed = (seed * 1103515245u + 12345u) & 0xFFFFFFFF;
+    const std::uint64_t r = (seed >> 8) % 1000,
+                        irregular = r < 15 ? 1500000 + (seed >> 4) % 1000000 : 1000 + r * 119;
+    const std::uint64_t step = std::min(
+        micros - elapsed, rhythm == Rhythm::Irregular ? irregular : pass * kSecond / perSecond - elapsed);
     sim::AdvanceTimeMicros(step);
     elapsed += step;
     gamelib::PumpWindowMessages();
@@ -221,6 +214,14 @@ inline void RunGame(Rhythm rhythm, std::uint64_t micros, const std::function<voi
 // The game runs while `ear` listens to the mixed output.
 inline void Listen(Listener& ear, Rhythm rhythm, std::uint64_t micros) {
   RunGame(rhythm, micros, [&] { ear.Take(); });
+}
+
+// Plays, runs the game for `micros` and returns what was heard meanwhile.
+inline Bytes PlayFor(int handle, int playType, int fromTop, Rhythm rhythm, std::uint64_t micros) {
+  Listener ear;
+  EXPECT_EQ(gamelib::PlaySoundHandle(handle, playType, fromTop), 0);
+  Listen(ear, rhythm, micros);
+  return ear.heard;
 }
 
 // ---- Files, loads and the log ------------------------------------------------------------
