@@ -58,13 +58,11 @@ TEST_F(SoundTest, EndNotificationReplaysLoopingMusicAndClosesOther) {
   const sim::MciCall play = sim::MciCalls()[0];
   EXPECT_EQ(std::make_tuple(play.device, play.from, play.callback),
             std::make_tuple(device, DWORD{0}, reinterpret_cast<DWORD_PTR>(GetMainWindowHandle())));
-  EXPECT_TRUE(sim::MciDevicePlaying(device));
   EXPECT_EQ(GetMusicPlayState(looping), 1);
   ASSERT_EQ(DeleteMusicHandle(looping), 0);
   // Without the loop flag the end closes the device; a late notification does nothing.
   const int once = PlayingMusic(500, 0, &device);
   EXPECT_EQ(Pump(1, 500), std::vector({kClose}));
-  EXPECT_FALSE(sim::MciCalls()[0].hasParams);
   EXPECT_EQ(std::make_pair(sim::MciDeviceOpen(device), GetMusicPlayState(once)), std::make_pair(false, 0));
   PostMessageA(GetMainWindowHandle(), MM_MCINOTIFY, MCI_NOTIFY_SUCCESSFUL, device);
   EXPECT_EQ(Pump(1).size(), 1u);

@@ -74,12 +74,6 @@ inline Bytes Riff(const std::vector<Bytes>& chunks) {
   for (const Bytes& c : chunks) body.insert(body.end(), c.begin(), c.end());
   return Chunk("RIFF", body, -1, false);
 }
-// Recognisable bytes: byte i is (i * 7 + 3) & 255.
-inline Bytes Pattern(std::size_t n) {
-  Bytes b(n);
-  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * 7 + 3);
-  return b;
-}
 inline Bytes Wave(const Bytes& pcm, const FmtFields& f = {}) {
   return Riff({Chunk("fmt ", FmtBody(f)), Chunk("data", pcm)});
 }
@@ -89,6 +83,8 @@ inline Bytes Synth(std::size_t frames, std::uint32_t seed) {
   for (std::uint8_t& b : out) b = static_cast<std::uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
   return out;
 }
+// Recognisable bytes that are no header of any kind.
+inline Bytes Pattern(std::size_t n) { return Head(Synth(n / 4 + 1, 3), n); }
 inline Bytes Wave16(const Bytes& pcm) { return Wave(pcm, {1, 2, 44100, 176400, 4, 16}); }
 
 // ---- The committed files -------------------------------------------------------------------
@@ -212,10 +208,9 @@ inline void RunGame(Rhythm rhythm, std::uint64_t micros, const std::function<voi
   }
 }
 // The game runs while `ear` listens to the mixed output.
-inline void Listen(Listener& ear, Rhythm rhythm, std::uint64_t micros) {
-  RunGame(rhythm, micros, [&] { ear.Take(); });
+inline void Listen(Listener& ear, Rhythm rhythm, std::uint64_t us) {
+  RunGame(rhythm, us, [&] { ear.Take(); });
 }
-
 // Plays, runs the game for `micros` and returns what was heard meanwhile.
 inline Bytes PlayFor(int handle, int playType, int fromTop, Rhythm rhythm, std::uint64_t micros) {
   Listener ear;
@@ -244,8 +239,7 @@ inline std::string Write(const std::string& name, const Bytes& bytes) {
 inline int Load(const std::string& path, int createType = 0, int buffers = 1, int share = -1) {
   gamelib::SetCreateSoundDataType(createType);
   const int handle = gamelib::LoadSoundFile(path.c_str(), buffers, share);
-  gamelib::SetCreateSoundDataType(0);
-  return handle;
+  return gamelib::SetCreateSoundDataType(0), handle;
 }
 
 // ---- The fixture ---------------------------------------------------------------------------
