@@ -83,7 +83,7 @@ inline Bytes Synth(std::size_t frames, std::uint32_t seed) {
   for (std::uint8_t& b : out) b = static_cast<std::uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
   return out;
 }
-// Recognisable bytes that are no header of any kind.
+// Bytes of no format at all.
 inline Bytes Pattern(std::size_t n) { return Head(Synth(n / 4 + 1, 3), n); }
 inline Bytes Wave16(const Bytes& pcm) { return Wave(pcm, {1, 2, 44100, 176400, 4, 16}); }
 
