@@ -9,14 +9,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <string>
-#include <vector>
 
 #include "gamelib/core.h"
 #include "gamelib/sound.h"
@@ -26,6 +22,7 @@
 namespace soundtest {
 
 using Bytes = std::vector<std::uint8_t>;
+using Ints = std::vector<int>;  // several results compared at once
 constexpr std::uint64_t kSecond = 1000000;
 constexpr DWORD kRingFlags = 0x180E2, kSilenceFlags = 0x8002;
 
@@ -77,12 +74,6 @@ inline Bytes Riff(const std::vector<Bytes>& chunks) {
   for (const Bytes& c : chunks) body.insert(body.end(), c.begin(), c.end());
   return Chunk("RIFF", body, -1, false);
 }
-// Recognisable bytes: byte i is (i * 7 + 3) & 255.
-inline Bytes Pattern(std::size_t n) {
-  Bytes b(n);
-  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * 7 + 3);
-  return b;
-}
 inline Bytes Wave(const Bytes& pcm, const FmtFields& f = {}) {
   return Riff({Chunk("fmt ", FmtBody(f)), Chunk("data", pcm)});
 }
@@ -92,6 +83,8 @@ inline Bytes Synth(std::size_t frames, std::uint32_t seed) {
   for (std::uint8_t& b : out) b = static_cast<std::uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
   return out;
 }
+// Bytes of no format at all.
+inline Bytes Pattern(std::size_t n) { return Head(Synth(n / 4 + 1, 3), n); }
 inline Bytes Wave16(const Bytes& pcm) { return Wave(pcm, {1, 2, 44100, 176400, 4, 16}); }
 
 // ---- The committed files -------------------------------------------------------------------
@@ -201,17 +194,13 @@ enum class Rhythm { Fps60, Fps30, Fps5, Irregular };
 // Runs the game for `micros` of virtual time: the clock moves one frame (1/60 s as 16667,
 // 16667, 16666), then the pump runs, then `afterPass`.
 inline void RunGame(Rhythm rhythm, std::uint64_t micros, const std::function<void()>& afterPass = {}) {
-  static const int perSecond[] = {60, 30, 5, 0};
-  std::uint64_t elapsed = 0, pass = 0;
-  std::uint32_t seed = 20240607;
-  while (elapsed < micros) {
-    std::uint64_t step = ++pass * kSecond / std::max(1, perSecond[static_cast<int>(rhythm)]) - elapsed;
-    if (rhythm == Rhythm::Irregular) {
-      seed = seed * 1103515245u + 12345u;
-      const std::uint32_t r = (seed >> 8) % 1000;
-      step = r < 15 ? 1500000 + (seed >> 4) % 1000000 : 1000 + std::uint64_t{r} * 119;
-    }
-    step = std::min(step, micros - elapsed);
+  const int perSecond = std::vector<int>{60, 30, 5, 1}[static_cast<int>(rhythm)];
+  for (std::uint64_t elapsed = 0, pass = 1, seed = 20240607; elapsed < micros; ++pass) {
+    seed = (seed * 1103515245u + 12345u) & 0xFFFFFFFF;
+    const std::uint64_t r = (seed >> 8) % 1000,
+                        irregular = r < 15 ? 1500000 + (seed >> 4) % 1000000 : 1000 + r * 119;
+    const std::uint64_t step = std::min(
+        micros - elapsed, rhythm == Rhythm::Irregular ? irregular : pass * kSecond / perSecond - elapsed);
     sim::AdvanceTimeMicros(step);
     elapsed += step;
     gamelib::PumpWindowMessages();
@@ -219,8 +208,15 @@ inline void RunGame(Rhythm rhythm, std::uint64_t micros, const std::function<voi
   }
 }
 // The game runs while `ear` listens to the mixed output.
-inline void Listen(Listener& ear, Rhythm rhythm, std::uint64_t micros) {
-  RunGame(rhythm, micros, [&] { ear.Take(); });
+inline void Listen(Listener& ear, Rhythm rhythm, std::uint64_t us) {
+  RunGame(rhythm, us, [&] { ear.Take(); });
+}
+// Plays, runs the game for `micros` and returns what was heard meanwhile.
+inline Bytes PlayFor(int handle, int playType, int fromTop, Rhythm rhythm, std::uint64_t micros) {
+  Listener ear;
+  EXPECT_EQ(gamelib::PlaySoundHandle(handle, playType, fromTop), 0);
+  Listen(ear, rhythm, micros);
+  return ear.heard;
 }
 
 // ---- Files, loads and the log ------------------------------------------------------------
@@ -243,8 +239,7 @@ inline std::string Write(const std::string& name, const Bytes& bytes) {
 inline int Load(const std::string& path, int createType = 0, int buffers = 1, int share = -1) {
   gamelib::SetCreateSoundDataType(createType);
   const int handle = gamelib::LoadSoundFile(path.c_str(), buffers, share);
-  gamelib::SetCreateSoundDataType(0);
-  return handle;
+  return gamelib::SetCreateSoundDataType(0), handle;
 }
 
 // ---- The fixture ---------------------------------------------------------------------------

@@ -28,10 +28,9 @@ Bytes PlayAndWatch(int h, int playType, Rhythm rhythm, std::uint64_t micros,
     std::int64_t heard = static_cast<std::int64_t>(ear.Take().size());
     if (stoppedAt == -1 && CheckSoundHandlePlaying(h) != 1) stoppedAt = heard;
     if (stoppedAt != -1) heard = stoppedAt;
-    if (GetSoundPlayPosition(h) != model(heard) && ++wrong <= 3)
-      ADD_FAILURE() << "after " << heard << " bytes heard the position is " << GetSoundPlayPosition(h)
-                    << ", want " << model(heard);
+    wrong += GetSoundPlayPosition(h) != model(heard);
   });
+  EXPECT_EQ(wrong, 0);
   EXPECT_EQ(DeleteSoundHandle(h), 0);
   return ear.heard;
 }
@@ -45,37 +44,34 @@ class StreamRhythm : public SoundTest, public ::testing::WithParamInterface<Rhyt
 // plays silence written for it. Loops: back to the loop point, or (play type 3) to the start.
 TEST_P(StreamRhythm, HeardAndPositionFollowTheFileToItsEndOrRoundItsLoop) {
   sim::SetNewSoundBufferFill(0xA5);
-  for (const auto& [pcm, type] : {std::pair{Synth(44100 * 7, 1), 1},
-                                  {Synth(44100 * 7, 2), 2},
-                                  {Synth(44100 * 7, 3), 3},
-                                  {Synth(44100 * 3 / 2, 4), 2},
-                                  {Synth(6 * 44100 - 1, 5), 2}}) {
-    const int h = Stream(pcm, type);
-    EXPECT_EQ(GetSoundTotalSampleCount(h), static_cast<int>(pcm.size() / 4));
-    const std::int64_t size = static_cast<std::int64_t>(pcm.size());
+  const struct {
+    Bytes pcm;
+    int type, loop, playType;
+  } cases[] = {{Synth(44100 * 7, 1), 1, -1, 1},     {Synth(44100 * 7, 2), 2, -1, 1},
+               {Synth(44100 * 7, 3), 3, -1, 1},     {Synth(44100 * 3 / 2, 4), 2, -1, 1},
+               {Synth(6 * 44100 - 1, 5), 2, -1, 1}, {Synth(44100 * 7, 6), 2, 44100, 1},
+               {Synth(44100 * 9 / 2, 7), 3, -1, 3}};
+  for (const auto& c : cases) {
+    const int h = Stream(c.pcm, c.type);
+    EXPECT_EQ(GetSoundTotalSampleCount(h), static_cast<int>(c.pcm.size() / 4));
+    EXPECT_TRUE(c.loop < 0 || SetSoundLoopPoint(c.loop, h) == 0);
+    const std::int64_t size = static_cast<std::int64_t>(c.pcm.size()), point = 4 * c.loop;
     bool late = false;
-    EXPECT_TRUE(HeardThenSilence(PlayAndWatch(h, SOUND_PLAY_BACKGROUND, GetParam(), 8 * kSecond,
-                                              [&](std::int64_t heard) {
-                                                late |= heard >= size && CheckSoundHandlePlaying(h) == 1;
-                                                return heard;
-                                              }),
-                                 pcm));
+    const Bytes heard = PlayAndWatch(
+        h, c.playType, GetParam(), c.loop < 0 ? 9 * kSecond : 20 * kSecond, [&](std::int64_t heard) {
+          late |= c.loop < 0 && c.playType == 1 && heard >= size && CheckSoundHandlePlaying(h) == 1;
+          return c.playType == 3              ? heard % size
+                 : heard < size || c.loop < 0 ? heard
+                                              : point + (heard - size) % (size - point);
+        });
     EXPECT_FALSE(late);
+    if (c.loop < 0 && c.playType == 1) {
+      EXPECT_TRUE(HeardThenSilence(heard, c.pcm));
+    } else {
+      EXPECT_TRUE(HeardPrefix(
+          heard, c.loop < 0 ? Repeat(c.pcm, 3) : Concat({c.pcm, Repeat(Tail(c.pcm, point), 3)}), 8 * 176400));
+    }
   }
-  const Bytes pcm = Synth(44100 * 7, 6), cycle = Synth(44100 * 9 / 2, 7);
-  const std::int64_t length = static_cast<std::int64_t>(pcm.size()), point = 44100 * 4;
-  const int looped = Stream(pcm);
-  ASSERT_EQ(SetSoundLoopPoint(44100, looped), 0);
-  EXPECT_TRUE(HeardPrefix(PlayAndWatch(looped, SOUND_PLAY_BACKGROUND, GetParam(), 20 * kSecond,
-                                       [&](std::int64_t heard) {
-                                         return heard < length ? heard
-                                                               : point + (heard - length) % (length - point);
-                                       }),
-                          Concat({pcm, Repeat(Tail(pcm, point), 3)}), 19 * 176400));
-  EXPECT_TRUE(HeardPrefix(
-      PlayAndWatch(Stream(cycle, 3), SOUND_PLAY_LOOP, GetParam(), 14 * kSecond,
-                   [&](std::int64_t heard) { return heard % static_cast<std::int64_t>(cycle.size()); }),
-      Repeat(cycle, 4), 13 * 176400));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rhythms, StreamRhythm,
@@ -87,10 +83,7 @@ TEST_F(SoundTest, StopResumesWithoutLossFromTopRestartsAndAPositionTakesEffectAt
   const Bytes pcm = Synth(44100 * 9, 8);
   const int h = Stream(pcm, 1), size = static_cast<int>(pcm.size());
   const auto play = [&](int fromTop, std::uint64_t micros) {
-    Listener ear;
-    EXPECT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND, fromTop), 0);
-    Listen(ear, Rhythm::Fps60, micros);
-    return ear.heard;
+    return PlayFor(h, SOUND_PLAY_BACKGROUND, fromTop, Rhythm::Fps60, micros);
   };
   // Within 16 bytes of where the converter stands (after the first fill: 4 s in) no seek is
   // made: the next start plays from there.
@@ -106,21 +99,18 @@ TEST_F(SoundTest, StopResumesWithoutLossFromTopRestartsAndAPositionTakesEffectAt
   // Played and waited for after the end, from the top or not, it is heard whole.
   for (int fromTop : {0, 1}) {
     Listener again;
-    const std::uint64_t start = sim::VirtualTimeMicros();
     ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_WAIT, fromTop), 0);
-    EXPECT_NEAR(static_cast<double>(sim::VirtualTimeMicros() - start), 9075000, 75000);
     EXPECT_TRUE(HeardThenSilence(again.Take(), pcm)) << fromTop;
   }
   play(1, kSecond / 4);
-  EXPECT_EQ(std::make_pair(SetSoundPlayPosition(-4, h), SetSoundPlayPositionMs(-1, h)),
-            std::make_pair(-1, -1));
+  EXPECT_EQ(Ints({SetSoundPlayPosition(-4, h), SetSoundPlayPositionMs(-1, h)}), Ints(2, -1));
   ASSERT_EQ(SetSoundPlayPosition(size - 176400, h), 0);
   EXPECT_TRUE(HeardThenSilence(play(0, 2 * kSecond), Tail(pcm, size - 176400)));
 }
 
 // ---- The refill at its edges ------------------------------------------------------------------
 
-TEST_F(SoundTest, RefillWaitsForTheCursorToComeBackAndMakesUpForRefusals) {
+TEST_F(SoundTest, RefillWaitsForTheCursorToComeBackThenFillsThreeSecondsAhead) {
   const int h = Stream(Synth(44100 * 20, 10));
   ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);
   // No pump for 4.5 s: the cursor is past the four seconds written; round the ring, the
@@ -137,21 +127,6 @@ TEST_F(SoundTest, RefillWaitsForTheCursorToComeBackAndMakesUpForRefusals) {
   EXPECT_EQ(write, 4 * 176400 + 22048);
   EXPECT_EQ(CallsNamed("Lock")[0].args[1], ((384 - lead) * 176400 >> 7) / 4 * 4);
   ASSERT_EQ(DeleteSoundHandle(h), 0);
-  // Refused locks and cursors are made up by the lead; a refused unlock loses its bytes only.
-  const Bytes pcm = Synth(44100 * 9, 11);
-  for (const std::string call : {"Lock", "GetCurrentPosition", "Unlock"}) {
-    const int s = Stream(pcm, 3);
-    Listener ear;
-    ASSERT_EQ(PlaySoundHandle(s, SOUND_PLAY_BACKGROUND), 0);
-    Listen(ear, Rhythm::Fps60, 1500000);
-    sim::AdvanceTime(500);
-    sim::FailCall(call.c_str(), 1, 2);
-    Listen(ear, Rhythm::Fps30, 9 * kSecond);
-    const std::size_t from = call == "Unlock" ? pcm.size() - 176400 : 0;
-    EXPECT_TRUE(HeardThenSilence(Tail(ear.heard, from), Tail(pcm, from))) << call;
-    EXPECT_EQ(std::vector<int>({CheckSoundHandlePlaying(s), DeleteSoundHandle(s)}), std::vector<int>({0, 0}))
-        << call;
-  }
 }
 
 TEST_F(SoundTest, LoopsOfLittleOrNoDataLoopItOrEndTheData) {
@@ -164,22 +139,17 @@ TEST_F(SoundTest, LoopsOfLittleOrNoDataLoopItOrEndTheData) {
     std::string path;
     int type, loop;
     Bytes want;  // empty: the data ends
-  } cases[] = {
-      {Data("pcm_s16_44100.wav"), 2, 11024, Concat({pcm, Repeat(Tail(pcm, pcm.size() - 4), 44100)})},
-      {Data("pcm_s16_44100.wav"), 2, 11022, Concat({pcm, Repeat(Tail(pcm, pcm.size() - 12), 44100)})},
-      {Write("tiny.wav", Wave16(tiny)), 1, -1, Repeat(tiny, 44100)},
-      {empty, 2, -1, {}},
-      {empty, 3, -1, {}}};
+  } cases[] = {{Data("pcm_s16_44100.wav"), 2, 11024, Concat({pcm, Repeat(Tail(pcm, pcm.size() - 4), 44100)})},
+               {Write("tiny.wav", Wave16(tiny)), 1, -1, Repeat(tiny, 44100)},
+               {empty, 2, -1, {}},
+               {empty, 3, -1, {}}};
   for (const auto& c : cases) {
     const int h = Load(c.path, c.type);
-    EXPECT_EQ(c.loop < 0 || SetSoundLoopPoint(c.loop, h) == 0, true);
-    Listener ear;
-    ASSERT_EQ(PlaySoundHandle(h, c.loop >= 0 ? SOUND_PLAY_BACKGROUND : SOUND_PLAY_LOOP), 0);
-    Listen(ear, Rhythm::Fps30, kSecond);
-    EXPECT_TRUE(c.want.empty() ? HeardThenSilence(ear.heard, {}) : HeardPrefix(ear.heard, c.want, 176400))
-        << c.loop;
-    EXPECT_EQ(std::vector<int>({CheckSoundHandlePlaying(h), DeleteSoundHandle(h)}),
-              std::vector<int>({c.want.empty() ? 0 : 1, 0}))
+    EXPECT_TRUE(c.loop < 0 || SetSoundLoopPoint(c.loop, h) == 0);
+    const Bytes heard =
+        PlayFor(h, c.loop >= 0 ? SOUND_PLAY_BACKGROUND : SOUND_PLAY_LOOP, 1, Rhythm::Fps30, kSecond);
+    EXPECT_TRUE(c.want.empty() ? HeardThenSilence(heard, {}) : HeardPrefix(heard, c.want, 176400)) << c.loop;
+    EXPECT_EQ(Ints({CheckSoundHandlePlaying(h), DeleteSoundHandle(h)}), Ints({c.want.empty() ? 0 : 1, 0}))
         << c.loop;
   }
 }
@@ -190,16 +160,12 @@ TEST_F(SoundTest, SharedRingPlaysOneSoundAtATimeAndEachResumesWhereItWasHeard) {
   const Bytes a = Synth(44100 * 5, 15), b = Synth(44100 * 7, 16);
   const int first = Stream(a), second = Stream(b, 3, first);
   EXPECT_EQ(Buffers(kRingFlags).size(), 1u);
-  Listener ear;
-  ASSERT_EQ(PlaySoundHandle(first, SOUND_PLAY_LOOP), 0);
-  Listen(ear, Rhythm::Fps60, 2 * kSecond);
-  const std::size_t heardFirst = ear.heard.size();
-  EXPECT_TRUE(HeardPrefix(ear.heard, a, heardFirst));
+  const Bytes heardFirst = PlayFor(first, SOUND_PLAY_LOOP, 1, Rhythm::Fps60, 2 * kSecond);
+  EXPECT_TRUE(HeardPrefix(heardFirst, a, heardFirst.size()));
   // Playing the other stops it. The other's position runs on across the ring's end.
-  ear = Listener();
+  Listener ear;
   ASSERT_EQ(PlaySoundHandle(second, SOUND_PLAY_BACKGROUND), 0);
-  EXPECT_EQ(std::vector<int>({CheckSoundHandlePlaying(first), CheckSoundHandlePlaying(second)}),
-            std::vector<int>({0, 1}));
+  EXPECT_EQ(Ints({CheckSoundHandlePlaying(first), CheckSoundHandlePlaying(second)}), Ints({0, 1}));
   int wrong = 0;
   RunGame(Rhythm::Fps30, 6500000,
           [&] { wrong += GetSoundPlayPosition(second) != static_cast<int>(ear.Take().size()); });
@@ -207,33 +173,22 @@ TEST_F(SoundTest, SharedRingPlaysOneSoundAtATimeAndEachResumesWhereItWasHeard) {
   EXPECT_TRUE(HeardPrefix(ear.heard, b, ear.heard.size()));
   const int secondPosition = GetSoundPlayPosition(second);
   // The first takes the ring back and goes on from what was heard of it, without a gap,
-  // then from its start again (play type 3); the second keeps its place meanwhile.
-  ear = Listener();
-  ASSERT_EQ(PlaySoundHandle(first, SOUND_PLAY_LOOP, 0), 0);
-  EXPECT_EQ(std::vector<int>({CheckSoundHandlePlaying(second), GetSoundPlayPosition(second)}),
-            std::vector<int>({0, secondPosition}));
-  Listen(ear, Rhythm::Irregular, 6 * kSecond);
-  EXPECT_TRUE(HeardPrefix(ear.heard, Concat({Tail(a, heardFirst), a, a}), 6 * 176400));
-  ear = Listener();
-  ASSERT_EQ(PlaySoundHandle(second, SOUND_PLAY_BACKGROUND, 0), 0);
-  Listen(ear, Rhythm::Fps5, 2 * kSecond);
-  EXPECT_TRUE(HeardThenSilence(ear.heard, Tail(b, static_cast<std::size_t>(secondPosition))));
+  // then from its start again (play type 3); the second keeps its place meanwhile; then
+  // goes on from there.
+  EXPECT_TRUE(HeardPrefix(PlayFor(first, SOUND_PLAY_LOOP, 0, Rhythm::Irregular, 6 * kSecond),
+                          Concat({Tail(a, heardFirst.size()), a, a}), 6 * 176400));
+  EXPECT_EQ(Ints({CheckSoundHandlePlaying(second), GetSoundPlayPosition(second)}), Ints({0, secondPosition}));
+  EXPECT_TRUE(HeardThenSilence(PlayFor(second, SOUND_PLAY_BACKGROUND, 0, Rhythm::Fps5, 2 * kSecond),
+                               Tail(b, static_cast<std::size_t>(secondPosition))));
   // Deleting the ring's maker while the other plays does not stop that; the ring goes with
   // the last of them.
   ASSERT_EQ(PlaySoundHandle(second, SOUND_PLAY_BACKGROUND, 1), 0);
   ASSERT_EQ(DeleteSoundHandle(first), 0);
-  ear = Listener();
-  Listen(ear, Rhythm::Fps60, 2 * kSecond);
-  EXPECT_TRUE(HeardPrefix(ear.heard, b, 2 * 176400));
+  EXPECT_TRUE(
+      HeardPrefix(PlayFor(second, SOUND_PLAY_BACKGROUND, 0, Rhythm::Fps60, 2 * kSecond), b, 2 * 176400));
   EXPECT_EQ(Buffers(kRingFlags).size(), 1u);
   ASSERT_EQ(DeleteSoundHandle(second), 0);
   EXPECT_TRUE(Buffers().empty());
-  // Not shared: a ring of another format, a sharer's ring, a deleted sound's ring.
-  const int ring = Stream(b);
-  for (int h :
-       {Load(Data("pcm_m16_48000.wav"), 2, 1, ring), Stream(b, 2, Stream(b, 2, ring)), Stream(b, 2, first)})
-    EXPECT_NE(h, -1);
-  EXPECT_EQ(Buffers(kRingFlags).size(), 4u);
 }
 
 // ---- Loop points on memory sounds ------------------------------------------------------------
@@ -255,12 +210,11 @@ TEST_F(SoundTest, LoopPointOnAMemorySoundReplacesItsBuffersByARingOrFailsCleanly
     if (r == -1 && frames == 0) {
       sawEmpty = true;
       EXPECT_NE(TakeLog().find("ストリームサウンドハンドルの作成に失敗しました\n"), std::string::npos);
-      EXPECT_EQ(
-          std::vector<int>({PlaySoundHandle(h, 1), CheckSoundHandlePlaying(h), SetSoundLoopPoint(0, h)}),
-          std::vector<int>({-1, 0, -1}));
+      EXPECT_EQ(Ints({PlaySoundHandle(h, 1), CheckSoundHandlePlaying(h), SetSoundLoopPoint(0, h)}),
+                Ints({-1, 0, -1}));
     } else if (frames != -1) {
-      EXPECT_EQ(std::vector<int>({frames, static_cast<int>(Buffers().size()), CheckSoundHandlePlaying(h)}),
-                std::vector<int>({11025, r == 0 ? 1 : 3, r == 0 ? 0 : 1}))
+      EXPECT_EQ(Ints({frames, static_cast<int>(Buffers().size()), CheckSoundHandlePlaying(h)}),
+                Ints({11025, r == 0 ? 1 : 3, r == 0 ? 0 : 1}))
           << nth;
     }
     DeleteSoundHandle(h);
