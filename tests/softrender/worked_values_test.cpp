@@ -11,6 +11,7 @@
 
 #include "gamelib/graphics.h"
 #include "gamelib/softrender.h"
+#include "platform/sim.h"
 #include "reference_raster.h"
 #include "softrender/memimg.h"
 
@@ -286,6 +287,13 @@ TEST(MemImg, CreateDeriveAndDelete) {
     DeleteMemImg(&part);
   }
   EXPECT_EQ(CreateMemImg(nullptr, 4, 4, 1, 0, 0, 0), -1);
+  for (int nth = 1; nth <= 3; ++nth) {  // no record, no pixels, no palette
+    MEMIMG img{};
+    sim::FailCall("AllocMemory", nth);
+    EXPECT_EQ(CreateMemImg(&img, 4, 4, MemImgKind32, 1, 0, 0), -1) << nth;
+    EXPECT_EQ(img.shared, nullptr);
+    sim::ClearFailures();
+  }
 }
 
 TEST(MemImg, TransferClipsToBothImagesAndRebuildsThePalette) {
