@@ -267,10 +267,14 @@ TEST(MemImg, CreateDeriveAndDelete) {
   for (const Case c : {Case{5, 3, 0, 0, 0, 2}, Case{5, 3, 0, 0, 1, 4}, Case{5, 3, 1, 0, 0, 4},
                        Case{5, 3, 1, 1, 0, 1}, Case{5, 3, 2, 0, 0, 0}, Case{5, 3, 1, 1, 1, 0},
                        Case{0, 3, 1, 0, 0, 0}, Case{5, -1, 1, 0, 0, 0}, Case{100000, 100000, 1, 0, 0, 0}}) {
-    MEMIMG img{}, part{}, bad{};
+    std::uint8_t stale = 0;
+    MEMIMG img{9, 9, &stale, nullptr}, part{}, bad{};
     ASSERT_EQ(CreateMemImg(&img, c.w, c.h, c.kind, c.palette, c.alpha, 0x1234), c.bytes ? 0 : -1)
         << c.w << c.kind;
-    if (c.bytes == 0) continue;
+    if (c.bytes == 0) {  // left empty
+      EXPECT_TRUE(img.width == 0 && img.height == 0 && img.pixels == nullptr) << c.w << c.kind;
+      continue;
+    }
     EXPECT_EQ(GetMemImgPixelBytes(c.kind, c.palette, c.alpha), c.bytes);
     EXPECT_EQ(img.shared->colorKey, 0x1234u);
     EXPECT_EQ(c.palette != 0, img.shared->palette != nullptr);
