@@ -101,7 +101,8 @@ const MEMIMG* GetBlendMemImg();
 void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertices, int trans,
                         const MEMIMG* blend, std::uint32_t colour);
 
-// The same with the current blend image (SetBlendMemImg). 0, or -1 for a null destination or vertex list.
+// The same with the current blend image (SetBlendMemImg). 0, or -1 for a null
+// destination or vertex list.
 int DrawTriangleGraphSoft(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertices, std::uint32_t colour,
                           int trans);
 

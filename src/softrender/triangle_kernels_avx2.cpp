@@ -329,46 +329,13 @@ GAMELIB_AVX2_INLINE V BelowUnsigned(V a, std::uint32_t limit) {
   return _mm256_cmpgt_epi32(Set1(limit ^ 0x80000000u), _mm256_xor_si256(a, Set1(0x80000000u)));
 }
 
-// The first count (1..7) pixels of a span, never touching the pixels after them.
-template <int Kind>
-GAMELIB_AVX2_INLINE V LoadDestPart(const std::uint8_t* p, int count, V lanes) {
-  if constexpr (Kind == MemImgKind16) {
-    alignas(16) std::uint16_t part[8] = {};
-    int i = 0;
-    if (count & 4) {
-      std::memcpy(part, p, 8);
-      i = 4;
-    }
-    if (count & 2) {
-      std::memcpy(part + i, p + 2 * i, 4);
-      i += 2;
-    }
-    if (count & 1) std::memcpy(part + i, p + 2 * i, 2);
-    return _mm256_cvtepu16_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(part)));
-  } else {
-    return _mm256_maskload_epi32(reinterpret_cast<const int*>(p), lanes);
-  }
+// The first count (1..7) pixels of a 32-bit span, never touching the pixels after them
+// (16-bit spans end pixel by pixel: there is no masked 16-bit load or store).
+GAMELIB_AVX2_INLINE V LoadDestPart(const std::uint8_t* p, V lanes) {
+  return _mm256_maskload_epi32(reinterpret_cast<const int*>(p), lanes);
 }
-
-template <int Kind>
-GAMELIB_AVX2_INLINE void StoreDestPart(std::uint8_t* p, V value, int count, V lanes) {
-  if constexpr (Kind == MemImgKind16) {
-    alignas(16) std::uint16_t part[8];
-    const V packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(value, value), 0x08);
-    _mm_store_si128(reinterpret_cast<__m128i*>(part), _mm256_castsi256_si128(packed));
-    int i = 0;
-    if (count & 4) {
-      std::memcpy(p, part, 8);
-      i = 4;
-    }
-    if (count & 2) {
-      std::memcpy(p + 2 * i, part + i, 4);
-      i += 2;
-    }
-    if (count & 1) std::memcpy(p + 2 * i, part + i, 2);
-  } else {
-    _mm256_maskstore_epi32(reinterpret_cast<int*>(p), lanes, value);
-  }
+GAMELIB_AVX2_INLINE void StoreDestPart(std::uint8_t* p, V value, V lanes) {
+  _mm256_maskstore_epi32(reinterpret_cast<int*>(p), lanes, value);
 }
 
 // Per-triangle values of a textured vector kernel.
@@ -394,6 +361,7 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
   const V tu = Srl<Fixed18Shift>(uu);
   const V tv = Srl<Fixed18Shift>(vv);
   V lanes = zero;
+  static_assert(!Partial || F::kind == MemImgKind32, "16-bit spans end pixel by pixel");
   if constexpr (Partial) lanes = FirstLanes(count);
   V inside = zero;
   if constexpr (Checked) inside = And(BelowUnsigned(uu, c.texWidth), BelowUnsigned(vv, c.texHeight));
@@ -460,7 +428,7 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
     }
     w = AndMask(Gather(c.l.border, b), 0xFF);
   }
-  const V d = Partial ? LoadDestPart<F::kind>(dp, count, lanes) : LoadDest<F::kind>(dp);
+  const V d = Partial ? LoadDestPart(dp, lanes) : LoadDest<F::kind>(dp);
   V out;
   if constexpr (F::alpha && T) {
     const V opaque = Equal(a, Set1(255));
@@ -472,7 +440,7 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
   if constexpr (T) out = Select(out, d, skip);
   if constexpr (Checked) out = Select(d, out, inside);
   if constexpr (Partial) {
-    StoreDestPart<F::kind>(dp, out, count, lanes);
+    StoreDestPart(dp, out, lanes);
   } else {
     StoreDest<F::kind>(dp, out);
   }

@@ -11,6 +11,7 @@
 
 #include "gamelib/graphics.h"
 #include "gamelib/softrender.h"
+#include "platform/sim.h"
 #include "reference_raster.h"
 #include "softrender/memimg.h"
 
@@ -266,10 +267,14 @@ TEST(MemImg, CreateDeriveAndDelete) {
   for (const Case c : {Case{5, 3, 0, 0, 0, 2}, Case{5, 3, 0, 0, 1, 4}, Case{5, 3, 1, 0, 0, 4},
                        Case{5, 3, 1, 1, 0, 1}, Case{5, 3, 2, 0, 0, 0}, Case{5, 3, 1, 1, 1, 0},
                        Case{0, 3, 1, 0, 0, 0}, Case{5, -1, 1, 0, 0, 0}, Case{100000, 100000, 1, 0, 0, 0}}) {
-    MEMIMG img{}, part{}, bad{};
+    std::uint8_t stale = 0;
+    MEMIMG img{9, 9, &stale, nullptr}, part{}, bad{};
     ASSERT_EQ(CreateMemImg(&img, c.w, c.h, c.kind, c.palette, c.alpha, 0x1234), c.bytes ? 0 : -1)
         << c.w << c.kind;
-    if (c.bytes == 0) continue;
+    if (c.bytes == 0) {  // left empty
+      EXPECT_TRUE(img.width == 0 && img.height == 0 && img.pixels == nullptr) << c.w << c.kind;
+      continue;
+    }
     EXPECT_EQ(GetMemImgPixelBytes(c.kind, c.palette, c.alpha), c.bytes);
     EXPECT_EQ(img.shared->colorKey, 0x1234u);
     EXPECT_EQ(c.palette != 0, img.shared->palette != nullptr);
@@ -286,28 +291,55 @@ TEST(MemImg, CreateDeriveAndDelete) {
     DeleteMemImg(&part);
   }
   EXPECT_EQ(CreateMemImg(nullptr, 4, 4, 1, 0, 0, 0), -1);
+  for (int nth = 1; nth <= 3; ++nth) {  // no record, no pixels, no palette
+    MEMIMG img{};
+    sim::FailCall("AllocMemory", nth);
+    EXPECT_EQ(CreateMemImg(&img, 4, 4, MemImgKind32, 1, 0, 0), -1) << nth;
+    EXPECT_EQ(img.shared, nullptr);
+    sim::ClearFailures();
+  }
 }
 
+// Source pixels 10 to 19 (shown 'a' to 'j'), five by two, onto a four by three palette
+// image, clipped against both; the palette table and its backup are rebuilt each time.
 TEST(MemImg, TransferClipsToBothImagesAndRebuildsThePalette) {
-  Image dest(4, 3, MemImgKind32, 1), dest16(2, 2, MemImgKind16, 1);
-  std::uint8_t pixels[10] = {10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
+  const std::uint8_t pixels[10] = {10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
   PaletteEntry palette[256];
   for (int i = 0; i < 256; ++i) palette[i] = {std::uint8_t(i), std::uint8_t(255 - i), 0x81, 0xEE};
-  const MemImgTransferSource source{pixels, 5, 5, 2, palette}, noPalette{pixels, 5, 5, 2, nullptr},
-      narrow{pixels, 4, 5, 2, palette};
-  ASSERT_EQ(TransferMemImgRect(&dest.m, -1, 1, &source, 0, 0, 9, 9), 0);  // left of and past both
-  const std::uint32_t expect[3][4] = {{0, 0, 0, 0}, {11, 12, 13, 14}, {16, 17, 18, 19}};
-  for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(dest.Get(x, y), expect[y][x]) << x << "," << y;
-  EXPECT_EQ(static_cast<const std::uint32_t*>(dest.m.shared->palette)[10], 0x0081F50Au);  // top byte 0
-  EXPECT_EQ(std::memcmp(dest.m.shared->palette, dest.m.shared->paletteBackup, 1024), 0);
-  ASSERT_EQ(TransferMemImgRect(&dest16.m, 0, 0, &source, 0, 0, 2, 2), 0);
-  EXPECT_EQ(static_cast<const std::uint16_t*>(dest16.m.shared->palette)[10], 0x8000 | 0xF4 << 3 | 1);
-  EXPECT_EQ(std::memcmp(dest16.m.shared->palette, dest16.m.shared->paletteBackup, 512), 0);
-  EXPECT_EQ(TransferMemImgRect(&dest.m, 0, 0, &noPalette, 0, 0, 2, 2), -1);
-  EXPECT_EQ(TransferMemImgRect(&dest.m, 0, 0, &narrow, 0, 0, 2, 2), -1);
+  const MemImgTransferSource source{pixels, 5, 5, 2, palette}, empty{nullptr, 0, 0, 2, palette};
+  const struct {
+    int destX, destY, srcX, srcY, width, height;
+    const MemImgTransferSource* source;
+    const char* expect;  // rows of the destination
+  } cases[] = {
+      {-1, 1, 0, 0, 9, 9, &source, "....|bcde|ghij"},
+      {1, 0, -1, -1, 3, 3, &source, "....|..ab|..fg"},
+      {0, 0, 3, 1, 5, 5, &source, "ij..|....|...."},
+      {0, 0, 0, 0, 4, 3, &empty, "....|....|...."},
+      {INT32_MAX, 0, INT32_MIN, 0, INT32_MAX, 1, &source, "....|....|...."},
+  };
+  for (const auto& c : cases) {
+    Image dest(4, 3, MemImgKind32, 1), dest16(4, 3, MemImgKind16, 1);
+    ASSERT_EQ(TransferMemImgRect(&dest.m, c.destX, c.destY, c.source, c.srcX, c.srcY, c.width, c.height), 0);
+    ASSERT_EQ(TransferMemImgRect(&dest16.m, c.destX, c.destY, c.source, c.srcX, c.srcY, c.width, c.height),
+              0);
+    std::string got;
+    for (int y = 0; y < 3; ++y) {
+      for (int x = 0; x < 4; ++x) got += dest.Get(x, y) ? char('a' + dest.Get(x, y) - 10) : '.';
+      got += y < 2 ? "|" : "";
+    }
+    EXPECT_EQ(got, c.expect) << c.destX << " " << c.srcX;
+    EXPECT_EQ(static_cast<const std::uint32_t*>(dest.m.shared->palette)[10], 0x0081F50Au);  // top byte 0
+    EXPECT_EQ(static_cast<const std::uint16_t*>(dest16.m.shared->palette)[10], 0x8000 | 0xF4 << 3 | 1);
+    EXPECT_EQ(std::memcmp(dest.m.shared->palette, dest.m.shared->paletteBackup, 1024), 0);
+    EXPECT_EQ(std::memcmp(dest16.m.shared->palette, dest16.m.shared->paletteBackup, 512), 0);
+  }
+  Image dest(4, 3, MemImgKind32, 1);
+  const MemImgTransferSource noPalette{pixels, 5, 5, 2, nullptr}, narrow{pixels, 4, 5, 2, palette},
+      noPixels{nullptr, 5, 5, 2, palette}, negative{pixels, 5, -1, 2, palette};
+  for (const MemImgTransferSource* bad : {&noPalette, &narrow, &noPixels, &negative})
+    EXPECT_EQ(TransferMemImgRect(&dest.m, 0, 0, bad, 0, 0, 2, 2), -1);
   EXPECT_EQ(TransferMemImgRect(&dest.m, 0, 0, nullptr, 0, 0, 2, 2), -1);
-  EXPECT_EQ(TransferMemImgRect(&dest.m, INT32_MAX, 0, &source, INT32_MIN, 0, INT32_MAX, 1), 0);
 }
 
 }  // namespace
