@@ -25,15 +25,16 @@ void AdvanceTime(unsigned ms);
 void AdvanceTimeMicros(std::uint64_t micros);
 std::uint64_t VirtualTimeMicros();
 
-// The sound device's output (SoundOutputName) opens when the first device is
-// initialised and closes with the last one. While the virtual clock is in use it is
+// The sound device's output (SoundOutputName) is chosen when the first device is
+// initialised, and closes with the last one. With the virtual clock in use then, it is
 // "offline": mixed only as the clock moves, and read back with ReadMixedOutput.
 // Otherwise GAMELIB_AUDIO chooses: "offline" (the same, for tools that move the clock
 // themselves), "null" (mixed in real time and dropped), "wav:PATH" (real time into a
 // WAVE file) or "sdl" (a real audio device); unset or anything else, "sdl" when a sound
 // card or server seems present, else "null". A file or device that cannot open gives
 // "null". Moving the clock while a device is initialised switches to "offline", so a
-// test may turn the clock on after the device started; Reset closes the output.
+// test may turn the clock on after its device started. Reset closes the output; a
+// device left alive stays silent until the clock moves or another device starts.
 
 // Fault injection: the nth next call (1 = the very next) of the named operation fails,
 // `times` calls in a row. Names are the platform's ("DuplicateSoundBuffer",
