@@ -111,7 +111,7 @@ Minute PumpAMinute(int createType) {
     gamelib::SetCreateSoundDataType(createType);
     const auto start = Clock::now();
     handle = gamelib::LoadSoundFile(MusicFile().c_str(), 1, -1);
-    if (handle == -1 || gamelib::PlaySoundHandle(handle, gamelib::SOUND_PLAY_BACKGROUND, 1) != 0)
+    if (handle == -1 || gamelib::PlaySoundHandle(handle, gamelib::kSoundPlayBackground, 1) != 0)
       return {-1, 0, 0};
     m.loadSeconds = std::chrono::duration<double>(Clock::now() - start).count();
   }

@@ -43,7 +43,7 @@ struct Source {
 inline void CheckInvariants(const gamelib::SoundConvertRecord* c) {
   Check(c->blockOffset >= 0 && c->blockLeft >= 0 && c->blockOffset + c->blockLeft <= c->blockBytes);
   Check(c->outputPosition >= 0);
-  if (c->convertKind == gamelib::SOUND_CONVERT_ACM) {
+  if (c->convertKind == gamelib::kSoundConvertAcm) {
     const gamelib::SoundConvertAcmState& a = c->acm;
     Check(a.acmSourceUsed >= 0 && a.acmSourceUsed <= a.acmSourceBytes);
     Check(a.acmLoopSourceUsed >= 0 && a.acmLoopSourceUsed <= a.acmSourceBytes);
@@ -142,7 +142,7 @@ inline void Blocks(const std::uint8_t* data, std::size_t size, std::mt19937_64& 
     }
     CheckInvariants(c);
     // MP3: never past the frames the scan counted; WAVE: past the manager's size.
-    if (c->convertKind == gamelib::SOUND_CONVERT_ACM && promised > 0) Check(c->outputPosition <= promised);
+    if (c->convertKind == gamelib::kSoundConvertAcm && promised > 0) Check(c->outputPosition <= promised);
   }
   sim::ClearFailures();
 }

@@ -27,7 +27,7 @@ void WholeConversion(const std::uint8_t* data, std::size_t size) {
   Check(platform::ValidPcmFormat(c->pcmFormat));
   // PCM and Ogg count PCM bytes here; the compression manager's kind counts its source.
   Check(c->dataChunkBytes >= 0);
-  if (c->convertKind != gamelib::SOUND_CONVERT_ACM) Check(c->dataChunkBytes % c->pcmFormat.nBlockAlign == 0);
+  if (c->convertKind != gamelib::kSoundConvertAcm) Check(c->dataChunkBytes % c->pcmFormat.nBlockAlign == 0);
   int promised = gamelib::GetSoundConvertDestSize(s.converter);
   Check(promised >= 0);
   WAVEFORMATEX format;

@@ -143,7 +143,7 @@ void Describe(const char* file, int handle) {
   if (kind == -1 || gamelib::GetSoundFormat(handle, &channels, &bits, &rate) != 0) return;
   double seconds = rate != 0 ? static_cast<double>(samples) / rate : 0.0;
   std::printf("%s: %s, %d Hz, %d-bit, %s; %d samples (%.3f s)\n", file,
-              kind == gamelib::SOUND_KIND_STREAM ? "stream sound" : "memory sound", rate, bits,
+              kind == gamelib::kSoundKindStream ? "stream sound" : "memory sound", rate, bits,
               channels == 1   ? "mono"
               : channels == 2 ? "stereo"
                               : "?",
@@ -167,7 +167,7 @@ void ExplainFailure(const char* file) {
 // Plays the sound with the pump running `fps` times a second, until it ends, the
 // window closes or the time is up; renders offline when `mix` is given.
 void Run(int handle, const Options& o, std::vector<std::int16_t>* mix, std::uint64_t* renderedMicros) {
-  if (gamelib::PlaySoundHandle(handle, gamelib::SOUND_PLAY_BACKGROUND, 1) != 0) return;
+  if (gamelib::PlaySoundHandle(handle, gamelib::kSoundPlayBackground, 1) != 0) return;
   std::vector<std::int16_t> piece;
   const std::uint64_t limitMicros =
       o.seconds > 0.0 ? static_cast<std::uint64_t>(o.seconds * 1e6) : UINT64_MAX;
@@ -254,7 +254,7 @@ int main(int argc, char** argv) {
     }
     // One stream sound of several files is not one file's.
     Describe(o.stream && o.files.size() > 1 ? "stream" : file, handle);
-    if (gamelib::GetSoundKind(handle) == gamelib::SOUND_KIND_STREAM && o.seconds <= 0.0 && endless) {
+    if (gamelib::GetSoundKind(handle) == gamelib::kSoundKindStream && o.seconds <= 0.0 && endless) {
       std::printf("%s: loops endlessly (give --seconds to stop it)\n", file);
     }
     std::fflush(stdout);

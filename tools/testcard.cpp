@@ -238,7 +238,7 @@ bool MakeSource(MEMIMG& src, int kind, Source s) {
 }
 
 bool MakeBlendImage(MEMIMG& blend) {
-  if (CreateMemImg(&blend, 64, 64, MemImgKind32, 1, 0, 0) != 0) return false;
+  if (CreateMemImg(&blend, 64, 64, kMemImgKind32, 1, 0, 0) != 0) return false;
   for (int y = 0; y < 64; ++y)
     for (int x = 0; x < 64; ++x) GetMemImgRow(&blend, y)[x] = std::uint8_t((x + y) * 2);
   return true;

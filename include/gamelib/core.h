@@ -56,9 +56,9 @@ int GetBackgroundColor(int* red, int* green, int* blue);
 using StreamHandle = std::uintptr_t;  // 0 = none
 
 // Origins of the seek functions.
-constexpr int STREAM_SEEK_SET = 0;
-constexpr int STREAM_SEEK_CUR = 1;
-constexpr int STREAM_SEEK_END = 2;
+constexpr int kStreamSeekSet = 0;
+constexpr int kStreamSeekCur = 1;
+constexpr int kStreamSeekEnd = 2;
 
 struct StreamFunctionTable {
   std::int64_t (*Tell)(StreamHandle handle);

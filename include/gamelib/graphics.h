@@ -14,8 +14,8 @@ constexpr int BlendInverted = 10;
 constexpr int BlendMulFade = 11;
 
 // Draw-screen identifiers.
-constexpr int DrawScreenFront = -4;
-constexpr int DrawScreenBack = -2;
+constexpr int kDrawScreenFront = -4;
+constexpr int kDrawScreenBack = -2;
 
 // Blend mode and parameter; the parameter is clamped to 0..255. Always 0.
 int SetDrawBlendMode(int mode, int parameter);

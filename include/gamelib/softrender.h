@@ -6,17 +6,18 @@
 namespace gamelib {
 
 // Pixel kinds of a memory image.
-constexpr int MemImgKind16 = 0;  // 5-6-5 in 16 bits; with alpha: 32 bits, low 16 the colour, bits 16-23 alpha
-constexpr int MemImgKind32 = 1;  // X8R8G8B8; with alpha: bits 24-31 alpha
+constexpr int kMemImgKind16 =
+    0;  // 5-6-5 in 16 bits; with alpha: 32 bits, low 16 the colour, bits 16-23 alpha
+constexpr int kMemImgKind32 = 1;  // X8R8G8B8; with alpha: bits 24-31 alpha
 
 // Largest side of an image that the triangle rasteriser samples from.
-constexpr int MemImgMaxSourceSide = 8192;
+constexpr int kMemImgMaxSourceSide = 8192;
 
 // What images that share pixels share: the whole block and its format.
 struct MemImgSharedRecord {
   int pitch;               // bytes per row
   std::uint32_t colorKey;  // compared with a whole texel, or with the index of a palette image
-  int kind;                // MemImgKind16 or MemImgKind32
+  int kind;                // kMemImgKind16 or kMemImgKind32
   int paletteFlag;         // 1: one byte per pixel, an index into palette
   int alphaFlag;           // 1: the pixels carry alpha (never with a palette)
   // Palette images: 256 entries in the image's own pixel format (16-bit words for kind 0,

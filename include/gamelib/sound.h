@@ -16,10 +16,10 @@ int GetSoundTotalSampleCount(int handle);
 int SetCreateSoundDataType(int type);
 
 // Kinds of sound (GetSoundKind).
-constexpr int SOUND_KIND_MEMORY = 0;  // the whole PCM in sound buffers (also a handle with nothing in it yet)
-constexpr int SOUND_KIND_STREAM = 1;  // converted a piece at a time into a ring as it plays
+constexpr int kSoundKindMemory = 0;  // the whole PCM in sound buffers (also a handle with nothing in it yet)
+constexpr int kSoundKindStream = 1;  // converted a piece at a time into a ring as it plays
 
-// SOUND_KIND_MEMORY or SOUND_KIND_STREAM.
+// kSoundKindMemory or kSoundKindStream.
 int GetSoundKind(int handle);
 // The PCM format the sound plays in: channels, bits per sample and samples per second
 // (all 0 for a handle with nothing in it yet). A null pointer is skipped. 0 or -1.

@@ -9,9 +9,9 @@
 namespace gamelib {
 
 // Play types of PlaySoundHandle. Any other value plays once and returns at once.
-constexpr int SOUND_PLAY_WAIT = 0;        // play once; return when it has stopped (or the window closed)
-constexpr int SOUND_PLAY_BACKGROUND = 1;  // play once and return at once
-constexpr int SOUND_PLAY_LOOP = 3;        // play looped and return at once
+constexpr int kSoundPlayWait = 0;        // play once; return when it has stopped (or the window closed)
+constexpr int kSoundPlayBackground = 1;  // play once and return at once
+constexpr int kSoundPlayLoop = 3;        // play looped and return at once
 
 // Loads a RIFF WAVE file (PCM, or compressed data the compression manager decodes),
 // an MP3 or an Ogg Vorbis file into a new sound handle, or -1. With create type 0 it

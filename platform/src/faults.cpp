@@ -25,14 +25,9 @@ std::map<std::string, Operation, std::less<>>& Operations() {
   return *operations;
 }
 
-// The library allocator's old name for its heap call, still understood by tests.
-std::string_view Canonical(const char* name) {
-  return std::string_view(name) == "AllocMemory" ? "HeapAlloc" : name;
-}
-
 Operation& Find(const char* name) {
   auto& operations = Operations();
-  std::string_view key = Canonical(name);
+  std::string_view key = name;
   auto it = operations.find(key);
   if (it == operations.end()) it = operations.emplace(std::string(key), Operation{}).first;
   return it->second;
@@ -89,7 +84,7 @@ int CallCount(const char* operation) {
   if (operation == nullptr) return 0;
   std::lock_guard lock(faultMutex);
   auto& operations = Operations();
-  auto it = operations.find(Canonical(operation));
+  auto it = operations.find(std::string_view(operation));
   return it == operations.end() ? 0 : it->second.calls;
 }
 

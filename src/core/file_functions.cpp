@@ -161,13 +161,13 @@ const FileFunctionTable& DefaultFileFunctions() { return kDefaults; }
 std::int64_t ResolveSeek(std::uint64_t position, std::uint64_t size, std::int64_t offset, int origin) {
   std::int64_t base;
   switch (origin) {
-    case STREAM_SEEK_SET:
+    case kStreamSeekSet:
       base = 0;
       break;
-    case STREAM_SEEK_CUR:
+    case kStreamSeekCur:
       base = static_cast<std::int64_t>(position);
       break;
-    case STREAM_SEEK_END:
+    case kStreamSeekEnd:
       base = static_cast<std::int64_t>(size);
       break;
     default:

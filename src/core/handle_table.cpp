@@ -5,8 +5,8 @@
 namespace gamelib {
 
 int InitHandleTable(HandleTable* table, int typeCode, void** slots, int capacity) {
-  if (table == nullptr || slots == nullptr || capacity <= 0 || capacity > HANDLE_MAX_SLOTS) return -1;
-  if ((typeCode & ~HANDLE_TYPE_MASK) != 0) return -1;
+  if (table == nullptr || slots == nullptr || capacity <= 0 || capacity > kHandleMaxSlots) return -1;
+  if ((typeCode & ~kHandleTypeMask) != 0) return -1;
   for (int i = 0; i < capacity; ++i) slots[i] = nullptr;
   table->capacity = capacity;
   table->records = slots;
@@ -41,13 +41,13 @@ int AddHandleRecord(HandleTable* table, int slot, void* record) {
   if (table == nullptr || record == nullptr || slot < 0 || slot >= table->capacity) return -1;
   if (table->records[slot] != nullptr) return -1;
   int check = table->nextCheck;
-  table->nextCheck = check + 1 >= HANDLE_CHECK_LIMIT ? 0 : check + 1;
+  table->nextCheck = check + 1 >= kHandleCheckLimit ? 0 : check + 1;
   return Occupy(table, slot, check, record);
 }
 
 int RestoreHandleRecord(HandleTable* table, int handle, void* record) {
   if (table == nullptr || record == nullptr || handle < 0) return -1;
-  if ((handle & HANDLE_TYPE_MASK) != table->typeCode) return -1;
+  if ((handle & kHandleTypeMask) != table->typeCode) return -1;
   int slot = HandleSlot(handle);
   if (slot >= table->capacity || table->records[slot] != nullptr) return -1;
   return Occupy(table, slot, HandleCheck(handle), record);
@@ -55,7 +55,7 @@ int RestoreHandleRecord(HandleTable* table, int handle, void* record) {
 
 void* GetHandleRecord(const HandleTable* table, int handle) {
   if (table == nullptr || handle < 0) return nullptr;
-  if ((handle & HANDLE_TYPE_MASK) != table->typeCode) return nullptr;
+  if ((handle & kHandleTypeMask) != table->typeCode) return nullptr;
   int slot = HandleSlot(handle);
   if (slot >= table->capacity) return nullptr;
   void* record = table->records[slot];

@@ -10,22 +10,22 @@
 namespace gamelib {
 
 // Type codes of handles.
-constexpr int HANDLE_TYPE_GRAPH = 0x08000000;
-constexpr int HANDLE_TYPE_SOUND = 0x10000000;
-constexpr int HANDLE_TYPE_FONT = 0x20000000;
-constexpr int HANDLE_TYPE_SURFACE2D = 0x28000000;
-constexpr int HANDLE_TYPE_SURFACE3D = 0x30000000;
-constexpr int HANDLE_TYPE_SURFACE = 0x38000000;
-constexpr int HANDLE_TYPE_KEYINPUT = 0x50000000;
-constexpr int HANDLE_TYPE_MUSIC = 0x58000000;
-constexpr int HANDLE_TYPE_LIGHT = 0x60000000;
-constexpr int HANDLE_TYPE_SOFTIMAGE = 0x70000000;
+constexpr int kHandleTypeGraph = 0x08000000;
+constexpr int kHandleTypeSound = 0x10000000;
+constexpr int kHandleTypeFont = 0x20000000;
+constexpr int kHandleTypeSurface2d = 0x28000000;
+constexpr int kHandleTypeSurface3d = 0x30000000;
+constexpr int kHandleTypeSurface = 0x38000000;
+constexpr int kHandleTypeKeyinput = 0x50000000;
+constexpr int kHandleTypeMusic = 0x58000000;
+constexpr int kHandleTypeLight = 0x60000000;
+constexpr int kHandleTypeSoftimage = 0x70000000;
 
-constexpr int HANDLE_TYPE_MASK = 0x78000000;
-constexpr int HANDLE_CHECK_MASK = 0x07FF0000;
-constexpr int HANDLE_SLOT_MASK = 0x0000FFFF;
-constexpr int HANDLE_CHECK_LIMIT = 2048;  // check numbers run 0..2047
-constexpr int HANDLE_MAX_SLOTS = 65536;
+constexpr int kHandleTypeMask = 0x78000000;
+constexpr int kHandleCheckMask = 0x07FF0000;
+constexpr int kHandleSlotMask = 0x0000FFFF;
+constexpr int kHandleCheckLimit = 2048;  // check numbers run 0..2047
+constexpr int kHandleMaxSlots = 65536;
 
 struct HandleTable {
   int capacity;    // slots, at most 65536
@@ -39,7 +39,7 @@ struct HandleTable {
 // A table with its slot array inside it, for the usual global tables.
 template <int Capacity>
 struct FixedHandleTable {
-  static_assert(Capacity > 0 && Capacity <= HANDLE_MAX_SLOTS);
+  static_assert(Capacity > 0 && Capacity <= kHandleMaxSlots);
   HandleTable table;
   void* slots[Capacity];
 };
@@ -52,9 +52,9 @@ int InitHandleTable(FixedHandleTable<Capacity>* fixed, int typeCode) {
 }
 
 constexpr int MakeHandleValue(int typeCode, int check, int slot) {
-  return typeCode | ((check & 0x7FF) << 16) | (slot & HANDLE_SLOT_MASK);
+  return typeCode | ((check & 0x7FF) << 16) | (slot & kHandleSlotMask);
 }
-constexpr int HandleSlot(int handle) { return handle & HANDLE_SLOT_MASK; }
+constexpr int HandleSlot(int handle) { return handle & kHandleSlotMask; }
 constexpr int HandleCheck(int handle) { return (handle >> 16) & 0x7FF; }
 
 // The slot a new record takes: the high-water index while it is below the capacity,

@@ -6,8 +6,8 @@ namespace gamelib {
 
 namespace {
 
-constexpr int DefaultScreenWidth = 640;
-constexpr int DefaultScreenHeight = 480;
+constexpr int kDefaultScreenWidth = 640;
+constexpr int kDefaultScreenHeight = 480;
 
 DrawState MakeInitialState();
 
@@ -84,9 +84,9 @@ void ApplyReset(DrawState& s) {
 
 DrawState MakeInitialState() {
   DrawState s{};
-  s.drawScreen = DrawScreenBack;
-  s.drawScreenWidth = DefaultScreenWidth;
-  s.drawScreenHeight = DefaultScreenHeight;
+  s.drawScreen = kDrawScreenBack;
+  s.drawScreenWidth = kDefaultScreenWidth;
+  s.drawScreenHeight = kDefaultScreenHeight;
   s.textureAddressMode = 3;  // clamp
   ApplyReset(s);
   return s;

@@ -11,7 +11,7 @@ namespace gamelib {
 struct MEMIMG;
 
 struct DrawState {
-  int drawScreen;  // DrawScreenFront, DrawScreenBack or a graph handle
+  int drawScreen;  // kDrawScreenFront, kDrawScreenBack or a graph handle
   int drawScreenWidth;
   int drawScreenHeight;
 

@@ -18,7 +18,7 @@ enum class KernelSource { Flat, Direct, Palette };
 
 // Usable as a template argument: kernels are instantiated per key.
 struct KernelKey {
-  int kind;             // destination: MemImgKind16 or MemImgKind32
+  int kind;             // destination: kMemImgKind16 or kMemImgKind32
   KernelSource source;  // flat colour, direct-colour or palette texels
   int mode;             // blend mode whose kernels run (see KernelMode)
   bool blend;           // blend image (textured only)
@@ -28,16 +28,16 @@ struct KernelKey {
 };
 
 // The blend modes that have kernels, in table order.
-constexpr int KernelModes[] = {BlendNone, BlendAlpha,    BlendAdd,    BlendSub,
-                               BlendMul,  BlendInverted, BlendMulFade};
-constexpr int KernelModeCount = 7;
+constexpr int kKernelModes[] = {BlendNone, BlendAlpha,    BlendAdd,    BlendSub,
+                                BlendMul,  BlendInverted, BlendMulFade};
+constexpr int kKernelModeCount = 7;
 
 // Flat kernels by kind and mode; direct-colour ones by kind, mode and the switches B,
 // W, A, T; palette ones by kind, mode and B, W, T.
-constexpr int FlatKernelCount = 2 * KernelModeCount;
-constexpr int DirectKernelCount = 2 * KernelModeCount * 16;
-constexpr int PaletteKernelCount = 2 * KernelModeCount * 8;
-constexpr int KernelCount = FlatKernelCount + DirectKernelCount + PaletteKernelCount;
+constexpr int kFlatKernelCount = 2 * kKernelModeCount;
+constexpr int kDirectKernelCount = 2 * kKernelModeCount * 16;
+constexpr int kPaletteKernelCount = 2 * kKernelModeCount * 8;
+constexpr int kKernelCount = kFlatKernelCount + kDirectKernelCount + kPaletteKernelCount;
 
 // The mode whose kernels draw a call in this blend mode and parameter (0..255), or -1
 // when it draws nothing. An opaque alpha blend is a copy; a palette source subtracts
@@ -74,32 +74,32 @@ constexpr int KernelIndex(const KernelKey& k) {
   const int t = k.trans ? 1 : 0;
   switch (k.source) {
     case KernelSource::Flat:
-      return k.kind * KernelModeCount + m;
+      return k.kind * kKernelModeCount + m;
     case KernelSource::Direct:
-      return FlatKernelCount + (k.kind * KernelModeCount + m) * 16 + b * 8 + w * 4 + a * 2 + t;
+      return kFlatKernelCount + (k.kind * kKernelModeCount + m) * 16 + b * 8 + w * 4 + a * 2 + t;
     default:
-      return FlatKernelCount + DirectKernelCount + (k.kind * KernelModeCount + m) * 8 + b * 4 + w * 2 + t;
+      return kFlatKernelCount + kDirectKernelCount + (k.kind * kKernelModeCount + m) * 8 + b * 4 + w * 2 + t;
   }
 }
 
 // The key of table entry i, with the switches its source lacks false.
 constexpr KernelKey KernelKeyAt(int i) {
-  KernelKey k{MemImgKind16, KernelSource::Flat, BlendNone, false, false, false, false};
+  KernelKey k{kMemImgKind16, KernelSource::Flat, BlendNone, false, false, false, false};
   int variants = 1;  // switch combinations per mode
-  if (i >= FlatKernelCount + DirectKernelCount) {
+  if (i >= kFlatKernelCount + kDirectKernelCount) {
     k.source = KernelSource::Palette;
-    i -= FlatKernelCount + DirectKernelCount;
+    i -= kFlatKernelCount + kDirectKernelCount;
     variants = 8;
-  } else if (i >= FlatKernelCount) {
+  } else if (i >= kFlatKernelCount) {
     k.source = KernelSource::Direct;
-    i -= FlatKernelCount;
+    i -= kFlatKernelCount;
     variants = 16;
   }
   const int group = i / variants;
   int bits = i % variants;
   if (k.source == KernelSource::Palette) bits = (bits & 6) << 1 | (bits & 1);  // no A
-  k.kind = group / KernelModeCount;
-  k.mode = KernelModes[group % KernelModeCount];
+  k.kind = group / kKernelModeCount;
+  k.mode = kKernelModes[group % kKernelModeCount];
   k.blend = (bits & 8) != 0;
   k.white = (bits & 4) != 0;
   k.alpha = (bits & 2) != 0;
@@ -109,29 +109,29 @@ constexpr KernelKey KernelKeyAt(int i) {
 
 // Every key is its own entry's.
 constexpr bool KeysRoundTrip() {
-  for (int i = 0; i < KernelCount; ++i) {
+  for (int i = 0; i < kKernelCount; ++i) {
     if (KernelIndex(KernelKeyAt(i)) != i) return false;
   }
   return true;
 }
-static_assert(KernelCount == 350 && KeysRoundTrip());
+static_assert(kKernelCount == 350 && KeysRoundTrip());
 
 // For example "32-bit direct mode 2 B W T": the switches the key has set.
 inline std::string KernelName(const KernelKey& k) {
   static const char* const sources[] = {"flat", "direct", "palette"};
-  return std::string(k.kind == MemImgKind16 ? "16-bit " : "32-bit ") + sources[static_cast<int>(k.source)] +
+  return std::string(k.kind == kMemImgKind16 ? "16-bit " : "32-bit ") + sources[static_cast<int>(k.source)] +
          " mode " + std::to_string(k.mode) + (k.blend ? " B" : "") + (k.white ? " W" : "") +
          (k.alpha ? " A" : "") + (k.trans ? " T" : "");
 }
 
-// A table of KernelCount entries, entry i being Maker::Make<KernelKeyAt(i)>().
+// A table of kKernelCount entries, entry i being Maker::Make<KernelKeyAt(i)>().
 template <class Maker, std::size_t... I>
 constexpr auto MakeKernelTable(std::index_sequence<I...>) {
   return std::array{Maker::template Make<KernelKeyAt(static_cast<int>(I))>()...};
 }
 template <class Maker>
 constexpr auto MakeKernelTable() {
-  return MakeKernelTable<Maker>(std::make_index_sequence<KernelCount>{});
+  return MakeKernelTable<Maker>(std::make_index_sequence<kKernelCount>{});
 }
 
 }  // namespace gamelib::raster

@@ -10,11 +10,11 @@ namespace gamelib {
 namespace {
 
 // Largest side of any memory image: keeps pitch * height far from overflow.
-constexpr int MaxImageSide = 32768;
+constexpr int kMaxImageSide = 32768;
 // Slack after the last row, so wide loads of the last texels never leave the block.
-constexpr std::size_t BlockPadding = 64;
-constexpr std::size_t PaletteBlockBytes = 2048;
-constexpr std::size_t PaletteBufferBytes = 1024;
+constexpr std::size_t kBlockPadding = 64;
+constexpr std::size_t kPaletteBlockBytes = 2048;
+constexpr std::size_t kPaletteBufferBytes = 1024;
 
 void Clear(MEMIMG* image) {
   image->width = 0;
@@ -27,18 +27,18 @@ void Clear(MEMIMG* image) {
 
 int GetMemImgPixelBytes(int kind, int paletteFlag, int alphaFlag) {
   if (paletteFlag != 0) return 1;
-  if (kind == MemImgKind32 || alphaFlag != 0) return 4;
+  if (kind == kMemImgKind32 || alphaFlag != 0) return 4;
   return 2;
 }
 
-int GetMemImgPaletteBytes(int kind) { return kind == MemImgKind32 ? 1024 : 512; }
+int GetMemImgPaletteBytes(int kind) { return kind == kMemImgKind32 ? 1024 : 512; }
 
 int CreateMemImg(MEMIMG* image, int width, int height, int kind, int paletteFlag, int alphaFlag,
                  std::uint32_t colorKey) {
   if (image == nullptr) return -1;
   Clear(image);
-  if (kind != MemImgKind16 && kind != MemImgKind32) return -1;
-  if (width < 1 || height < 1 || width > MaxImageSide || height > MaxImageSide) return -1;
+  if (kind != kMemImgKind16 && kind != kMemImgKind32) return -1;
+  if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) return -1;
   paletteFlag = paletteFlag != 0 ? 1 : 0;
   alphaFlag = alphaFlag != 0 ? 1 : 0;
   if (paletteFlag != 0 && alphaFlag != 0) return -1;
@@ -49,21 +49,21 @@ int CreateMemImg(MEMIMG* image, int width, int height, int kind, int paletteFlag
 
   auto* record = static_cast<MemImgSharedRecord*>(GAMELIB_ALLOC_ZEROED(sizeof(MemImgSharedRecord)));
   if (record == nullptr) return -1;
-  auto* block = static_cast<std::uint8_t*>(GAMELIB_ALLOC_ZEROED(blockBytes + BlockPadding));
+  auto* block = static_cast<std::uint8_t*>(GAMELIB_ALLOC_ZEROED(blockBytes + kBlockPadding));
   if (block == nullptr) {
     FreeMemory(record);
     return -1;
   }
   if (paletteFlag != 0) {
     // One block, two halves: the table the kernels read, and its backup copy.
-    auto* palette = static_cast<std::uint8_t*>(GAMELIB_ALLOC_ZEROED(PaletteBlockBytes));
+    auto* palette = static_cast<std::uint8_t*>(GAMELIB_ALLOC_ZEROED(kPaletteBlockBytes));
     if (palette == nullptr) {
       FreeMemory(block);
       FreeMemory(record);
       return -1;
     }
     record->palette = palette;
-    record->paletteBackup = palette + PaletteBufferBytes;
+    record->paletteBackup = palette + kPaletteBufferBytes;
   }
   record->pitch = pitch;
   record->colorKey = colorKey;
@@ -173,7 +173,7 @@ int TransferMemImgRect(MEMIMG* dest, int destX, int destY, const MemImgTransferS
   }
 
   if (record->paletteFlag != 0) {
-    if (record->kind == MemImgKind16) {
+    if (record->kind == kMemImgKind16) {
       auto* table = static_cast<std::uint16_t*>(record->palette);
       for (int i = 0; i < 256; ++i) {
         const PaletteEntry& e = source->palette[i];

@@ -38,7 +38,7 @@ const KernelTable& ActiveTable() {
   return *activeTable;
 }
 
-bool InCoordRange(int value) { return value >= TriCoordMin && value <= TriCoordMax; }
+bool InCoordRange(int value) { return value >= kTriCoordMin && value <= kTriCoordMax; }
 
 // Bytes from an image's first pixel to the end of its last.
 std::int64_t ImageExtent(const MEMIMG* image, int bytesPerPixel) {
@@ -87,8 +87,8 @@ void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertic
   }
   if (destRecord->paletteFlag != 0 || destRecord->alphaFlag != 0) return;
   const int kind = destRecord->kind;
-  if (kind != MemImgKind16 && kind != MemImgKind32) return;
-  const int destBytes = kind == MemImgKind16 ? 2 : 4;
+  if (kind != kMemImgKind16 && kind != kMemImgKind32) return;
+  const int destBytes = kind == kMemImgKind16 ? 2 : 4;
   if (dest->width < 1 || dest->height < 1 ||
       static_cast<std::int64_t>(destRecord->pitch) < static_cast<std::int64_t>(dest->width) * destBytes) {
     return;
@@ -136,7 +136,7 @@ void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertic
   KernelKey key{kind, KernelSource::Flat, mode, false, white, false, trans != 0};
   if (src == nullptr) {
     // Every flat colour goes through the brightness tables.
-    if (kind == MemImgKind16) {
+    if (kind == kMemImgKind16) {
       const std::uint32_t c = colour & 0xFFFF;  // upper bits are outside a 5-6-5 value
       k.colour = static_cast<std::uint32_t>(k.brightRed[c >> 11]) << 11 |
                  static_cast<std::uint32_t>(k.brightGreen[(c >> 5) & 0x3F]) << 5 |
@@ -153,8 +153,8 @@ void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertic
       if (!InCoordRange(vertices[i].u) || !InCoordRange(vertices[i].v)) return;
     }
     // Sides up to 8192 keep every in-bounds coordinate below 2^31.
-    if (src->width < 1 || src->height < 1 || src->width > MemImgMaxSourceSide ||
-        src->height > MemImgMaxSourceSide) {
+    if (src->width < 1 || src->height < 1 || src->width > kMemImgMaxSourceSide ||
+        src->height > kMemImgMaxSourceSide) {
       return;
     }
     const int srcBytes = GetMemImgPixelBytes(kind, srcRecord->paletteFlag, srcRecord->alphaFlag);
@@ -176,8 +176,8 @@ void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertic
     }
     k.srcPixels = src->pixels;
     k.srcPitch = srcRecord->pitch;
-    k.texWidth = static_cast<std::uint32_t>(texWidth) << Fixed18Shift;
-    k.texHeight = static_cast<std::uint32_t>(texHeight) << Fixed18Shift;
+    k.texWidth = static_cast<std::uint32_t>(texWidth) << kFixed18Shift;
+    k.texHeight = static_cast<std::uint32_t>(texHeight) << kFixed18Shift;
     k.colorKey = srcRecord->colorKey;
     k.palette = srcRecord->palette;
     // The vector kernels read eight texels before they write eight pixels, and address

@@ -11,17 +11,17 @@ namespace gamelib {
 
 // Signed fixed point with 18 fraction bits.
 using Fixed18 = std::int32_t;
-constexpr int Fixed18Shift = 18;
-constexpr Fixed18 Fixed18One = 1 << Fixed18Shift;
-constexpr Fixed18 Fixed18Half = 0x20000;
+constexpr int kFixed18Shift = 18;
+constexpr Fixed18 kFixed18One = 1 << kFixed18Shift;
+constexpr Fixed18 kFixed18Half = 0x20000;
 
 // Vertex coordinates (x, y, u, v) the rasteriser accepts; anything else draws nothing.
-constexpr int TriCoordMin = -8192;
-constexpr int TriCoordMax = 8191;
+constexpr int kTriCoordMin = -8192;
+constexpr int kTriCoordMax = 8191;
 
 // Integer part of a Fixed18 value, rounded toward zero (also for negative values).
 constexpr std::int64_t TruncFixed18(std::int64_t value) {
-  return value < 0 ? (value + (Fixed18One - 1)) >> Fixed18Shift : value >> Fixed18Shift;
+  return value < 0 ? (value + (kFixed18One - 1)) >> kFixed18Shift : value >> kFixed18Shift;
 }
 
 // Texture coordinates: of the origin pixel (x0, y0), and their steps per pixel.
@@ -59,7 +59,7 @@ struct TriangleSetup {
 };
 
 // Converts, sorts and sets up the three vertices. 0, or -1 when the triangle draws
-// nothing (x or y outside TriCoordMin..TriCoordMax, collinear vertices). u and v are
+// nothing (x or y outside kTriCoordMin..kTriCoordMax, collinear vertices). u and v are
 // not range-checked here: DrawMemImgTriangle checks them when it samples a source.
 int SetUpTriangle(TriangleSetup* setup, const TriVertex* vertices);
 

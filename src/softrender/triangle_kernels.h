@@ -56,8 +56,9 @@ struct Fetch {
 };
 // The fetch policy of a textured kernel.
 template <KernelKey K>
-using FetchOf = std::conditional_t<K.source == KernelSource::Palette, Fetch<K.kind, 1, false, true>,
-                                   Fetch<K.kind, K.kind == MemImgKind16 && !K.alpha ? 2 : 4, K.alpha, false>>;
+using FetchOf =
+    std::conditional_t<K.source == KernelSource::Palette, Fetch<K.kind, 1, false, true>,
+                       Fetch<K.kind, K.kind == kMemImgKind16 && !K.alpha ? 2 : 4, K.alpha, false>>;
 
 GAMELIB_INLINE std::uint32_t Load16(const std::uint8_t* p) {
   std::uint16_t v;
@@ -90,9 +91,9 @@ GAMELIB_INLINE PixelTables MakePixelTables(const KernelContext& k) {
 // ---- 16-bit destinations (5-6-5) ------------------------------------------------------
 
 // Field f: 0 blue (bits 0-4), 1 green (5-10), 2 red (11-15).
-constexpr int FieldShift16[3] = {0, 5, 11};
-constexpr int FieldWidth16[3] = {5, 6, 5};
-constexpr std::uint32_t FieldMask16[3] = {31, 63, 31};
+constexpr int kFieldShift16[3] = {0, 5, 11};
+constexpr int kFieldWidth16[3] = {5, 6, 5};
+constexpr std::uint32_t kFieldMask16[3] = {31, 63, 31};
 
 // New 16-bit pixel from destination d and texel colour c (5-6-5), with alpha a and blend
 // weight w where the variant uses them. UseAlpha: the alpha weighting applies to this texel.
@@ -106,9 +107,9 @@ GAMELIB_INLINE std::uint32_t Combine16(std::uint32_t d, std::uint32_t c, std::ui
   std::uint32_t addend = 0;
 #pragma GCC unroll 3
   for (int f = 0; f < 3; ++f) {
-    const int n = FieldWidth16[f];
-    const int dF = static_cast<int>((d >> FieldShift16[f]) & FieldMask16[f]);
-    const int cF = static_cast<int>((c >> FieldShift16[f]) & FieldMask16[f]);
+    const int n = kFieldWidth16[f];
+    const int dF = static_cast<int>((d >> kFieldShift16[f]) & kFieldMask16[f]);
+    const int cF = static_cast<int>((c >> kFieldShift16[f]) & kFieldMask16[f]);
     const int cb = W ? cF : t.bright[f][cF];  // texel after brightness
     int out = 0;
     if constexpr (Mode == BlendNone) {
@@ -126,7 +127,7 @@ GAMELIB_INLINE std::uint32_t Combine16(std::uint32_t d, std::uint32_t c, std::ui
       if constexpr (Mode == BlendAlpha) {
         target = cb;
       } else if constexpr (Mode == BlendInverted) {
-        const int inverted = static_cast<int>(FieldMask16[f]) - cF;  // inversion before brightness
+        const int inverted = static_cast<int>(kFieldMask16[f]) - cF;  // inversion before brightness
         target = W ? inverted : t.bright[f][inverted];
       } else {
         target = (cb * dF) >> n;
@@ -154,7 +155,7 @@ GAMELIB_INLINE std::uint32_t Combine16(std::uint32_t d, std::uint32_t c, std::ui
         const int weighted = (cF * static_cast<int>(a)) >> 8;
         s = W ? weighted : t.bright[f][weighted];
       }
-      addend |= static_cast<std::uint32_t>(t.brightParam[s]) << FieldShift16[f];
+      addend |= static_cast<std::uint32_t>(t.brightParam[s]) << kFieldShift16[f];
       continue;
     } else if constexpr (Mode == BlendMul) {
       if constexpr (!B && !UseAlpha) {
@@ -167,7 +168,7 @@ GAMELIB_INLINE std::uint32_t Combine16(std::uint32_t d, std::uint32_t c, std::ui
         out = (dF * cb * static_cast<int>(a)) >> (n + 8);
       }
     }
-    result |= static_cast<std::uint32_t>(out) << FieldShift16[f];
+    result |= static_cast<std::uint32_t>(out) << kFieldShift16[f];
   }
   if constexpr (Mode == BlendAdd) return PackedAdd16(d, addend);
   if constexpr (Mode == BlendSub) return PackedSub16(d, addend);
@@ -259,7 +260,7 @@ GAMELIB_INLINE std::uint32_t Combine32(std::uint32_t d, std::uint32_t c, std::ui
 template <int Kind, int Mode, bool B, bool W, bool UseAlpha>
 GAMELIB_INLINE std::uint32_t Combine(std::uint32_t d, std::uint32_t c, std::uint32_t a, std::uint32_t w,
                                      const PixelTables& t) {
-  if constexpr (Kind == MemImgKind16) {
+  if constexpr (Kind == kMemImgKind16) {
     return Combine16<Mode, B, W, UseAlpha>(d, c, a, w, t);
   } else {
     return Combine32<Mode, B, W, UseAlpha>(d, c, a, w, t);
@@ -413,7 +414,7 @@ GAMELIB_INLINE bool SpanInside(std::uint32_t c, Fixed18 d, std::uint32_t limit, 
 
 // Spans shorter than this that are not wholly inside the source test every pixel; longer
 // ones find their in-bounds run first (four divisions).
-constexpr int RunSearchMinimum = 32;
+constexpr int kRunSearchMinimum = 32;
 
 // ---- Textured kernels ----------------------------------------------------------------
 
@@ -442,9 +443,9 @@ constexpr bool SkipsZeroAlpha(int mode) { return mode <= BlendSub || mode == Ble
 template <class F, int Mode, bool B, bool W, bool T>
 GAMELIB_INLINE void TexturedPixel(const TexturedLocals& l, std::uint8_t* dp, std::uint32_t u,
                                   std::uint32_t v) {
-  constexpr int destBytes = F::kind == MemImgKind16 ? 2 : 4;
-  const std::ptrdiff_t tu = static_cast<std::ptrdiff_t>(u >> Fixed18Shift);
-  const std::ptrdiff_t tv = static_cast<std::ptrdiff_t>(v >> Fixed18Shift);
+  constexpr int destBytes = F::kind == kMemImgKind16 ? 2 : 4;
+  const std::ptrdiff_t tu = static_cast<std::ptrdiff_t>(u >> kFixed18Shift);
+  const std::ptrdiff_t tv = static_cast<std::ptrdiff_t>(v >> kFixed18Shift);
   const std::uint8_t* tp = l.src + tv * l.srcPitch + tu * F::bytes;
   std::uint32_t colour;
   std::uint32_t a = 0;
@@ -453,14 +454,14 @@ GAMELIB_INLINE void TexturedPixel(const TexturedLocals& l, std::uint8_t* dp, std
     if constexpr (T) {
       if (index == l.colorKey) return;
     }
-    if constexpr (F::kind == MemImgKind16) {
+    if constexpr (F::kind == kMemImgKind16) {
       colour = static_cast<const std::uint16_t*>(l.palette)[index];
     } else {
       colour = static_cast<const std::uint32_t*>(l.palette)[index];
     }
   } else if constexpr (F::alpha) {
     const std::uint32_t texel = Load32(tp);
-    if constexpr (F::kind == MemImgKind16) {
+    if constexpr (F::kind == kMemImgKind16) {
       a = (texel >> 16) & 0xFF;
       colour = texel & 0xFFFF;
     } else {
@@ -514,11 +515,11 @@ GAMELIB_INLINE void TexturedSpanPortable(const TexturedLocals l, std::uint32_t t
                                          std::uint32_t texHeight, std::uint8_t* dp, std::uint32_t u,
                                          std::uint32_t v, Fixed18 du, Fixed18 dv, int n) {
   // l is a copy: nothing the stores write can alias it, so its fields stay in registers.
-  constexpr int destBytes = F::kind == MemImgKind16 ? 2 : 4;
+  constexpr int destBytes = F::kind == kMemImgKind16 ? 2 : 4;
   int lo = 0;
   int hi = n;
   if ((SpanInside(u, du, texWidth, n) && SpanInside(v, dv, texHeight, n)) ||
-      (n >= RunSearchMinimum && NarrowToBounds(u, du, texWidth, n, lo, hi) &&
+      (n >= kRunSearchMinimum && NarrowToBounds(u, du, texWidth, n, lo, hi) &&
        NarrowToBounds(v, dv, texHeight, n, lo, hi))) {
     u += static_cast<std::uint32_t>(lo) * static_cast<std::uint32_t>(du);
     v += static_cast<std::uint32_t>(lo) * static_cast<std::uint32_t>(dv);
@@ -541,7 +542,7 @@ GAMELIB_INLINE void TexturedSpanPortable(const TexturedLocals l, std::uint32_t t
 
 template <class F, int Mode, bool B, bool W, bool T>
 void DrawTexturedPortable(const TriangleSetup& setup, const KernelContext& k) {
-  constexpr int destBytes = F::kind == MemImgKind16 ? 2 : 4;
+  constexpr int destBytes = F::kind == kMemImgKind16 ? 2 : 4;
   const TriGradients g = setup.gradients;
   const TexturedLocals l = MakeTexturedLocals(k);
   std::uint8_t* const pixels = k.destPixels;
@@ -563,10 +564,10 @@ template <int Kind, int Mode>
 std::uint32_t FlatAddend(const PixelTables& t, std::uint32_t c) {
   std::uint32_t addend = 0;
   if constexpr (Mode == BlendAdd || Mode == BlendSub) {
-    if constexpr (Kind == MemImgKind16) {
+    if constexpr (Kind == kMemImgKind16) {
       for (int f = 0; f < 3; ++f) {
-        addend |= static_cast<std::uint32_t>(t.brightParam[(c >> FieldShift16[f]) & FieldMask16[f]])
-                  << FieldShift16[f];
+        addend |= static_cast<std::uint32_t>(t.brightParam[(c >> kFieldShift16[f]) & kFieldMask16[f]])
+                  << kFieldShift16[f];
       }
     } else {
       for (int ch = 0; ch < 3; ++ch) {
@@ -579,7 +580,7 @@ std::uint32_t FlatAddend(const PixelTables& t, std::uint32_t c) {
 
 template <int Kind, int Mode>
 void DrawFlatPortable(const TriangleSetup& setup, const KernelContext& k) {
-  constexpr int destBytes = Kind == MemImgKind16 ? 2 : 4;
+  constexpr int destBytes = Kind == kMemImgKind16 ? 2 : 4;
   const PixelTables t = MakePixelTables(k);
   const std::uint32_t c = k.colour;
   const std::uint32_t addend = FlatAddend<Kind, Mode>(t, c);
@@ -589,7 +590,7 @@ void DrawFlatPortable(const TriangleSetup& setup, const KernelContext& k) {
     std::uint8_t* dp =
         pixels + static_cast<std::ptrdiff_t>(y) * pitch + static_cast<std::ptrdiff_t>(x) * destBytes;
     for (int i = 0; i < n; ++i, dp += destBytes) {
-      if constexpr (Kind == MemImgKind16) {
+      if constexpr (Kind == kMemImgKind16) {
         const std::uint32_t d = Load16(dp);
         std::uint32_t out;
         if constexpr (Mode == BlendAdd) {
@@ -621,7 +622,7 @@ void DrawFlatPortable(const TriangleSetup& setup, const KernelContext& k) {
 namespace gamelib::raster {
 
 // One kernel set, indexed by KernelIndex.
-using KernelTable = std::array<KernelFn, KernelCount>;
+using KernelTable = std::array<KernelFn, kKernelCount>;
 
 const KernelTable& GetPortableKernelTable();
 // Null when the vector kernels are not built into this program.

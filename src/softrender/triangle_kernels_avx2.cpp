@@ -106,9 +106,9 @@ GAMELIB_AVX2_INLINE V BrightBytes(V x, V blueRed16, V green16) {
 
 template <int Mode, bool B, bool W, bool UseAlpha, int Field>
 GAMELIB_AVX2_INLINE void Field16V(V d, V c, V a, V w, const VTables& t, V& result, V& addend) {
-  constexpr int shift = FieldShift16[Field];
-  constexpr int n = FieldWidth16[Field];
-  constexpr std::uint32_t mask = FieldMask16[Field];
+  constexpr int shift = kFieldShift16[Field];
+  constexpr int n = kFieldWidth16[Field];
+  constexpr std::uint32_t mask = kFieldMask16[Field];
   const V dF = AndMask(Srl<shift>(d), mask);
   const V cF = AndMask(Srl<shift>(c), mask);
   const V cb = W ? cF : Bright(cF, t.bright[Field]);
@@ -283,7 +283,7 @@ GAMELIB_AVX2_INLINE V Combine32V(V d, V c, V a, V w, const VTables& t) {
 
 template <int Kind, int Mode, bool B, bool W, bool UseAlpha>
 GAMELIB_AVX2_INLINE V CombineV(V d, V c, V a, V w, const VTables& t) {
-  if constexpr (Kind == MemImgKind16) {
+  if constexpr (Kind == kMemImgKind16) {
     return Combine16V<Mode, B, W, UseAlpha>(d, c, a, w, t);
   } else {
     return Combine32V<Mode, B, W, UseAlpha>(d, c, a, w, t);
@@ -292,7 +292,7 @@ GAMELIB_AVX2_INLINE V CombineV(V d, V c, V a, V w, const VTables& t) {
 
 template <int Kind>
 GAMELIB_AVX2_INLINE V LoadDest(const std::uint8_t* p) {
-  if constexpr (Kind == MemImgKind16) {
+  if constexpr (Kind == kMemImgKind16) {
     return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
   } else {
     return _mm256_loadu_si256(reinterpret_cast<const V*>(p));
@@ -301,7 +301,7 @@ GAMELIB_AVX2_INLINE V LoadDest(const std::uint8_t* p) {
 
 template <int Kind>
 GAMELIB_AVX2_INLINE void StoreDest(std::uint8_t* p, V value) {
-  if constexpr (Kind == MemImgKind16) {
+  if constexpr (Kind == kMemImgKind16) {
     const V packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(value, value), 0x08);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(packed));
   } else {
@@ -358,10 +358,10 @@ template <class F, int Mode, bool B, bool W, bool T, bool Checked, bool Rows, bo
 GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp, V uu, V vv, std::uint32_t u,
                                        const std::uint8_t* srcRow, const std::uint8_t* blendRow, int count) {
   const V zero = _mm256_setzero_si256();
-  const V tu = Srl<Fixed18Shift>(uu);
-  const V tv = Srl<Fixed18Shift>(vv);
+  const V tu = Srl<kFixed18Shift>(uu);
+  const V tv = Srl<kFixed18Shift>(vv);
   V lanes = zero;
-  static_assert(!Partial || F::kind == MemImgKind32, "16-bit spans end pixel by pixel");
+  static_assert(!Partial || F::kind == kMemImgKind32, "16-bit spans end pixel by pixel");
   if constexpr (Partial) lanes = FirstLanes(count);
   V inside = zero;
   if constexpr (Checked) inside = And(BelowUnsigned(uu, c.texWidth), BelowUnsigned(vv, c.texHeight));
@@ -375,7 +375,7 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
   int base = 0;
   if constexpr (Rows) {
     // A window of eight texels inside the row that holds every lane's texel.
-    base = std::min(static_cast<int>(u >> Fixed18Shift), c.texColumns - 8);
+    base = std::min(static_cast<int>(u >> kFixed18Shift), c.texColumns - 8);
     perm = Sub(tu, Set1(static_cast<std::uint32_t>(base)));
     const std::uint8_t* p = srcRow + static_cast<std::ptrdiff_t>(base) * F::bytes;
     if constexpr (F::bytes == 4) {
@@ -398,13 +398,13 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
   if constexpr (F::palette) {
     const V index = AndMask(raw, 0xFF);
     if constexpr (T) skip = Equal(index, c.key);
-    if constexpr (F::kind == MemImgKind16) {
+    if constexpr (F::kind == kMemImgKind16) {
       colour = AndMask(Gather(c.l.palette, Sll<1>(index)), 0xFFFF);
     } else {
       colour = Gather(c.l.palette, Sll<2>(index));
     }
   } else if constexpr (F::alpha) {
-    if constexpr (F::kind == MemImgKind16) {
+    if constexpr (F::kind == kMemImgKind16) {
       a = AndMask(Srl<16>(raw), 0xFF);
       colour = AndMask(raw, 0xFFFF);
     } else {
@@ -451,14 +451,14 @@ template <class F, int Mode, bool B, bool W, bool T, bool Checked, bool Rows>
 GAMELIB_AVX2_INLINE void TexturedRun(const SpanConstants& c, std::uint8_t* dp, std::uint32_t u,
                                      std::uint32_t v, std::uint32_t du, std::uint32_t dv, V laneDu, V laneDv,
                                      V du8, V dv8, int count) {
-  constexpr int destBytes = F::kind == MemImgKind16 ? 2 : 4;
+  constexpr int destBytes = F::kind == kMemImgKind16 ? 2 : 4;
   V uu = Add(Set1(u), laneDu);
   V vv = Add(Set1(v), laneDv);
   const std::uint8_t* srcRow = nullptr;
   const std::uint8_t* blendRow = nullptr;
   if constexpr (Rows) {
     // One texel row for the whole span.
-    const auto tv = static_cast<std::ptrdiff_t>(v >> Fixed18Shift);
+    const auto tv = static_cast<std::ptrdiff_t>(v >> kFixed18Shift);
     srcRow = c.l.src + tv * c.l.srcPitch;
     if constexpr (B) blendRow = c.l.blend + tv * c.l.blendPitch;
   }
@@ -473,7 +473,7 @@ GAMELIB_AVX2_INLINE void TexturedRun(const SpanConstants& c, std::uint8_t* dp, s
   if (count == 0) return;
   // A 16-bit tail has no masked load or store, and a plain copy costs less than the
   // masking: those go pixel by pixel.
-  constexpr bool scalarTail = F::kind == MemImgKind16 || (Mode == BlendNone && !B && !F::alpha && W);
+  constexpr bool scalarTail = F::kind == kMemImgKind16 || (Mode == BlendNone && !B && !F::alpha && W);
   if constexpr (scalarTail) {
     for (; count > 0; --count) {
       if (!Checked || (u < c.texWidth && v < c.texHeight)) TexturedPixel<F, Mode, B, W, T>(c.l, dp, u, v);
@@ -488,7 +488,7 @@ GAMELIB_AVX2_INLINE void TexturedRun(const SpanConstants& c, std::uint8_t* dp, s
 
 template <class F, int Mode, bool B, bool W, bool T>
 GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelContext& k) {
-  constexpr int destBytes = F::kind == MemImgKind16 ? 2 : 4;
+  constexpr int destBytes = F::kind == kMemImgKind16 ? 2 : 4;
   const TriGradients g = setup.gradients;
   const TexturedLocals l = MakeTexturedLocals(k);
   const std::uint32_t texWidth = k.texWidth;
@@ -497,7 +497,7 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
                         MakeVTables(l.tables),
                         texWidth,
                         texHeight,
-                        static_cast<int>(texWidth >> Fixed18Shift),
+                        static_cast<int>(texWidth >> kFixed18Shift),
                         Set1(static_cast<std::uint32_t>(l.srcPitch)),
                         Set1(static_cast<std::uint32_t>(l.blendPitch)),
                         Set1(l.colorKey)};
@@ -511,7 +511,7 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
   const V dv8 = Set1(dv * 8);
   // Along a row the texels stay on one source row and move by at most one texel per
   // pixel (unrotated sprites, magnified quads): eight of them come from one load.
-  const bool rows = g.dvdx == 0 && g.dudx >= 0 && g.dudx <= Fixed18One && c.texColumns >= 8;
+  const bool rows = g.dvdx == 0 && g.dudx >= 0 && g.dudx <= kFixed18One && c.texColumns >= 8;
   RowWalker walker(setup, k);
   int y = 0;
   int x = 0;
@@ -542,7 +542,7 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
           SpanInside(firstV, g.dvdx, texHeight, end - first)) {
         lo = first;
         hi = end;
-      } else if (n < RunSearchMinimum || !NarrowToBounds(u, g.dudx, texWidth, n, lo, hi) ||
+      } else if (n < kRunSearchMinimum || !NarrowToBounds(u, g.dudx, texWidth, n, lo, hi) ||
                  !NarrowToBounds(v, g.dvdx, texHeight, n, lo, hi)) {
         // Pixel by pixel: lanes outside the source are left as they are.
         TexturedRun<F, Mode, B, W, T, true, false>(c, dp, u, v, du, dv, laneDu, laneDv, du8, dv8, n);
@@ -563,7 +563,7 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
 template <int Kind, int Mode>
 GAMELIB_AVX2 __attribute__((noinline)) void FlatSpanAvx2(std::uint8_t* dp, int n, std::uint32_t colour,
                                                          std::uint32_t addend, PixelTables pt) {
-  constexpr int destBytes = Kind == MemImgKind16 ? 2 : 4;
+  constexpr int destBytes = Kind == kMemImgKind16 ? 2 : 4;
   const VTables t = MakeVTables(pt);
   const V c = Set1(colour);
   const V s = Set1(addend);
@@ -571,16 +571,16 @@ GAMELIB_AVX2 __attribute__((noinline)) void FlatSpanAvx2(std::uint8_t* dp, int n
     const V d = LoadDest<Kind>(dp);
     V out;
     if constexpr (Mode == BlendAdd) {
-      out = Kind == MemImgKind16 ? PackedAdd16V(d, s) : PackedAdd32V(d, s);
+      out = Kind == kMemImgKind16 ? PackedAdd16V(d, s) : PackedAdd32V(d, s);
     } else if constexpr (Mode == BlendSub) {
-      out = Kind == MemImgKind16 ? PackedSub16V(d, s) : PackedSub32V(d, s);
+      out = Kind == kMemImgKind16 ? PackedSub16V(d, s) : PackedSub32V(d, s);
     } else {
       out = CombineV<Kind, Mode, false, true, false>(d, c, c, c, t);
     }
     StoreDest<Kind>(dp, out);
   }
   for (; n > 0; --n, dp += destBytes) {
-    if constexpr (Kind == MemImgKind16) {
+    if constexpr (Kind == kMemImgKind16) {
       const std::uint32_t d = Load16(dp);
       Store16(dp, Mode == BlendAdd   ? PackedAdd16(d, addend)
                   : Mode == BlendSub ? PackedSub16(d, addend)
@@ -596,7 +596,7 @@ GAMELIB_AVX2 __attribute__((noinline)) void FlatSpanAvx2(std::uint8_t* dp, int n
 
 template <int Kind, int Mode>
 void DrawFlatAvx2(const TriangleSetup& setup, const KernelContext& k) {
-  constexpr int destBytes = Kind == MemImgKind16 ? 2 : 4;
+  constexpr int destBytes = Kind == kMemImgKind16 ? 2 : 4;
   const PixelTables t = MakePixelTables(k);
   const std::uint32_t c = k.colour;
   const std::uint32_t addend = FlatAddend<Kind, Mode>(t, c);

@@ -75,11 +75,11 @@ int SetUpTriangle(TriangleSetup* setup, const TriVertex* vertices) {
   std::int64_t X[3], Y[3], U[3], V[3];
   for (int i = 0; i < 3; ++i) {
     const TriVertex& p = vertices[i];
-    if (p.x < TriCoordMin || p.x > TriCoordMax || p.y < TriCoordMin || p.y > TriCoordMax) return -1;
-    X[i] = static_cast<std::int64_t>(p.x) * Fixed18One + Fixed18Half;
-    Y[i] = static_cast<std::int64_t>(p.y) * Fixed18One + Fixed18Half;
-    U[i] = static_cast<std::int64_t>(p.u) * Fixed18One;
-    V[i] = static_cast<std::int64_t>(p.v) * Fixed18One;
+    if (p.x < kTriCoordMin || p.x > kTriCoordMax || p.y < kTriCoordMin || p.y > kTriCoordMax) return -1;
+    X[i] = static_cast<std::int64_t>(p.x) * kFixed18One + kFixed18Half;
+    Y[i] = static_cast<std::int64_t>(p.y) * kFixed18One + kFixed18Half;
+    U[i] = static_cast<std::int64_t>(p.u) * kFixed18One;
+    V[i] = static_cast<std::int64_t>(p.v) * kFixed18One;
   }
   int a[3] = {0, 1, 2};
   int b[3] = {0, 1, 2};

@@ -87,7 +87,7 @@ class ScanReader {
     if (position < start_ || position >= start_ + filled_) {
       start_ = position;
       filled_ = 0;
-      if (ConvertStreamSeek(c_, position, STREAM_SEEK_SET) != 0) return -1;
+      if (ConvertStreamSeek(c_, position, kStreamSeekSet) != 0) return -1;
       filled_ = ConvertStreamRead(c_, window_, sizeof window_);
       if (filled_ <= 0) return -1;
     }
@@ -112,10 +112,10 @@ int StartDecoders(SoundConvertRecord* c, std::int64_t position, std::int64_t byt
   a.acmSourceBytes = c->dataChunkBytes;
   a.acmSourceData = GAMELIB_ALLOC(static_cast<std::size_t>(bytes));
   if (a.acmSourceData == nullptr) return -1;
-  if (ConvertStreamSeek(c, position, STREAM_SEEK_SET) != 0 ||
+  if (ConvertStreamSeek(c, position, kStreamSeekSet) != 0 ||
       !ConvertStreamReadExact(c, a.acmSourceData, bytes))
     return -1;
-  ConvertStreamSeek(c, position, STREAM_SEEK_SET);
+  ConvertStreamSeek(c, position, kStreamSeekSet);
   a.acmSourceUsed = 0;
   a.acmStream = OpenDecoder(c);
   if (a.acmStream == nullptr) return -1;
@@ -256,7 +256,7 @@ int SetupMp3AcmConvert(SoundConvertRecord* c) {
   ClearAcmState(c, 0);
   const std::int64_t length = ConvertStreamLength(c);
   if (length < 4 || length > kMaxSoundFileBytes) return -1;
-  if (ConvertStreamSeek(c, 0, STREAM_SEEK_SET) != 0) return -1;
+  if (ConvertStreamSeek(c, 0, kStreamSeekSet) != 0) return -1;
 
   // ID3v2 at the start: its size is four 7-bit bytes, most significant first.
   std::int64_t skip = 0;
@@ -273,7 +273,7 @@ int SetupMp3AcmConvert(SoundConvertRecord* c) {
   if (length > kId3v1Bytes) {
     unsigned char tag[3];
     tail = 0;
-    if (ConvertStreamSeek(c, length - kId3v1Bytes, STREAM_SEEK_SET) == 0 &&
+    if (ConvertStreamSeek(c, length - kId3v1Bytes, kStreamSeekSet) == 0 &&
         ConvertStreamReadExact(c, tag, 3) && std::memcmp(tag, "TAG", 3) == 0)
       tail = kId3v1Bytes;
   }
@@ -390,7 +390,7 @@ int SetAcmConvertPosition(SoundConvertRecord* c, int sample) {
     // Restart the main decoder from the data's start.
     CloseDecoder(&a.acmStream);
     a.acmStream = OpenDecoder(c);
-    ConvertStreamSeek(c, c->dataChunkPosition, STREAM_SEEK_SET);
+    ConvertStreamSeek(c, c->dataChunkPosition, kStreamSeekSet);
     a.acmSourceUsed = 0;
     c->blockLeft = c->blockOffset = c->outputPosition = 0;
   } else {
@@ -455,7 +455,7 @@ std::int64_t GetAcmConvertPcmBytes(const SoundConvertRecord* c) { return GetAcmC
 }  // namespace
 
 const SoundConvertOps kAcmConvertOps = {
-    SOUND_CONVERT_ACM,     ConvertAcmBlock, SetAcmConvertPosition, TerminateAcmConvert, GetAcmConvertDestSize,
+    kSoundConvertAcm,      ConvertAcmBlock, SetAcmConvertPosition, TerminateAcmConvert, GetAcmConvertDestSize,
     GetAcmConvertPcmBytes, nullptr};
 
 }  // namespace gamelib

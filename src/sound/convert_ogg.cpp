@@ -161,7 +161,7 @@ std::int64_t GetOggSoundConvertPcmBytes(const SoundConvertRecord* c) { return c-
 
 }  // namespace
 
-const SoundConvertOps kOggConvertOps = {SOUND_CONVERT_OGG,
+const SoundConvertOps kOggConvertOps = {kSoundConvertOgg,
                                         ConvertOggSoundBlock,
                                         SetOggSoundConvertPosition,
                                         TerminateOggSoundConvert,

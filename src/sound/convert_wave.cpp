@@ -23,7 +23,7 @@ int SetPcmConvertPosition(SoundConvertRecord* c, int sample) {
   // Kept inside the data: before it lies the header, after it whatever follows.
   std::int64_t frames = c->dataChunkBytes / c->pcmFormat.nBlockAlign;
   std::int64_t target = std::clamp<std::int64_t>(sample, 0, frames) * c->pcmFormat.nBlockAlign;
-  ConvertStreamSeek(c, c->dataChunkPosition + target, STREAM_SEEK_SET);
+  ConvertStreamSeek(c, c->dataChunkPosition + target, kStreamSeekSet);
   c->outputPosition = static_cast<std::int32_t>(target);
   c->blockLeft = c->blockOffset = 0;
   return 0;
@@ -49,8 +49,8 @@ int ConvertPcmWhole(SoundConvertRecord* c, void* block, int bytes) {
 }  // namespace
 
 const SoundConvertOps kWavePcmConvertOps = {
-    SOUND_CONVERT_WAVE_PCM, ConvertPcmBlock,       SetPcmConvertPosition, TerminatePcmConvert,
-    GetPcmConvertDestSize,  GetPcmConvertPcmBytes, ConvertPcmWhole};
+    kSoundConvertWavePcm,  ConvertPcmBlock,       SetPcmConvertPosition, TerminatePcmConvert,
+    GetPcmConvertDestSize, GetPcmConvertPcmBytes, ConvertPcmWhole};
 
 int SetupWavePcmConvert(SoundConvertRecord* c) {
   std::int64_t length = ConvertStreamLength(c);

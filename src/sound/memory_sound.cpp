@@ -85,7 +85,7 @@ int CreateMemorySound(const void* image, int imageBytes, int bufferCount) {
   // is refused here, before the device is asked (so bad data never ends the process).
   pcmBytes -= pcmBytes % std::max<int>(format.nBlockAlign, 1);
   if (!ValidSoundPcmBuffer(format, static_cast<std::uint64_t>(pcmBytes))) return fail();
-  if (CreateSoundBuffers(&format, static_cast<std::uint32_t>(pcmBytes), SOUND_KIND_MEMORY, bufferCount,
+  if (CreateSoundBuffers(&format, static_cast<std::uint32_t>(pcmBytes), kSoundKindMemory, bufferCount,
                          handle) != 0)
     return fail();
 
@@ -142,9 +142,9 @@ int PlayMemorySound(int handle, SoundHandleRecord* record, int playType, int fro
     StopSoundBufferWrapper(wrapper);
   }
   SetSoundBufferWrapperPosition(wrapper, fromTop == 1 ? 0 : resume);
-  if (PlaySoundBufferWrapper(wrapper, playType == SOUND_PLAY_LOOP ? 1 : 0) != 0) return -1;
+  if (PlaySoundBufferWrapper(wrapper, playType == kSoundPlayLoop ? 1 : 0) != 0) return -1;
 
-  if (playType == SOUND_PLAY_WAIT) {
+  if (playType == kSoundPlayWait) {
     for (;;) {
       if (PumpWindowMessages() == -1) break;
       const SoundHandleRecord* now = GetSoundHandleRecord(handle);
@@ -240,7 +240,7 @@ int RebuildMemorySoundAsStream(int handle, SoundHandleRecord* record) {
     stream.handle = OpenMemoryStream(image, imageBytes);
     int callerMayClose = 1;
     if (stream.handle != 0 &&
-        AddSreamSound(&stream, 0, handle, STREAM_DATA_WHOLE_PCM, &callerMayClose, -1) == 0) {
+        AddSreamSound(&stream, 0, handle, kStreamDataWholePcm, &callerMayClose, -1) == 0) {
       result = 0;
     }
   }

@@ -20,7 +20,7 @@ constexpr int kStopPumpPasses = 5;
 
 struct MusicTable {
   FixedHandleTable<kMaxMusicHandles> fixed;
-  MusicTable() { InitHandleTable(&fixed, HANDLE_TYPE_MUSIC); }
+  MusicTable() { InitHandleTable(&fixed, kHandleTypeMusic); }
 };
 
 HandleTable& Table() {
@@ -78,7 +78,7 @@ int GetMusicPlayState(int handle) {
   MusicHandleRecord* record = GetMusicHandleRecord(handle);
   if (record == nullptr) return -1;
   const SoundSystemState& state = GetSoundSystemState();
-  if (state.musicMode == MUSIC_MODE_DIRECTMUSIC) return record->playing == 1 ? 1 : 0;
+  if (state.musicMode == kMusicModeDirectmusic) return record->playing == 1 ? 1 : 0;
   // One MCI device plays for every music handle.
   return state.midiPlaying == 1 ? 1 : 0;
 }
@@ -130,7 +130,7 @@ int StopMusicHandle(int handle) {
   if (GetMusicHandleRecord(handle) == nullptr) return -1;
   SoundSystemState& state = GetSoundSystemState();
   state.musicLoop = 0;
-  if (state.musicMode == MUSIC_MODE_MCI) {
+  if (state.musicMode == kMusicModeMci) {
     HandleMidiPlayNotify();  // closes the device when it plays
     if (MainWindowActive()) {
       for (int i = 0; i < kStopPumpPasses; ++i) PumpWindowMessages();
@@ -171,7 +171,7 @@ int DeleteAllMusicHandles() {
   for (int slot = 0; slot < kMaxMusicHandles; ++slot) {
     MusicHandleRecord* record = RecordAt(slot);
     if (record == nullptr) continue;
-    DeleteMusicHandle(MakeHandleValue(HANDLE_TYPE_MUSIC, record->checkNumber, slot));
+    DeleteMusicHandle(MakeHandleValue(kHandleTypeMusic, record->checkNumber, slot));
   }
   // With no music left, the device has nothing to play for: it does not outlive the
   // sound system.
@@ -189,7 +189,7 @@ int EndCurrentMusic() {
   int handle = state.currentMusic;
   int kind = state.currentMusicKind;
   state.currentMusic = 0;
-  if (kind == CURRENT_MUSIC_SOUND) {
+  if (kind == kCurrentMusicSound) {
     StopSoundHandle(handle);
     DeleteSoundHandle(handle);
   } else {

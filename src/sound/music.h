@@ -20,7 +20,7 @@ struct MusicHandleRecord {
 };
 
 // Values of SoundSystemState::currentMusicKind.
-constexpr int CURRENT_MUSIC_SOUND = 1;
+constexpr int kCurrentMusicSound = 1;
 
 // The record of a valid music handle, or null (also while the sound system is not
 // started).

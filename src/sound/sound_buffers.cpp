@@ -109,7 +109,7 @@ int CreateSoundBuffers(const WAVEFORMATEX* format, std::uint32_t dataBytes, int 
                        int handle) {
   SoundHandleRecord* record = GetSoundHandleRecord(handle);
   if (record == nullptr || format == nullptr) return -1;
-  if (kind != SOUND_KIND_MEMORY && kind != SOUND_KIND_STREAM) return -1;
+  if (kind != kSoundKindMemory && kind != kSoundKindStream) return -1;
   // Buffers are made once per record.
   for (const SoundBufferWrapper& wrapper : record->buffers) {
     if (wrapper.valid) return -1;
@@ -117,11 +117,11 @@ int CreateSoundBuffers(const WAVEFORMATEX* format, std::uint32_t dataBytes, int 
   WAVEFORMATEX pcm = *format;
   // Only a buffer that passed the device's own format gate may end the process when
   // it is refused; bad data is an ordinary failure.
-  std::uint64_t bytes = kind == SOUND_KIND_MEMORY ? std::uint64_t{dataBytes}
-                                                  : std::uint64_t{pcm.nAvgBytesPerSec} * kStreamRingSeconds;
+  std::uint64_t bytes = kind == kSoundKindMemory ? std::uint64_t{dataBytes}
+                                                 : std::uint64_t{pcm.nAvgBytesPerSec} * kStreamRingSeconds;
   if (!ValidSoundPcmBuffer(pcm, bytes)) return -1;
 
-  if (kind == SOUND_KIND_MEMORY) {
+  if (kind == kSoundKindMemory) {
     int count = bufferCount < 0 ? 0 : bufferCount;
     if (count > kSoundBuffersPerHandle) count = kSoundBuffersPerHandle;
     int made = 0;
@@ -148,7 +148,7 @@ int CreateSoundBuffers(const WAVEFORMATEX* format, std::uint32_t dataBytes, int 
     record->bufferCount = 1;
   }
   record->soundKind = kind;
-  if (kind == SOUND_KIND_STREAM) {
+  if (kind == kSoundKindStream) {
     AddLinkedListNode(&GetSoundSystemState().SoundStreamList, &record->streamListNode, handle, record);
   }
   return 0;

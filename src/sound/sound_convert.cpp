@@ -29,9 +29,9 @@ std::int64_t ConvertStreamRead(SoundConvertRecord* c, void* buffer, std::int64_t
 
 std::int64_t ConvertStreamLength(SoundConvertRecord* c) {
   std::int64_t here = ConvertStreamTell(c);
-  if (here < 0 || ConvertStreamSeek(c, 0, STREAM_SEEK_END) != 0) return -1;
+  if (here < 0 || ConvertStreamSeek(c, 0, kStreamSeekEnd) != 0) return -1;
   std::int64_t length = ConvertStreamTell(c);
-  if (ConvertStreamSeek(c, here, STREAM_SEEK_SET) != 0) return -1;
+  if (ConvertStreamSeek(c, here, kStreamSeekSet) != 0) return -1;
   return length;
 }
 
@@ -68,7 +68,7 @@ int FindWaveDataChunk(SoundConvertRecord* c, std::int64_t from, std::int64_t len
   std::int64_t position = from;
   std::int64_t bytes = -1;
   for (int chunk = 0; chunk < kMaxRiffChunks && position + 8 <= length; ++chunk) {
-    if (ConvertStreamSeek(c, position, STREAM_SEEK_SET) != 0 || !ConvertStreamReadExact(c, header, 8))
+    if (ConvertStreamSeek(c, position, kStreamSeekSet) != 0 || !ConvertStreamReadExact(c, header, 8))
       return -1;
     const std::int64_t size = ReadLe32(header + 4);
     if (std::memcmp(header, "data", 4) == 0) {
@@ -103,7 +103,7 @@ int SetupSoundConvert(const StreamAccessRecord* stream, SoundConvertRecord* c) {
                                       {SetupMp3AcmConvert, &kAcmConvertOps}};
   const Trial* accepted = nullptr;
   for (const Trial& trial : kTrials) {
-    if (ConvertStreamSeek(c, 0, STREAM_SEEK_SET) != 0) return -1;
+    if (ConvertStreamSeek(c, 0, kStreamSeekSet) != 0) return -1;
     if (trial.setup(c) == 0) {
       accepted = &trial;
       break;

@@ -17,9 +17,9 @@
 namespace gamelib {
 
 // Kinds of a converter (`convertKind`).
-constexpr int SOUND_CONVERT_WAVE_PCM = 0;
-constexpr int SOUND_CONVERT_ACM = 1;
-constexpr int SOUND_CONVERT_OGG = 2;
+constexpr int kSoundConvertWavePcm = 0;
+constexpr int kSoundConvertAcm = 1;
+constexpr int kSoundConvertOgg = 2;
 
 // Limits on what a file may make the library allocate or read. Every size a file
 // controls is checked against them, in 64 bits, before it is used.

@@ -15,7 +15,7 @@
 namespace gamelib {
 namespace {
 
-bool IsStream(const SoundHandleRecord& record) { return record.soundKind == SOUND_KIND_STREAM; }
+bool IsStream(const SoundHandleRecord& record) { return record.soundKind == kSoundKindStream; }
 
 }  // namespace
 
@@ -25,7 +25,7 @@ int LoadSoundFile(const char* fileName, int bufferCount, int shareStream) {
   if (!SoundSystemStarted() || fileName == nullptr) return -1;
   bufferCount = std::clamp(bufferCount, 0, kMaxMemorySoundBuffers);
 
-  if (GetSoundSystemState().createType != SOUND_CREATE_MEMORY) {
+  if (GetSoundSystemState().createType != kSoundCreateMemory) {
     int handle = AddSoundData(-1);
     if (handle == -1) return -1;
     if (AddStreamSoundFile(fileName, 0, handle, GetSoundSystemState().createType, shareStream) != 0) {
@@ -49,7 +49,7 @@ int LoadSoundFile(const char* fileName, int bufferCount, int shareStream) {
 int LoadSoundFromMemory(const void* image, int imageBytes, int bufferCount, int shareStream) {
   if (!SoundSystemStarted() || image == nullptr) return -1;
   bufferCount = std::clamp(bufferCount, 0, kMaxMemorySoundBuffers);
-  if (GetSoundSystemState().createType == SOUND_CREATE_MEMORY)
+  if (GetSoundSystemState().createType == kSoundCreateMemory)
     return CreateMemorySound(image, imageBytes, bufferCount);
 
   int handle = AddSoundData(-1);
@@ -87,7 +87,7 @@ int GetSoundTotalSampleCount(int handle) {
 
 int SetCreateSoundDataType(int type) {
   if (!SoundSystemStarted()) return -1;
-  if (type < SOUND_CREATE_MEMORY || type > SOUND_CREATE_TYPE_MAX) return -1;
+  if (type < kSoundCreateMemory || type > kSoundCreateTypeMax) return -1;
   GetSoundSystemState().createType = type;
   return 0;
 }
@@ -95,7 +95,7 @@ int SetCreateSoundDataType(int type) {
 int GetSoundKind(int handle) {
   SoundHandleRecord* record = GetSoundHandleRecord(handle);
   if (record == nullptr) return -1;
-  return IsStream(*record) ? SOUND_KIND_STREAM : SOUND_KIND_MEMORY;
+  return IsStream(*record) ? kSoundKindStream : kSoundKindMemory;
 }
 
 int GetSoundFormat(int handle, int* channels, int* bitsPerSample, int* samplesPerSec) {

@@ -25,9 +25,9 @@ int LoadFileToMemory(const char* fileName, void** data, int* bytes) {
   StreamHandle file = StreamOpen(fileName, 0, 1, 0);
   if (file == 0) return OutputLogFormat("右記のファイルのオープンに失敗しました：%s", fileName);
   std::int64_t size = -1;
-  if (StreamSeek(file, 0, STREAM_SEEK_END) == 0) size = StreamTell(file);
+  if (StreamSeek(file, 0, kStreamSeekEnd) == 0) size = StreamTell(file);
   // Empty, unreadable and absurdly large files are refused before any allocation.
-  if (!AcceptableFileSize(size) || StreamSeek(file, 0, STREAM_SEEK_SET) != 0) {
+  if (!AcceptableFileSize(size) || StreamSeek(file, 0, kStreamSeekSet) != 0) {
     StreamClose(file);
     return -1;
   }
@@ -54,8 +54,8 @@ int ReadWholeStream(const StreamAccessRecord* stream, void** data, int* bytes) {
   const StreamFunctionTable& f = stream->functions;
   if (f.Seek == nullptr || f.Tell == nullptr || f.Read == nullptr) return -1;
   std::int64_t size = -1;
-  if (f.Seek(stream->handle, 0, STREAM_SEEK_END) == 0) size = f.Tell(stream->handle);
-  if (!AcceptableFileSize(size) || f.Seek(stream->handle, 0, STREAM_SEEK_SET) != 0) return -1;
+  if (f.Seek(stream->handle, 0, kStreamSeekEnd) == 0) size = f.Tell(stream->handle);
+  if (!AcceptableFileSize(size) || f.Seek(stream->handle, 0, kStreamSeekSet) != 0) return -1;
   void* block = GAMELIB_ALLOC(static_cast<std::size_t>(size));
   if (block == nullptr) return OutputLogFormat("ストリームの読み込みに必要なメモリの確保に失敗しました");
   std::size_t got = f.Read(block, 1, static_cast<std::size_t>(size), stream->handle);

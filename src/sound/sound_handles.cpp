@@ -11,7 +11,7 @@ namespace {
 
 struct SoundTable {
   FixedHandleTable<kMaxSoundHandles> fixed;
-  SoundTable() { InitHandleTable(&fixed, HANDLE_TYPE_SOUND); }
+  SoundTable() { InitHandleTable(&fixed, kHandleTypeSound); }
 };
 
 HandleTable& Table() {
@@ -33,7 +33,7 @@ int GetSoundHandleAt(int slot) {
   if (slot < 0 || slot >= table.capacity) return -1;
   const auto* record = static_cast<const SoundHandleRecord*>(table.records[slot]);
   if (record == nullptr) return -1;
-  return MakeHandleValue(HANDLE_TYPE_SOUND, record->checkNumber, slot);
+  return MakeHandleValue(kHandleTypeSound, record->checkNumber, slot);
 }
 
 int AddSoundData(int handle) {
@@ -43,7 +43,7 @@ int AddSoundData(int handle) {
   int slot;
   if (handle != -1) {
     // Only the handle of a slot that was just emptied may be given back.
-    if (handle < 0 || (handle & HANDLE_TYPE_MASK) != HANDLE_TYPE_SOUND) return -1;
+    if (handle < 0 || (handle & kHandleTypeMask) != kHandleTypeSound) return -1;
     slot = HandleSlot(handle);
     if (slot >= table.capacity || table.records[slot] != nullptr) return -1;
   } else {

@@ -39,7 +39,7 @@ struct SoundHandleRecord {
   std::int32_t checkNumber;
   SoundBufferWrapper buffers[kSoundBuffersPerHandle];
   WAVEFORMATEX format;
-  std::int32_t soundKind;  // SOUND_KIND_MEMORY or SOUND_KIND_STREAM (gamelib/sound.h)
+  std::int32_t soundKind;  // kSoundKindMemory or kSoundKindStream (gamelib/sound.h)
 
   // Stream sounds only.
   std::int32_t playType;

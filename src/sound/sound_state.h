@@ -11,12 +11,12 @@
 namespace gamelib {
 
 // Values of SoundSystemState::musicMode.
-constexpr int MUSIC_MODE_MCI = 0;
-constexpr int MUSIC_MODE_DIRECTMUSIC = 1;  // never selected; not built
+constexpr int kMusicModeMci = 0;
+constexpr int kMusicModeDirectmusic = 1;  // never selected; not built
 
 // Values of the create type.
-constexpr int SOUND_CREATE_MEMORY = 0;
-constexpr int SOUND_CREATE_TYPE_MAX = 3;
+constexpr int kSoundCreateMemory = 0;
+constexpr int kSoundCreateTypeMax = 3;
 
 struct SoundSystemState {
   IDirectSound* directSound;

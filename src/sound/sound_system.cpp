@@ -204,7 +204,7 @@ int InitializeSoundSystem() {
 
   StartSilenceBuffer(state);
 
-  state.createType = SOUND_CREATE_MEMORY;
+  state.createType = kSoundCreateMemory;
   state.OggSampleBytesSetting = 2;
   InitLinkedList(&state.SoundStreamList.head, &state.SoundStreamList.tail);
 

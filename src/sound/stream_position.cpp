@@ -13,7 +13,7 @@ namespace {
 // The stream sound whose ring is ready for it, or null.
 SoundHandleRecord* PreparedOwner(int handle, SoundBufferWrapper** ring) {
   SoundHandleRecord* record = GetSoundHandleRecord(handle);
-  if (record == nullptr || record->soundKind != SOUND_KIND_STREAM) return nullptr;
+  if (record == nullptr || record->soundKind != kSoundKindStream) return nullptr;
   if (ClaimStreamSoundBuffer(handle, record, ring, 0) != 0 || !record->prepared) return nullptr;
   return record;
 }
@@ -87,7 +87,7 @@ int GetStreamSoundPosition(int handle) {
 
 int SetStreamSoundPositionBytes(int position, int handle) {
   SoundHandleRecord* record = GetSoundHandleRecord(handle);
-  if (record == nullptr || record->soundKind != SOUND_KIND_STREAM) return -1;
+  if (record == nullptr || record->soundKind != kSoundKindStream) return -1;
   if (position < 0) return -1;
   int file = 0;
   std::int64_t offset = 0;
@@ -101,7 +101,7 @@ int SetStreamSoundPositionBytes(int position, int handle) {
 
 int SetStreamSoundPositionMs(int milliseconds, int handle) {
   SoundHandleRecord* record = GetSoundHandleRecord(handle);
-  if (record == nullptr || record->soundKind != SOUND_KIND_STREAM) return -1;
+  if (record == nullptr || record->soundKind != kSoundKindStream) return -1;
   const double blockAlign = record->format.nBlockAlign;
   const double rate = record->format.nSamplesPerSec;
   if (milliseconds < 0 || blockAlign == 0 || rate == 0) return -1;

@@ -211,7 +211,7 @@ int AdvanceStreamSoundFile(SoundHandleRecord* record, StreamFillCursor* cursor, 
 int RefillStreamSound(int handle) {
   SoundHandleRecord* record = GetSoundHandleRecord(handle);
   if (record == nullptr) return -1;
-  if (record->soundKind != SOUND_KIND_STREAM) return 0;
+  if (record->soundKind != kSoundKindStream) return 0;
   SoundBufferWrapper* ring = nullptr;
   if (ClaimStreamSoundBuffer(handle, record, &ring, 0) != 0 || !record->prepared) return 0;
   UpdateStreamSoundPosition(handle, -1);

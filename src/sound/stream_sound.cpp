@@ -93,8 +93,7 @@ int AddFileImageEntry(const StreamAccessRecord* source, SoundFileEntry* entry) {
 
 // The record may become a stream sound: nothing has been put into it yet.
 bool EmptyRecord(const SoundHandleRecord& record) {
-  if (record.soundKind != SOUND_KIND_MEMORY || record.bufferCount != 0 || record.data != nullptr)
-    return false;
+  if (record.soundKind != kSoundKindMemory || record.bufferCount != 0 || record.data != nullptr) return false;
   for (const SoundBufferWrapper& wrapper : record.buffers) {
     if (wrapper.valid) return false;
   }
@@ -106,7 +105,7 @@ bool EmptyRecord(const SoundHandleRecord& record) {
 SoundHandleRecord* ShareableRing(int link, int handle, const WAVEFORMATEX& format) {
   if (link == -1 || link == handle) return nullptr;
   SoundHandleRecord* ring = GetSoundHandleRecord(link);
-  if (ring == nullptr || ring->soundKind != SOUND_KIND_STREAM || ring->linkedHandle != -1 ||
+  if (ring == nullptr || ring->soundKind != kSoundKindStream || ring->linkedHandle != -1 ||
       ring->deletePending != 0 || !ring->buffers[0].valid) {
     return nullptr;
   }
@@ -125,7 +124,7 @@ void ReleaseStreamFiles(SoundHandleRecord& record) {
       file.fileData = nullptr;
     }
     // Kind 3 reads the caller's stream, which the sound took over.
-    if (record.fileOwnsStream[i] == 1 && file.dataKind == STREAM_DATA_FROM_STREAM)
+    if (record.fileOwnsStream[i] == 1 && file.dataKind == kStreamDataFromStream)
       CloseSoundConvertSource(&file.converter);
     CloseStream(&file.stream);
   }
@@ -194,7 +193,7 @@ int AddSreamSound(const StreamAccessRecord* stream, std::uint8_t loopCount, int 
   if (record == nullptr || stream == nullptr || callerMayClose == nullptr) return -1;
 
   if (record->fileCount > 0) {
-    if (record->soundKind != SOUND_KIND_STREAM) {
+    if (record->soundKind != kSoundKindStream) {
       return OutputLog("ストリーム風サウンドではないサウンドデータが渡されました in AddSreamSound\n");
     }
     SoundBufferWrapper* ring = nullptr;
@@ -208,20 +207,20 @@ int AddSreamSound(const StreamAccessRecord* stream, std::uint8_t loopCount, int 
     // A memory sound (or anything else already built) cannot take stream files.
     return OutputLog("ストリーム風サウンドではないサウンドデータが渡されました in AddSreamSound\n");
   }
-  if (dataKind < STREAM_DATA_WHOLE_PCM || dataKind > STREAM_DATA_FROM_STREAM) return -1;
+  if (dataKind < kStreamDataWholePcm || dataKind > kStreamDataFromStream) return -1;
 
   SoundFileEntry* entry = &record->files[record->fileCount];
   std::memset(entry, 0, sizeof *entry);
   entry->dataKind = dataKind;
-  if (stream->functions.Seek != nullptr) stream->functions.Seek(stream->handle, 0, STREAM_SEEK_SET);
+  if (stream->functions.Seek != nullptr) stream->functions.Seek(stream->handle, 0, kStreamSeekSet);
 
   switch (dataKind) {
-    case STREAM_DATA_WHOLE_PCM:
-    case STREAM_DATA_UNSETTLED:  // kept in memory as PCM, like kind 0
+    case kStreamDataWholePcm:
+    case kStreamDataUnsettled:  // kept in memory as PCM, like kind 0
       if (AddWholePcmEntry(stream, entry) != 0) return -1;
       *callerMayClose = 1;
       break;
-    case STREAM_DATA_FILE_IMAGE:
+    case kStreamDataFileImage:
       if (AddFileImageEntry(stream, entry) != 0) return -1;
       *callerMayClose = 1;
       break;
@@ -239,14 +238,14 @@ int AddSreamSound(const StreamAccessRecord* stream, std::uint8_t loopCount, int 
   if (record->fileCount == 0) {
     const std::uint64_t ringBytes = std::uint64_t{format.nAvgBytesPerSec} * kStreamRingSeconds;
     if (SoundHandleRecord* ring = ShareableRing(link, handle, format)) {
-      record->soundKind = SOUND_KIND_STREAM;
+      record->soundKind = kSoundKindStream;
       record->bufferCount = 1;
       AddLinkedListNode(&GetSoundSystemState().SoundStreamList, &record->streamListNode, handle, record);
       record->linkedHandle = link;
       ++ring->shareCount;
     } else {
       // A ring that cannot be made fails the add like a format mismatch.
-      if (CreateSoundBuffers(&format, static_cast<std::uint32_t>(ringBytes), SOUND_KIND_STREAM, 1, handle) !=
+      if (CreateSoundBuffers(&format, static_cast<std::uint32_t>(ringBytes), kSoundKindStream, 1, handle) !=
           0) {
         DiscardEntry(entry);
         return -1;
@@ -298,7 +297,7 @@ int AddStreamSoundFile(const char* fileName, std::uint8_t loopCount, int handle,
 int AddStreamSoundMemory(const void* image, int imageBytes, std::uint8_t loopCount, int handle, int dataKind,
                          int link) {
   if (GetSoundHandleRecord(handle) == nullptr) return -1;
-  if (dataKind == STREAM_DATA_FROM_STREAM) dataKind = STREAM_DATA_FILE_IMAGE;
+  if (dataKind == kStreamDataFromStream) dataKind = kStreamDataFileImage;
   StreamAccessRecord stream{};
   if (imageBytes < 0 ||
       !OpenMemoryRecord(image, image == nullptr ? 0 : static_cast<std::size_t>(imageBytes), &stream)) {
@@ -321,7 +320,7 @@ int ClaimStreamSoundBuffer(int handle, SoundHandleRecord* record, SoundBufferWra
                            std::uint8_t take) {
   if (record == nullptr || ring == nullptr) return -1;
   *ring = &record->buffers[0];
-  if (record->soundKind != SOUND_KIND_STREAM) return 0;
+  if (record->soundKind != kSoundKindStream) return 0;
   SoundHandleRecord* owner = record;
   if (record->linkedHandle != -1) {
     owner = GetSoundHandleRecord(record->linkedHandle);
@@ -352,7 +351,7 @@ int CheckStreamSoundPlaying(int handle) {
 int StopStreamSound(int handle) {
   SoundHandleRecord* record = GetSoundHandleRecord(handle);
   if (record == nullptr) return -1;
-  if (record->soundKind != SOUND_KIND_STREAM) return 0;
+  if (record->soundKind != kSoundKindStream) return 0;
   UpdateStreamSoundPosition(handle, -1);
   SoundBufferWrapper* ring = nullptr;
   if (ClaimStreamSoundBuffer(handle, record, &ring, 0) != 0) return 0;
@@ -367,7 +366,7 @@ int StopStreamSound(int handle) {
 int PrepareStreamSound(int handle) {
   SoundHandleRecord* record = GetSoundHandleRecord(handle);
   if (record == nullptr) return -1;
-  if (record->soundKind != SOUND_KIND_STREAM || record->fileCount <= 0) return 0;
+  if (record->soundKind != kSoundKindStream || record->fileCount <= 0) return 0;
   if (CheckStreamSoundPlaying(handle) == 1) return 0;
   SoundBufferWrapper* ring = nullptr;
   if (ClaimStreamSoundBuffer(handle, record, &ring, 0) != 0 || record->prepared) return 0;
@@ -390,7 +389,7 @@ int PrepareStreamSound(int handle) {
 
 int PlayStreamSound(int handle, int playType, int fromTop) {
   SoundHandleRecord* record = GetSoundHandleRecord(handle);
-  if (record == nullptr || record->soundKind != SOUND_KIND_STREAM || record->fileCount <= 0) return -1;
+  if (record == nullptr || record->soundKind != kSoundKindStream || record->fileCount <= 0) return -1;
   SoundBufferWrapper* ring = nullptr;
   if (ClaimStreamSoundBuffer(handle, record, &ring, 1) != 0) return -1;
   // A sound that plays goes on; but one whose position was set meanwhile is not being

@@ -14,10 +14,10 @@
 namespace gamelib {
 
 // Data kinds of a stream sound's file (the create type for file loads).
-constexpr int STREAM_DATA_WHOLE_PCM = 0;    // converted whole, kept as a WAVE image
-constexpr int STREAM_DATA_UNSETTLED = 1;    // kept like kind 0
-constexpr int STREAM_DATA_FILE_IMAGE = 2;   // the file image kept, decoded as the ring needs it
-constexpr int STREAM_DATA_FROM_STREAM = 3;  // read from the caller's stream while playing
+constexpr int kStreamDataWholePcm = 0;    // converted whole, kept as a WAVE image
+constexpr int kStreamDataUnsettled = 1;   // kept like kind 0
+constexpr int kStreamDataFileImage = 2;   // the file image kept, decoded as the ring needs it
+constexpr int kStreamDataFromStream = 3;  // read from the caller's stream while playing
 
 constexpr int kStreamUnfilledWriteCursor = -800;
 constexpr std::uint8_t kStreamLoopEndless = 255;

@@ -10,12 +10,12 @@ using namespace gamelib;
 TEST(HandleTable, HandlesCarryTypeCheckAndSlotAndStaleOrBadOnesAreRefused) {
   FixedHandleTable<8> fixed;
   HandleTable* t = &fixed.table;
-  ASSERT_EQ(InitHandleTable(&fixed, HANDLE_TYPE_SOUND), 0);
+  ASSERT_EQ(InitHandleTable(&fixed, kHandleTypeSound), 0);
   std::int32_t r[9] = {};  // records: the check number is their first word
   auto add = [&](int i) { return AddHandleRecord(t, FindFreeHandleSlot(t), &r[i]); };
   const int ha = add(0), hb = add(1);
   EXPECT_TRUE(ha == 0x10000000 && hb == 0x10010001 && r[1] == 1 && GetHandleRecord(t, hb) == &r[1]);
-  for (int bad : {-1, hb | static_cast<int>(0x80000000u), (hb & ~HANDLE_TYPE_MASK) | HANDLE_TYPE_MUSIC,
+  for (int bad : {-1, hb | static_cast<int>(0x80000000u), (hb & ~kHandleTypeMask) | kHandleTypeMusic,
                   ha | 8 /* past the capacity */, ha | 0xFFFF, hb + 1 /* free slot */, ha | (5 << 16)}) {
     EXPECT_EQ(GetHandleRecord(t, bad), nullptr) << std::hex << bad;
   }
@@ -27,7 +27,7 @@ TEST(HandleTable, HandlesCarryTypeCheckAndSlotAndStaleOrBadOnesAreRefused) {
   // Restored under its old value into the slot just emptied.
   ReleaseHandleSlot(t, 1);
   EXPECT_TRUE(RestoreHandleRecord(t, hb, &r[3]) == hb && GetHandleRecord(t, hb) == &r[3]);
-  for (int bad : {hb /* taken */, ((hb + 1) & ~HANDLE_TYPE_MASK) | HANDLE_TYPE_LIGHT, ha | 0x40, -1}) {
+  for (int bad : {hb /* taken */, ((hb + 1) & ~kHandleTypeMask) | kHandleTypeLight, ha | 0x40, -1}) {
     EXPECT_EQ(RestoreHandleRecord(t, bad, &r[4]), -1) << std::hex << bad;
   }
   // New records go above the highest used slot until the top is reached.
@@ -43,14 +43,14 @@ TEST(HandleTable, HandlesCarryTypeCheckAndSlotAndStaleOrBadOnesAreRefused) {
   }
   EXPECT_EQ(AddHandleRecord(t, 2, nullptr), -1);
   void* slots[4];
-  const int type[] = {HANDLE_TYPE_LIGHT, 0x12345, 0, 0}, capacity[] = {0, 4, HANDLE_MAX_SLOTS + 1, 4};
+  const int type[] = {kHandleTypeLight, 0x12345, 0, 0}, capacity[] = {0, 4, kHandleMaxSlots + 1, 4};
   for (int i = 0; i < 4; ++i)
     EXPECT_EQ(InitHandleTable(t, type[i], i < 3 ? slots : nullptr, capacity[i]), -1) << i;
 }
 
 TEST(HandleTable, CheckNumberWrapsAfter2047AndAllSixteenSlotBitsAreUsed) {
-  static FixedHandleTable<HANDLE_MAX_SLOTS> big;
-  ASSERT_EQ(InitHandleTable(&big, HANDLE_TYPE_SURFACE3D), 0);
+  static FixedHandleTable<kHandleMaxSlots> big;
+  ASSERT_EQ(InitHandleTable(&big, kHandleTypeSurface3d), 0);
   std::int32_t r = 0;
   for (int i = 0; i <= 2048; ++i) {
     ASSERT_EQ(AddHandleRecord(&big.table, 0xFFFF, &r), 0x3000FFFF | ((i & 0x7FF) << 16));

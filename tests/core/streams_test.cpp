@@ -57,7 +57,7 @@ TEST_P(StreamTest, BadStaleAndOtherKindsOfHandlesAreRefused) {
   for (StreamHandle bad : {StreamHandle{0}, h, reinterpret_cast<StreamHandle>(&local),
                            reinterpret_cast<StreamHandle>(other), otherKind}) {
     EXPECT_EQ(f.Tell(bad), -1);
-    EXPECT_EQ(f.Seek(bad, 0, STREAM_SEEK_SET), -1);
+    EXPECT_EQ(f.Seek(bad, 0, kStreamSeekSet), -1);
     EXPECT_EQ(f.Read(buffer, 1, 16, bad), 0u);
     EXPECT_NE(f.Eof(bad), 0);  // a read loop waiting for the end stops
     EXPECT_EQ(f.IdleCheck(bad), -1);

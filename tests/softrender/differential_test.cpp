@@ -172,7 +172,7 @@ int PickDrawState(Rng& rng, int width, int height, bool wildParameter, MEMIMG* s
   static const int none[] = {5, 6, 7, 8, 9, 12, -1, 1000, INT_MIN},
                    fixed[] = {0, 1, 2, 127, 128, 129, 200, 254, 255};
   static const std::uint32_t near[] = {0xFFFFFE, 0xFEFFFF, 0xFFFEFF, 0x000000, 0x808080, 0x80FFFF};
-  const int mode = rng.Chance(4) ? rng.Pick(none) : raster::KernelModes[rng.Range(0, 6)];
+  const int mode = rng.Chance(4) ? rng.Pick(none) : raster::kKernelModes[rng.Range(0, 6)];
   int param = rng.Chance(50) ? rng.Pick(fixed) : rng.Range(0, 255);
   if (wildParameter && rng.Chance(2)) param = rng.Chance(50) ? -7 : 300;
   SetDrawBlendMode(mode, param);
@@ -350,14 +350,14 @@ class Differential {
       const int i = raster::KernelIndex(k);
       if (drew[i] == 0) missing += "\n  " + raster::KernelName(k);
       const bool skips = k.trans && (k.source == KernelSource::Palette || !k.alpha || k.mode <= BlendSub ||
-                                     (k.kind == MemImgKind16 && k.mode == BlendInverted));
+                                     (k.kind == kMemImgKind16 && k.mode == BlendInverted));
       if (!textured && k.source != KernelSource::Flat && skips && skipped[i] == 0)
         missing += "\n  " + raster::KernelName(k) + " (never skipped a texel)";
     }
     EXPECT_EQ(missing, "");
   }
 
-  std::vector<long> drew = std::vector<long>(raster::KernelCount), skipped = drew;
+  std::vector<long> drew = std::vector<long>(raster::kKernelCount), skipped = drew;
   std::vector<std::uint8_t> before, expect;
   std::uint32_t crc = 0;
   long draws = 0, failures = 0;

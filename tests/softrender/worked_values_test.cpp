@@ -155,7 +155,7 @@ class WorkedPixels : public testing::TestWithParam<Worked> {};
 // One pixel: the triangle's first pixel samples texel (0, 0) of a 1 x 1 source.
 TEST_P(WorkedPixels, EveryKernelSetAndTheReference) {
   const Worked& c = GetParam();
-  Image dest(1, 1, c.kind), blend(1, 1, MemImgKind32),
+  Image dest(1, 1, c.kind), blend(1, 1, kMemImgKind32),
       src(1, 1, c.kind, c.src == Palette, c.src == Alpha, c.key);
   src.Set(0, 0, c.src == Palette ? 5 : c.texel);
   void* palette = src.m.shared->palette;
@@ -179,7 +179,7 @@ TEST_P(WorkedPixels, EveryKernelSetAndTheReference) {
   if (c.spoil == BlendPitch) blend.m.shared->pitch = 0;
   if (c.spoil == NoPalette) src.m.shared->palette = nullptr;
   if (c.spoil == NoBlendPixels) blend.m.pixels = nullptr;
-  if (c.spoil == Wide) src.m.width = MemImgMaxSourceSide + 1;
+  if (c.spoil == Wide) src.m.width = kMemImgMaxSourceSide + 1;
   DrawEverywhere(
       dest.m, c.src == Flat ? nullptr : &src.m, {{0, 0, 0, 0}, {2, 0, 2, 0}, {0, 2, 0, 2}}, c.trans,
       c.weight < 0 ? nullptr : &blend.m, c.texel,
@@ -227,7 +227,7 @@ class CoveredPixels : public testing::TestWithParam<Shape> {};
 TEST_P(CoveredPixels, EveryKernelSetAndTheReference) {
   const Shape& c = GetParam();
   const int width = int(c.rows[0].size()), height = int(c.rows.size());
-  Image dest(width, height, MemImgKind32), src(std::max(c.srcWidth, 1), 2, MemImgKind32);
+  Image dest(width, height, kMemImgKind32), src(std::max(c.srcWidth, 1), 2, kMemImgKind32);
   for (int i = 0; i < 2 * c.srcWidth; ++i) src.Set(i % c.srcWidth, i / c.srcWidth, std::uint32_t(i + 1));
   ResetDrawState();
   SetDrawScreenSize(width, height);
@@ -249,7 +249,7 @@ TEST_P(CoveredPixels, EveryKernelSetAndTheReference) {
 INSTANTIATE_TEST_SUITE_P(Table, CoveredPixels, testing::ValuesIn(kShapes));
 
 TEST(SoftDraw, NullArgumentsAreRefused) {
-  Image dest(4, 4, MemImgKind32), src(4, 4, MemImgKind32);
+  Image dest(4, 4, kMemImgKind32), src(4, 4, kMemImgKind32);
   const TriVertex v[3] = {{0, 0, 0, 0}, {4, 0, 4, 0}, {0, 4, 0, 4}};
   DrawMemImgTriangle(nullptr, &src.m, v, 0, nullptr, 0);
   DrawMemImgTriangle(&dest.m, &src.m, nullptr, 0, nullptr, 0);
@@ -293,8 +293,8 @@ TEST(MemImg, CreateDeriveAndDelete) {
   EXPECT_EQ(CreateMemImg(nullptr, 4, 4, 1, 0, 0, 0), -1);
   for (int nth = 1; nth <= 3; ++nth) {  // no record, no pixels, no palette
     MEMIMG img{};
-    sim::FailCall("AllocMemory", nth);
-    EXPECT_EQ(CreateMemImg(&img, 4, 4, MemImgKind32, 1, 0, 0), -1) << nth;
+    sim::FailCall("HeapAlloc", nth);
+    EXPECT_EQ(CreateMemImg(&img, 4, 4, kMemImgKind32, 1, 0, 0), -1) << nth;
     EXPECT_EQ(img.shared, nullptr);
     sim::ClearFailures();
   }
@@ -319,7 +319,7 @@ TEST(MemImg, TransferClipsToBothImagesAndRebuildsThePalette) {
       {INT32_MAX, 0, INT32_MIN, 0, INT32_MAX, 1, &source, "....|....|...."},
   };
   for (const auto& c : cases) {
-    Image dest(4, 3, MemImgKind32, 1), dest16(4, 3, MemImgKind16, 1);
+    Image dest(4, 3, kMemImgKind32, 1), dest16(4, 3, kMemImgKind16, 1);
     ASSERT_EQ(TransferMemImgRect(&dest.m, c.destX, c.destY, c.source, c.srcX, c.srcY, c.width, c.height), 0);
     ASSERT_EQ(TransferMemImgRect(&dest16.m, c.destX, c.destY, c.source, c.srcX, c.srcY, c.width, c.height),
               0);
@@ -334,7 +334,7 @@ TEST(MemImg, TransferClipsToBothImagesAndRebuildsThePalette) {
     EXPECT_EQ(std::memcmp(dest.m.shared->palette, dest.m.shared->paletteBackup, 1024), 0);
     EXPECT_EQ(std::memcmp(dest16.m.shared->palette, dest16.m.shared->paletteBackup, 512), 0);
   }
-  Image dest(4, 3, MemImgKind32, 1);
+  Image dest(4, 3, kMemImgKind32, 1);
   const MemImgTransferSource noPalette{pixels, 5, 5, 2, nullptr}, narrow{pixels, 4, 5, 2, palette},
       noPixels{nullptr, 5, 5, 2, palette}, negative{pixels, 5, -1, 2, palette};
   for (const MemImgTransferSource* bad : {&noPalette, &narrow, &noPixels, &negative})

@@ -235,7 +235,7 @@ TEST_F(SoundTest, ReadableOddFilesPlayWhatIsThere) {
     const int stream = Load(name, 3);
     EXPECT_EQ(GetSoundTotalSampleCount(stream), r.streamFrames != -1 ? r.streamFrames : frames);
     ASSERT_TRUE(sim::StartSoundTap(NewestRing()));
-    ASSERT_EQ(PlaySoundHandle(stream, SOUND_PLAY_WAIT), 0);
+    ASSERT_EQ(PlaySoundHandle(stream, kSoundPlayWait), 0);
     EXPECT_TRUE(HeardThenSilence(sim::TakeSoundTap(NewestRing()), r.pcm));
     ASSERT_EQ(DeleteSoundHandle(stream), 0);
   }
@@ -253,7 +253,7 @@ TEST_F(SoundTest, Mp3LoopPointsResumeFromTheLoopDecoderOrEndTheData) {
   int h = Load(mp3, 3);
   ASSERT_EQ(SetSoundLoopPoint(10001, h), 0);
   sim::ClearAcmCalls();
-  const Bytes heard = PlayFor(h, SOUND_PLAY_BACKGROUND, 1, Rhythm::Fps60, 7 * kSecond);
+  const Bytes heard = PlayFor(h, kSoundPlayBackground, 1, Rhythm::Fps60, 7 * kSecond);
   EXPECT_TRUE(HeardPrefix(heard, Concat({reference, Repeat(Tail(reference, 40004), 200)}), 7 * 176400));
   int mainFromStart = 0, closes = 0, opens = 0;
   for (const sim::AcmCall& call : sim::AcmCalls()) {
@@ -269,7 +269,7 @@ TEST_F(SoundTest, Mp3LoopPointsResumeFromTheLoopDecoderOrEndTheData) {
   ASSERT_GT(GetSoundTotalSampleCount(h), decoded + 1);
   ASSERT_EQ(SetSoundLoopPoint((decoded + GetSoundTotalSampleCount(h)) / 2, h), 0);
   ASSERT_TRUE(sim::StartSoundTap(NewestRing()));
-  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);
+  ASSERT_EQ(PlaySoundHandle(h, kSoundPlayBackground), 0);
   RunGame(Rhythm::Fps60, 2 * kSecond);
   EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
   EXPECT_TRUE(HeardThenSilence(sim::TakeSoundTap(NewestRing()), wave));

@@ -18,20 +18,20 @@ TEST_F(SoundTest, PlaysGoRoundTheBuffersAndResumeOrRestart) {
     const std::uint64_t before = sim::VirtualTimeMicros();
     ASSERT_EQ(PlaySoundHandle(one, type), 0);
     EXPECT_EQ(sim::VirtualTimeMicros(), before) << type;
-    EXPECT_EQ(CallsNamed("Play").back().args.at(2), type == SOUND_PLAY_LOOP ? DSBPLAY_LOOPING : 0) << type;
+    EXPECT_EQ(CallsNamed("Play").back().args.at(2), type == kSoundPlayLoop ? DSBPLAY_LOOPING : 0) << type;
     sim::AdvanceTime(201);
-    EXPECT_EQ(CheckSoundHandlePlaying(one), type == SOUND_PLAY_LOOP) << type;
+    EXPECT_EQ(CheckSoundHandlePlaying(one), type == kSoundPlayLoop) << type;
   }
   // Playing, it goes on; stopped, it resumes; from the top, it restarts.
   const DWORD at = Inspect(b).playCursor;
-  ASSERT_EQ(PlaySoundHandle(one, SOUND_PLAY_BACKGROUND, 0), 0);
+  ASSERT_EQ(PlaySoundHandle(one, kSoundPlayBackground, 0), 0);
   ASSERT_EQ(StopSoundHandle(one), 0);
   EXPECT_EQ(std::vector<DWORD>({Inspect(b).playCursor, static_cast<DWORD>(CheckSoundHandlePlaying(one))}),
             std::vector<DWORD>({at, 0}));
-  ASSERT_EQ(PlaySoundHandle(one, SOUND_PLAY_BACKGROUND, 0), 0);
+  ASSERT_EQ(PlaySoundHandle(one, kSoundPlayBackground, 0), 0);
   EXPECT_EQ(std::vector<DWORD>({Inspect(b).playing, Inspect(b).playCursor}), std::vector<DWORD>({1, at}));
   sim::AdvanceTime(50);
-  ASSERT_EQ(PlaySoundHandle(one, SOUND_PLAY_BACKGROUND, 1), 0);
+  ASSERT_EQ(PlaySoundHandle(one, kSoundPlayBackground, 1), 0);
   EXPECT_EQ(Inspect(b).playCursor, 0u);
   ASSERT_EQ(DeleteSoundHandle(one), 0);
   // Three quick plays sound three copies, from the second buffer on; the fourth restarts
@@ -39,7 +39,7 @@ TEST_F(SoundTest, PlaysGoRoundTheBuffersAndResumeOrRestart) {
   const int h = Load(kCd, 0, 3);
   const std::vector<IDirectSoundBuffer*> copies = Buffers();
   for (int i : {1, 2, 0, 1}) {
-    ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);
+    ASSERT_EQ(PlaySoundHandle(h, kSoundPlayBackground), 0);
     EXPECT_EQ(std::vector<DWORD>({Inspect(copies.at(i)).playing, Inspect(copies[i]).playCursor}),
               std::vector<DWORD>({1, 0}))
         << i;
@@ -49,14 +49,14 @@ TEST_F(SoundTest, PlaysGoRoundTheBuffersAndResumeOrRestart) {
   EXPECT_EQ(StopSoundHandle(h), 0);
   for (IDirectSoundBuffer* x : copies) EXPECT_FALSE(Inspect(x).playing);
   // Every buffer is asked whether it plays; one whose state cannot be read counts as stopped.
-  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);  // buffer 2
+  ASSERT_EQ(PlaySoundHandle(h, kSoundPlayBackground), 0);  // buffer 2
   EXPECT_EQ(CheckSoundHandlePlaying(h), 1);
   sim::FailCall("GetStatus", 3);
   EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
   sim::AdvanceTime(251);
   EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
   sim::FailCall("Play", 1);  // a Play the device refuses is a failed play
-  EXPECT_EQ(Ints({PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), CheckSoundHandlePlaying(h)}), Ints({-1, 0}));
+  EXPECT_EQ(Ints({PlaySoundHandle(h, kSoundPlayBackground), CheckSoundHandlePlaying(h)}), Ints({-1, 0}));
 }
 
 TEST_F(SoundTest, BufferCountsAreClampedAndDuplicatesTheDeviceRefusesAreDoneWithout) {
@@ -65,7 +65,7 @@ TEST_F(SoundTest, BufferCountsAreClampedAndDuplicatesTheDeviceRefusesAreDoneWith
   for (int count : {0, -3}) {
     const int none = Load(kShort, 0, count);
     EXPECT_TRUE(Buffers().empty());
-    for (int i = 0; i < 20; ++i) EXPECT_EQ(PlaySoundHandle(none, SOUND_PLAY_BACKGROUND), -1);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(PlaySoundHandle(none, kSoundPlayBackground), -1);
     EXPECT_EQ(Ints({StopSoundHandle(none), CheckSoundHandlePlaying(none), GetSoundPlayPosition(none),
                     SetSoundPlayPosition(0, none), SetSoundHandleVolume(10, none),
                     GetSoundTotalSampleCount(none), DeleteSoundHandle(none)}),
@@ -75,7 +75,7 @@ TEST_F(SoundTest, BufferCountsAreClampedAndDuplicatesTheDeviceRefusesAreDoneWith
   const int h = Load(kCd, 0, 10);
   EXPECT_EQ(Ints({static_cast<int>(Buffers().size()), sim::CallCount("DuplicateSoundBuffer")}),
             Ints({3, 12}));
-  for (int i = 0; i < 4; ++i) ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(PlaySoundHandle(h, kSoundPlayBackground), 0);
   for (IDirectSoundBuffer* b : Buffers()) EXPECT_TRUE(Inspect(b).playing);
   ASSERT_EQ(DeleteSoundHandle(h), 0);
   // The first buffer falls back to fewer controls; its duplicates share its data.
@@ -112,12 +112,12 @@ TEST_F(SoundTest, VolumeAndPositionsAsTheDeviceReceivesThem) {
   ASSERT_EQ(SetSoundPlayPosition(8000, h), 0);
   EXPECT_EQ(GetSoundPlayPosition(h), 8000);
   // Buffers 1 and 2 playing: the position goes to buffer 0; then all play: refused.
-  for (int i = 0; i < 2; ++i) ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);
+  for (int i = 0; i < 2; ++i) ASSERT_EQ(PlaySoundHandle(h, kSoundPlayBackground), 0);
   ASSERT_EQ(SetSoundPlayPosition(4000, h), 0);
   EXPECT_EQ(Inspect(b[0]).playCursor, 4000u);
   sim::FailCall("GetStatus", 1);
   EXPECT_EQ(SetSoundPlayPosition(400, h), -1);
-  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND, 0), 0);
+  ASSERT_EQ(PlaySoundHandle(h, kSoundPlayBackground, 0), 0);
   sim::ClearSoundCalls();
   EXPECT_EQ(Ints({SetSoundPlayPosition(400, h), SetSoundPlayPositionMs(10, h)}), Ints(2, -1));
   EXPECT_TRUE(CallsNamed("SetCurrentPosition").empty());
@@ -174,7 +174,7 @@ TEST_F(SoundTest, FailedLoadsAreLoggedAndLeaveNothing) {
   for (const char* name : {"pcm_m8_22050.wav", "ogg_m16_22050.ogg", "acm/ima_m16_22050.wav",
                            "acm/mp3_m16_22050_32k_id3v1.mp3"}) {
     for (int i = 0; i < 4 * 14; ++i) {
-      sim::FailCall("AllocMemory", i % 14 + 1);
+      sim::FailCall("HeapAlloc", i % 14 + 1);
       DeleteSoundHandle(Load(Data(name), i / 14, 2));
       sim::ClearFailures();
       logs += TakeLog();

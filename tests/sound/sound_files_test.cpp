@@ -30,13 +30,13 @@ TEST_P(EveryFile, MemorySoundPlaysTheReferenceAndALoopPointMakesItAStreamSound) 
   ASSERT_TRUE(sim::StartSoundTap(made[1]));  // plays go round the buffers from the second
   Listener ear;
   const std::uint64_t start = sim::VirtualTimeMicros();
-  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_WAIT), 0);
+  ASSERT_EQ(PlaySoundHandle(h, kSoundPlayWait), 0);
   EXPECT_NEAR(static_cast<double>(sim::VirtualTimeMicros() - start), f.Frames() * 1e6 / f.rate, 2000);
   EXPECT_TRUE(HeardThenSilence(sim::TakeSoundTap(made[1]), f.reference));
   EXPECT_TRUE(!f.OutputFormat() || HeardThenSilence(ear.Take(), f.reference));
   ASSERT_EQ(SetSoundLoopPoint(loop, h), 0);
   ASSERT_TRUE(sim::StartSoundTap(NewestRing()));
-  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);
+  ASSERT_EQ(PlaySoundHandle(h, kSoundPlayBackground), 0);
   RunGame(Rhythm::Fps30, 3 * kSecond);
   EXPECT_TRUE(HeardPrefix(sim::TakeSoundTap(NewestRing()), looped, 5 * f.Align() * f.rate / 2));
 }
@@ -60,7 +60,7 @@ TEST_P(EveryFile, StreamSoundPlaysTheReferenceFromAPositionAndRoundALoopPoint) {
         Ints(2, -1));
     ASSERT_EQ(type == 2 ? SetSoundPlayPosition(bytes, h) : SetSoundPlayPositionMs(ms, h), 0);
     EXPECT_EQ(GetSoundPlayPosition(h), type == 2 ? bytes : static_cast<int>(align * f.rate * (ms * 0.001)));
-    ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND, 0), 0);
+    ASSERT_EQ(PlaySoundHandle(h, kSoundPlayBackground, 0), 0);
     RunGame(Rhythm::Fps30, f.Frames() * kSecond / f.rate + kSecond / 2);
     EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
     EXPECT_TRUE(HeardThenSilence(sim::TakeSoundTap(ring), Tail(f.reference, from), f.bits == 8 ? 127 : 0));
@@ -70,7 +70,7 @@ TEST_P(EveryFile, StreamSoundPlaysTheReferenceFromAPositionAndRoundALoopPoint) {
       EXPECT_EQ(SetSoundLoopPoint(total, h), -1);
       ASSERT_EQ(SetSoundLoopPoint(loop, h), 0);
       Listener ear;
-      ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND, 1), 0);
+      ASSERT_EQ(PlaySoundHandle(h, kSoundPlayBackground, 1), 0);
       Listen(ear, Rhythm::Irregular, 7 * kSecond);
       EXPECT_TRUE(HeardPrefix(sim::TakeSoundTap(ring), looped, 6 * align * f.rate));
       EXPECT_TRUE(!f.OutputFormat() || HeardPrefix(ear.heard, looped, 6 * 176400));

@@ -93,7 +93,7 @@ TEST_F(SoundTest, SetUpFailuresAreLoggedAndStopTheSoundSystemOrAreRiddenOut) {
     sim::FailCreateSoundBufferFlags(kSilenceFlags, false);
     EXPECT_NE(log.find(c.log), std::string::npos) << log;
     EXPECT_EQ(sim::SoundBuffers().empty(), !c.started) << c.call;
-    EXPECT_EQ(PlaySoundHandle(Load(kCd), SOUND_PLAY_BACKGROUND), c.started ? 0 : -1) << c.call;
+    EXPECT_EQ(PlaySoundHandle(Load(kCd), kSoundPlayBackground), c.started ? 0 : -1) << c.call;
     // The silent buffer: 400 bytes of silence at the output format, looping.
     ASSERT_EQ(Buffers(kSilenceFlags).size(), std::size_t{c.silence}) << c.call;
     if (!c.silence) continue;
@@ -119,7 +119,7 @@ TEST_F(SoundTest, HandlesThatNameNoSoundAreRefusedByEveryOperation) {
                 static_cast<int>(0x90000000u) | slot, reused ^ 0x00010000}) {
     EXPECT_EQ(Ints({DeleteSoundHandle(h), CheckSoundHandlePlaying(h), GetSoundTotalSampleCount(h),
                     SetSoundHandleVolume(100, h), SetSoundPlayPosition(4, h), SetSoundPlayPositionMs(1, h),
-                    GetSoundPlayPosition(h), PlaySoundHandle(h, SOUND_PLAY_WAIT), StopSoundHandle(h),
+                    GetSoundPlayPosition(h), PlaySoundHandle(h, kSoundPlayWait), StopSoundHandle(h),
                     SetSoundLoopPoint(0, h)}),
               Ints(10, -1))
         << h;

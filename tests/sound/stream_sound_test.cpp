@@ -83,7 +83,7 @@ TEST_F(SoundTest, StopResumesWithoutLossFromTopRestartsAndAPositionTakesEffectAt
   const Bytes pcm = Synth(44100 * 9, 8);
   const int h = Stream(pcm, 1), size = static_cast<int>(pcm.size());
   const auto play = [&](int fromTop, std::uint64_t micros) {
-    return PlayFor(h, SOUND_PLAY_BACKGROUND, fromTop, Rhythm::Fps60, micros);
+    return PlayFor(h, kSoundPlayBackground, fromTop, Rhythm::Fps60, micros);
   };
   // Within 16 bytes of where the converter stands (after the first fill: 4 s in) no seek is
   // made: the next start plays from there.
@@ -99,7 +99,7 @@ TEST_F(SoundTest, StopResumesWithoutLossFromTopRestartsAndAPositionTakesEffectAt
   // Played and waited for after the end, from the top or not, it is heard whole.
   for (int fromTop : {0, 1}) {
     Listener again;
-    ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_WAIT, fromTop), 0);
+    ASSERT_EQ(PlaySoundHandle(h, kSoundPlayWait, fromTop), 0);
     EXPECT_TRUE(HeardThenSilence(again.Take(), pcm)) << fromTop;
   }
   play(1, kSecond / 4);
@@ -112,7 +112,7 @@ TEST_F(SoundTest, StopResumesWithoutLossFromTopRestartsAndAPositionTakesEffectAt
 
 TEST_F(SoundTest, RefillWaitsForTheCursorToComeBackThenFillsThreeSecondsAhead) {
   const int h = Stream(Synth(44100 * 20, 10));
-  ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);
+  ASSERT_EQ(PlaySoundHandle(h, kSoundPlayBackground), 0);
   // No pump for 4.5 s: the cursor is past the four seconds written; round the ring, the
   // refill goes on where it stopped; 2 s later it fills up to three seconds ahead.
   for (const auto& [micros, locks] :
@@ -147,7 +147,7 @@ TEST_F(SoundTest, LoopsOfLittleOrNoDataLoopItOrEndTheData) {
     const int h = Load(c.path, c.type);
     EXPECT_TRUE(c.loop < 0 || SetSoundLoopPoint(c.loop, h) == 0);
     const Bytes heard =
-        PlayFor(h, c.loop >= 0 ? SOUND_PLAY_BACKGROUND : SOUND_PLAY_LOOP, 1, Rhythm::Fps30, kSecond);
+        PlayFor(h, c.loop >= 0 ? kSoundPlayBackground : kSoundPlayLoop, 1, Rhythm::Fps30, kSecond);
     EXPECT_TRUE(c.want.empty() ? HeardThenSilence(heard, {}) : HeardPrefix(heard, c.want, 176400)) << c.loop;
     EXPECT_EQ(Ints({CheckSoundHandlePlaying(h), DeleteSoundHandle(h)}), Ints({c.want.empty() ? 0 : 1, 0}))
         << c.loop;
@@ -160,11 +160,11 @@ TEST_F(SoundTest, SharedRingPlaysOneSoundAtATimeAndEachResumesWhereItWasHeard) {
   const Bytes a = Synth(44100 * 5, 15), b = Synth(44100 * 7, 16);
   const int first = Stream(a), second = Stream(b, 3, first);
   EXPECT_EQ(Buffers(kRingFlags).size(), 1u);
-  const Bytes heardFirst = PlayFor(first, SOUND_PLAY_LOOP, 1, Rhythm::Fps60, 2 * kSecond);
+  const Bytes heardFirst = PlayFor(first, kSoundPlayLoop, 1, Rhythm::Fps60, 2 * kSecond);
   EXPECT_TRUE(HeardPrefix(heardFirst, a, heardFirst.size()));
   // Playing the other stops it. The other's position runs on across the ring's end.
   Listener ear;
-  ASSERT_EQ(PlaySoundHandle(second, SOUND_PLAY_BACKGROUND), 0);
+  ASSERT_EQ(PlaySoundHandle(second, kSoundPlayBackground), 0);
   EXPECT_EQ(Ints({CheckSoundHandlePlaying(first), CheckSoundHandlePlaying(second)}), Ints({0, 1}));
   int wrong = 0;
   RunGame(Rhythm::Fps30, 6500000,
@@ -175,17 +175,17 @@ TEST_F(SoundTest, SharedRingPlaysOneSoundAtATimeAndEachResumesWhereItWasHeard) {
   // The first takes the ring back and goes on from what was heard of it, without a gap,
   // then from its start again (play type 3); the second keeps its place meanwhile; then
   // goes on from there.
-  EXPECT_TRUE(HeardPrefix(PlayFor(first, SOUND_PLAY_LOOP, 0, Rhythm::Irregular, 6 * kSecond),
+  EXPECT_TRUE(HeardPrefix(PlayFor(first, kSoundPlayLoop, 0, Rhythm::Irregular, 6 * kSecond),
                           Concat({Tail(a, heardFirst.size()), a, a}), 6 * 176400));
   EXPECT_EQ(Ints({CheckSoundHandlePlaying(second), GetSoundPlayPosition(second)}), Ints({0, secondPosition}));
-  EXPECT_TRUE(HeardThenSilence(PlayFor(second, SOUND_PLAY_BACKGROUND, 0, Rhythm::Fps5, 2 * kSecond),
+  EXPECT_TRUE(HeardThenSilence(PlayFor(second, kSoundPlayBackground, 0, Rhythm::Fps5, 2 * kSecond),
                                Tail(b, static_cast<std::size_t>(secondPosition))));
   // Deleting the ring's maker while the other plays does not stop that; the ring goes with
   // the last of them.
-  ASSERT_EQ(PlaySoundHandle(second, SOUND_PLAY_BACKGROUND, 1), 0);
+  ASSERT_EQ(PlaySoundHandle(second, kSoundPlayBackground, 1), 0);
   ASSERT_EQ(DeleteSoundHandle(first), 0);
   EXPECT_TRUE(
-      HeardPrefix(PlayFor(second, SOUND_PLAY_BACKGROUND, 0, Rhythm::Fps60, 2 * kSecond), b, 2 * 176400));
+      HeardPrefix(PlayFor(second, kSoundPlayBackground, 0, Rhythm::Fps60, 2 * kSecond), b, 2 * 176400));
   EXPECT_EQ(Buffers(kRingFlags).size(), 1u);
   ASSERT_EQ(DeleteSoundHandle(second), 0);
   EXPECT_TRUE(Buffers().empty());
@@ -201,9 +201,9 @@ TEST_F(SoundTest, LoopPointOnAMemorySoundReplacesItsBuffersByARingOrFailsCleanly
   for (int nth = 0; nth <= 12; ++nth) {
     const int h = Load(Data("pcm_s16_44100.wav"), 0, 3);
     for (int bad : {11025, -1, INT32_MIN}) EXPECT_EQ(SetSoundLoopPoint(bad, h), -1) << bad;
-    ASSERT_EQ(PlaySoundHandle(h, SOUND_PLAY_BACKGROUND), 0);
+    ASSERT_EQ(PlaySoundHandle(h, kSoundPlayBackground), 0);
     TakeLog();
-    if (nth > 0) sim::FailCall("AllocMemory", nth);
+    if (nth > 0) sim::FailCall("HeapAlloc", nth);
     const int r = SetSoundLoopPoint(10, h), frames = GetSoundTotalSampleCount(h);
     sim::ClearFailures();
     EXPECT_TRUE(r != 0 || Buffers() == Buffers(kRingFlags));

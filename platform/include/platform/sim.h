@@ -38,7 +38,7 @@ std::uint64_t VirtualTimeMicros();
 
 // Fault injection: the nth next call (1 = the very next) of the named operation fails,
 // `times` calls in a row. Names are the platform's ("DuplicateSoundBuffer",
-// "CreateFileA", "HeapAlloc"); "AllocMemory" is another name for "HeapAlloc".
+// "CreateFileA", "HeapAlloc").
 void FailCall(const char* operation, int nth, int times = 1);
 void ClearFailures();
 // How many calls of the operation were made since the last Reset.
