@@ -173,9 +173,9 @@ TEST_F(SoundTest, FailedLoadsAreLoggedAndLeaveNothing) {
   std::string logs;
   for (const char* name : {"pcm_m8_22050.wav", "ogg_m16_22050.ogg", "acm/ima_m16_22050.wav",
                            "acm/mp3_m16_22050_32k_id3v1.mp3"}) {
-    for (int i = 0; i < 4 * 14; ++i) {
-      sim::FailCall("HeapAlloc", i % 14 + 1);
-      DeleteSoundHandle(Load(Data(name), i / 14, 2));
+    for (int i = 0; i < 4 * 40; ++i) {
+      sim::FailCall("HeapAlloc", i % 40 + 1);
+      DeleteSoundHandle(Load(Data(name), i / 40, 2));
       sim::ClearFailures();
       logs += TakeLog();
       EXPECT_TRUE(Buffers().empty()) << name << " " << i;
