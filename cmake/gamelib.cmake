@@ -3,6 +3,10 @@
 add_library(gamelib_options INTERFACE)
 target_compile_options(gamelib_options INTERFACE
   $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wno-unused-parameter>)
+# The kernel tables are built from one pack of a few hundred kernels.
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  target_compile_options(gamelib_options INTERFACE $<$<COMPILE_LANGUAGE:CXX>:-fbracket-depth=1024>)
+endif()
 target_include_directories(gamelib_options INTERFACE
   ${PROJECT_SOURCE_DIR}/include
   ${PROJECT_SOURCE_DIR}/platform/include)
