@@ -224,3 +224,38 @@ TEST_F(SoundTest, LoopPointOnAMemorySoundReplacesItsBuffersByARingOrFailsCleanly
 }
 
 }  // namespace
+
+namespace {
+
+// A stream sound of three files, each kept its own way: the first repeats once, then the
+// second (an image in memory) and the third (read as it plays), then silence. A fourth file,
+// a file of another format and a file added while it plays are refused and change nothing.
+TEST_F(SoundTest, FilesAddedToOneStreamSoundPlayInTurnWithTheirRepeats) {
+  const Bytes a = Synth(44100, 11), b = Synth(22050, 12), c = Synth(33075, 13);
+  const std::string fileA = Write("a.wav", Wave16(a)), fileC = Write("c.wav", Wave16(c));
+  const Bytes imageB = Wave16(b);
+  const std::string other = Write("mono.wav", Wave(Synth(1000, 14), {1, 1, 22050, 44100, 2, 16}));
+  const int h = MakeStreamSoundHandle();
+  ASSERT_NE(h, -1);
+  EXPECT_EQ(AddStreamSoundFile(fileA.c_str(), 1, h, 1, -1), 0);
+  EXPECT_EQ(AddStreamSoundFile(other.c_str(), 0, h, 1, -1), -1);
+  EXPECT_EQ(AddStreamSoundMemory(imageB.data(), static_cast<int>(imageB.size()), 0, h, 2, -1), 0);
+  EXPECT_EQ(AddStreamSoundFile(fileC.c_str(), 0, h, 3, -1), 0);
+  EXPECT_EQ(AddStreamSoundFile(fileA.c_str(), 0, h, 1, -1), -1);
+  EXPECT_EQ(AddStreamSoundFile(fileA.c_str(), 0, -5, 1, -1), -1);
+  EXPECT_EQ(PrepareStreamSound(-5), -1);
+  EXPECT_EQ(GetSoundKind(h), kSoundKindStream);
+  int channels = 0, bits = 0, rate = 0;
+  EXPECT_EQ(GetSoundFormat(h, &channels, &bits, &rate), 0);
+  EXPECT_EQ(channels * 100000 + bits * 1000 + rate / 100, 2 * 100000 + 16 * 1000 + 441);
+  EXPECT_EQ(PrepareStreamSound(h), 0);
+  Listener ear;
+  EXPECT_EQ(PlaySoundHandle(h, 1), 0);
+  EXPECT_EQ(AddStreamSoundFile(fileA.c_str(), 0, h, 1, -1), -1);
+  Listen(ear, Rhythm::Fps30, 6 * kSecond);
+  EXPECT_TRUE(HeardThenSilence(ear.heard, Concat({a, a, b, c})));
+  EXPECT_EQ(CheckSoundHandlePlaying(h), 0);
+  EXPECT_EQ(DeleteSoundHandle(h), 0);
+}
+
+}  // namespace
