@@ -70,6 +70,20 @@ inline void Whole(const std::uint8_t* data, std::size_t size) {
   }
 }
 
+// A seek target: the start, the end, inside or just past the data, or anywhere at all.
+inline int SeekTarget(int frames, std::mt19937_64& random) {
+  switch (random() % 4) {
+    case 0:
+      return 0;
+    case 1:
+      return frames;
+    case 2:
+      return static_cast<int>(random() % (static_cast<std::uint64_t>(frames) + 2));
+    default:
+      return static_cast<int>(random());
+  }
+}
+
 inline void Blocks(const std::uint8_t* data, std::size_t size, std::mt19937_64& random) {
   // Some runs with manager calls that fail now and then.
   if (random() % 4 == 0) {
@@ -94,22 +108,7 @@ inline void Blocks(const std::uint8_t* data, std::size_t size, std::mt19937_64& 
   for (int step = 0; step < 160; ++step) {
     switch (random() % 10) {
       case 0: {  // a seek: inside, at the edges of and outside the data
-        int sample;
-        switch (random() % 4) {
-          case 0:
-            sample = 0;
-            break;
-          case 1:
-            sample = frames;
-            break;
-          case 2:
-            sample = static_cast<int>(random() % (static_cast<std::uint64_t>(frames) + 2));
-            break;
-          default:
-            sample = static_cast<int>(random());
-            break;
-        }
-        Check(gamelib::SetSoundConvertPosition(c, sample) >= 0);
+        Check(gamelib::SetSoundConvertPosition(c, SeekTarget(frames, random)) >= 0);
         sinceSeek = 0;
         break;
       }

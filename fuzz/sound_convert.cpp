@@ -61,22 +61,7 @@ void BlockConversion(const std::uint8_t* data, std::size_t size) {
   for (int step = 0; step < 200; ++step) {
     if (random() % 8 == 0) {
       // Seeks inside, at the edges of and outside the data.
-      int sample;
-      switch (random() % 4) {
-        case 0:
-          sample = 0;
-          break;
-        case 1:
-          sample = frames;
-          break;
-        case 2:
-          sample = static_cast<int>(random() % (static_cast<std::uint64_t>(frames) + 2));
-          break;
-        default:
-          sample = static_cast<int>(random());
-          break;
-      }
-      Check(gamelib::SetSoundConvertPosition(c, sample) >= 0);
+      Check(gamelib::SetSoundConvertPosition(c, convert_fuzz::SeekTarget(frames, random)) >= 0);
       sinceSeek = 0;
       CheckInvariants(c);
       continue;
