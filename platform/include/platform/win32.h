@@ -49,6 +49,17 @@ using REFCLSID = const CLSID&;
 bool operator==(const GUID& a, const GUID& b);
 inline bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
 
+struct RECT {
+  LONG left;
+  LONG top;
+  LONG right;
+  LONG bottom;
+};
+struct POINT {
+  LONG x;
+  LONG y;
+};
+
 // Results.
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT S_FALSE = 1;
@@ -105,6 +116,10 @@ BOOL SetCurrentDirectoryA(const char* path);
 HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data);
 BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data);
 BOOL FindClose(HANDLE find);
+
+// The calling thread's last error code, as the GDI and kernel calls set it.
+DWORD GetLastError();
+void SetLastError(DWORD error);
 
 // Memory: the process heap. HeapAlloc returns null when the heap refuses.
 HANDLE GetProcessHeap();
