@@ -108,6 +108,12 @@ int SetupOggSoundConvert(SoundConvertRecord* c) {
 
 namespace {
 
+// The stream stands at its end (vorbisfile measured it when it opened the stream).
+bool SourceAtEnd(SoundConvertRecord* c) {
+  const std::int64_t at = ConvertStreamTell(c);
+  return at >= 0 && at >= c->ogg.oggFile.end;
+}
+
 int ConvertOggSoundBlock(SoundConvertRecord* c) {
   if (c->ogg.oggOpen != 1 || c->ogg.oggExhausted == 1) return -1;
   const int bytesPerSample = c->ogg.oggBytesPerSample;
@@ -116,7 +122,10 @@ int ConvertOggSoundBlock(SoundConvertRecord* c) {
     long got = ov_read(&c->ogg.oggFile, reinterpret_cast<char*>(c->blockBuffer), c->blockBytes, 0,
                        bytesPerSample, bytesPerSample != 1, &bitstream);
     if (got == OV_HOLE) continue;
-    if (got <= 0) return -1;
+    // Nothing read before the stream's end is a read that failed: the data is still there,
+    // and vorbisfile reads on from where it was.
+    if (got == 0 || got == OV_EREAD) return SourceAtEnd(c) ? -1 : kConvertFailed;
+    if (got < 0) return -1;
     // A later link of another format would come out misaligned: end there.
     vorbis_info* info = ov_info(&c->ogg.oggFile, bitstream);
     if (info == nullptr || info->channels != c->pcmFormat.nChannels ||
@@ -131,20 +140,23 @@ int ConvertOggSoundBlock(SoundConvertRecord* c) {
 }
 
 int SetOggSoundConvertPosition(SoundConvertRecord* c, int sample) {
+  bool failed = false;
   if (c->ogg.oggOpen == 1) {
     // A failed seek leaves the decoder elsewhere than the position says: no more data.
     // At or past the end there is nothing to decode, and vorbisfile is not asked: a
     // seek to the very end of a chained file whose last link is broken leaves its
     // page state corrupt, and the next read then overruns.
     bool inside = sample >= 0 && sample < OggTotalSamples(c);
-    c->ogg.oggExhausted = (!inside || ov_pcm_seek(&c->ogg.oggFile, sample) != 0) ? 1 : 0;
+    c->ogg.oggExhausted = inside ? 0 : 1;
+    // A seek that failed is made again before anything more is read.
+    if (inside && ov_pcm_seek(&c->ogg.oggFile, sample) != 0) failed = true;
   }
   c->blockLeft = c->blockOffset = 0;
   std::int64_t position = std::int64_t{c->pcmFormat.nBlockAlign} * sample;
   c->outputPosition = static_cast<std::int32_t>(position < 0           ? 0
                                                 : position > INT32_MAX ? INT32_MAX
                                                                        : position);
-  return 0;
+  return failed ? kConvertFailed : 0;
 }
 
 int TerminateOggSoundConvert(SoundConvertRecord* c) {
