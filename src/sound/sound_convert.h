@@ -49,7 +49,8 @@ struct SoundConvertOggState {
   std::int32_t oggOpen;
   OggVorbis_File oggFile;
   std::int32_t oggBytesPerSample;
-  std::int32_t oggExhausted;  // positioned at or past the end: nothing more to decode
+  std::int32_t oggExhausted;   // positioned at or past the end: nothing more to decode
+  std::int32_t oggSeekFailed;  // the decoder is opened afresh before the next seek
 };
 
 // The operations of one kind (sound/convert_kinds.h).

@@ -291,7 +291,11 @@ int RefillStreamSound(int handle) {
     start = play;
     bytes = kFirstFillSeconds * avgBytes / blockAlign * blockAlign;
   } else {
-    if (!InValidZone(record->writeCursor, record->validZoneStart, play)) return -1;
+    if (!InValidZone(record->writeCursor, record->validZoneStart, play)) {
+      // The ring has played all it was given while its refills were lost: it stops.
+      if (record->dataFault) StopSoundBufferWrapper(ring);
+      return -1;
+    }
     bytes = EighthSecondStep(*record);
     std::int64_t write = record->writeCursor;
     std::int64_t cursor = play;
@@ -349,8 +353,10 @@ int RefillStreamSound(int handle) {
   if (!UnlockRing(ring, cursor)) {
     // Nothing written became playable: the next pass writes it again (a first fill too).
     RestoreRefillState(record, before);
+    record->dataFault = 1;
     return -1;
   }
+  if (!record->dataEnded) record->dataFault = 0;
 
   if (firstFill) record->writeCursor = static_cast<std::int32_t>(start);
   AdvanceWriteCursor(record, bytes);

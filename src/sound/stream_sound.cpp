@@ -406,14 +406,17 @@ int PlayStreamSound(int handle, int playType, int fromTop) {
   }
   // A one-shot sound that played to its end starts again from the first file.
   if (record->currentFile >= record->fileCount) ResetStreamPosition(record);
-  // Data that stopped at a failure, or a ring whose first fill was lost, is read again
-  // from where it stopped.
-  if (record->dataFault || record->writeCursor == kStreamUnfilledWriteCursor) record->prepared = 0;
+  // Data that stopped at a failure is read again from where it was heard to; a ring whose
+  // first fill was lost is filled again.
+  if (record->dataFault) ResumeFromPlayedPosition(record);
+  if (record->writeCursor == kStreamUnfilledWriteCursor) record->prepared = 0;
 
   record->playType = playType;
   PrepareStreamSound(handle);
   // Nothing of it can be read: the play fails rather than play nothing.
-  if (record->dataFault && record->dataEnded && record->endBytesLeft <= 0) return -1;
+  if (record->dataFault &&
+      (record->writeCursor == kStreamUnfilledWriteCursor || (record->dataEnded && record->endBytesLeft <= 0)))
+    return -1;
   if (PlaySoundBufferWrapper(ring, 1) != 0) return -1;
 
   if (playType == 0) {
