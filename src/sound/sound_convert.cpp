@@ -282,8 +282,15 @@ int LoopFromTail(SoundConvertRecord* c, int sample) {
       c->endReached = 0;
       return 0;
     }
+    // A tail of a few samples is held repeated, so that each pass round it moves a few
+    // kilobytes, not a few bytes.
+    int held = got;
+    while (got > 0 && held + got <= room && held < 4096) {
+      std::memcpy(tail + held, tail, static_cast<std::size_t>(got));
+      held += got;
+    }
     c->loopTail = tail;
-    c->loopTailBytes = got;
+    c->loopTailBytes = held;
     c->loopTailState = 1;
   }
   // The decoder stays at its end while the tail is served.
