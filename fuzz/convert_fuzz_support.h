@@ -135,7 +135,7 @@ inline void Blocks(const std::uint8_t* data, std::size_t size, std::mt19937_64& 
         Check(got >= 0 && got <= want);
         sinceSeek += got;
         if (promised > 0) Check(sinceSeek <= promised);
-        if (got == 0 && want > 0) Check(c->endReached == 1);
+        if (got == 0 && want > 0) Check(c->endReached == 1 || c->readFailed == 1);
         break;
       }
     }

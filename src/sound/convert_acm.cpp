@@ -49,6 +49,7 @@ void* OpenDecoder(SoundConvertRecord* c) {
 
 struct PieceResult {
   bool prepared = false;
+  bool converted = false;  // the manager did the conversion (it may be asked again)
   std::int32_t sourceUsed = 0;
   std::int32_t produced = 0;
 };
@@ -71,6 +72,7 @@ PieceResult ConvertPiece(void* stream, const std::uint8_t* source, std::int32_t 
   MMRESULT converted = acmStreamConvert(AsStream(stream), &header, ACM_STREAMCONVERTF_BLOCKALIGN);
   acmStreamUnprepareHeader(AsStream(stream), &header, 0);
   if (converted == MMSYSERR_NOERROR) {
+    result.converted = true;
     result.sourceUsed =
         static_cast<std::int32_t>(std::min<DWORD>(header.cbSrcLengthUsed, header.cbSrcLength));
     result.produced = static_cast<std::int32_t>(std::min<DWORD>(header.cbDstLengthUsed, header.cbDstLength));
@@ -175,7 +177,7 @@ void AdvanceLoopDecoder(SoundConvertRecord* c) {
   PieceResult piece =
       ConvertPiece(a.acmLoopStream, static_cast<const std::uint8_t*>(a.acmSourceData) + a.acmLoopSourceUsed,
                    sourceBytes, static_cast<std::uint8_t*>(a.acmLoopBuffer), room);
-  if (!piece.prepared) return;  // tried again on the next block
+  if (!piece.prepared || !piece.converted) return;  // tried again on the next block
   a.acmLoopBytes += piece.produced;
   a.acmLoopSourceUsed += piece.sourceUsed;
   // A piece that neither uses source nor gives PCM never will: the rest is not
@@ -249,6 +251,13 @@ int SetupWaveAcmConvert(SoundConvertRecord* c) {
   c->fmtChunkBytes = static_cast<std::int32_t>(fmtBytes);
   if (SuggestPcm(c) != 0) return FailTrial(c);
   if (StartDecoders(c, position, dataBytes, c->pcmFormat.nAvgBytesPerSec) != 0) return FailTrial(c);
+  // The PCM length is what the manager says it is, asked once: a file whose length cannot
+  // be known is not taken.
+  DWORD reported = 0;
+  if (acmStreamSize(AsStream(c->acm.acmStream), static_cast<DWORD>(c->dataChunkBytes), &reported,
+                    ACM_STREAMSIZEF_SOURCE) != MMSYSERR_NOERROR)
+    return FailTrial(c);
+  c->acm.acmStreamPcmBytes = reported;
   return 0;
 }
 
@@ -358,7 +367,10 @@ int ConvertAcmBlock(SoundConvertRecord* c) {
   AdvanceLoopDecoder(c);
 
   // Output stops where the library's 32-bit positions would no longer hold it.
-  if (a.acmStream == nullptr || c->outputPosition >= kMaxPcmBytes) return -1;
+  if (c->outputPosition >= kMaxPcmBytes) return -1;
+  // A decoder that could not be opened again at a restart is opened now.
+  if (a.acmStream == nullptr) a.acmStream = OpenDecoder(c);
+  if (a.acmStream == nullptr) return kConvertFailed;
   for (;;) {
     if (a.acmSourceUsed >= a.acmSourceBytes) return -1;
     const std::int32_t sourceBytes = std::min(kAcmPieceBytes, a.acmSourceBytes - a.acmSourceUsed);
@@ -366,6 +378,7 @@ int ConvertAcmBlock(SoundConvertRecord* c) {
         ConvertPiece(a.acmStream, static_cast<const std::uint8_t*>(a.acmSourceData) + a.acmSourceUsed,
                      sourceBytes, c->blockBuffer, c->blockBytes);
     if (!piece.prepared) return -1;
+    if (!piece.converted) return kConvertFailed;
     c->blockLeft = piece.produced;
     a.acmSourceUsed += piece.sourceUsed;
     if (c->blockLeft > 0) return 0;
@@ -407,7 +420,9 @@ int SetAcmConvertPosition(SoundConvertRecord* c, int sample) {
   while (std::int64_t{c->outputPosition} + c->blockLeft < target) {
     c->outputPosition += c->blockLeft;
     c->blockLeft = c->blockOffset = 0;
-    if (ConvertAcmBlock(c) == -1) {
+    const int refill = ConvertAcmBlock(c);
+    if (refill == kConvertFailed) return kConvertFailed;  // made again from here
+    if (refill == -1) {
       c->blockLeft = 0;
       c->endReached = 1;
       return 0;
@@ -437,11 +452,7 @@ int GetAcmConvertDestBytes(const SoundConvertRecord* c) {
   if (a.acmKnownSamples != -1) {
     size = std::int64_t{c->pcmFormat.nBlockAlign} * a.acmKnownSamples;
   } else {
-    DWORD reported = 0;
-    if (a.acmStream == nullptr || acmStreamSize(AsStream(a.acmStream), static_cast<DWORD>(c->dataChunkBytes),
-                                                &reported, ACM_STREAMSIZEF_SOURCE) != MMSYSERR_NOERROR)
-      return 0;
-    size = reported;
+    size = a.acmStreamPcmBytes;
   }
   // More than memory may hold: no whole conversion (streams still play it).
   return size < 0 || size > kMaxPcmBytes ? 0 : static_cast<int>(size);

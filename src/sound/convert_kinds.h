@@ -10,11 +10,17 @@
 
 namespace gamelib {
 
+// What a kind's block refill or seek returns when the platform failed it: the data is
+// still there and the same call may be made again.
+constexpr int kConvertFailed = -2;
+
 struct SoundConvertOps {
   int kind;  // SOUND_CONVERT_*
-  // Refills blockBuffer (up to blockBytes) and sets blockLeft: 0, or -1 at the end.
+  // Refills blockBuffer (up to blockBytes) and sets blockLeft: 0, -1 at the end, or
+  // kConvertFailed (nothing changed).
   int (*convertBlock)(SoundConvertRecord* converter);
-  // Moves the output to a sample: outputPosition, blockLeft and blockOffset follow. 0.
+  // Moves the output to a sample: outputPosition, blockLeft and blockOffset follow. 0, or
+  // kConvertFailed when it must be made again.
   int (*setPosition)(SoundConvertRecord* converter, int sample);
   // Frees the kind's state. 0.
   int (*terminate)(SoundConvertRecord* converter);

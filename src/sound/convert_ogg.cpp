@@ -65,6 +65,7 @@ int LiveOggDecoders() { return g_liveOggDecoders; }
 int SetupOggSoundConvert(SoundConvertRecord* c) {
   c->ogg.oggOpen = 0;
   c->ogg.oggExhausted = 0;
+  c->ogg.oggSeekFailed = 0;
   if (ov_open_callbacks(&c->sourceStream, &c->ogg.oggFile, nullptr, 0, kOggCallbacks) != 0) return -1;
   c->ogg.oggOpen = 1;
   ++g_liveOggDecoders;
@@ -108,15 +109,25 @@ int SetupOggSoundConvert(SoundConvertRecord* c) {
 
 namespace {
 
+// The stream stands at its end (vorbisfile measured it when it opened the stream).
+bool SourceAtEnd(SoundConvertRecord* c) {
+  const std::int64_t at = ConvertStreamTell(c);
+  return at >= 0 && at >= c->ogg.oggFile.end;
+}
+
 int ConvertOggSoundBlock(SoundConvertRecord* c) {
-  if (c->ogg.oggOpen != 1 || c->ogg.oggExhausted == 1) return -1;
+  if (c->ogg.oggExhausted == 1) return -1;
+  if (c->ogg.oggOpen != 1) return kConvertFailed;  // not opened again yet
   const int bytesPerSample = c->ogg.oggBytesPerSample;
   for (int holes = 0; holes <= kMaxOggHolesPerBlock; ++holes) {
     int bitstream = 0;
     long got = ov_read(&c->ogg.oggFile, reinterpret_cast<char*>(c->blockBuffer), c->blockBytes, 0,
                        bytesPerSample, bytesPerSample != 1, &bitstream);
     if (got == OV_HOLE) continue;
-    if (got <= 0) return -1;
+    // Nothing read before the stream's end is a read that failed: the data is still there,
+    // and vorbisfile reads on from where it was.
+    if (got == 0 || got == OV_EREAD) return SourceAtEnd(c) ? -1 : kConvertFailed;
+    if (got < 0) return -1;
     // A later link of another format would come out misaligned: end there.
     vorbis_info* info = ov_info(&c->ogg.oggFile, bitstream);
     if (info == nullptr || info->channels != c->pcmFormat.nChannels ||
@@ -130,21 +141,36 @@ int ConvertOggSoundBlock(SoundConvertRecord* c) {
   return -1;
 }
 
+bool ReopenOgg(SoundConvertRecord* c) {
+  if (c->ogg.oggOpen == 1) CloseOgg(c);
+  if (ConvertStreamSeek(c, 0, kStreamSeekSet) != 0 ||
+      ov_open_callbacks(&c->sourceStream, &c->ogg.oggFile, nullptr, 0, kOggCallbacks) != 0)
+    return false;
+  c->ogg.oggOpen = 1;
+  ++g_liveOggDecoders;
+  return true;
+}
+
 int SetOggSoundConvertPosition(SoundConvertRecord* c, int sample) {
-  if (c->ogg.oggOpen == 1) {
-    // A failed seek leaves the decoder elsewhere than the position says: no more data.
+  // vorbisfile does not always take a seek again after one that failed: the decoder is
+  // opened afresh first.
+  bool failed = c->ogg.oggSeekFailed == 1 && !ReopenOgg(c);
+  if (!failed && c->ogg.oggOpen == 1) {
     // At or past the end there is nothing to decode, and vorbisfile is not asked: a
     // seek to the very end of a chained file whose last link is broken leaves its
     // page state corrupt, and the next read then overruns.
     bool inside = sample >= 0 && sample < OggTotalSamples(c);
-    c->ogg.oggExhausted = (!inside || ov_pcm_seek(&c->ogg.oggFile, sample) != 0) ? 1 : 0;
+    c->ogg.oggExhausted = inside ? 0 : 1;
+    if (inside && ov_pcm_seek(&c->ogg.oggFile, sample) != 0) failed = true;
   }
+  // A seek that failed is made again before anything more is read.
+  c->ogg.oggSeekFailed = failed ? 1 : 0;
   c->blockLeft = c->blockOffset = 0;
   std::int64_t position = std::int64_t{c->pcmFormat.nBlockAlign} * sample;
   c->outputPosition = static_cast<std::int32_t>(position < 0           ? 0
                                                 : position > INT32_MAX ? INT32_MAX
                                                                        : position);
-  return 0;
+  return failed ? kConvertFailed : 0;
 }
 
 int TerminateOggSoundConvert(SoundConvertRecord* c) {

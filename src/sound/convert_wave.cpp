@@ -10,11 +10,14 @@ namespace gamelib {
 namespace {
 
 int ConvertPcmBlock(SoundConvertRecord* c) {
-  std::int64_t consumed = ConvertStreamTell(c) - c->dataChunkPosition;
+  const std::int64_t at = ConvertStreamTell(c);
+  if (at < 0) return kConvertFailed;
+  std::int64_t consumed = at - c->dataChunkPosition;
   if (consumed < 0 || consumed >= c->dataChunkBytes) return -1;
   std::int64_t n = std::min<std::int64_t>(c->dataChunkBytes - consumed, c->blockBytes);
   std::int64_t got = ConvertStreamRead(c, c->blockBuffer, n);
-  if (got <= 0) return -1;
+  // The data chunk was cut to the stream's length: what is not read now is still there.
+  if (got <= 0) return kConvertFailed;
   c->blockLeft = static_cast<std::int32_t>(got);
   return 0;
 }
@@ -23,10 +26,9 @@ int SetPcmConvertPosition(SoundConvertRecord* c, int sample) {
   // Kept inside the data: before it lies the header, after it whatever follows.
   std::int64_t frames = c->dataChunkBytes / c->pcmFormat.nBlockAlign;
   std::int64_t target = std::clamp<std::int64_t>(sample, 0, frames) * c->pcmFormat.nBlockAlign;
-  ConvertStreamSeek(c, c->dataChunkPosition + target, kStreamSeekSet);
   c->outputPosition = static_cast<std::int32_t>(target);
   c->blockLeft = c->blockOffset = 0;
-  return 0;
+  return ConvertStreamSeek(c, c->dataChunkPosition + target, kStreamSeekSet) == 0 ? 0 : kConvertFailed;
 }
 
 int TerminatePcmConvert(SoundConvertRecord*) { return 0; }  // nothing of its own
@@ -38,9 +40,11 @@ std::int64_t GetPcmConvertPcmBytes(const SoundConvertRecord* c) { return c->data
 // One read of the whole data chunk, from its first byte whatever was read before (the
 // block reader reads ahead, so the stream may stand past the position).
 int ConvertPcmWhole(SoundConvertRecord* c, void* block, int bytes) {
-  SetPcmConvertPosition(c, 0);
+  if (SetPcmConvertPosition(c, 0) != 0) return kConvertFailed;
   c->endReached = 0;
   std::int64_t got = ConvertStreamRead(c, block, bytes);
+  // All of the data chunk is in the stream: a short read is a failure, not a short sound.
+  if (got < std::min<std::int64_t>(bytes, c->dataChunkBytes)) return kConvertFailed;
   const int produced = static_cast<int>(got - got % c->pcmFormat.nBlockAlign);
   c->outputPosition = produced;
   return produced;

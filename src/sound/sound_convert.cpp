@@ -122,9 +122,54 @@ int SetupSoundConvert(const StreamAccessRecord* stream, SoundConvertRecord* c) {
     return -1;
   }
   c->blockLeft = c->blockOffset = c->outputPosition = 0;
+  c->readFailed = c->seekPending = c->seekSample = 0;
+  c->loopTail = nullptr;
+  c->loopTailBytes = c->loopTailState = c->loopTailOffset = c->loopTailServing = 0;
   c->initialised = 1;
   return 0;
 }
+
+namespace {
+
+// The output leaves the loop tail: the decoder stands where it stopped, at its end.
+void StopServingLoopTail(SoundConvertRecord* c) {
+  if (c->loopTailServing != 1) return;
+  c->loopTailServing = 0;
+  c->outputPosition = c->decoderPosition;
+  c->blockLeft = c->blockOffset = 0;
+}
+
+void DropLoopTail(SoundConvertRecord* c) {
+  StopServingLoopTail(c);
+  if (c->loopTail != nullptr) FreeMemory(c->loopTail);
+  c->loopTail = nullptr;
+  c->loopTailBytes = c->loopTailState = c->loopTailOffset = 0;
+}
+
+// The kind's seek; one the platform failed is made again before the next conversion.
+void KindSetPosition(SoundConvertRecord* c, int sample) {
+  StopServingLoopTail(c);
+  c->seekPending = 0;
+  if (c->ops->setPosition(c, sample) == kConvertFailed) {
+    c->seekPending = 1;
+    c->seekSample = sample;
+  }
+}
+
+// Output from the loop tail: up to `bytes`, the end reported once it is used up.
+int ServeLoopTail(SoundConvertRecord* c, std::uint8_t* out, int bytes) {
+  const int n = std::min(bytes, c->loopTailBytes - c->loopTailOffset);
+  if (n <= 0) {
+    c->endReached = 1;
+    return 0;
+  }
+  std::memcpy(out, c->loopTail + c->loopTailOffset, static_cast<std::size_t>(n));
+  c->loopTailOffset += n;
+  c->outputPosition += n;
+  return n;
+}
+
+}  // namespace
 
 // The block conversion. With `direct`, a refill made while a whole block or more is
 // still wanted goes straight into the destination (the same refills, one copy fewer);
@@ -132,10 +177,19 @@ int SetupSoundConvert(const StreamAccessRecord* stream, SoundConvertRecord* c) {
 // reads nothing past it asks for that.
 static int ConvertBlocks(SoundConvertRecord* c, void* destination, int bytes, bool direct) {
   if (c == nullptr || c->initialised != 1) return -1;
+  c->readFailed = 0;
   if (c->endReached == 1 || bytes == 0) return 0;
   if (bytes < 0 || destination == nullptr) return -1;
+  if (c->seekPending == 1) {
+    if (c->ops->setPosition(c, c->seekSample) == kConvertFailed) {
+      c->readFailed = 1;
+      return 0;
+    }
+    c->seekPending = 0;
+  }
 
   auto* out = static_cast<std::uint8_t*>(destination);
+  if (c->loopTailServing == 1) return ServeLoopTail(c, out, bytes);
   int written = 0;
   while (bytes > 0) {
     if (c->blockLeft <= 0) {
@@ -146,6 +200,12 @@ static int ConvertBlocks(SoundConvertRecord* c, void* destination, int bytes, bo
       if (here) c->blockBuffer = out + written;
       int refill = c->ops->convertBlock(c);
       c->blockBuffer = block;
+      if (refill == kConvertFailed) {
+        // Tried again by the next conversion: the data is still there.
+        c->blockLeft = 0;
+        c->readFailed = 1;
+        return written;
+      }
       // A refill that reports data but yields none would spin here for ever.
       if (refill == -1 || c->blockLeft <= 0 || c->blockLeft > c->blockBytes) {
         c->blockLeft = 0;
@@ -182,10 +242,68 @@ int SetSoundConvertPosition(SoundConvertRecord* c, int sample) {
   if (c == nullptr || c->initialised != 1) return -1;
   std::int64_t distance = std::int64_t{c->pcmFormat.nBlockAlign} * sample - c->outputPosition;
   if (distance > -16 && distance < 16) return 0;
-  int result = c->ops->setPosition(c, sample);
+  KindSetPosition(c, sample);
   c->endReached = 0;
-  return result;
+  return 0;
 }
+
+namespace {
+
+// How long a part from the loop point to the end is held in memory: looping back to the
+// point then costs no seek of the decoder, however short the loop.
+std::int64_t LoopTailLimit(const SoundConvertRecord* c) {
+  const std::int64_t align = std::max<std::int64_t>(c->pcmFormat.nBlockAlign, 1);
+  return std::max<std::int64_t>(c->pcmFormat.nAvgBytesPerSec / 16, 4096) / align * align;
+}
+
+// A loop back to the loop point from the data's end: from the loop tail (1), with the
+// decoder moved there (0), or not a loop that the tail serves (-1).
+int LoopFromTail(SoundConvertRecord* c, int sample) {
+  const std::int64_t target = std::int64_t{c->pcmFormat.nBlockAlign} * sample;
+  if (c->loopPointBytes <= 0 || target != c->loopPointBytes || c->loopTailState == -1) return -1;
+  if (c->loopTailState == 0) {
+    const std::int64_t limit = LoopTailLimit(c), length = c->ops->pcmBytes(c);
+    if (length - target > limit) {
+      c->loopTailState = -1;
+      return -1;
+    }
+    // Decoded once, from the point to the end.
+    const std::int64_t room = limit + std::max<int>(c->pcmFormat.nBlockAlign, 1);
+    auto* tail = static_cast<std::uint8_t*>(GAMELIB_ALLOC(static_cast<std::size_t>(room)));
+    if (tail == nullptr) return -1;
+    KindSetPosition(c, sample);
+    c->endReached = 0;
+    const int got = ConvertBlocks(c, tail, static_cast<int>(room), false);
+    if (c->readFailed == 1 || c->endReached != 1 || got > limit) {
+      // Longer than it said, or not readable now: the decoder serves the loop.
+      FreeMemory(tail);
+      if (c->readFailed != 1) c->loopTailState = -1;
+      KindSetPosition(c, sample);
+      c->endReached = 0;
+      return 0;
+    }
+    // A tail of a few samples is held repeated, so that each pass round it moves a few
+    // kilobytes, not a few bytes.
+    int held = got;
+    while (got > 0 && held + got <= room && held < 4096) {
+      std::memcpy(tail + held, tail, static_cast<std::size_t>(got));
+      held += got;
+    }
+    c->loopTail = tail;
+    c->loopTailBytes = held;
+    c->loopTailState = 1;
+  }
+  // The decoder stays at its end while the tail is served.
+  if (c->loopTailServing != 1) c->decoderPosition = c->outputPosition;
+  c->loopTailServing = 1;
+  c->loopTailOffset = 0;
+  c->outputPosition = static_cast<std::int32_t>(target);
+  c->blockLeft = c->blockOffset = 0;
+  c->endReached = 0;
+  return 1;
+}
+
+}  // namespace
 
 int SeekSoundConvert(SoundConvertRecord* c, std::int64_t sample) {
   if (c == nullptr || c->initialised != 1) return -1;
@@ -194,9 +312,17 @@ int SeekSoundConvert(SoundConvertRecord* c, std::int64_t sample) {
   if (c->endReached != 1) return SetSoundConvertPosition(c, static_cast<int>(sample));
   // At its end the converter must move even to a sample a few bytes away: a loop to a
   // point just before the end would otherwise find no data at all.
-  int result = c->ops->setPosition(c, static_cast<int>(sample));
+  if (LoopFromTail(c, static_cast<int>(sample)) >= 0) return 0;
+  KindSetPosition(c, static_cast<int>(sample));
   c->endReached = 0;
-  return result;
+  return 0;
+}
+
+int MoveSoundConvert(SoundConvertRecord* c, std::int64_t sample) {
+  if (c == nullptr || c->initialised != 1) return -1;
+  KindSetPosition(c, static_cast<int>(std::clamp<std::int64_t>(sample, 0, INT32_MAX)));
+  c->endReached = 0;
+  return 0;
 }
 
 int TerminateSoundConvert(SoundConvertRecord* c) {
@@ -205,6 +331,7 @@ int TerminateSoundConvert(SoundConvertRecord* c) {
     FreeMemory(c->blockBuffer);
     c->blockBuffer = nullptr;
   }
+  DropLoopTail(c);
   c->ops->terminate(c);
   c->initialised = 0;
   return 0;
@@ -236,14 +363,17 @@ int ConvertSoundWhole(SoundConvertRecord* c, WAVEFORMATEX* format, void** data, 
 
   int produced;
   if (c->ops->convertWhole != nullptr) {
+    StopServingLoopTail(c);
     produced = c->ops->convertWhole(c, block, size);
   } else {
-    if (c->outputPosition != 0 || c->blockOffset != 0 || c->endReached != 0) {
-      c->ops->setPosition(c, 0);
+    if (c->outputPosition != 0 || c->blockOffset != 0 || c->endReached != 0 || c->loopTailServing != 0) {
+      KindSetPosition(c, 0);
       c->endReached = 0;
     }
     // The block is new and nothing past `produced` is read: the kinds decode into it.
     produced = ConvertBlocks(c, block, size, true);
+    // A failure part-way is no sound, not a shortened one.
+    if (c->readFailed == 1 || c->seekPending == 1) produced = -1;
   }
   // Nothing converted (an empty data chunk, a stream with no audio) is no sound.
   if (produced <= 0) {
@@ -258,7 +388,15 @@ int ConvertSoundWhole(SoundConvertRecord* c, WAVEFORMATEX* format, void** data, 
 
 void SetSoundConvertLoopPoint(SoundConvertRecord* c, int sample) {
   if (c == nullptr) return;
-  c->loopPointBytes = static_cast<std::int32_t>(std::int64_t{c->pcmFormat.nBlockAlign} * sample);
+  const auto bytes = static_cast<std::int32_t>(std::int64_t{c->pcmFormat.nBlockAlign} * sample);
+  if (bytes != c->loopPointBytes && c->initialised == 1) {
+    // The tail held belongs to the old point; output served from it goes on from the decoder.
+    const bool serving = c->loopTailServing == 1;
+    const std::int64_t at = c->outputPosition;
+    DropLoopTail(c);
+    if (serving) MoveSoundConvert(c, at / std::max<int>(c->pcmFormat.nBlockAlign, 1));
+  }
+  c->loopPointBytes = bytes;
 }
 
 void CloseSoundConvertSource(SoundConvertRecord* c) {

@@ -41,6 +41,7 @@ struct SoundConvertAcmState {
   std::int32_t acmLoopSourceUsed;
   std::int32_t acmLoopBytes;
   void* acmLoopBuffer;
+  std::int64_t acmStreamPcmBytes;  // the manager's PCM size of the whole data (WAVE)
 };
 
 // State of the Ogg Vorbis kind.
@@ -48,7 +49,8 @@ struct SoundConvertOggState {
   std::int32_t oggOpen;
   OggVorbis_File oggFile;
   std::int32_t oggBytesPerSample;
-  std::int32_t oggExhausted;  // a seek failed: the decoder is not where the position says
+  std::int32_t oggExhausted;   // positioned at or past the end: nothing more to decode
+  std::int32_t oggSeekFailed;  // the decoder is opened afresh before the next seek
 };
 
 // The operations of one kind (sound/convert_kinds.h).
@@ -76,11 +78,24 @@ struct SoundConvertRecord {
   std::int32_t blockOffset;
   std::int32_t outputPosition;
   std::int32_t loopPointBytes;
+  // A conversion or seek that the platform failed: the data is still there, and the next
+  // conversion tries again (a seek first, when one is pending).
+  std::int32_t readFailed;  // the last conversion stopped at a failure, not at the end
+  std::int32_t seekPending;
+  std::int32_t seekSample;
+  // A short part from the loop point to the end, decoded once and repeated from memory.
+  std::uint8_t* loopTail;
+  std::int32_t loopTailBytes;
+  std::int32_t loopTailState;    // 0 not tried, 1 held, -1 too long for it
+  std::int32_t loopTailOffset;   // where the output stands in it while served from it
+  std::int32_t loopTailServing;  // 1 while the output comes from loopTail
+  std::int32_t decoderPosition;  // the decoder's own outputPosition meanwhile (its end)
 };
 
 // All 0 or -1 unless said otherwise.
 int SetupSoundConvert(const StreamAccessRecord* stream, SoundConvertRecord* converter);
-// Bytes written (0 at the end of the data), -1 when not set up.
+// Bytes written (0 at the end of the data, or at a failure: `readFailed` then tells),
+// -1 when not set up.
 int ConvertSoundBlock(SoundConvertRecord* converter, void* destination, int bytes);
 // Skipped (0, the end flag kept) when the converter stands within 16 bytes of the sample.
 int SetSoundConvertPosition(SoundConvertRecord* converter, int sample);
@@ -88,6 +103,9 @@ int SetSoundConvertPosition(SoundConvertRecord* converter, int sample);
 // it also moves a converter that stands at its end within a few bytes of the sample. -1
 // when not set up.
 int SeekSoundConvert(SoundConvertRecord* converter, std::int64_t sample);
+// Moves a converter exactly to a sample, however near it stands (to take back output that
+// was lost). -1 when not set up.
+int MoveSoundConvert(SoundConvertRecord* converter, std::int64_t sample);
 // Frees what the converter holds (not its stream). 0, or -1 when it is not set up.
 int TerminateSoundConvert(SoundConvertRecord* converter);
 int GetSoundConvertFormat(const SoundConvertRecord* converter, WAVEFORMATEX* format);
@@ -95,7 +113,8 @@ int GetSoundConvertFormat(const SoundConvertRecord* converter, WAVEFORMATEX* for
 int GetSoundConvertDestSize(SoundConvertRecord* converter);
 // Bytes of PCM the data yields when it is played through (0 when unknown).
 std::int64_t GetSoundConvertPcmBytes(const SoundConvertRecord* converter);
-// The whole PCM in a new block of library memory, which the caller frees.
+// The whole PCM in a new block of library memory, which the caller frees; -1 also when a
+// failure cut the conversion short (no shortened sound).
 int ConvertSoundWhole(SoundConvertRecord* converter, WAVEFORMATEX* format, void** data, int* bytes);
 // The loop point the compression-manager kind decodes towards, in samples.
 void SetSoundConvertLoopPoint(SoundConvertRecord* converter, int sample);

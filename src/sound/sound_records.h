@@ -63,6 +63,7 @@ struct SoundHandleRecord {
   std::uint8_t dataEnded;
   std::uint8_t wrapPending;
   std::uint8_t finished;
+  std::uint8_t dataFault;  // the data stopped where it could not be read, not at its end
   std::int32_t wrapPosition;
   std::int32_t endOffset;
   std::int32_t endCursorCount;

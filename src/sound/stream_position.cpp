@@ -56,6 +56,11 @@ int UpdateStreamSoundPosition(int handle, int playCursor) {
   }
   const std::int64_t last = record->lastPlayCursor;
   if (play == last) return 0;
+  // Until the ring is first filled it holds nothing of the sound: what it plays is not counted.
+  if (record->writeCursor == kStreamUnfilledWriteCursor) {
+    record->lastPlayCursor = static_cast<std::int32_t>(play);
+    return 0;
+  }
   const std::int64_t ringBytes = record->ringBytes;
   const std::int64_t advance = play > last ? play - last : ringBytes - last + play;
   if (record->wrapPending) {

@@ -95,9 +95,43 @@ bool LockRing(SoundBufferWrapper* ring, std::int64_t offset, std::int64_t bytes,
   return true;
 }
 
-void UnlockRing(SoundBufferWrapper* ring, const StreamFillCursor& cursor) {
-  // A failed unlock loses what was written, but the data was consumed all the same.
-  UnlockSoundBufferWrapper(ring, cursor.part1, cursor.part1Bytes, cursor.part2, cursor.part2Bytes);
+// False when the device refused the unlock: nothing written becomes playable.
+bool UnlockRing(SoundBufferWrapper* ring, const StreamFillCursor& cursor) {
+  return UnlockSoundBufferWrapper(ring, cursor.part1, cursor.part1Bytes, cursor.part2, cursor.part2Bytes) ==
+         0;
+}
+
+// What a refill moves on, kept so that a refill whose bytes were lost can be taken back.
+struct RefillState {
+  std::int32_t currentFile, loopsDone, filePosition, wrapPosition, wrapOffset;
+  std::int32_t endOffset, endCursorCount;
+  std::int64_t endBytesLeft;
+  std::uint8_t dataEnded, wrapPending, finished, dataFault;
+};
+
+RefillState SaveRefillState(const SoundHandleRecord& r) {
+  return {r.currentFile,    r.loopsDone,    r.filePosition, r.wrapPosition, r.wrapOffset, r.endOffset,
+          r.endCursorCount, r.endBytesLeft, r.dataEnded,    r.wrapPending,  r.finished,   r.dataFault};
+}
+
+void RestoreRefillState(SoundHandleRecord* r, const RefillState& s) {
+  r->currentFile = s.currentFile;
+  r->loopsDone = s.loopsDone;
+  r->filePosition = s.filePosition;
+  r->wrapPosition = s.wrapPosition;
+  r->wrapOffset = s.wrapOffset;
+  r->endOffset = s.endOffset;
+  r->endCursorCount = s.endCursorCount;
+  r->endBytesLeft = s.endBytesLeft;
+  r->dataEnded = s.dataEnded;
+  r->wrapPending = s.wrapPending;
+  r->finished = s.finished;
+  r->dataFault = s.dataFault;
+  // The converter goes back to where the lost bytes began.
+  if (r->currentFile >= 0 && r->currentFile < r->fileCount) {
+    const int blockAlign = r->format.nBlockAlign == 0 ? 1 : r->format.nBlockAlign;
+    MoveSoundConvert(&r->files[r->currentFile].converter, r->filePosition / blockAlign);
+  }
 }
 
 void AdvanceWriteCursor(SoundHandleRecord* record, std::int64_t bytes) {
@@ -109,8 +143,11 @@ void AdvanceWriteCursor(SoundHandleRecord* record, std::int64_t bytes) {
   record->validZoneStart = static_cast<std::int32_t>(zoneStart);
 }
 
+constexpr int kRefillResumes = 1;
+
 // After the data's end: silence ahead of the play cursor, and the ring stopped once it
-// has played up to the end.
+// has played up to the end. Data that stopped at a failure is tried again while its end
+// is still to be heard (kRefillResumes: the refill goes on from there).
 int RefillAfterEnd(SoundHandleRecord* record, SoundBufferWrapper* ring) {
   if (!ring->valid) return -1;
   DWORD status = 0;
@@ -124,14 +161,29 @@ int RefillAfterEnd(SoundHandleRecord* record, SoundBufferWrapper* ring) {
   if (passed || record->endBytesLeft <= 0) {
     StopSoundBufferWrapper(ring);
     record->dataEnded = 0;
+    // The silence heard past a failure is not the sound's: its position stays at the data.
+    if (record->dataFault && record->endBytesLeft < 0) record->playedBytes += record->endBytesLeft;
     return 0;
+  }
+  if (record->dataFault) {
+    const std::int64_t ringBytes = RingBytes(*record);
+    std::int64_t zoneStart = end - std::int64_t{record->format.nAvgBytesPerSec} * kValidZoneSeconds;
+    if (zoneStart < 0) zoneStart += ringBytes;
+    if (InValidZone(end, zoneStart, play)) {
+      // The silence after the failure is written over with the data.
+      record->writeCursor = static_cast<std::int32_t>(end);
+      record->validZoneStart = static_cast<std::int32_t>(zoneStart);
+      record->dataEnded = 0;
+      record->dataFault = 0;
+      return kRefillResumes;
+    }
   }
   const std::int64_t step = EighthSecondStep(*record);
   if (step <= 0 || !InValidZone(record->writeCursor, record->validZoneStart, play)) return -1;
   StreamFillCursor cursor;
   if (!LockRing(ring, record->writeCursor, step, &cursor)) return -1;
   WriteSilenceToBuffer(record, &cursor, static_cast<std::uint32_t>(step));
-  UnlockRing(ring, cursor);
+  if (!UnlockRing(ring, cursor)) return -1;
   AdvanceWriteCursor(record, step);
   return 0;
 }
@@ -215,7 +267,10 @@ int RefillStreamSound(int handle) {
   SoundBufferWrapper* ring = nullptr;
   if (ClaimStreamSoundBuffer(handle, record, &ring, 0) != 0 || !record->prepared) return 0;
   UpdateStreamSoundPosition(handle, -1);
-  if (record->dataEnded) return RefillAfterEnd(record, ring);
+  if (record->dataEnded) {
+    const int result = RefillAfterEnd(record, ring);
+    if (result != kRefillResumes) return result;
+  }
 
   const std::int64_t avgBytes = record->format.nAvgBytesPerSec;
   const std::int64_t blockAlign = record->format.nBlockAlign;
@@ -236,7 +291,11 @@ int RefillStreamSound(int handle) {
     start = play;
     bytes = kFirstFillSeconds * avgBytes / blockAlign * blockAlign;
   } else {
-    if (!InValidZone(record->writeCursor, record->validZoneStart, play)) return -1;
+    if (!InValidZone(record->writeCursor, record->validZoneStart, play)) {
+      // The ring has played all it was given while its refills were lost: it stops.
+      if (record->dataFault) StopSoundBufferWrapper(ring);
+      return -1;
+    }
     bytes = EighthSecondStep(*record);
     std::int64_t write = record->writeCursor;
     std::int64_t cursor = play;
@@ -252,6 +311,7 @@ int RefillStreamSound(int handle) {
     start = record->writeCursor;
   }
 
+  const RefillState before = SaveRefillState(*record);
   StreamFillCursor cursor;
   if (!LockRing(ring, start, bytes, &cursor)) return -1;
   // The play cursor is 0 in a first fill after the rewind.
@@ -266,13 +326,21 @@ int RefillStreamSound(int handle) {
       EndStreamData(record, &cursor, playCursor);
       break;
     }
-    const int got = WriteConvertedToBuffer(&cursor, &record->files[record->currentFile].converter, left);
+    SoundConvertRecord& converter = record->files[record->currentFile].converter;
+    const int got = WriteConvertedToBuffer(&cursor, &converter, left);
     if (got > 0) {
       left -= got;
       record->filePosition += got;
       stalls = 0;
-      continue;
     }
+    if (converter.readFailed == 1) {
+      // The data could not be read now: it stops here, as at an end, and is tried again
+      // on the next pass; the ring stops if the failure outlasts what it holds.
+      EndStreamData(record, &cursor, playCursor);
+      record->dataFault = 1;
+      break;
+    }
+    if (got > 0) continue;
     if (++stalls > stallLimit) {
       // Loops and restarts that yield nothing would go round for ever: the data ends.
       record->finished = 1;
@@ -282,7 +350,13 @@ int RefillStreamSound(int handle) {
     }
     AdvanceStreamSoundFile(record, &cursor, playCursor);
   }
-  UnlockRing(ring, cursor);
+  if (!UnlockRing(ring, cursor)) {
+    // Nothing written became playable: the next pass writes it again (a first fill too).
+    RestoreRefillState(record, before);
+    record->dataFault = 1;
+    return -1;
+  }
+  if (!record->dataEnded) record->dataFault = 0;
 
   if (firstFill) record->writeCursor = static_cast<std::int32_t>(start);
   AdvanceWriteCursor(record, bytes);

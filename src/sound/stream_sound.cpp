@@ -378,6 +378,7 @@ int PrepareStreamSound(int handle) {
   record->validZoneStart = -1;
   record->lastPlayCursor = 0;
   record->dataEnded = 0;
+  record->dataFault = 0;
   record->wrapPending = 0;
   record->endBytesLeft = 0;
   const int blockAlign = record->format.nBlockAlign == 0 ? 1 : record->format.nBlockAlign;
@@ -405,9 +406,17 @@ int PlayStreamSound(int handle, int playType, int fromTop) {
   }
   // A one-shot sound that played to its end starts again from the first file.
   if (record->currentFile >= record->fileCount) ResetStreamPosition(record);
+  // Data that stopped at a failure is read again from where it was heard to; a ring whose
+  // first fill was lost is filled again.
+  if (record->dataFault) ResumeFromPlayedPosition(record);
+  if (record->writeCursor == kStreamUnfilledWriteCursor) record->prepared = 0;
 
   record->playType = playType;
   PrepareStreamSound(handle);
+  // Nothing of it can be read: the play fails rather than play nothing.
+  if (record->dataFault &&
+      (record->writeCursor == kStreamUnfilledWriteCursor || (record->dataEnded && record->endBytesLeft <= 0)))
+    return -1;
   if (PlaySoundBufferWrapper(ring, 1) != 0) return -1;
 
   if (playType == 0) {
