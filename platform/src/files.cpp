@@ -110,11 +110,14 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void* security, 
   std::string path = HostPath(name);
   int fd;
   do {
-    fd = open(path.c_str(), mode | O_CLOEXEC, 0666);
+    // Non-blocking, so that opening a pipe with no writer cannot hang the caller.
+    fd = open(path.c_str(), mode | O_CLOEXEC | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return INVALID_HANDLE_VALUE;
+  // Pipes and sockets would block a read for ever: only files and devices are opened.
   struct stat st {};
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) ||
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
     close(fd);
     return INVALID_HANDLE_VALUE;
   }

@@ -1,5 +1,6 @@
 // Files and searches as the library relies on them, at the edges its own tests
 // cannot reach: ends of files, 64-bit offsets, patterns, stale handles.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -136,6 +137,18 @@ TEST_F(Files, SearchesMatchStarAndQuestionMarkWithoutCaseInBackslashedPaths) {
   EXPECT_TRUE(CloseHandle(h));
   EXPECT_FALSE(SetCurrentDirectoryA("no-such-directory"));
   EXPECT_TRUE(SetCurrentDirectoryA(saved));
+}
+
+}  // namespace
+
+namespace {
+
+// A game handed a named pipe (or a socket) instead of a file must get an error, not a
+// read that waits for ever for a writer.
+TEST_F(Files, PipesAreRefusedWithoutWaitingForAWriter) {
+  ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0600), 0);
+  EXPECT_EQ(Open(Path("pipe"), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Open(Path("pipe"), GENERIC_WRITE, OPEN_EXISTING), INVALID_HANDLE_VALUE);
 }
 
 }  // namespace
