@@ -1,5 +1,6 @@
 // The Direct3D device: render and stage states, scene brackets, render target,
 // viewport, bound textures, texture loads, and draws handed to the rasteriser.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -449,8 +450,15 @@ class Device final : public IDirect3DDevice7, public DisplayObject {
     HRESULT hr = raster::DrawTriangles(
         state, type, fvf, vertices, vertexCount,
         scope.rec.call == sim::DisplayCall::DrawIndexedPrimitive ? indices : nullptr, indexCount, &report);
-    if (report.badIndices > 0)
-      RecordViolation(std::string(name) + ": " + std::to_string(report.badIndices) + " indices past the " +
+    // Counted here too, so the rule holds whatever the rasteriser reports.
+    int bad = report.badIndices;
+    if (scope.rec.call == sim::DisplayCall::DrawIndexedPrimitive) {
+      int counted = 0;
+      for (DWORD i = 0; i < indexCount; ++i) counted += indices[i] >= vertexCount ? 1 : 0;
+      bad = std::max(bad, counted);
+    }
+    if (bad > 0)
+      RecordViolation(std::string(name) + ": " + std::to_string(bad) + " indices past the " +
                       std::to_string(vertexCount) + " vertices");
     return scope.Done(hr);
   }
