@@ -142,6 +142,18 @@ HRESULT CallScope::Done(HRESULT hr) {
   return hr;
 }
 
+HRESULT QueryOwnInterface(DisplayObject* object, IUnknown* iface, const IID& own, REFIID iid, void** out) {
+  CallScope scope(sim::DisplayCall::QueryInterface, object);
+  scope.rec.guid = iid;
+  if (out == nullptr) return scope.Done(E_POINTER);
+  *out = nullptr;
+  if (HRESULT hr = scope.Enter(); FAILED(hr)) return scope.Done(hr);
+  if (iid != own && iid != IID_IUnknown) return scope.Done(E_NOINTERFACE);
+  ++object->refs;
+  *out = iface;
+  return scope.Done(S_OK);
+}
+
 HRESULT ZombieCall(DisplayObject* object, const char* call) {
   RecordViolation(std::string(call) + " on released " + object->Label());
   return DDERR_INVALIDOBJECT;
