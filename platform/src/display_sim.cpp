@@ -15,6 +15,8 @@ World& TheWorld() {
   static auto* world = [] {
     auto* w = new World;
     w->config = sim::DefaultDisplayConfig();
+    // A program that never touches the controls keeps no trace (it would only grow).
+    w->config.trace = false;
     w->modeWidth = w->config.desktopWidth;
     w->modeHeight = w->config.desktopHeight;
     w->modeLayout = pixel::Classify(w->config.desktopFormat);
