@@ -165,7 +165,7 @@ TEST_F(DisplayTest, LockRulesRefuseWithoutHandingOutAPointer) {
   DDSURFACEDESC2 again{};
   EXPECT_EQ(s->Lock(nullptr, &again, DDLOCK_WAIT, nullptr), DDERR_SURFACEBUSY);
   EXPECT_EQ(again.lpSurface, nullptr);
-  RECT wrong{0, 0, 1, 1};
+  RECT wrong{2, 1, 5, 4};  // only the bottom differs
   EXPECT_EQ(s->Unlock(&wrong), DDERR_INVALIDRECT);
   EXPECT_EQ(s->Unlock(&r), DD_OK);
 
@@ -252,7 +252,11 @@ TEST_F(DisplayTest, BltFastCopiesOnlyBetweenEqualFormatsAndInsideBothSurfaces) {
 
   // The source key skips keyed pixels when asked for.
   DDCOLORKEY key{Raw(src, 0, 0), Raw(src, 0, 0)};
+  DDCOLORKEY read{};
+  EXPECT_EQ(src->GetColorKey(DDCKEY_SRCBLT, &read), DDERR_NOTFOUND);
   ASSERT_EQ(src->SetColorKey(DDCKEY_SRCBLT, &key), DD_OK);
+  EXPECT_EQ(src->GetColorKey(DDCKEY_SRCBLT, &read), DD_OK);
+  EXPECT_EQ(read.dwColorSpaceLowValue, key.dwColorSpaceLowValue);
   ASSERT_EQ(ColorFill(dst, 0x1234), DD_OK);
   ASSERT_EQ(dst->BltFast(0, 0, src, nullptr, DDBLTFAST_SRCCOLORKEY), DD_OK);
   EXPECT_EQ(Raw(dst, 0, 0), 0x1234u);
