@@ -17,7 +17,8 @@ namespace {
 
 D3DDeviceRecord g_devices[kDeviceRecordCount];
 
-constexpr DWORD kMipFilter[6] = {D3DTFP_NONE, D3DTFP_POINT, D3DTFP_LINEAR, D3DTFP_LINEAR, D3DTFP_LINEAR, D3DTFP_LINEAR};
+constexpr DWORD kMipFilter[6] = {D3DTFP_NONE,   D3DTFP_POINT,  D3DTFP_LINEAR,
+                                 D3DTFP_LINEAR, D3DTFP_LINEAR, D3DTFP_LINEAR};
 
 D3DDeviceRecord* Usable(int device) { return Direct3DAvailable() ? GetDeviceRecord(device) : nullptr; }
 
@@ -45,7 +46,8 @@ void ResetDeviceRecord(D3DDeviceRecord& r, IDirectDrawSurface7* ownSurface) {
   // textured draw has set it.
   r.drawRenderStates[kDrawStateTextureFactor] = 0xFFFFFFFF;
   for (StageCopy& s : r.stages) {
-    s = StageCopy{nullptr, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_DISABLE, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_DISABLE};
+    s = StageCopy{nullptr,       D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_DISABLE,
+                  D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_DISABLE};
   }
   for (auto& kind : r.filterIndex) {
     for (int& index : kind) index = 1;
@@ -131,6 +133,10 @@ int RestoreDirect3DDevice(int device) {
   r->writePointer = r->bufferStart[r->vertexType];
   SetDeviceBlendMode(device, r->blendMode, r->alphaChannel, r->alphaTest);
   SetDeviceCullMode(device, r->cull);
+  // The new device has none of the old filters: make every stage's copy differ.
+  for (auto& kind : r->filterIndex) {
+    for (int& index : kind) index = -1;
+  }
   SetDeviceTextureFilter(device, r->filterMode);
   SetDeviceColorKeyEnable(device, r->colorKey);
   const DrawState& draw = GetDrawState();
@@ -140,8 +146,10 @@ int RestoreDirect3DDevice(int device) {
   ApplyDrawSettings(device);
   // Every texture exists again (their pixels come back with the graphs' reload).
   RecreateAllSurface3DDataObjects();
-  // The blend graph's texture is a new object now.
+  // The blend graph's texture and a graph drawn into are new objects now.
   if (draw.blendGraph != -1) SetBlendGraphD3D(GetGraphRecord(draw.blendGraph), -1, -1);
+  if (draw.drawScreen != kDrawScreenFront && draw.drawScreen != kDrawScreenBack)
+    SetDeviceDrawScreen(draw.drawScreen);
   r->forceApply = 0;
   return 0;
 }
@@ -199,8 +207,12 @@ int SetViewportRect(const RECT* rect) {
   const LONG x = rect->left + draw.drawOriginX;
   const LONG y = rect->top + draw.drawOriginY;
   if (x < 0 || y < 0) return -1;
-  D3DVIEWPORT7 viewport{static_cast<DWORD>(x), static_cast<DWORD>(y), static_cast<DWORD>(rect->right - rect->left),
-                        static_cast<DWORD>(rect->bottom - rect->top), 0.0f, 1.0f};
+  D3DVIEWPORT7 viewport{static_cast<DWORD>(x),
+                        static_cast<DWORD>(y),
+                        static_cast<DWORD>(rect->right - rect->left),
+                        static_cast<DWORD>(rect->bottom - rect->top),
+                        0.0f,
+                        1.0f};
   return SetDeviceViewport(&viewport, state.currentDevice);
 }
 

@@ -18,9 +18,11 @@ int ApplyDrawSettings(int device) {
   const int operation = r->texture != nullptr ? D3DTOP_SELECTARG1 : D3DTOP_SELECTARG2;
   SetDeviceStageTexture(device, 0, r->texture);
   SetDeviceStageState(device, 0, D3DTSS_ALPHAOP, operation);
-  SetDeviceStageState(device, 0, operation == D3DTOP_SELECTARG1 ? D3DTSS_ALPHAARG1 : D3DTSS_ALPHAARG2, argument);
+  SetDeviceStageState(device, 0, operation == D3DTOP_SELECTARG1 ? D3DTSS_ALPHAARG1 : D3DTSS_ALPHAARG2,
+                      argument);
   SetDeviceStageState(device, 0, D3DTSS_COLOROP, operation);
-  SetDeviceStageState(device, 0, operation == D3DTOP_SELECTARG1 ? D3DTSS_COLORARG1 : D3DTSS_COLORARG2, argument);
+  SetDeviceStageState(device, 0, operation == D3DTOP_SELECTARG1 ? D3DTSS_COLORARG1 : D3DTSS_COLORARG2,
+                      argument);
   SetDeviceStageTexture(device, 1, nullptr);
   SetDeviceStageState(device, 1, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
   SetDeviceStageState(device, 1, D3DTSS_COLOROP, D3DTOP_DISABLE);

@@ -186,7 +186,8 @@ int SetBlendGraph(int graph, int borderParameter, int borderRange) {
 
 int SetTransColor(int red, int green, int blue) {
   state.transColor = static_cast<std::uint32_t>(ClampByte(red)) << 16 |
-                     static_cast<std::uint32_t>(ClampByte(green)) << 8 | static_cast<std::uint32_t>(ClampByte(blue));
+                     static_cast<std::uint32_t>(ClampByte(green)) << 8 |
+                     static_cast<std::uint32_t>(ClampByte(blue));
   return 0;
 }
 

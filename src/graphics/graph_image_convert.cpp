@@ -28,8 +28,8 @@ struct Widener {
   std::uint32_t Decode(std::uint32_t raw) const {
     if (c_.colorBitDepth == 8) return 0xFF000000u | (c_.palette[raw & 0xFF] & 0xFFFFFF);
     const std::uint32_t a = c_.alphaWidth ? alpha_[(raw & c_.alphaMask) >> c_.alphaLoc] : 0xFFu;
-    return a << 24 | red_[(raw & c_.redMask) >> c_.redLoc] << 16 | green_[(raw & c_.greenMask) >> c_.greenLoc] << 8 |
-           blue_[(raw & c_.blueMask) >> c_.blueLoc];
+    return a << 24 | red_[(raw & c_.redMask) >> c_.redLoc] << 16 |
+           green_[(raw & c_.greenMask) >> c_.greenLoc] << 8 | blue_[(raw & c_.blueMask) >> c_.blueLoc];
   }
   bool HasAlpha() const { return c_.alphaWidth > 0; }
 
@@ -45,8 +45,8 @@ struct Widener {
 
 int ConvertGraphImageBlt(void* dest, int destPitch, const ColorData* destFormat, const void* source,
                          int sourcePitch, const ColorData* sourceFormat, const void* alpha, int alphaPitch,
-                         const ColorData* alphaFormat, int destX, int destY, const RECT* sourceRect, int flags,
-                         std::uint32_t transColor) {
+                         const ColorData* alphaFormat, int destX, int destY, const RECT* sourceRect,
+                         int flags, std::uint32_t transColor) {
   if (dest == nullptr || source == nullptr || sourceRect == nullptr) return -1;
   if (!Movable(destFormat, false) || !Movable(sourceFormat, true)) return -1;
   if (alpha != nullptr && !Movable(alphaFormat, true)) return -1;
@@ -59,13 +59,15 @@ int ConvertGraphImageBlt(void* dest, int destPitch, const ColorData* destFormat,
   const int sBytes = sourceFormat->pixelByte;
   auto* dRow = static_cast<std::uint8_t*>(dest) + static_cast<std::ptrdiff_t>(destY) * destPitch +
                static_cast<std::ptrdiff_t>(destX) * dBytes;
-  auto* sRow = static_cast<const std::uint8_t*>(source) + static_cast<std::ptrdiff_t>(sourceRect->top) * sourcePitch +
+  auto* sRow = static_cast<const std::uint8_t*>(source) +
+               static_cast<std::ptrdiff_t>(sourceRect->top) * sourcePitch +
                static_cast<std::ptrdiff_t>(sourceRect->left) * sBytes;
   const bool trans = (flags & kConvertTransAlpha) != 0 && destFormat->alphaWidth > 0;
 
   if (alpha == nullptr && !trans && CompareColorData(destFormat, sourceFormat)) {
     // Bits no channel uses are written as 0: colour keys compare whole texels.
-    const std::uint32_t used = destFormat->redMask | destFormat->greenMask | destFormat->blueMask | destFormat->alphaMask;
+    const std::uint32_t used =
+        destFormat->redMask | destFormat->greenMask | destFormat->blueMask | destFormat->alphaMask;
     const std::uint32_t full = dBytes == 4 ? 0xFFFFFFFFu : 0xFFFFu;
     for (int y = 0; y < height; ++y, dRow += destPitch, sRow += sourcePitch) {
       if (used == full) {
@@ -96,7 +98,8 @@ int ConvertGraphImageBlt(void* dest, int destPitch, const ColorData* destFormat,
   const std::uint8_t* aRow = nullptr;
   std::unique_ptr<Widener> alphaWiden;
   if (alpha != nullptr) {
-    aRow = static_cast<const std::uint8_t*>(alpha) + static_cast<std::ptrdiff_t>(sourceRect->top) * alphaPitch +
+    aRow = static_cast<const std::uint8_t*>(alpha) +
+           static_cast<std::ptrdiff_t>(sourceRect->top) * alphaPitch +
            static_cast<std::ptrdiff_t>(sourceRect->left) * alphaFormat->pixelByte;
     alphaWiden = std::make_unique<Widener>(*alphaFormat);
   }
