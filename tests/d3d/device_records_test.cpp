@@ -138,6 +138,25 @@ TEST_F(DeviceRecordTest, TheBatchReachesTheDeviceWhenFullOnAStateChangeAndAtTheS
   EndCurrentScene();
 }
 
+// The graphics core's flips, locks and fills close the scene, the batch drawn first.
+TEST_F(DeviceRecordTest, TheGraphicsCoreClosesTheSceneBeforeItTouchesASurface) {
+  const int graph = MakeGraph(16, 16);
+  const std::function<int()> touches[] = {ScreenFlip, [graph] { return FillGraph(graph, 1, 2, 3, 4); },
+                                          [] { return SetDrawScreen(kDrawScreenBack); }};
+  for (const auto& touch : touches) {
+    Batch(1);
+    const std::size_t mark = sim::DisplayTraceMark();
+    ASSERT_EQ(touch(), 0);
+    const auto draws = Draws(mark);
+    const auto ends = sim::DisplayCallsSince(mark, sim::DisplayCall::EndScene);
+    ASSERT_EQ(draws.size(), 1u);
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_LT(draws[0].sequence, ends[0].sequence);
+    EXPECT_FALSE(sim::ViewDevice().inScene);
+  }
+  EXPECT_TRUE(sim::DisplayViolations().empty());
+}
+
 TEST_F(DeviceRecordTest, TexturesAndDrawSettingsMarkWhatMustBeWorkedOutAgain) {
   const int graph = MakeGraph(64, 64);
   const int other = MakeGraph(32, 32);
@@ -212,6 +231,8 @@ TEST_F(DeviceRecordTest, TheDrawScreenSetsTheTargetAndTheFrontFlag) {
   const int wide = MakeScreen(3000, 100, 0);
   ASSERT_EQ(GetGraphRecord(wide)->pieceCount, 2);
   EXPECT_EQ(SetDeviceDrawScreen(wide), -1);
+  EXPECT_EQ(SetDrawScreen(wide), -1);
+  EXPECT_EQ(GetDrawScreen(), target);
   EXPECT_EQ(SetDeviceDrawScreen(0x08001234), -1);
 }
 
