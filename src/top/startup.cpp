@@ -16,7 +16,8 @@ namespace {
 void ShutDown() {
   // Music ends before anything else is shut down.
   EndCurrentMusic();
-  // (graphics and input shut down here when they exist)
+  TerminateGraphics();
+  // (input shuts down here when it exists)
   // The sound system goes after graphics and input.
   TerminateSoundSystem();
   FinishLibraryStop();
@@ -39,7 +40,11 @@ int InitializeLibrary() {
   // (input starts here when it exists; its failure aborts the start)
   // The sound system's result is not looked at: without it the game runs silent.
   if (!GetNoSoundFlag()) InitializeSoundSystem();
-  // (graphics starts here when it exists; its failure aborts the start)
+  if (InitializeGraphics() != 0) {
+    BeginLibraryStop();
+    ShutDown();
+    return -1;
+  }
   OutputLogFormat("ライブラリの初期化が完了しました");
   return 0;
 }
