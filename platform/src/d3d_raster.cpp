@@ -828,8 +828,45 @@ void BlockSpans(Prepared& p, std::int64_t first, int count, std::int64_t* lo, st
 
 // Draws one triangle, or two in order that share every pixel value (planes anchored at
 // the union's corner): row by row, one span where their spans meet.
+// Whether two triangles split an axis-aligned rectangle along a diagonal. Then, by the
+// top-left rule, they cover exactly the centres with x0 <= 256 i < x1, y0 <= 256 j < y1.
+bool SplitRectangle(const Prepared& a, const Prepared& b, std::int64_t* x0, std::int64_t* x1,
+                    std::int64_t* y0, std::int64_t* y1) {
+  *x0 = std::min({a.vx[0]->x, a.vx[1]->x, a.vx[2]->x}), *x1 = std::max({a.vx[0]->x, a.vx[1]->x, a.vx[2]->x});
+  *y0 = std::min({a.vx[0]->y, a.vx[1]->y, a.vx[2]->y}), *y1 = std::max({a.vx[0]->y, a.vx[1]->y, a.vx[2]->y});
+  // Each triangle holds three corners; the ones they miss must be opposite.
+  int missing[2];
+  for (int t = 0; t < 2; ++t) {
+    const Prepared& p = t ? b : a;
+    int seen = 0;
+    for (const Vertex* v : p.vx) {
+      const bool right = v->x == *x1, bottom = v->y == *y1;
+      if ((!right && v->x != *x0) || (!bottom && v->y != *y0)) return false;
+      seen |= 1 << (right + 2 * bottom);
+    }
+    if (seen == 0xF || __builtin_popcount(seen) != 3) return false;
+    missing[t] = __builtin_ctz(~seen & 0xF);
+  }
+  return (missing[0] ^ missing[1]) == 3;
+}
+
 void Raster(const Context& c, Prepared* p[2], int count, const Triangle& tri, int originX, int originY) {
   SpanWriter writer(c, tri, originX, originY);
+  std::int64_t x0, x1, y0, y1;
+  if (count == 2 && SplitRectangle(*p[0], *p[1], &x0, &x1, &y0, &y1)) {
+    const std::int64_t left = std::max<std::int64_t>(-FloorDiv(-x0, 256), c.clipLeft);
+    const std::int64_t right = std::min<std::int64_t>(-FloorDiv(-x1, 256) - 1, c.clipRight - 1);
+    const std::int64_t top = std::max<std::int64_t>(-FloorDiv(-y0, 256), c.clipTop);
+    const std::int64_t bottom = std::min<std::int64_t>(-FloorDiv(-y1, 256) - 1, c.clipBottom - 1);
+    if (left > right) return;
+    std::int64_t spans[kBlockRows * 2][3];
+    for (std::int64_t first = top; first <= bottom; first += kBlockRows * 2) {
+      const int rows = static_cast<int>(std::min<std::int64_t>(kBlockRows * 2, bottom - first + 1));
+      for (int r = 0; r < rows; ++r) spans[r][0] = first + r, spans[r][1] = left, spans[r][2] = right;
+      writer.Write(spans, rows);
+    }
+    return;
+  }
   std::int64_t top = p[0]->j0, bottom = p[0]->j1;
   if (count == 2) top = std::min(top, p[1]->j0), bottom = std::max(bottom, p[1]->j1);
   std::int64_t lo[2][kBlockRows], hi[2][kBlockRows], spans[kBlockRows * 2][3];
