@@ -194,10 +194,12 @@ struct Stage {
   bool linear = false;
   bool keyed = false;
   std::uint32_t key = 0;
+  int bpp = 0;  // of the texture
 };
 
 struct Context {
   Surface target;
+  int targetBpp = 0;
   bool drawable = false;
   int clipLeft = 0, clipTop = 0, clipRight = 0, clipBottom = 0;  // right and bottom exclusive
   int stageCount = 0;
@@ -280,6 +282,7 @@ Context MakeContext(const State& state) {
   c.target = state.target;
   c.drawable = rs != nullptr && state.stageState != nullptr && UsableSurface(&c.target, true);
   if (!c.drawable) return c;
+  c.targetBpp = pixel::BytesPerPixel(c.target.layout);
   const D3DVIEWPORT7& vp = state.viewport;
   const std::int64_t left = std::max<std::int64_t>(0, vp.dwX), top = std::max<std::int64_t>(0, vp.dwY);
   const std::int64_t right = std::min<std::int64_t>(c.target.width, std::int64_t{vp.dwX} + vp.dwWidth);
@@ -298,7 +301,10 @@ Context MakeContext(const State& state) {
     Stage& s = c.stage[c.stageCount++];
     s.colorOp = ss[D3DTSS_COLOROP], s.colorArg1 = ss[D3DTSS_COLORARG1], s.colorArg2 = ss[D3DTSS_COLORARG2];
     s.alphaOp = ss[D3DTSS_ALPHAOP], s.alphaArg1 = ss[D3DTSS_ALPHAARG1], s.alphaArg2 = ss[D3DTSS_ALPHAARG2];
-    if (UsableSurface(state.texture[k], true)) s.texture = state.texture[k];
+    if (UsableSurface(state.texture[k], true)) {
+      s.texture = state.texture[k];
+      s.bpp = pixel::BytesPerPixel(s.texture->layout);
+    }
     s.pair = ss[D3DTSS_TEXCOORDINDEX] < 2 ? static_cast<int>(ss[D3DTSS_TEXCOORDINDEX]) : -1;
     s.addressU = ss[D3DTSS_ADDRESSU], s.addressV = ss[D3DTSS_ADDRESSV];
     s.border = ss[D3DTSS_BORDERCOLOR];
@@ -349,21 +355,42 @@ int Address(std::int32_t i, int size, DWORD mode) {
   }
 }
 
-const std::uint8_t* TexelAt(const Surface& t, int x, int y) {
-  return t.bits + static_cast<std::int64_t>(y) * t.pitch +
-         static_cast<std::int64_t>(x) * pixel::BytesPerPixel(t.layout);
+// Pixels by size, and the 32-bit layouts' conversions inline; the rules are pixel_format's.
+std::uint32_t LoadRaw(int bpp, const std::uint8_t* p) {
+  if (bpp == 4) return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+  return p[0] | (p[1] << 8);
+}
+void StoreRaw(int bpp, std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v), p[1] = static_cast<std::uint8_t>(v >> 8);
+  if (bpp == 4) p[2] = static_cast<std::uint8_t>(v >> 16), p[3] = static_cast<std::uint8_t>(v >> 24);
+}
+std::uint32_t ToArgb(pixel::Layout layout, std::uint32_t raw) {
+  if (layout == pixel::Layout::A8R8G8B8) return raw;
+  if (layout == pixel::Layout::X8R8G8B8) return raw | 0xFF000000u;
+  return pixel::RawToARGB(layout, raw);
+}
+std::uint32_t FromArgb(pixel::Layout layout, std::uint32_t argb) {
+  if (layout == pixel::Layout::A8R8G8B8) return argb;
+  if (layout == pixel::Layout::X8R8G8B8) return argb & 0xFFFFFFu;
+  return pixel::ARGBToRaw(layout, argb);
+}
+
+std::uint32_t TexelRaw(const Stage& s, int x, int y) {
+  const Surface& t = *s.texture;
+  return LoadRaw(s.bpp,
+                 t.bits + static_cast<std::int64_t>(y) * t.pitch + static_cast<std::int64_t>(x) * s.bpp);
 }
 
 std::uint32_t Fetch(const Stage& s, int x, int y) {
   if (x < 0 || y < 0) return s.border;
-  return pixel::ReadARGB(s.texture->layout, TexelAt(*s.texture, x, y));
+  return ToArgb(s.texture->layout, TexelRaw(s, x, y));
 }
 
 bool KeyedOut(const Stage& s, std::uint64_t u, std::uint64_t v) {
   const Surface& t = *s.texture;
   const int x = Address(detail::PointTexel(u), t.width, s.addressU);
   const int y = Address(detail::PointTexel(v), t.height, s.addressV);
-  return x >= 0 && y >= 0 && pixel::ReadRaw(t.layout, TexelAt(t, x, y)) == s.key;
+  return x >= 0 && y >= 0 && TexelRaw(s, x, y) == s.key;
 }
 
 std::uint32_t Sample(const Stage& s, std::uint64_t u, std::uint64_t v) {
@@ -373,8 +400,12 @@ std::uint32_t Sample(const Stage& s, std::uint64_t u, std::uint64_t v) {
                  Address(detail::PointTexel(v), t.height, s.addressV));
   const std::int32_t x = detail::LinearTexel(u), y = detail::LinearTexel(v);
   const std::uint32_t wx = detail::LinearWeight(u), wy = detail::LinearWeight(v);
-  const int x0 = Address(x, t.width, s.addressU), x1 = Address(x + 1, t.width, s.addressU);
-  const int y0 = Address(y, t.height, s.addressV), y1 = Address(y + 1, t.height, s.addressV);
+  // The next texel wraps at the end of the 32-bit range, as the SIMD lanes do.
+  const auto next = [](std::int32_t i) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(i) + 1);
+  };
+  const int x0 = Address(x, t.width, s.addressU), x1 = Address(next(x), t.width, s.addressU);
+  const int y0 = Address(y, t.height, s.addressV), y1 = Address(next(y), t.height, s.addressV);
   const std::uint32_t c00 = Fetch(s, x0, y0), c10 = Fetch(s, x1, y0), c01 = Fetch(s, x0, y1),
                       c11 = Fetch(s, x1, y1);
   std::uint32_t out = 0;
@@ -414,31 +445,38 @@ std::uint32_t Argument(DWORD arg, const Inputs& in, std::uint32_t current, std::
   return (arg & D3DTA_COMPLEMENT) ? ~v : v;
 }
 
+std::uint32_t Channel(std::uint32_t c, int k) { return (c >> (8 * k)) & 0xFF; }
+
+// A stage operation on channels [from, to) of two ARGB arguments.
 std::uint32_t Operate(DWORD op, std::uint32_t a, std::uint32_t b, std::uint32_t diffuseAlpha,
-                      std::uint32_t currentAlpha) {
+                      std::uint32_t currentAlpha, int from, int to) {
+  const auto each = [&](auto f) {
+    std::uint32_t out = 0;
+    for (int ch = from; ch < to; ++ch) out |= f(Channel(a, ch), Channel(b, ch)) << (8 * ch);
+    return out;
+  };
+  using U = std::uint32_t;
   switch (op) {
     case D3DTOP_SELECTARG1:
-      return a;
+      return each([](U x, U) { return x; });
     case D3DTOP_SELECTARG2:
-      return b;
+      return each([](U, U y) { return y; });
     case D3DTOP_MODULATE:
-      return Div255(a * b);
+      return each([](U x, U y) { return Div255(x * y); });
     case D3DTOP_MODULATE2X:
-      return std::min(255u, Div255(2 * a * b));
+      return each([](U x, U y) { return std::min(255u, Div255(2 * x * y)); });
     case D3DTOP_MODULATE4X:
-      return std::min(255u, Div255(4 * a * b));
+      return each([](U x, U y) { return std::min(255u, Div255(4 * x * y)); });
     case D3DTOP_ADD:
-      return std::min(255u, a + b);
+      return each([](U x, U y) { return std::min(255u, x + y); });
     case D3DTOP_SUBTRACT:
-      return a > b ? a - b : 0;
+      return each([](U x, U y) { return x > y ? x - y : 0; });
     case D3DTOP_BLENDDIFFUSEALPHA:
-      return Div255(a * diffuseAlpha + b * (255 - diffuseAlpha));
-    default:
-      return Div255(a * currentAlpha + b * (255 - currentAlpha));  // BLENDCURRENTALPHA
+      return each([=](U x, U y) { return Div255(x * diffuseAlpha + y * (255 - diffuseAlpha)); });
+    default:  // BLENDCURRENTALPHA
+      return each([=](U x, U y) { return Div255(x * currentAlpha + y * (255 - currentAlpha)); });
   }
 }
-
-std::uint32_t Channel(std::uint32_t c, int k) { return (c >> (8 * k)) & 0xFF; }
 
 std::uint32_t Cascade(const Context& c, const Inputs& in, const std::uint32_t* texel) {
   std::uint32_t current = in.diffuse;
@@ -446,18 +484,14 @@ std::uint32_t Cascade(const Context& c, const Inputs& in, const std::uint32_t* t
   for (int k = 0; k < c.stageCount; ++k) {
     const Stage& s = c.stage[k];
     const std::uint32_t currentAlpha = current >> 24;
-    const std::uint32_t c1 = Argument(s.colorArg1, in, current, texel[k]);
-    const std::uint32_t c2 = Argument(s.colorArg2, in, current, texel[k]);
-    std::uint32_t out = 0;
-    for (int ch = 0; ch < 3; ++ch)
-      out |= Operate(s.colorOp, Channel(c1, ch), Channel(c2, ch), diffuseAlpha, currentAlpha) << (8 * ch);
-    std::uint32_t alpha = currentAlpha;
-    if (KnownOp(s.alphaOp)) {
-      const std::uint32_t a1 = Argument(s.alphaArg1, in, current, texel[k]) >> 24;
-      const std::uint32_t a2 = Argument(s.alphaArg2, in, current, texel[k]) >> 24;
-      alpha = Operate(s.alphaOp, a1, a2, diffuseAlpha, currentAlpha);
-    }
-    current = out | (alpha << 24);
+    const std::uint32_t colour =
+        Operate(s.colorOp, Argument(s.colorArg1, in, current, texel[k]),
+                Argument(s.colorArg2, in, current, texel[k]), diffuseAlpha, currentAlpha, 0, 3);
+    std::uint32_t alpha = current & 0xFF000000u;
+    if (KnownOp(s.alphaOp))
+      alpha = Operate(s.alphaOp, Argument(s.alphaArg1, in, current, texel[k]),
+                      Argument(s.alphaArg2, in, current, texel[k]), diffuseAlpha, currentAlpha, 3, 4);
+    current = colour | alpha;
   }
   return current;
 }
@@ -483,38 +517,39 @@ bool Compare(DWORD func, std::uint32_t value, std::uint32_t reference) {
   }
 }
 
-std::uint32_t Factor(DWORD f, std::uint32_t src, std::uint32_t dst, int ch, bool source) {
+// A blend factor for all four channels at once (ARGB bytes).
+std::uint32_t Factor(DWORD f, std::uint32_t src, std::uint32_t dst, bool source) {
   switch (f) {
     case D3DBLEND_ZERO:
       return 0;
     case D3DBLEND_ONE:
-      return 255;
+      return 0xFFFFFFFFu;
     case D3DBLEND_SRCCOLOR:
-      return Channel(src, ch);
+      return src;
     case D3DBLEND_INVSRCCOLOR:
-      return 255 - Channel(src, ch);
+      return ~src;
     case D3DBLEND_SRCALPHA:
-      return src >> 24;
+      return (src >> 24) * 0x01010101u;
     case D3DBLEND_INVSRCALPHA:
-      return 255 - (src >> 24);
+      return (~src >> 24) * 0x01010101u;
     case D3DBLEND_DESTALPHA:
-      return dst >> 24;
+      return (dst >> 24) * 0x01010101u;
     case D3DBLEND_INVDESTALPHA:
-      return 255 - (dst >> 24);
+      return (~dst >> 24) * 0x01010101u;
     case D3DBLEND_DESTCOLOR:
-      return Channel(dst, ch);
+      return dst;
     case D3DBLEND_INVDESTCOLOR:
-      return 255 - Channel(dst, ch);
+      return ~dst;
     default:
-      return source ? 255 : 0;
+      return source ? 0xFFFFFFFFu : 0;
   }
 }
 
 std::uint32_t Blend(const Context& c, std::uint32_t src, std::uint32_t dst) {
+  const std::uint32_t sf = Factor(c.srcBlend, src, dst, true), df = Factor(c.destBlend, src, dst, false);
   std::uint32_t out = 0;
   for (int ch = 0; ch < 4; ++ch) {
-    const std::uint32_t n = Channel(src, ch) * Factor(c.srcBlend, src, dst, ch, true) +
-                            Channel(dst, ch) * Factor(c.destBlend, src, dst, ch, false);
+    const std::uint32_t n = Channel(src, ch) * Channel(sf, ch) + Channel(dst, ch) * Channel(df, ch);
     out |= std::min(255u, Div255(n)) << (8 * ch);
   }
   return out;
@@ -600,7 +635,7 @@ struct EdgeWalk {
 void GeneralSpan(const Context& c, const Triangle& tri, int j, int lo, int hi, std::uint64_t* u,
                  std::uint64_t* v, std::uint64_t z) {
   const pixel::Layout layout = c.target.layout;
-  const int bpp = pixel::BytesPerPixel(layout);
+  const int bpp = c.targetBpp;
   std::uint8_t* p =
       c.target.bits + static_cast<std::int64_t>(j) * c.target.pitch + static_cast<std::int64_t>(lo) * bpp;
   std::uint8_t* zp =
@@ -627,8 +662,8 @@ void GeneralSpan(const Context& c, const Triangle& tri, int j, int lo, int hi, s
       zq = static_cast<std::uint32_t>(std::clamp<std::int64_t>(zi, 0, 65535));
       if (!Compare(c.zFunc, zq, static_cast<std::uint32_t>(zp[0] | (zp[1] << 8)))) continue;
     }
-    const std::uint32_t out = c.blend ? Blend(c, colour, pixel::ReadARGB(layout, p)) : colour;
-    pixel::WriteARGB(layout, p, out);
+    const std::uint32_t out = c.blend ? Blend(c, colour, ToArgb(layout, LoadRaw(bpp, p))) : colour;
+    StoreRaw(bpp, p, FromArgb(layout, out));
     if (zp != nullptr && c.zWrite)
       zp[0] = static_cast<std::uint8_t>(zq), zp[1] = static_cast<std::uint8_t>(zq >> 8);
   }
@@ -793,8 +828,45 @@ void BlockSpans(Prepared& p, std::int64_t first, int count, std::int64_t* lo, st
 
 // Draws one triangle, or two in order that share every pixel value (planes anchored at
 // the union's corner): row by row, one span where their spans meet.
+// Whether two triangles split an axis-aligned rectangle along a diagonal. Then, by the
+// top-left rule, they cover exactly the centres with x0 <= 256 i < x1, y0 <= 256 j < y1.
+bool SplitRectangle(const Prepared& a, const Prepared& b, std::int64_t* x0, std::int64_t* x1,
+                    std::int64_t* y0, std::int64_t* y1) {
+  *x0 = std::min({a.vx[0]->x, a.vx[1]->x, a.vx[2]->x}), *x1 = std::max({a.vx[0]->x, a.vx[1]->x, a.vx[2]->x});
+  *y0 = std::min({a.vx[0]->y, a.vx[1]->y, a.vx[2]->y}), *y1 = std::max({a.vx[0]->y, a.vx[1]->y, a.vx[2]->y});
+  // Each triangle holds three corners; the ones they miss must be opposite.
+  int missing[2];
+  for (int t = 0; t < 2; ++t) {
+    const Prepared& p = t ? b : a;
+    int seen = 0;
+    for (const Vertex* v : p.vx) {
+      const bool right = v->x == *x1, bottom = v->y == *y1;
+      if ((!right && v->x != *x0) || (!bottom && v->y != *y0)) return false;
+      seen |= 1 << (right + 2 * bottom);
+    }
+    if (seen == 0xF || __builtin_popcount(seen) != 3) return false;
+    missing[t] = __builtin_ctz(~seen & 0xF);
+  }
+  return (missing[0] ^ missing[1]) == 3;
+}
+
 void Raster(const Context& c, Prepared* p[2], int count, const Triangle& tri, int originX, int originY) {
   SpanWriter writer(c, tri, originX, originY);
+  std::int64_t x0, x1, y0, y1;
+  if (count == 2 && SplitRectangle(*p[0], *p[1], &x0, &x1, &y0, &y1)) {
+    const std::int64_t left = std::max<std::int64_t>(-FloorDiv(-x0, 256), c.clipLeft);
+    const std::int64_t right = std::min<std::int64_t>(-FloorDiv(-x1, 256) - 1, c.clipRight - 1);
+    const std::int64_t top = std::max<std::int64_t>(-FloorDiv(-y0, 256), c.clipTop);
+    const std::int64_t bottom = std::min<std::int64_t>(-FloorDiv(-y1, 256) - 1, c.clipBottom - 1);
+    if (left > right) return;
+    std::int64_t spans[kBlockRows * 2][3];
+    for (std::int64_t first = top; first <= bottom; first += kBlockRows * 2) {
+      const int rows = static_cast<int>(std::min<std::int64_t>(kBlockRows * 2, bottom - first + 1));
+      for (int r = 0; r < rows; ++r) spans[r][0] = first + r, spans[r][1] = left, spans[r][2] = right;
+      writer.Write(spans, rows);
+    }
+    return;
+  }
   std::int64_t top = p[0]->j0, bottom = p[0]->j1;
   if (count == 2) top = std::min(top, p[1]->j0), bottom = std::max(bottom, p[1]->j1);
   std::int64_t lo[2][kBlockRows], hi[2][kBlockRows], spans[kBlockRows * 2][3];
