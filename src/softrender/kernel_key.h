@@ -134,4 +134,14 @@ constexpr auto MakeKernelTable() {
   return MakeKernelTable<Maker>(std::make_index_sequence<kKernelCount>{});
 }
 
+// Entries first..first+count-1 of such a table, for sets built in several parts.
+template <class Maker, int First, std::size_t... I>
+constexpr auto MakeKernelRange(std::index_sequence<I...>) {
+  return std::array{Maker::template Make<KernelKeyAt(First + static_cast<int>(I))>()...};
+}
+template <class Maker, int First, int Count>
+constexpr auto MakeKernelRange() {
+  return MakeKernelRange<Maker, First>(std::make_index_sequence<Count>{});
+}
+
 }  // namespace gamelib::raster

@@ -15,8 +15,7 @@ int DrawQuadGraphSoft(MEMIMG* dest, int x1, int y1, int x2, int y2, int x3, int 
   const int w = src->width;
   const int h = src->height;
   const TriVertex corners[4] = {{x1, y1, 0, 0}, {x2, y2, w, 0}, {x3, y3, 0, h}, {x4, y4, w, h}};
-  DrawTriangleGraphSoft(dest, src, &corners[0], 0, trans);
-  DrawTriangleGraphSoft(dest, src, &corners[1], 0, trans);
+  DrawMemImgQuad(dest, src, corners, trans, GetBlendMemImg());
   return 0;
 }
 

@@ -56,12 +56,23 @@ struct TriangleSetup {
   TriEdge left;
   TriEdge right;
   int topRow;  // first row walked
+  // Pixels of the vertices, rounded down: every span lies within them, so a triangle
+  // whose bounds are inside the draw area needs no clipping.
+  int minX;
+  int maxX;
+  int minY;
+  int maxY;
 };
 
 // Converts, sorts and sets up the three vertices. 0, or -1 when the triangle draws
 // nothing (x or y outside kTriCoordMin..kTriCoordMax, collinear vertices). u and v are
 // not range-checked here: DrawMemImgTriangle checks them when it samples a source.
 int SetUpTriangle(TriangleSetup* setup, const TriVertex* vertices);
+
+// Draws the two halves of a quadrilateral (corners 0-1-2, then 1-2-3) as two calls of
+// DrawMemImgTriangle would, checking the images and reading the draw state once.
+void DrawMemImgQuad(MEMIMG* dest, const MEMIMG* src, const TriVertex* corners, int trans,
+                    const MEMIMG* blend);
 
 // Guard-bit saturating add and subtract of whole pixels; d is the destination pixel.
 constexpr std::uint32_t PackedAdd16(std::uint32_t d, std::uint32_t s) {

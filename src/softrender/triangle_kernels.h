@@ -282,9 +282,24 @@ class RowWalker {
         top_(k.areaTop),
         bottom_(k.areaBottom),
         areaLeft_(k.areaLeft),
-        areaRight_(k.areaRight) {}
+        areaRight_(k.areaRight),
+        clip_(setup.minX < k.areaLeft || setup.maxX >= k.areaRight || setup.minY < k.areaTop ||
+              setup.maxY > k.areaBottom) {}
 
   GAMELIB_INLINE bool Next(int& spanY, int& spanX, int& spanCount) {
+    if (!clip_) {
+      // Every row is inside the area, and every edge at or right of column 0.
+      while (!done_) {
+        const std::int64_t x = left_.x >> kFixed18Shift;
+        const std::int64_t count = (right_.x >> kFixed18Shift) - x + 1;
+        spanY = static_cast<int>(y_);
+        spanX = static_cast<int>(x);
+        spanCount = static_cast<int>(count);
+        Advance(1);
+        if (count > 0) return true;
+      }
+      return false;
+    }
     while (!done_) {
       std::int64_t rows = 1;
       bool found = false;
@@ -351,6 +366,7 @@ class RowWalker {
   std::int64_t bottom_;
   std::int64_t areaLeft_;
   std::int64_t areaRight_;
+  bool clip_;
   bool done_ = false;
 };
 

@@ -153,6 +153,10 @@ int SetUpTriangle(TriangleSetup* setup, const TriVertex* vertices) {
     topY = Y[b0];
   }
   setup->topRow = static_cast<int>(TruncFixed18(topY));
+  setup->minX = static_cast<int>(X[a[0]] >> kFixed18Shift);
+  setup->maxX = static_cast<int>(X[a[2]] >> kFixed18Shift);
+  setup->minY = static_cast<int>(Y[b0] >> kFixed18Shift);
+  setup->maxY = static_cast<int>(Y[b2] >> kFixed18Shift);
   return 0;
 }
 

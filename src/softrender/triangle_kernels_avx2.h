@@ -1,0 +1,723 @@
+// The AVX2 kernel set: the same row walk, with eight pixels of each span's in-source run
+// at a time. Every formula is the portable one in 32-bit lanes, the table divisions by 255
+// replaced by their exact integer equivalents, so the pixels come out bit for bit the same.
+// Only the kernel functions carry the avx2 target; the tables and the shared header code
+// are compiled for any processor. The set is instantiated in parts (one file each), which
+// triangle_kernels_avx2.cpp puts together.
+#pragma once
+
+#include "softrender/triangle_kernels.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+
+namespace gamelib::raster::avx2 {
+
+#define GAMELIB_AVX2 __attribute__((target("avx2")))
+#define GAMELIB_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
+
+using V = __m256i;
+
+GAMELIB_AVX2_INLINE V Set1(std::uint32_t x) { return _mm256_set1_epi32(static_cast<int>(x)); }
+GAMELIB_AVX2_INLINE V And(V a, V b) { return _mm256_and_si256(a, b); }
+GAMELIB_AVX2_INLINE V Or(V a, V b) { return _mm256_or_si256(a, b); }
+GAMELIB_AVX2_INLINE V Add(V a, V b) { return _mm256_add_epi32(a, b); }
+GAMELIB_AVX2_INLINE V Sub(V a, V b) { return _mm256_sub_epi32(a, b); }
+GAMELIB_AVX2_INLINE V Mul(V a, V b) { return _mm256_mullo_epi32(a, b); }
+template <int K>
+GAMELIB_AVX2_INLINE V Srl(V a) {
+  return _mm256_srli_epi32(a, K);
+}
+template <int K>
+GAMELIB_AVX2_INLINE V Sll(V a) {
+  return _mm256_slli_epi32(a, K);
+}
+GAMELIB_AVX2_INLINE V AndMask(V a, std::uint32_t m) { return And(a, Set1(m)); }
+GAMELIB_AVX2_INLINE V Equal(V a, V b) { return _mm256_cmpeq_epi32(a, b); }
+GAMELIB_AVX2_INLINE V Select(V ifZero, V ifOnes, V mask) { return _mm256_blendv_epi8(ifZero, ifOnes, mask); }
+
+// floor(n / 255) for n = v * k with v, k in 0..255: what a BrightnessTable row gives.
+GAMELIB_AVX2_INLINE V Div255(V n) { return Srl<8>(Add(Add(n, Set1(1)), Srl<8>(n))); }
+GAMELIB_AVX2_INLINE V Bright(V v, V k) { return Div255(Mul(v, k)); }
+// trunc(t * p / 255) toward zero for t in -255..255: what a SignedScaleTable row gives.
+GAMELIB_AVX2_INLINE V SignedScale(V t, V p) {
+  return _mm256_sign_epi32(Div255(Mul(_mm256_abs_epi32(t), p)), t);
+}
+
+GAMELIB_AVX2_INLINE V PackedAdd16V(V d, V s) {
+  const V sum = Add(AndMask(d, 0xF7DF), AndMask(s, 0xF7DF));
+  const V k = AndMask(sum, 0x10820);
+  return AndMask(Or(Or(Sub(k, Srl<5>(k)), AndMask(Or(d, s), 0x0820)), sum), 0xFFFF);
+}
+GAMELIB_AVX2_INLINE V PackedSub16V(V d, V s) {
+  const V t = Sub(Or(d, Set1(0x10820)), AndMask(s, 0xF7DF));
+  const V k = AndMask(t, 0x10820);
+  return AndMask(And(Sub(k, Srl<5>(k)), t), 0xFFFF);
+}
+GAMELIB_AVX2_INLINE V PackedAdd32V(V d, V s) {
+  const V sum = Add(AndMask(d, 0x00FEFEFF), AndMask(s, 0x00FEFEFF));
+  const V k = AndMask(sum, 0x01010100);
+  return Or(Or(Sub(k, Srl<8>(k)), AndMask(Or(d, s), 0x00010100)), sum);
+}
+GAMELIB_AVX2_INLINE V PackedSub32V(V d, V s) {
+  const V t = Sub(Or(d, Set1(0x01010100)), AndMask(s, 0xFEFEFEFF));
+  const V k = AndMask(t, 0x01010100);
+  return And(Sub(k, Srl<8>(k)), t);
+}
+
+// Per-call values in lanes.
+struct VTables {
+  V bright[3];  // brightness per field or channel: 0 blue, 1 green, 2 red
+  V p;
+  // The same factors in the two 16-bit halves of each lane: blue | red << 16, green | green
+  // << 16, and the parameter twice.
+  V brightBlueRed16;
+  V brightGreen16;
+  V p16;
+};
+
+GAMELIB_AVX2_INLINE VTables MakeVTables(const PixelTables& t) {
+  // Entry 255 of BrightnessTable row k is k itself.
+  const auto blue = static_cast<std::uint32_t>(t.bright[0][255]);
+  const auto green = static_cast<std::uint32_t>(t.bright[1][255]);
+  const auto red = static_cast<std::uint32_t>(t.bright[2][255]);
+  return VTables{{Set1(blue), Set1(green), Set1(red)},
+                 Set1(t.p),
+                 Set1(blue | red << 16),
+                 Set1(green | green << 16),
+                 Set1(t.p | t.p << 16)};
+}
+
+// floor(h * k / 255) in each 16-bit half of a lane (h, k in 0..255), as ((n + 1) * 257)
+// >> 16 with n = h * k: n + 1 still fits 16 bits, and the high half of one multiply does
+// the rest (equal for every h and k).
+GAMELIB_AVX2_INLINE V Bright16(V halves, V k16) {
+  const V n = _mm256_mullo_epi16(halves, k16);
+  return _mm256_mulhi_epu16(_mm256_add_epi16(n, _mm256_set1_epi16(1)), _mm256_set1_epi16(257));
+}
+
+// Bytes 0, 1 and 2 of x each through a brightness factor (blue, green, red), byte 3 zero.
+GAMELIB_AVX2_INLINE V BrightBytes(V x, V blueRed16, V green16) {
+  const V rb = Bright16(AndMask(x, 0x00FF00FF), blueRed16);
+  const V g = Bright16(AndMask(Srl<8>(x), 0x000000FF), green16);
+  return Or(rb, Sll<8>(g));
+}
+
+// ---- 16-bit destinations ---------------------------------------------------------------
+
+template <int Mode, bool B, bool W, bool UseAlpha, int Field>
+GAMELIB_AVX2_INLINE void Field16V(V d, V c, V a, V w, const VTables& t, V& result, V& addend) {
+  constexpr int shift = kFieldShift16[Field];
+  constexpr int n = kFieldWidth16[Field];
+  constexpr std::uint32_t mask = kFieldMask16[Field];
+  const V dF = AndMask(Srl<shift>(d), mask);
+  const V cF = AndMask(Srl<shift>(c), mask);
+  const V cb = W ? cF : Bright(cF, t.bright[Field]);
+  V out = _mm256_setzero_si256();
+  if constexpr (Mode == BlendNone) {
+    if constexpr (!B && !UseAlpha) {
+      out = cb;
+    } else if constexpr (B && UseAlpha) {
+      out = Srl<16>(Add(Sll<16>(dF), Mul(Sub(cb, dF), Mul(w, a))));
+    } else {
+      out = Srl<8>(Add(Sll<8>(dF), Mul(Sub(cb, dF), B ? w : a)));
+    }
+  } else if constexpr (Mode == BlendAlpha || Mode == BlendInverted || Mode == BlendMulFade) {
+    V target;
+    if constexpr (Mode == BlendAlpha) {
+      target = cb;
+    } else if constexpr (Mode == BlendInverted) {
+      const V inverted = Sub(Set1(mask), cF);
+      target = W ? inverted : Bright(inverted, t.bright[Field]);
+    } else {
+      target = Srl<n>(Mul(cb, dF));
+    }
+    if constexpr (!B && !UseAlpha) {
+      out = Add(dF, SignedScale(Sub(target, dF), t.p));
+    } else if constexpr (B && UseAlpha) {
+      out = Srl<24>(Add(Sll<24>(dF), Mul(Sub(target, dF), Mul(Mul(w, a), t.p))));
+    } else {
+      out = Srl<16>(Add(Sll<16>(dF), Mul(Sub(target, dF), Mul(B ? w : a, t.p))));
+    }
+  } else if constexpr (Mode == BlendAdd || Mode == BlendSub) {
+    V s;
+    if constexpr (!B && !UseAlpha) {
+      s = cb;
+    } else if constexpr (B && UseAlpha) {
+      s = Srl<16>(Mul(cb, Mul(w, a)));
+    } else if constexpr (B) {
+      s = Srl<8>(Mul(cb, w));
+    } else {
+      const V weighted = Srl<8>(Mul(cF, a));  // alpha before brightness
+      s = W ? weighted : Bright(weighted, t.bright[Field]);
+    }
+    addend = Or(addend, Sll<shift>(Bright(s, t.p)));
+    return;
+  } else if constexpr (Mode == BlendMul) {
+    if constexpr (!B && !UseAlpha) {
+      out = Srl<n>(Mul(dF, cb));
+    } else if constexpr (B && UseAlpha) {
+      out = Srl<n + 16>(Mul(Mul(dF, cb), Mul(w, a)));
+    } else {
+      out = Srl<n + 8>(Mul(Mul(dF, cb), B ? w : a));
+    }
+  }
+  result = Or(result, Sll<shift>(out));
+}
+
+template <int Mode, bool B, bool W, bool UseAlpha>
+GAMELIB_AVX2_INLINE V Combine16V(V d, V c, V a, V w, const VTables& t) {
+  if constexpr (Mode == BlendNone && !B && !UseAlpha && W) {
+    return AndMask(c, 0xFFFF);
+  }
+  V result = _mm256_setzero_si256();
+  V addend = _mm256_setzero_si256();
+  Field16V<Mode, B, W, UseAlpha, 0>(d, c, a, w, t, result, addend);
+  Field16V<Mode, B, W, UseAlpha, 1>(d, c, a, w, t, result, addend);
+  Field16V<Mode, B, W, UseAlpha, 2>(d, c, a, w, t, result, addend);
+  if constexpr (Mode == BlendAdd) return PackedAdd16V(d, addend);
+  if constexpr (Mode == BlendSub) return PackedSub16V(d, addend);
+  return result;
+}
+
+// ---- 32-bit destinations ---------------------------------------------------------------
+
+template <int Mode, bool W, int Channel>
+GAMELIB_AVX2_INLINE V SourceChannel32(V c, V dc, const VTables& t) {
+  constexpr int shift = Channel * 8;
+  const V s = AndMask(Srl<shift>(c), 0xFF);
+  if constexpr (Mode == BlendInverted) {
+    const V inverted = Sub(Set1(255), s);
+    return W ? inverted : Bright(inverted, t.bright[Channel]);
+  } else if constexpr (Mode == BlendMulFade) {
+    return Srl<8>(Mul(W ? s : Bright(s, t.bright[Channel]), dc));
+  } else {
+    return W ? s : Bright(s, t.bright[Channel]);
+  }
+}
+
+template <int Mode, bool B, bool UseAlpha, bool W, int Channel>
+GAMELIB_AVX2_INLINE void Channel32V(V d, V c, V weight, const VTables& t, V& result, V& addend) {
+  constexpr int shift = Channel * 8;
+  constexpr bool interpolating =
+      Mode == BlendNone || Mode == BlendAlpha || Mode == BlendInverted || Mode == BlendMulFade;
+  constexpr bool withParameter = Mode == BlendAlpha || Mode == BlendInverted || Mode == BlendMulFade;
+  constexpr int weights = (B ? 1 : 0) + (UseAlpha ? 1 : 0);
+  const V dc = AndMask(Srl<shift>(d), 0xFF);
+  const V x = SourceChannel32<Mode, W, Channel>(c, dc, t);
+  V out;
+  if constexpr (interpolating) {
+    constexpr int factors = weights + (withParameter ? 1 : 0);
+    if constexpr (factors == 0) {
+      out = x;
+    } else {
+      constexpr int n = 8 * factors;
+      const V f = withParameter ? Mul(weight, t.p) : weight;
+      out = Srl<n>(Add(Mul(x, f), Mul(dc, Sub(Set1(std::uint32_t{1} << n), f))));
+    }
+  } else if constexpr (Mode == BlendAdd || Mode == BlendSub) {
+    V contribution;
+    if constexpr (weights == 0) {
+      contribution = Bright(x, t.p);
+    } else {
+      contribution = Srl<8 * (weights + 1)>(Mul(x, Mul(weight, t.p)));
+    }
+    addend = Or(addend, Sll<shift>(contribution));
+    return;
+  } else {
+    out = Srl<8 * (weights + 1)>(Mul(Mul(x, weight), dc));
+  }
+  result = Or(result, Sll<shift>(out));
+}
+
+template <int Mode, bool B, bool W, bool UseAlpha>
+GAMELIB_AVX2_INLINE V Combine32V(V d, V c, V a, V w, const VTables& t) {
+  if constexpr (Mode == BlendNone && !B && !UseAlpha && W) {
+    return c;
+  }
+  constexpr bool interpolating =
+      Mode == BlendNone || Mode == BlendAlpha || Mode == BlendInverted || Mode == BlendMulFade;
+  constexpr bool withParameter = Mode == BlendAlpha || Mode == BlendInverted || Mode == BlendMulFade;
+  constexpr int weights = (B ? 1 : 0) + (UseAlpha ? 1 : 0);
+  V weight = Set1(1);
+  if constexpr (B && UseAlpha) {
+    weight = Mul(w, a);
+  } else if constexpr (B) {
+    weight = w;
+  } else if constexpr (UseAlpha) {
+    weight = a;
+  }
+  if constexpr (interpolating && weights + (withParameter ? 1 : 0) == 1 && Mode != BlendMulFade) {
+    // One factor below 256: blue with red, and green, in 16-bit halves of each lane.
+    const V f = withParameter ? t.p : weight;
+    const V f16 = Or(f, Sll<16>(f));
+    const V g16 = Sub(Set1(0x01000100), f16);
+    V x;
+    const V src = Mode == BlendInverted ? _mm256_xor_si256(c, Set1(0xFFFFFFFF)) : c;
+    if constexpr (W) {
+      x = src;
+    } else {
+      x = BrightBytes(src, t.brightBlueRed16, t.brightGreen16);
+    }
+    const V rb = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(AndMask(x, 0x00FF00FF), f16),
+                                                    _mm256_mullo_epi16(AndMask(d, 0x00FF00FF), g16)),
+                                   8);
+    const V gg = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(AndMask(Srl<8>(x), 0x00FF00FF), f16),
+                                                    _mm256_mullo_epi16(AndMask(Srl<8>(d), 0x00FF00FF), g16)),
+                                   8);
+    return Or(Or(AndMask(d, 0xFF000000u), rb), AndMask(Sll<8>(gg), 0x0000FF00u));
+  }
+  if constexpr ((Mode == BlendAdd || Mode == BlendSub) && weights == 0) {
+    const V x = W ? c : BrightBytes(c, t.brightBlueRed16, t.brightGreen16);
+    const V contribution = BrightBytes(x, t.p16, t.p16);
+    return Mode == BlendAdd ? PackedAdd32V(d, contribution) : PackedSub32V(d, contribution);
+  }
+  V result = interpolating || Mode == BlendMul ? AndMask(d, 0xFF000000u) : _mm256_setzero_si256();
+  V addend = _mm256_setzero_si256();
+  Channel32V<Mode, B, UseAlpha, W, 0>(d, c, weight, t, result, addend);
+  Channel32V<Mode, B, UseAlpha, W, 1>(d, c, weight, t, result, addend);
+  Channel32V<Mode, B, UseAlpha, W, 2>(d, c, weight, t, result, addend);
+  if constexpr (Mode == BlendAdd) return PackedAdd32V(d, addend);
+  if constexpr (Mode == BlendSub) return PackedSub32V(d, addend);
+  return result;
+}
+
+template <int Kind, int Mode, bool B, bool W, bool UseAlpha>
+GAMELIB_AVX2_INLINE V CombineV(V d, V c, V a, V w, const VTables& t) {
+  if constexpr (Kind == kMemImgKind16) {
+    return Combine16V<Mode, B, W, UseAlpha>(d, c, a, w, t);
+  } else {
+    return Combine32V<Mode, B, W, UseAlpha>(d, c, a, w, t);
+  }
+}
+
+template <int Kind>
+GAMELIB_AVX2_INLINE V LoadDest(const std::uint8_t* p) {
+  if constexpr (Kind == kMemImgKind16) {
+    return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  } else {
+    return _mm256_loadu_si256(reinterpret_cast<const V*>(p));
+  }
+}
+
+template <int Kind>
+GAMELIB_AVX2_INLINE void StoreDest(std::uint8_t* p, V value) {
+  if constexpr (Kind == kMemImgKind16) {
+    const V packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(value, value), 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(packed));
+  } else {
+    _mm256_storeu_si256(reinterpret_cast<V*>(p), value);
+  }
+}
+
+// Eight loads by one byte offset each, made one lane at a time: this processor family
+// runs a hardware gather slower than eight plain loads. load(offset) returns the lane.
+template <class Load>
+GAMELIB_AVX2_INLINE V LoadLanes(V offsets, Load load) {
+  const __m128i low = _mm256_castsi256_si128(offsets);
+  const __m128i high = _mm256_extracti128_si256(offsets, 1);
+  const auto o0 = static_cast<std::uint64_t>(_mm_cvtsi128_si64(low));
+  const auto o2 = static_cast<std::uint64_t>(_mm_extract_epi64(low, 1));
+  const auto o4 = static_cast<std::uint64_t>(_mm_cvtsi128_si64(high));
+  const auto o6 = static_cast<std::uint64_t>(_mm_extract_epi64(high, 1));
+  const auto lane = [&](std::uint64_t pair, int upper) {
+    return static_cast<int>(load(static_cast<std::uint32_t>(upper ? pair >> 32 : pair)));
+  };
+  __m128i a = _mm_cvtsi32_si128(lane(o0, 0));
+  __m128i b = _mm_cvtsi32_si128(lane(o4, 0));
+  a = _mm_insert_epi32(a, lane(o0, 1), 1);
+  b = _mm_insert_epi32(b, lane(o4, 1), 1);
+  a = _mm_insert_epi32(a, lane(o2, 0), 2);
+  b = _mm_insert_epi32(b, lane(o6, 0), 2);
+  a = _mm_insert_epi32(a, lane(o2, 1), 3);
+  b = _mm_insert_epi32(b, lane(o6, 1), 3);
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1);
+}
+
+GAMELIB_AVX2_INLINE V LaneIndex() { return _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7); }
+
+// Lanes below count set.
+GAMELIB_AVX2_INLINE V FirstLanes(int count) {
+  return _mm256_cmpgt_epi32(Set1(static_cast<std::uint32_t>(count)), LaneIndex());
+}
+
+// Lanes whose unsigned value is below limit set (limit <= 2^31).
+GAMELIB_AVX2_INLINE V BelowUnsigned(V a, std::uint32_t limit) {
+  return _mm256_cmpgt_epi32(Set1(limit ^ 0x80000000u), _mm256_xor_si256(a, Set1(0x80000000u)));
+}
+
+// The first count (1..7) pixels of a 32-bit span, never touching the pixels after them
+// (16-bit spans end pixel by pixel: there is no masked 16-bit load or store).
+GAMELIB_AVX2_INLINE V LoadDestPart(const std::uint8_t* p, V lanes) {
+  return _mm256_maskload_epi32(reinterpret_cast<const int*>(p), lanes);
+}
+GAMELIB_AVX2_INLINE void StoreDestPart(std::uint8_t* p, V value, V lanes) {
+  _mm256_maskstore_epi32(reinterpret_cast<int*>(p), lanes, value);
+}
+
+// Per-triangle values of a textured vector kernel.
+struct SpanConstants {
+  TexturedLocals l;
+  VTables t;
+  std::uint32_t texWidth;
+  std::uint32_t texHeight;
+  int texColumns;
+  V srcPitch;
+  V blendPitch;
+  V key;
+};
+
+// How a chunk of fewer than eight pixels ends a span: with masked loads and stores (32-bit
+// destinations only), or by loading and storing all eight with the pixels past the span
+// written back as they were (where the draw area holds all eight).
+enum class Tail { None, Masked, Blended };
+
+// Eight pixels (or the first count of them, with a Tail) from texture coordinates uu, vv.
+// Checked: lanes outside the source are left unchanged (else all are inside). Rows: the
+// texels lie on one source row and advance at most one texel per pixel, so the eight come
+// from one load of the row at srcRow/blendRow and a permute; u is lane 0's coordinate.
+template <class F, int Mode, bool B, bool W, bool T, bool Checked, bool Rows, Tail L>
+GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp, V uu, V vv, std::uint32_t u,
+                                       const std::uint8_t* srcRow, const std::uint8_t* blendRow, int count) {
+  const V zero = _mm256_setzero_si256();
+  const V tu = Srl<kFixed18Shift>(uu);
+  const V tv = Srl<kFixed18Shift>(vv);
+  constexpr bool Partial = L != Tail::None;
+  V lanes = zero;
+  static_assert(L != Tail::Masked || F::kind == kMemImgKind32, "no masked 16-bit load or store");
+  if constexpr (Partial) lanes = FirstLanes(count);
+  V inside = zero;
+  if constexpr (Checked) {
+    inside = And(BelowUnsigned(uu, c.texWidth), BelowUnsigned(vv, c.texHeight));
+    // No pixel to draw: nothing to read either (a row load may then have no row).
+    const V live = Partial ? And(inside, lanes) : inside;
+    if (_mm256_testz_si256(live, live)) return;
+  }
+  // Lanes that may be read from the source; the others read its first texel.
+  V readable = inside;
+  if constexpr (!Checked && Partial) readable = lanes;
+  constexpr bool masked = Checked || Partial;
+
+  V raw;
+  V perm = zero;
+  int base = 0;
+  if constexpr (Rows) {
+    // A window of eight texels inside the row that holds every drawn lane's texel; lanes
+    // left of the source count from column 0.
+    base = std::clamp(static_cast<std::int32_t>(u) >> kFixed18Shift, 0, c.texColumns - 8);
+    perm = Sub(tu, Set1(static_cast<std::uint32_t>(base)));
+    const std::uint8_t* p = srcRow + static_cast<std::ptrdiff_t>(base) * F::bytes;
+    if constexpr (F::bytes == 4) {
+      raw = _mm256_loadu_si256(reinterpret_cast<const V*>(p));
+    } else if constexpr (F::bytes == 2) {
+      raw = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    } else {
+      raw = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+    }
+    raw = _mm256_permutevar8x32_epi32(raw, perm);
+  } else {
+    V offsets = Add(Mul(tv, c.srcPitch), F::bytes == 1 ? tu : (F::bytes == 2 ? Sll<1>(tu) : Sll<2>(tu)));
+    if constexpr (masked) offsets = And(offsets, readable);
+    const std::uint8_t* src = c.l.src;
+    raw = LoadLanes(offsets, [src](std::uint32_t o) {
+      if constexpr (F::bytes == 4) {
+        return Load32(src + o);
+      } else if constexpr (F::bytes == 2) {
+        return Load16(src + o);
+      } else {
+        return static_cast<std::uint32_t>(src[o]);
+      }
+    });
+  }
+
+  V colour;
+  V a = zero;
+  V skip = zero;  // lanes left as they are
+  if constexpr (F::palette) {
+    const V index = AndMask(raw, 0xFF);
+    if constexpr (T) skip = Equal(index, c.key);
+    const void* palette = c.l.palette;
+    colour = LoadLanes(index, [palette](std::uint32_t i) -> std::uint32_t {
+      if constexpr (F::kind == kMemImgKind16) {
+        return static_cast<const std::uint16_t*>(palette)[i];
+      } else {
+        return static_cast<const std::uint32_t*>(palette)[i];
+      }
+    });
+  } else if constexpr (F::alpha) {
+    if constexpr (F::kind == kMemImgKind16) {
+      a = AndMask(Srl<16>(raw), 0xFF);
+      colour = AndMask(raw, 0xFFFF);
+    } else {
+      a = Srl<24>(raw);
+      colour = raw;
+    }
+    if constexpr (T && SkipsZeroAlpha(Mode)) skip = Equal(a, zero);
+  } else {
+    colour = F::bytes == 2 ? AndMask(raw, 0xFFFF) : raw;
+    if constexpr (T) skip = Equal(colour, c.key);
+  }
+  V w = zero;
+  if constexpr (B) {
+    const std::uint8_t* border = c.l.border;
+    if constexpr (Rows) {
+      const V b = _mm256_permutevar8x32_epi32(
+          _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(blendRow + base))), perm);
+      w = LoadLanes(b, [border](std::uint32_t i) { return static_cast<std::uint32_t>(border[i]); });
+    } else {
+      V offsets = Add(Mul(tv, c.blendPitch), tu);
+      if constexpr (masked) offsets = And(offsets, readable);
+      const std::uint8_t* blend = c.l.blend;
+      w = LoadLanes(
+          offsets, [blend, border](std::uint32_t o) { return static_cast<std::uint32_t>(border[blend[o]]); });
+    }
+  }
+  const V d = L == Tail::Masked ? LoadDestPart(dp, lanes) : LoadDest<F::kind>(dp);
+  V out;
+  if constexpr (F::alpha && T) {
+    const V opaque = Equal(a, Set1(255));
+    out = Select(CombineV<F::kind, Mode, B, W, true>(d, colour, a, w, c.t),
+                 CombineV<F::kind, Mode, B, W, false>(d, colour, a, w, c.t), opaque);
+  } else {
+    out = CombineV<F::kind, Mode, B, W, F::alpha>(d, colour, a, w, c.t);
+  }
+  if constexpr (T) out = Select(out, d, skip);
+  if constexpr (Checked) out = Select(d, out, inside);
+  if constexpr (L == Tail::Blended) out = Select(d, out, lanes);
+  if constexpr (L == Tail::Masked) {
+    StoreDestPart(dp, out, lanes);
+  } else {
+    StoreDest<F::kind>(dp, out);
+  }
+}
+
+// A plain copy ends its spans pixel by pixel: cheaper than the masking, except on short
+// spans, where the masked chunk saves the per-pixel loop.
+template <class F, int Mode, bool B, bool W>
+constexpr bool kPlainCopy = Mode == BlendNone && !B && !F::alpha && W;
+
+// count pixels from dp, eight at a time. The last chunk is blended where the draw area
+// (ending at areaEnd) holds eight pixels, else masked, or pixel by pixel where ScalarTail
+// (always on 16-bit destinations).
+template <class F, int Mode, bool B, bool W, bool T, bool Checked, bool Rows, bool ScalarTail>
+GAMELIB_AVX2_INLINE void TexturedRun(const SpanConstants& c, std::uint8_t* dp, const std::uint8_t* areaEnd,
+                                     std::uint32_t u, std::uint32_t v, std::uint32_t du, std::uint32_t dv,
+                                     V laneDu, V laneDv, V du8, V dv8, int count) {
+  constexpr int destBytes = F::kind == kMemImgKind16 ? 2 : 4;
+  V uu = Add(Set1(u), laneDu);
+  V vv = Add(Set1(v), laneDv);
+  const std::uint8_t* srcRow = nullptr;
+  const std::uint8_t* blendRow = nullptr;
+  if constexpr (Rows) {
+    // One texel row for the whole span. A checked span may lie below the source, and
+    // then draws nothing: any row in it will do.
+    auto tv = static_cast<std::ptrdiff_t>(v >> kFixed18Shift);
+    if constexpr (Checked) tv = std::min<std::ptrdiff_t>(tv, (c.texHeight >> kFixed18Shift) - 1);
+    srcRow = c.l.src + tv * c.l.srcPitch;
+    if constexpr (B) blendRow = c.l.blend + tv * c.l.blendPitch;
+  }
+  for (; count >= 8; count -= 8) {
+    TexturedChunk<F, Mode, B, W, T, Checked, Rows, Tail::None>(c, dp, uu, vv, u, srcRow, blendRow, 8);
+    uu = Add(uu, du8);
+    vv = Add(vv, dv8);
+    u += du * 8;
+    v += dv * 8;
+    dp += 8 * destBytes;
+  }
+  if (count == 0) return;
+  if (areaEnd - dp >= 8 * destBytes) {
+    TexturedChunk<F, Mode, B, W, T, Checked, Rows, Tail::Blended>(c, dp, uu, vv, u, srcRow, blendRow, count);
+  } else if constexpr (ScalarTail || F::kind == kMemImgKind16) {
+    for (; count > 0; --count) {
+      if (!Checked || (u < c.texWidth && v < c.texHeight)) TexturedPixel<F, Mode, B, W, T>(c.l, dp, u, v);
+      u += du;
+      v += dv;
+      dp += destBytes;
+    }
+  } else {
+    TexturedChunk<F, Mode, B, W, T, Checked, Rows, Tail::Masked>(c, dp, uu, vv, u, srcRow, blendRow, count);
+  }
+}
+
+// Triangles narrower than this: every span goes through chunks that test each pixel
+// against the source, with no per-span search for the pixels inside it.
+constexpr int kSmallTriangleWidth = 32;
+
+template <class F, int Mode, bool B, bool W, bool T>
+GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelContext& k) {
+  constexpr int destBytes = F::kind == kMemImgKind16 ? 2 : 4;
+  constexpr bool plainCopy = kPlainCopy<F, Mode, B, W>;
+  const TriGradients g = setup.gradients;
+  const TexturedLocals l = MakeTexturedLocals(k);
+  const std::uint32_t texWidth = k.texWidth;
+  const std::uint32_t texHeight = k.texHeight;
+  const SpanConstants c{l,
+                        MakeVTables(l.tables),
+                        texWidth,
+                        texHeight,
+                        static_cast<int>(texWidth >> kFixed18Shift),
+                        Set1(static_cast<std::uint32_t>(l.srcPitch)),
+                        Set1(static_cast<std::uint32_t>(l.blendPitch)),
+                        Set1(l.colorKey)};
+  std::uint8_t* const pixels = k.destPixels;
+  const std::ptrdiff_t pitch = k.destPitch;
+  const std::ptrdiff_t areaRight = static_cast<std::ptrdiff_t>(k.areaRight) * destBytes;
+  const auto du = static_cast<std::uint32_t>(g.dudx);
+  const auto dv = static_cast<std::uint32_t>(g.dvdx);
+  const V laneDu = Mul(LaneIndex(), Set1(du));
+  const V laneDv = Mul(LaneIndex(), Set1(dv));
+  const V du8 = Set1(du * 8);
+  const V dv8 = Set1(dv * 8);
+  // Along a row the texels stay on one source row and move by at most one texel per
+  // pixel (unrotated sprites, magnified quads): eight of them come from one load.
+  const bool rows = g.dvdx == 0 && g.dudx >= 0 && g.dudx <= kFixed18One && c.texColumns >= 8;
+  RowWalker walker(setup, k);
+  int y = 0;
+  int x = 0;
+  int n = 0;
+  if (setup.maxX - setup.minX < kSmallTriangleWidth) {
+    while (walker.Next(y, x, n)) {
+      const std::uint32_t u = CoordAt(g.u0, g.dudx, g.dudy, x - g.x0, y - g.y0);
+      const std::uint32_t v = CoordAt(g.v0, g.dvdx, g.dvdy, x - g.x0, y - g.y0);
+      std::uint8_t* const row = pixels + static_cast<std::ptrdiff_t>(y) * pitch;
+      std::uint8_t* dp = row + static_cast<std::ptrdiff_t>(x) * destBytes;
+      const std::uint8_t* areaEnd = row + areaRight;
+      if (rows) {
+        TexturedRun<F, Mode, B, W, T, true, true, false>(c, dp, areaEnd, u, v, du, dv, laneDu, laneDv, du8,
+                                                         dv8, n);
+      } else {
+        TexturedRun<F, Mode, B, W, T, true, false, false>(c, dp, areaEnd, u, v, du, dv, laneDu, laneDv, du8,
+                                                          dv8, n);
+      }
+    }
+    return;
+  }
+
+  while (walker.Next(y, x, n)) {
+    std::uint32_t u = CoordAt(g.u0, g.dudx, g.dudy, x - g.x0, y - g.y0);
+    std::uint32_t v = CoordAt(g.v0, g.dvdx, g.dvdy, x - g.x0, y - g.y0);
+    std::uint8_t* const row = pixels + static_cast<std::ptrdiff_t>(y) * pitch;
+    std::uint8_t* dp = row + static_cast<std::ptrdiff_t>(x) * destBytes;
+    const std::uint8_t* areaEnd = row + areaRight;
+    int lo = 0;
+    int hi = n;
+    if (!(SpanInside(u, g.dudx, texWidth, n) && SpanInside(v, g.dvdx, texHeight, n))) {
+      // Most such spans just overhang the source by a pixel at an end (the right and
+      // bottom edges of a sprite): drop up to two pixels outside at each end, and see
+      // whether the rest is inside.
+      const auto outside = [&](int i) {
+        return !(u + static_cast<std::uint32_t>(i) * du < texWidth &&
+                 v + static_cast<std::uint32_t>(i) * dv < texHeight);
+      };
+      int first = 0;
+      int end = n;
+      for (int k = 0; k < 2 && end > first && outside(end - 1); ++k) --end;
+      for (int k = 0; k < 2 && end > first && outside(first); ++k) ++first;
+      if (end == first) continue;  // every pixel was tested outside
+      const std::uint32_t firstU = u + static_cast<std::uint32_t>(first) * du;
+      const std::uint32_t firstV = v + static_cast<std::uint32_t>(first) * dv;
+      if (SpanInside(firstU, g.dudx, texWidth, end - first) &&
+          SpanInside(firstV, g.dvdx, texHeight, end - first)) {
+        lo = first;
+        hi = end;
+      } else if (n < kRunSearchMinimum || !NarrowToBounds(u, g.dudx, texWidth, n, lo, hi) ||
+                 !NarrowToBounds(v, g.dvdx, texHeight, n, lo, hi)) {
+        // Pixel by pixel: lanes outside the source are left as they are.
+        TexturedRun<F, Mode, B, W, T, true, false, plainCopy>(c, dp, areaEnd, u, v, du, dv, laneDu, laneDv,
+                                                              du8, dv8, n);
+        continue;
+      }
+    }
+    u += static_cast<std::uint32_t>(lo) * du;
+    v += static_cast<std::uint32_t>(lo) * dv;
+    dp += static_cast<std::ptrdiff_t>(lo) * destBytes;
+    if (rows) {
+      TexturedRun<F, Mode, B, W, T, false, true, plainCopy>(c, dp, areaEnd, u, v, du, dv, laneDu, laneDv, du8,
+                                                            dv8, hi - lo);
+    } else {
+      TexturedRun<F, Mode, B, W, T, false, false, plainCopy>(c, dp, areaEnd, u, v, du, dv, laneDu, laneDv,
+                                                             du8, dv8, hi - lo);
+    }
+  }
+}
+
+template <int Kind, int Mode>
+GAMELIB_AVX2 __attribute__((noinline)) void FlatSpanAvx2(std::uint8_t* dp, int n, std::uint32_t colour,
+                                                         std::uint32_t addend, PixelTables pt) {
+  constexpr int destBytes = Kind == kMemImgKind16 ? 2 : 4;
+  const VTables t = MakeVTables(pt);
+  const V c = Set1(colour);
+  const V s = Set1(addend);
+  for (; n >= 8; n -= 8, dp += 8 * destBytes) {
+    const V d = LoadDest<Kind>(dp);
+    V out;
+    if constexpr (Mode == BlendAdd) {
+      out = Kind == kMemImgKind16 ? PackedAdd16V(d, s) : PackedAdd32V(d, s);
+    } else if constexpr (Mode == BlendSub) {
+      out = Kind == kMemImgKind16 ? PackedSub16V(d, s) : PackedSub32V(d, s);
+    } else {
+      out = CombineV<Kind, Mode, false, true, false>(d, c, c, c, t);
+    }
+    StoreDest<Kind>(dp, out);
+  }
+  for (; n > 0; --n, dp += destBytes) {
+    if constexpr (Kind == kMemImgKind16) {
+      const std::uint32_t d = Load16(dp);
+      Store16(dp, Mode == BlendAdd   ? PackedAdd16(d, addend)
+                  : Mode == BlendSub ? PackedSub16(d, addend)
+                                     : Combine16<Mode, false, true, false>(d, colour, 0, 0, pt));
+    } else {
+      const std::uint32_t d = Load32(dp);
+      Store32(dp, Mode == BlendAdd   ? PackedAdd32(d, addend)
+                  : Mode == BlendSub ? PackedSub32(d, addend)
+                                     : Combine32<Mode, false, true, false>(d, colour, 0, 0, pt));
+    }
+  }
+}
+
+template <int Kind, int Mode>
+void DrawFlatAvx2(const TriangleSetup& setup, const KernelContext& k) {
+  constexpr int destBytes = Kind == kMemImgKind16 ? 2 : 4;
+  const PixelTables t = MakePixelTables(k);
+  const std::uint32_t c = k.colour;
+  const std::uint32_t addend = FlatAddend<Kind, Mode>(t, c);
+  std::uint8_t* const pixels = k.destPixels;
+  const std::ptrdiff_t pitch = k.destPitch;
+  WalkRows(setup, k, [&](int y, int x, int n) {
+    std::uint8_t* dp =
+        pixels + static_cast<std::ptrdiff_t>(y) * pitch + static_cast<std::ptrdiff_t>(x) * destBytes;
+    FlatSpanAvx2<Kind, Mode>(dp, n, c, addend, t);
+  });
+}
+
+struct Avx2Kernels {
+  template <KernelKey K>
+  static constexpr KernelFn Make() {
+    if constexpr (K.source == KernelSource::Flat) {
+      return &DrawFlatAvx2<K.kind, K.mode>;
+    } else {
+      return &DrawTexturedAvx2<FetchOf<K>, K.mode, K.blend, K.white, K.trans>;
+    }
+  }
+};
+
+// Parts of the set: entries [part * kPartSize, part * kPartSize + kPartSize).
+constexpr int kParts = 5;
+constexpr int kPartSize = kKernelCount / kParts;
+static_assert(kParts * kPartSize == kKernelCount);
+template <int Part>
+const KernelFn* KernelPart();
+template <>
+const KernelFn* KernelPart<0>();
+template <>
+const KernelFn* KernelPart<1>();
+template <>
+const KernelFn* KernelPart<2>();
+template <>
+const KernelFn* KernelPart<3>();
+template <>
+const KernelFn* KernelPart<4>();
+
+}  // namespace gamelib::raster::avx2
+
+#endif

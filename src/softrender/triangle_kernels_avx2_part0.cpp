@@ -1,0 +1,14 @@
+// Part 0 of the AVX2 kernel set.
+#include "softrender/triangle_kernels_avx2.h"
+
+#if defined(__x86_64__)
+namespace gamelib::raster::avx2 {
+
+template <>
+const KernelFn* KernelPart<0>() {
+  static constexpr auto part = MakeKernelRange<Avx2Kernels, 0 * kPartSize, kPartSize>();
+  return part.data();
+}
+
+}  // namespace gamelib::raster::avx2
+#endif
