@@ -35,8 +35,10 @@ std::uint32_t PowerOfTwoAtLeast(std::uint32_t value) {
 // The device's texture size limits as powers of two the piece sizes can keep in 16 bits.
 void ComputeTextureSizes() {
   const D3DDEVICEDESC7& d = g_d3d.deviceDesc;
-  std::uint32_t minimum = d.dwMinTextureWidth < d.dwMinTextureHeight ? d.dwMinTextureWidth : d.dwMinTextureHeight;
-  std::uint32_t maximum = d.dwMaxTextureWidth < d.dwMaxTextureHeight ? d.dwMaxTextureWidth : d.dwMaxTextureHeight;
+  std::uint32_t minimum =
+      d.dwMinTextureWidth < d.dwMinTextureHeight ? d.dwMinTextureWidth : d.dwMinTextureHeight;
+  std::uint32_t maximum =
+      d.dwMaxTextureWidth < d.dwMaxTextureHeight ? d.dwMaxTextureWidth : d.dwMaxTextureHeight;
   if (minimum == 0) minimum = kDefaultMinTextureSize;
   if (maximum == 0) maximum = kDefaultMaxTextureSize;
   if (maximum > kMaxTextureSizeCeiling) maximum = kMaxTextureSizeCeiling;
@@ -57,20 +59,22 @@ void WriteCapabilityReport() {
   OutputLogFormat("最大テクスチャステージ数 = %d   最大テクスチャブレンド数 = %d ", d.wMaxTextureBlendStages,
                   d.wMaxSimultaneousTextures);
   if (d.wMaxTextureBlendStages < 4) {
-    OutputLog("使用可能テクスチャステージが 4 以下なので DrawBlendGraph は正常に機能しない可能性があります\n");
+    OutputLog(
+        "使用可能テクスチャステージが 4 以下なので DrawBlendGraph は正常に機能しない可能性があります\n");
   }
   OutputLogFormat("テクスチャピクセルフォーマット");
   OutputLogFormat("\t通常グラフィック用");
   for (int slot : {kTextureFormatPlain16, kTextureFormatPlain32}) {
     const ColorData& c = g_d3d.textureFormats[slot].colorData;
-    OutputLogFormat("\t\t BIT:%u  RED:%u  GREEN:%u  BLUE:%u ", c.colorBitDepth, c.redWidth, c.greenWidth, c.blueWidth);
+    OutputLogFormat("\t\t BIT:%u  RED:%u  GREEN:%u  BLUE:%u ", c.colorBitDepth, c.redWidth, c.greenWidth,
+                    c.blueWidth);
     OutputLogFormat("\t\t RED:%06x GREEN:%06x BLUE:%06x \n", c.redMask, c.greenMask, c.blueMask);
   }
   OutputLogFormat("\tアルファチャンネル付きグラフィック用");
   for (int slot : {kTextureFormatAlpha16, kTextureFormatAlpha32}) {
     const ColorData& c = g_d3d.textureFormats[slot].colorData;
-    OutputLogFormat("\t\t BIT:%u  ALPHA:%u  RED:%u  GREEN:%u  BLUE:%u ", c.colorBitDepth, c.alphaWidth, c.redWidth,
-                    c.greenWidth, c.blueWidth);
+    OutputLogFormat("\t\t BIT:%u  ALPHA:%u  RED:%u  GREEN:%u  BLUE:%u ", c.colorBitDepth, c.alphaWidth,
+                    c.redWidth, c.greenWidth, c.blueWidth);
     OutputLogFormat("\t\t ALPHA:%08x RED:%08x GREEN:%08x BLUE:%08x \n", c.alphaMask, c.redMask, c.greenMask,
                     c.blueMask);
   }
@@ -80,7 +84,8 @@ void WriteCapabilityReport() {
 int QueryDirect3D() {
   IDirectDraw7* directDraw = GetDirectDrawObject();
   void* object = nullptr;
-  if (directDraw == nullptr || FAILED(directDraw->QueryInterface(IID_IDirect3D7, &object)) || object == nullptr) {
+  if (directDraw == nullptr || FAILED(directDraw->QueryInterface(IID_IDirect3D7, &object)) ||
+      object == nullptr) {
     g_d3d.direct3D = nullptr;
     return OutputLog("Direct3Dオブジェクトの作成に失敗しました\n");
   }
@@ -125,7 +130,8 @@ int InitializeDirect3D() {
   }
 
   int zFound = 0;
-  if (FAILED(g_d3d.direct3D->EnumZBufferFormats(IID_IDirect3DHALDevice, EnumZBufferFormatsCallback, &zFound)) ||
+  if (FAILED(
+          g_d3d.direct3D->EnumZBufferFormats(IID_IDirect3DHALDevice, EnumZBufferFormatsCallback, &zFound)) ||
       zFound == 0) {
     OutputLog("使用可能なＺバッファが見つかりませんでした\n");
   }
@@ -184,7 +190,8 @@ int CreateDirect3DDevice(IDirectDrawSurface7* surface) {
   ResetDeviceRecord(r, surface);
   OutputLog("３Ｄデバイスを作成します... ");
   IDirect3DDevice7* device = nullptr;
-  if (FAILED(g_d3d.direct3D->CreateDevice(g_d3d.deviceDesc.deviceGUID, surface, &device)) || device == nullptr) {
+  if (FAILED(g_d3d.direct3D->CreateDevice(g_d3d.deviceDesc.deviceGUID, surface, &device)) ||
+      device == nullptr) {
     OutputLog("３Ｄデバイスの作成に失敗しました\n");
     ResetDeviceRecord(r, nullptr);
     return -1;
@@ -251,7 +258,8 @@ int TerminateDirect3D() {
   const int device = g_d3d.currentDevice;
   if (g_d3d.direct3D != nullptr) EndSceneDevice(device);
   g_d3d.frontTarget = 0;
-  if (D3DDeviceRecord* r = GetDeviceRecord(device); r != nullptr && (r->texture != nullptr || r->forceApply)) {
+  if (D3DDeviceRecord* r = GetDeviceRecord(device);
+      r != nullptr && (r->texture != nullptr || r->forceApply)) {
     if (g_d3d.direct3D != nullptr) FlushVertexBuffer(device);
     r->textureChanged = 1;
     if (r->texture != nullptr) r->drawSettingsDirty = 1;

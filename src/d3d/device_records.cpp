@@ -17,7 +17,8 @@ namespace {
 
 D3DDeviceRecord g_devices[kDeviceRecordCount];
 
-constexpr DWORD kMipFilter[6] = {D3DTFP_NONE, D3DTFP_POINT, D3DTFP_LINEAR, D3DTFP_LINEAR, D3DTFP_LINEAR, D3DTFP_LINEAR};
+constexpr DWORD kMipFilter[6] = {D3DTFP_NONE,   D3DTFP_POINT,  D3DTFP_LINEAR,
+                                 D3DTFP_LINEAR, D3DTFP_LINEAR, D3DTFP_LINEAR};
 
 D3DDeviceRecord* Usable(int device) { return Direct3DAvailable() ? GetDeviceRecord(device) : nullptr; }
 
@@ -45,7 +46,8 @@ void ResetDeviceRecord(D3DDeviceRecord& r, IDirectDrawSurface7* ownSurface) {
   // textured draw has set it.
   r.drawRenderStates[kDrawStateTextureFactor] = 0xFFFFFFFF;
   for (StageCopy& s : r.stages) {
-    s = StageCopy{nullptr, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_DISABLE, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_DISABLE};
+    s = StageCopy{nullptr,       D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_DISABLE,
+                  D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_DISABLE};
   }
   for (auto& kind : r.filterIndex) {
     for (int& index : kind) index = 1;
@@ -199,8 +201,12 @@ int SetViewportRect(const RECT* rect) {
   const LONG x = rect->left + draw.drawOriginX;
   const LONG y = rect->top + draw.drawOriginY;
   if (x < 0 || y < 0) return -1;
-  D3DVIEWPORT7 viewport{static_cast<DWORD>(x), static_cast<DWORD>(y), static_cast<DWORD>(rect->right - rect->left),
-                        static_cast<DWORD>(rect->bottom - rect->top), 0.0f, 1.0f};
+  D3DVIEWPORT7 viewport{static_cast<DWORD>(x),
+                        static_cast<DWORD>(y),
+                        static_cast<DWORD>(rect->right - rect->left),
+                        static_cast<DWORD>(rect->bottom - rect->top),
+                        0.0f,
+                        1.0f};
   return SetDeviceViewport(&viewport, state.currentDevice);
 }
 

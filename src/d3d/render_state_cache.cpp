@@ -10,7 +10,7 @@
 namespace gamelib {
 namespace {
 
-constexpr DWORD kMagFilter[6] = {D3DTFG_POINT,      D3DTFG_POINT,     D3DTFG_LINEAR,
+constexpr DWORD kMagFilter[6] = {D3DTFG_POINT,       D3DTFG_POINT,     D3DTFG_LINEAR,
                                  D3DTFG_ANISOTROPIC, D3DTFG_FLATCUBIC, D3DTFG_GAUSSIANCUBIC};
 constexpr DWORD kMinFilter[6] = {D3DTFN_POINT,       D3DTFN_POINT,       D3DTFN_LINEAR,
                                  D3DTFN_ANISOTROPIC, D3DTFN_ANISOTROPIC, D3DTFN_ANISOTROPIC};
@@ -49,8 +49,8 @@ int SetDeviceTexturePerspective(int device, int value) {
 }
 
 int SetDeviceColorKeyEnable(int device, int value) {
-  return FlushedSet(device, &D3DDeviceRecord::colorKey, D3DRENDERSTATE_COLORKEYENABLE, static_cast<DWORD>(value),
-                    value);
+  return FlushedSet(device, &D3DDeviceRecord::colorKey, D3DRENDERSTATE_COLORKEYENABLE,
+                    static_cast<DWORD>(value), value);
 }
 
 int SetDeviceZEnable(int device, int value) {
@@ -59,11 +59,13 @@ int SetDeviceZEnable(int device, int value) {
 }
 
 int SetDeviceZWriteEnable(int device, int value) {
-  return FlushedSet(device, &D3DDeviceRecord::zWrite, D3DRENDERSTATE_ZWRITEENABLE, static_cast<DWORD>(value), value);
+  return FlushedSet(device, &D3DDeviceRecord::zWrite, D3DRENDERSTATE_ZWRITEENABLE, static_cast<DWORD>(value),
+                    value);
 }
 
 int SetDeviceZFunc(int device, int value) {
-  return FlushedSet(device, &D3DDeviceRecord::zFunction, D3DRENDERSTATE_ZFUNC, static_cast<DWORD>(value), value);
+  return FlushedSet(device, &D3DDeviceRecord::zFunction, D3DRENDERSTATE_ZFUNC, static_cast<DWORD>(value),
+                    value);
 }
 
 int SetDeviceZBias(int device, int value) {
@@ -71,8 +73,8 @@ int SetDeviceZBias(int device, int value) {
 }
 
 int SetDeviceCullMode(int device, int value) {
-  return FlushedSet(device, &D3DDeviceRecord::cull, D3DRENDERSTATE_CULLMODE, value != 0 ? D3DCULL_CCW : D3DCULL_NONE,
-                    value);
+  return FlushedSet(device, &D3DDeviceRecord::cull, D3DRENDERSTATE_CULLMODE,
+                    value != 0 ? D3DCULL_CCW : D3DCULL_NONE, value);
 }
 
 int SetDeviceShadeMode(int device, int value) {
@@ -117,7 +119,8 @@ int SetDeviceViewport(const D3DVIEWPORT7* viewport, int device) {
   EndSceneDevice(device);
   D3DVIEWPORT7 sent = *viewport;
   const HRESULT hr = r->device->SetViewport(&sent);
-  if (FAILED(hr)) return OutputLogFormat("ビューポートのセットに失敗しました ErrorCode %x", static_cast<unsigned>(hr));
+  if (FAILED(hr))
+    return OutputLogFormat("ビューポートのセットに失敗しました ErrorCode %x", static_cast<unsigned>(hr));
   r->viewport = *viewport;
   return 0;
 }
@@ -161,13 +164,26 @@ int SetDeviceStageState(int device, int stage, D3DTEXTURESTAGESTATETYPE type, in
   StageCopy& s = r->stages[stage];
   std::int16_t* copy = nullptr;
   switch (type) {
-    case D3DTSS_ALPHAARG1: copy = &s.alphaArg1; break;
-    case D3DTSS_ALPHAARG2: copy = &s.alphaArg2; break;
-    case D3DTSS_ALPHAOP: copy = &s.alphaOp; break;
-    case D3DTSS_COLORARG1: copy = &s.colorArg1; break;
-    case D3DTSS_COLORARG2: copy = &s.colorArg2; break;
-    case D3DTSS_COLOROP: copy = &s.colorOp; break;
-    default: return -1;
+    case D3DTSS_ALPHAARG1:
+      copy = &s.alphaArg1;
+      break;
+    case D3DTSS_ALPHAARG2:
+      copy = &s.alphaArg2;
+      break;
+    case D3DTSS_ALPHAOP:
+      copy = &s.alphaOp;
+      break;
+    case D3DTSS_COLORARG1:
+      copy = &s.colorArg1;
+      break;
+    case D3DTSS_COLORARG2:
+      copy = &s.colorArg2;
+      break;
+    case D3DTSS_COLOROP:
+      copy = &s.colorOp;
+      break;
+    default:
+      return -1;
   }
   if (*copy == value && !r->forceApply) return 0;
   FlushVertexBuffer(device);
@@ -189,7 +205,8 @@ int SetDeviceStageTexture(int device, int stage, IDirectDrawSurface7* texture) {
 int SetDeviceBlendMode(int device, int blendMode, int alphaChannel, int alphaTest) {
   D3DDeviceRecord* r = Usable(device);
   if (r == nullptr) return -1;
-  if (!r->forceApply && r->blendMode == blendMode && r->alphaChannel == alphaChannel && r->alphaTest == alphaTest) {
+  if (!r->forceApply && r->blendMode == blendMode && r->alphaChannel == alphaChannel &&
+      r->alphaTest == alphaTest) {
     return 0;
   }
   FlushVertexBuffer(device);

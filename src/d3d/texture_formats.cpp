@@ -34,14 +34,16 @@ bool ValidImage(const GraphImage* image) {
 
 HRESULT EnumTextureFormatsCallback(DDPIXELFORMAT* format, void* found) {
   if (format == nullptr) return D3DENUMRET_OK;
-  if ((format->dwFlags & (DDPF_LUMINANCE | DDPF_BUMPLUMINANCE | DDPF_BUMPDUDV)) != 0 || format->dwFourCC != 0 ||
-      (format->dwFlags & DDPF_ALPHA) != 0) {
+  if ((format->dwFlags & (DDPF_LUMINANCE | DDPF_BUMPLUMINANCE | DDPF_BUMPDUDV)) != 0 ||
+      format->dwFourCC != 0 || (format->dwFlags & DDPF_ALPHA) != 0) {
     return D3DENUMRET_OK;
   }
   ColorData c{};
   if (CreateColorDataFromPixelFormat(format, &c) != 0) return D3DENUMRET_OK;
   if (c.alphaWidth == 0) {
-    const int slot = c.colorBitDepth == 16 ? kTextureFormatPlain16 : c.colorBitDepth == 32 ? kTextureFormatPlain32 : -1;
+    const int slot = c.colorBitDepth == 16   ? kTextureFormatPlain16
+                     : c.colorBitDepth == 32 ? kTextureFormatPlain32
+                                             : -1;
     if (slot < 0) return D3DENUMRET_OK;
     // The first of a depth stays unless a later one is exactly the screen's.
     if (Empty(slot) || CompareColorData(&c, GetScreenColorData())) {
@@ -99,7 +101,9 @@ const DDPIXELFORMAT* GetZBufferPixelFormat() { return &GetDirect3DState().zBuffe
 
 int SelectTextureFormatIndex(const SurfaceCreateBytes& b) {
   const int wide = b.bitDepth != 16 ? 1 : 0;
-  if (b.drawValid) return b.alphaChannel == 1 || b.alphaTest == 1 ? kTextureFormatTargetAlpha : kTextureFormatTarget16 + wide;
+  if (b.drawValid)
+    return b.alphaChannel == 1 || b.alphaTest == 1 ? kTextureFormatTargetAlpha
+                                                   : kTextureFormatTarget16 + wide;
   if (b.alphaChannel) return kTextureFormatAlpha16 + wide;
   if (b.alphaTest) return kTextureFormatAlphaTest16 + wide;
   return kTextureFormatPlain16 + wide;
@@ -118,8 +122,8 @@ const ColorData* GetImageTextureFormat(int alphaChannel, int alphaTest, int use3
   return SelectTextureFormat(b);
 }
 
-int BltGraphImageToTexture(const RECT* sourceRect, int textureX, int textureY, int piece, const GraphImage* image,
-                           const GraphImage* alphaImage) {
+int BltGraphImageToTexture(const RECT* sourceRect, int textureX, int textureY, int piece,
+                           const GraphImage* image, const GraphImage* alphaImage) {
   Direct3DState& state = GetDirect3DState();
   if (!Direct3DAvailable()) return -1;
   FlushVertexBuffer(state.currentDevice);
@@ -127,7 +131,8 @@ int BltGraphImageToTexture(const RECT* sourceRect, int textureX, int textureY, i
   if (record == nullptr || sourceRect == nullptr || !ValidImage(image)) return -1;
   if (alphaImage != nullptr && !ValidImage(alphaImage)) return -1;
   SurfaceRecord* surface = GetSurfaceRecord(record->surface);
-  const TextureFormatRecord* format = surface != nullptr ? GetTextureFormatEntry(surface->textureFormatIndex) : nullptr;
+  const TextureFormatRecord* format =
+      surface != nullptr ? GetTextureFormatEntry(surface->textureFormatIndex) : nullptr;
   if (format == nullptr || format->colorData.colorBitDepth == 0) return -1;
 
   // Clip the source to the image (and alpha image) and the destination to the texture,
@@ -171,8 +176,8 @@ int BltGraphImageToTexture(const RECT* sourceRect, int textureX, int textureY, i
     return -1;
   }
   if (locked == 0) {
-    ConvertGraphImageBlt(pixels, pitch, &target, image->graphData, image->pitch, &image->colorData, alphaPixels,
-                         alphaPitch, alphaFormat, 0, 0, &source, flags, surface->transColor);
+    ConvertGraphImageBlt(pixels, pitch, &target, image->graphData, image->pitch, &image->colorData,
+                         alphaPixels, alphaPitch, alphaFormat, 0, 0, &source, flags, surface->transColor);
     UnlockSurface3DData(piece, &dest);
   } else {
     D3DDeviceRecord* device = CurrentDeviceRecord();
@@ -191,13 +196,14 @@ int BltGraphImageToTexture(const RECT* sourceRect, int textureX, int textureY, i
     }
     DDSURFACEDESC2 lock{};
     lock.dwSize = sizeof(lock);
-    if (FAILED(work->Lock(nullptr, &lock, DDLOCK_WAIT | DDLOCK_WRITEONLY, nullptr)) || lock.lpSurface == nullptr) {
+    if (FAILED(work->Lock(nullptr, &lock, DDLOCK_WAIT | DDLOCK_WRITEONLY, nullptr)) ||
+        lock.lpSurface == nullptr) {
       work->Release();
       return -1;
     }
-    ConvertGraphImageBlt(lock.lpSurface, static_cast<int>(lock.lPitch), &target, image->graphData, image->pitch,
-                         &image->colorData, alphaPixels, alphaPitch, alphaFormat, dest.left, dest.top, &source, flags,
-                         surface->transColor);
+    ConvertGraphImageBlt(lock.lpSurface, static_cast<int>(lock.lPitch), &target, image->graphData,
+                         image->pitch, &image->colorData, alphaPixels, alphaPitch, alphaFormat, dest.left,
+                         dest.top, &source, flags, surface->transColor);
     work->Unlock(nullptr);
     if (surface->surface != nullptr) surface->surface->Restore();
     POINT at{dest.left, dest.top};
@@ -219,15 +225,16 @@ int BltGraphImageToGraph3DAt(const GraphImage* image, const GraphImage* alphaIma
     if (piece == nullptr) return -1;
     const RECT source{sourceX + piece->x, sourceY + piece->y, sourceX + piece->x + piece->width,
                       sourceY + piece->y + piece->height};
-    if (BltGraphImageToTexture(&source, piece->textureX, piece->textureY, graph->pieces[i], image, alphaImage) == -1) {
+    if (BltGraphImageToTexture(&source, piece->textureX, piece->textureY, graph->pieces[i], image,
+                               alphaImage) == -1) {
       return -1;
     }
   }
   return 0;
 }
 
-int BltGraphImageToGraph3D(const GraphImage* image, const GraphImage* alphaImage, const RECT* sourceRect, int destX,
-                           int destY, GraphRecord* graph) {
+int BltGraphImageToGraph3D(const GraphImage* image, const GraphImage* alphaImage, const RECT* sourceRect,
+                           int destX, int destY, GraphRecord* graph) {
   if (!Direct3DAvailable() || graph == nullptr || sourceRect == nullptr) return -1;
   const int width = sourceRect->right - sourceRect->left;
   const int height = sourceRect->bottom - sourceRect->top;
@@ -235,7 +242,8 @@ int BltGraphImageToGraph3D(const GraphImage* image, const GraphImage* alphaImage
     Surface3DDataRecord* piece = GetSurface3DData(graph->pieces[i]);
     if (piece == nullptr) return -1;
     const int px = piece->x, py = piece->y;
-    if (!(px < destX + width && destX < px + piece->width && py < destY + height && destY < py + piece->height)) {
+    if (!(px < destX + width && destX < px + piece->width && py < destY + height &&
+          destY < py + piece->height)) {
       continue;
     }
     RECT source = *sourceRect;
@@ -253,8 +261,8 @@ int BltGraphImageToGraph3D(const GraphImage* image, const GraphImage* alphaImage
     source.right = std::min<LONG>(source.right, source.left + (piece->width - offsetX));
     source.bottom = std::min<LONG>(source.bottom, source.top + (piece->height - offsetY));
     if (source.right <= source.left || source.bottom <= source.top) continue;
-    if (BltGraphImageToTexture(&source, piece->textureX + offsetX, piece->textureY + offsetY, graph->pieces[i], image,
-                               alphaImage) == -1) {
+    if (BltGraphImageToTexture(&source, piece->textureX + offsetX, piece->textureY + offsetY,
+                               graph->pieces[i], image, alphaImage) == -1) {
       return -1;
     }
   }

@@ -26,11 +26,11 @@ const ColorData* GetImageTextureFormat(int alphaChannel, int alphaTest, int use3
 // Writes sourceRect of the image into the piece's texture at (textureX, textureY), directly
 // into a lock or through a work texture and Load. 0, or -1 (no Direct3D, invalid piece,
 // bad image). The rectangle is clipped to the image and the texture first.
-int BltGraphImageToTexture(const RECT* sourceRect, int textureX, int textureY, int piece, const GraphImage* image,
-                           const GraphImage* alphaImage);
+int BltGraphImageToTexture(const RECT* sourceRect, int textureX, int textureY, int piece,
+                           const GraphImage* image, const GraphImage* alphaImage);
 int BltGraphImageToGraph3DAt(const GraphImage* image, const GraphImage* alphaImage, int sourceX, int sourceY,
                              GraphRecord* graph);
-int BltGraphImageToGraph3D(const GraphImage* image, const GraphImage* alphaImage, const RECT* sourceRect, int destX,
-                           int destY, GraphRecord* graph);
+int BltGraphImageToGraph3D(const GraphImage* image, const GraphImage* alphaImage, const RECT* sourceRect,
+                           int destX, int destY, GraphRecord* graph);
 
 }  // namespace gamelib

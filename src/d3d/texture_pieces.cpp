@@ -62,7 +62,9 @@ struct PlannedPiece {
   int x, y, textureWidth, textureHeight;
 };
 
-int TooManyPieces() { return OutputLogFormat("エラー：画像の分割数が最大数の %d を超えました", kMaxGraphPieces); }
+int TooManyPieces() {
+  return OutputLogFormat("エラー：画像の分割数が最大数の %d を超えました", kMaxGraphPieces);
+}
 
 }  // namespace
 
@@ -81,7 +83,8 @@ int AddSurface3DData(int textureWidth, int textureHeight, int x, int y, int widt
   if (parent != nullptr) {
     if (IncSurfaceRefCount(parent->surface) != -1) surface = parent->surface;
   } else {
-    surface = AddSurface(kSurfaceKindTexture, textureWidth, textureHeight, GetDrawState().transColor, *createBytes);
+    surface =
+        AddSurface(kSurfaceKindTexture, textureWidth, textureHeight, GetDrawState().transColor, *createBytes);
   }
   SurfaceRecord* surfaceRecord = GetSurfaceRecord(surface);
   if (surfaceRecord == nullptr) {
@@ -176,7 +179,8 @@ int GetTextureSplitSizes(int length, int* sizes, int wholeTexture) {
   }
   int p = ceiling;
   while (p > start && p > length) p /= 2;
-  if ((wholeTexture == 1 && 2 * p <= ceiling) || (wholeTexture != 1 && length < screenWidth && 2 * p <= ceiling)) {
+  if ((wholeTexture == 1 && 2 * p <= ceiling) ||
+      (wholeTexture != 1 && length < screenWidth && 2 * p <= ceiling)) {
     sizes[0] = p >= length ? p : 2 * p;
     return 1;
   }
@@ -211,13 +215,15 @@ int CreateGraphSurfaces3D(GraphRecord* graph) {
   int columns[kMaxGraphPieces], rows[kMaxGraphPieces];
   const int columnCount = GetTextureSplitSizes(width, columns, whole);
   const int rowCount = GetTextureSplitSizes(height, rows, whole);
-  if (columnCount > kMaxGraphPieces || rowCount > kMaxGraphPieces || columnCount * rowCount > kMaxGraphPieces) {
+  if (columnCount > kMaxGraphPieces || rowCount > kMaxGraphPieces ||
+      columnCount * rowCount > kMaxGraphPieces) {
     return TooManyPieces();
   }
   PlannedPiece plan[kMaxGraphPieces];
   int count = 0;
   for (int r = 0, y = 0; r < rowCount; y += rows[r++]) {
-    for (int c = 0, x = 0; c < columnCount; x += columns[c++]) plan[count++] = PlannedPiece{x, y, columns[c], rows[r]};
+    for (int c = 0, x = 0; c < columnCount; x += columns[c++])
+      plan[count++] = PlannedPiece{x, y, columns[c], rows[r]};
   }
   if (GetDirect3DState().deviceDesc.dpcTriCaps.dwTextureCaps & D3DPTEXTURECAPS_SQUAREONLY) {
     const int planned = count;
@@ -230,7 +236,8 @@ int CreateGraphSurfaces3D(GraphRecord* graph) {
       const PlannedPiece first{piece.x, piece.y, shorter, shorter};
       piece = first;
       for (int k = 1; k < squares; ++k) {
-        const PlannedPiece next{first.x + (wide ? k * shorter : 0), first.y + (wide ? 0 : k * shorter), shorter, shorter};
+        const PlannedPiece next{first.x + (wide ? k * shorter : 0), first.y + (wide ? 0 : k * shorter),
+                                shorter, shorter};
         // Squares wholly past the graph would show nothing.
         if (next.x >= width || next.y >= height) continue;
         if (count >= kMaxGraphPieces) return TooManyPieces();
@@ -244,8 +251,8 @@ int CreateGraphSurfaces3D(GraphRecord* graph) {
     const PlannedPiece& p = plan[i];
     const int shownWidth = std::min(p.textureWidth, width - p.x);
     const int shownHeight = std::min(p.textureHeight, height - p.y);
-    const int handle = AddSurface3DData(p.textureWidth, p.textureHeight, p.x, p.y, shownWidth, shownHeight, p.x, p.y,
-                                        graph->handle, nullptr, 0, 0, &graph->createBytes);
+    const int handle = AddSurface3DData(p.textureWidth, p.textureHeight, p.x, p.y, shownWidth, shownHeight,
+                                        p.x, p.y, graph->handle, nullptr, 0, 0, &graph->createBytes);
     if (handle == -1) {
       // Nothing half-made stays behind.
       DeleteListed(graph, i);
@@ -258,7 +265,8 @@ int CreateGraphSurfaces3D(GraphRecord* graph) {
   return 0;
 }
 
-int CreateDerivedGraphSurface3D(GraphRecord* graph, int x, int y, int width, int height, GraphRecord* parent) {
+int CreateDerivedGraphSurface3D(GraphRecord* graph, int x, int y, int width, int height,
+                                GraphRecord* parent) {
   if (!Direct3DAvailable() || graph == nullptr || parent == nullptr) return -1;
   if (width <= 0 || height <= 0 || x < 0 || y < 0 || static_cast<std::int64_t>(x) + width > parent->width ||
       static_cast<std::int64_t>(y) + height > parent->height) {
@@ -289,8 +297,8 @@ int CreateDerivedGraphSurface3D(GraphRecord* graph, int x, int y, int width, int
     const int left = std::max(x, static_cast<int>(q->x)), top = std::max(y, static_cast<int>(q->y));
     const int right = std::min(x + width, q->x + q->width), bottom = std::min(y + height, q->y + q->height);
     if (right <= left || bottom <= top) continue;
-    const int handle = AddSurface3DData(0, 0, left - x, top - y, right - left, bottom - top, left, top, graph->handle,
-                                        q, left - q->x, top - q->y, nullptr);
+    const int handle = AddSurface3DData(0, 0, left - x, top - y, right - left, bottom - top, left, top,
+                                        graph->handle, q, left - q->x, top - q->y, nullptr);
     if (handle == -1) {
       DeleteListed(graph, graph->pieceCount);
       return -1;
@@ -337,7 +345,8 @@ int FillGraphSurfaces3D(GraphRecord* graph, int red, int green, int blue, int al
     Surface3DDataRecord* piece = GetSurface3DData(graph->pieces[i]);
     if (piece == nullptr) return -1;
     // Only the piece's own rectangle: a shared texture also holds other graphs' pixels.
-    const RECT area{piece->textureX, piece->textureY, piece->textureX + piece->width, piece->textureY + piece->height};
+    const RECT area{piece->textureX, piece->textureY, piece->textureX + piece->width,
+                    piece->textureY + piece->height};
     if (ClearSurfaceRect(piece->surface, &area, red, green, blue, alpha) != 0) return -1;
   }
   return 0;

@@ -14,8 +14,8 @@ constexpr int kMaxSurface3DData = 65536;
 
 struct Surface3DDataRecord {
   std::uint32_t check;
-  int* deleteFlag;  // set to 1 when the record is deleted
-  std::uint16_t x, y;  // place inside the graph
+  int* deleteFlag;                   // set to 1 when the record is deleted
+  std::uint16_t x, y;                // place inside the graph
   std::uint16_t textureX, textureY;  // place of the rectangle inside the texture
   std::uint16_t sourceX, sourceY;
   std::uint16_t width, height;
