@@ -186,7 +186,8 @@ int SetBlendGraph(int graph, int borderParameter, int borderRange) {
 
 int SetTransColor(int red, int green, int blue) {
   state.transColor = static_cast<std::uint32_t>(ClampByte(red)) << 16 |
-                     static_cast<std::uint32_t>(ClampByte(green)) << 8 | static_cast<std::uint32_t>(ClampByte(blue));
+                     static_cast<std::uint32_t>(ClampByte(green)) << 8 |
+                     static_cast<std::uint32_t>(ClampByte(blue));
   return 0;
 }
 
@@ -200,6 +201,9 @@ int GetDrawArea(int* left, int* top, int* right, int* bottom) {
 
 int ResetDrawState() {
   ApplyReset(state);
+  // The device's vertex colour follows the reset mode and brightness.
+  const Graphics3DHooks& hooks = GetGraphics3DHooks();
+  if (hooks.updateDrawDiffuseColor != nullptr) hooks.updateDrawDiffuseColor();
   return 0;
 }
 
