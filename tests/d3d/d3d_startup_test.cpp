@@ -36,28 +36,50 @@ class StartupTest : public DisplayTest {
 struct ChoiceRow {
   const char* what;
   std::vector<sim::Display3DDevice> devices;
-  int screenDepth;            // 16 or 32, or another depth reported by the screen
-  int chosenMaxTexture;       // 0: start-up fails
-  std::size_t deliveries;     // EnumCallback calls
+  int screenDepth;         // 16 or 32, or another depth reported by the screen
+  int chosenMaxTexture;    // 0: start-up fails
+  std::size_t deliveries;  // EnumCallback calls
   const char* log;
 };
 
 TEST_F(StartupTest, TheDeviceIsTheTnLHalOrTheLastHalThatRendersTheScreenDepth) {
   const ChoiceRow rows[] = {
       {"HAL only", {Device(IID_IDirect3DHALDevice)}, 16, 2048, 1, "ＨＡＬデバイスを発見しました\r\n"},
-      {"HAL then T&L", {Device(IID_IDirect3DHALDevice, DDBD_16, 512), Device(IID_IDirect3DTnLHalDevice)}, 16, 2048, 2,
+      {"HAL then T&L",
+       {Device(IID_IDirect3DHALDevice, DDBD_16, 512), Device(IID_IDirect3DTnLHalDevice)},
+       16,
+       2048,
+       2,
        "ハードウエアＴ＆Ｌデバイスを発見しました\r\n"},
       {"T&L stops the enumeration",
-       {Device(IID_IDirect3DTnLHalDevice, DDBD_32, 1024), Device(IID_IDirect3DHALDevice)}, 32, 1024, 1,
+       {Device(IID_IDirect3DTnLHalDevice, DDBD_32, 1024), Device(IID_IDirect3DHALDevice)},
+       32,
+       1024,
+       1,
        "ハードウエアＴ＆Ｌデバイスを発見しました\r\n"},
-      {"the last HAL wins", {Device(IID_IDirect3DHALDevice, DDBD_16, 512), Device(IID_IDirect3DHALDevice, DDBD_16, 256)},
-       16, 256, 2, "テクスチャ最大幅:256 "},
+      {"the last HAL wins",
+       {Device(IID_IDirect3DHALDevice, DDBD_16, 512), Device(IID_IDirect3DHALDevice, DDBD_16, 256)},
+       16,
+       256,
+       2,
+       "テクスチャ最大幅:256 "},
       {"software devices are never chosen",
-       {Device(IID_IDirect3DRGBDevice), Device(IID_IDirect3DRefDevice), Device(IID_IDirect3DMMXDevice)}, 16, 0, 3,
+       {Device(IID_IDirect3DRGBDevice), Device(IID_IDirect3DRefDevice), Device(IID_IDirect3DMMXDevice)},
+       16,
+       0,
+       3,
        "現在の画面モードで使用できる描画デバイスが見つかりませんでした\r\n"},
-      {"no device for the depth", {Device(IID_IDirect3DHALDevice, DDBD_16)}, 32, 0, 1,
+      {"no device for the depth",
+       {Device(IID_IDirect3DHALDevice, DDBD_16)},
+       32,
+       0,
+       1,
        "現在の画面モードで使用できる描画デバイスが見つかりませんでした\r\n"},
-      {"an 8-bit screen", {Device(IID_IDirect3DHALDevice, DDBD_8 | DDBD_16 | DDBD_32)}, 8, 0, 1,
+      {"an 8-bit screen",
+       {Device(IID_IDirect3DHALDevice, DDBD_8 | DDBD_16 | DDBD_32)},
+       8,
+       0,
+       1,
        "現在の画面モードで使用できる描画デバイスが見つかりませんでした\r\n"},
       {"no devices", {}, 16, 0, 0, "現在の画面モードで使用できる描画デバイスが見つかりませんでした\r\n"},
   };
@@ -117,7 +139,10 @@ TEST_F(StartupTest, TheCapabilityReportIsWrittenExactly) {
         "0:\t描画制限: D_D3DPTEXTURECAPS_POW2 = 1  D_D3DPTEXTURECAPS_SQUAREONLY = 1 \r\n"
         "0:\t最大テクスチャステージ数 = " +
         std::to_string(stages) + "   最大テクスチャブレンド数 = 2 \r\n";
-    if (stages < 4) expected += "0:\t使用可能テクスチャステージが 4 以下なので DrawBlendGraph は正常に機能しない可能性があります\r\n";
+    if (stages < 4)
+      expected +=
+          "0:\t使用可能テクスチャステージが 4 以下なので DrawBlendGraph "
+          "は正常に機能しない可能性があります\r\n";
     expected +=
         "0:\tテクスチャピクセルフォーマット\r\n"
         "0:\t\t通常グラフィック用\r\n"
@@ -157,16 +182,26 @@ struct FailRow {
 // Every call of the start-up made to fail: -1, the message, the Direct3D object released,
 // no device left, no stand-in object more than before; and a start-up afterwards works.
 TEST_F(StartupTest, AStartUpFailingAtAnyCallLeavesNothingBehind) {
-  auto stageZeroAddress = [](const sim::DisplayCallRecord& r) { return r.stage == 0 && r.type == D3DTSS_ADDRESS; };
+  auto stageZeroAddress = [](const sim::DisplayCallRecord& r) {
+    return r.stage == 0 && r.type == D3DTSS_ADDRESS;
+  };
   const FailRow rows[] = {
       {"QueryInterface", {sim::DisplayCall::QueryInterface}, "Direct3Dオブジェクトの作成に失敗しました\r\n"},
-      {"EnumDevices", {sim::DisplayCall::EnumDevices}, "現在の画面モードで使用できる描画デバイスが見つかりませんでした"},
-      {"EnumDevices after finding", {sim::DisplayCall::EnumDevices, {}, 0, 1, E_FAIL, 0, true},
+      {"EnumDevices",
+       {sim::DisplayCall::EnumDevices},
        "現在の画面モードで使用できる描画デバイスが見つかりませんでした"},
-      {"CreateDevice", {sim::DisplayCall::CreateDevice}, "３Ｄデバイスを作成します... ３Ｄデバイスの作成に失敗しました\r\n"},
+      {"EnumDevices after finding",
+       {sim::DisplayCall::EnumDevices, {}, 0, 1, E_FAIL, 0, true},
+       "現在の画面モードで使用できる描画デバイスが見つかりませんでした"},
+      {"CreateDevice",
+       {sim::DisplayCall::CreateDevice},
+       "３Ｄデバイスを作成します... ３Ｄデバイスの作成に失敗しました\r\n"},
       {"stage 0 address", {sim::DisplayCall::SetTextureStageState, stageZeroAddress, 0, -1}, ""},
-      {"EnumTextureFormats", {sim::DisplayCall::EnumTextureFormats}, "使用可能なテクスチャフォーマットが見つかりませんでした"},
-      {"EnumTextureFormats after finding", {sim::DisplayCall::EnumTextureFormats, {}, 0, 1, E_FAIL, 0, true},
+      {"EnumTextureFormats",
+       {sim::DisplayCall::EnumTextureFormats},
+       "使用可能なテクスチャフォーマットが見つかりませんでした"},
+      {"EnumTextureFormats after finding",
+       {sim::DisplayCall::EnumTextureFormats, {}, 0, 1, E_FAIL, 0, true},
        "使用可能なテクスチャフォーマットが見つかりませんでした"},
   };
   for (const FailRow& row : rows) {
@@ -197,7 +232,8 @@ TEST_F(StartupTest, AStartUpFailingAtAnyCallLeavesNothingBehind) {
 
 TEST_F(StartupTest, ASecondStartUpChangesNothingAndTheMissingZFormatIsNoFailure) {
   sim::DisplayConfig config = sim::DefaultDisplayConfig();
-  config.zFormats = {sim::MakePixelFormat(sim::PixelFormatName::D15S1), sim::MakePixelFormat(sim::PixelFormatName::D24S8)};
+  config.zFormats = {sim::MakePixelFormat(sim::PixelFormatName::D15S1),
+                     sim::MakePixelFormat(sim::PixelFormatName::D24S8)};
   Start(config);
   EXPECT_TRUE(Direct3DAvailable());
   const std::string log = NewLog();
@@ -236,7 +272,8 @@ TEST_F(StartupTest, ReleaseAndAcquireAroundALostDeviceBringBackEveryPieceAndStat
   const std::size_t mark = sim::DisplayTraceMark();
   EXPECT_EQ(AcquireDirect3DAndDevice(), 0);
   const std::string acquired = NewLog();
-  EXPECT_EQ(acquired.rfind("0:Ｄｉｒｅｃｔ３Ｄオブジェクトを取得します\r\n0:Ｄｉｒｅｃｔ３Ｄオブジェクトは正常に取得されました\r\n"
+  EXPECT_EQ(acquired.rfind("0:Ｄｉｒｅｃｔ３Ｄオブジェクトを取得します\r\n0:"
+                           "Ｄｉｒｅｃｔ３Ｄオブジェクトは正常に取得されました\r\n"
                            "0:３Ｄデバイスを作成します... ３Ｄデバイスの作成に成功しました\r\n",
                            0),
             0u)

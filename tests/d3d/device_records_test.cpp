@@ -69,8 +69,9 @@ TEST_F(DeviceRecordTest, AChangedValueIsSentOnceAndAForcedOneEveryTime) {
     std::size_t mark = sim::DisplayTraceMark();
     EXPECT_EQ(row.set(device_, row.value), 0);
     EXPECT_EQ(row.set(device_, row.value), 0);
-    const auto sent = sim::DisplayCallsSince(mark, sim::DisplayCall::SetRenderState,
-                                             [&](const sim::DisplayCallRecord& r) { return r.type == row.state; });
+    const auto sent =
+        sim::DisplayCallsSince(mark, sim::DisplayCall::SetRenderState,
+                               [&](const sim::DisplayCallRecord& r) { return r.type == row.state; });
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].value, row.sent);
     EXPECT_EQ(sim::ViewDevice().renderState[row.state], row.sent);
@@ -166,13 +167,15 @@ TEST_F(DeviceRecordTest, ViewportsAreSentOnlyWhenTheRectangleChanges) {
   ASSERT_EQ(SetViewportRect(&area), 0);
   ASSERT_EQ(CountCalls(mark, sim::DisplayCall::SetViewport), 1u);
   const D3DVIEWPORT7 vp = sim::ViewDevice().viewport;
-  EXPECT_EQ((std::vector<DWORD>{vp.dwX, vp.dwY, vp.dwWidth, vp.dwHeight}), (std::vector<DWORD>{10, 20, 100, 200}));
+  EXPECT_EQ((std::vector<DWORD>{vp.dwX, vp.dwY, vp.dwWidth, vp.dwHeight}),
+            (std::vector<DWORD>{10, 20, 100, 200}));
   mark = sim::DisplayTraceMark();
   D3DVIEWPORT7 depthOnly = record_->viewport;
   depthOnly.dvMinZ = 0.5f;
   depthOnly.dvMaxZ = 0.75f;
   EXPECT_EQ(SetDeviceViewport(&depthOnly, device_), 0);
-  for (RECT empty : {RECT{5, 5, 5, 50}, RECT{5, 5, 50, 5}, RECT{50, 5, 10, 60}}) EXPECT_EQ(SetViewportRect(&empty), -1);
+  for (RECT empty : {RECT{5, 5, 5, 50}, RECT{5, 5, 50, 5}, RECT{50, 5, 10, 60}})
+    EXPECT_EQ(SetViewportRect(&empty), -1);
   EXPECT_EQ(CountCalls(mark, sim::DisplayCall::SetViewport), 0u);
   // A viewport the device refuses is logged with its code and tried again next time.
   sim::AddDisplayFault({sim::DisplayCall::SetViewport, {}, 0, 1, static_cast<HRESULT>(0x88760096u)});

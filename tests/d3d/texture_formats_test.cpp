@@ -30,8 +30,9 @@ sim::DisplayConfig Offering(std::vector<P> names) {
 
 bool SameFormat(const DDPIXELFORMAT& a, const DDPIXELFORMAT& b) {
   return a.dwRGBBitCount == b.dwRGBBitCount && a.dwRBitMask == b.dwRBitMask && a.dwGBitMask == b.dwGBitMask &&
-         a.dwBBitMask == b.dwBBitMask && ((a.dwFlags & DDPF_ALPHAPIXELS) ? a.dwRGBAlphaBitMask : 0) ==
-                                             ((b.dwFlags & DDPF_ALPHAPIXELS) ? b.dwRGBAlphaBitMask : 0);
+         a.dwBBitMask == b.dwBBitMask &&
+         ((a.dwFlags & DDPF_ALPHAPIXELS) ? a.dwRGBAlphaBitMask : 0) ==
+             ((b.dwFlags & DDPF_ALPHAPIXELS) ? b.dwRGBAlphaBitMask : 0);
 }
 
 class TextureFormatsTest : public DisplayTest {
@@ -43,7 +44,8 @@ class TextureFormatsTest : public DisplayTest {
       const TextureFormatRecord* record = GetTextureFormatEntry(slot);
       std::optional<P> found;
       if (record->colorData.colorBitDepth != 0) {
-        for (P name : {P::R5G6B5, P::X1R5G5B5, P::A1R5G5B5, P::A4R4G4B4, P::X4R4G4B4, P::X8R8G8B8, P::A8R8G8B8}) {
+        for (P name :
+             {P::R5G6B5, P::X1R5G5B5, P::A1R5G5B5, P::A4R4G4B4, P::X4R4G4B4, P::X8R8G8B8, P::A8R8G8B8}) {
           if (SameFormat(record->pixelFormat, F(name))) found = name;
         }
       }
@@ -64,19 +66,30 @@ TEST_F(TextureFormatsTest, EnumeratedFormatsFillTheSlotsAndTheRestAreCopied) {
   const std::optional<P> none;
   const SlotRow rows[] = {
       {"32-bit plain only fails", 16, {P::X8R8G8B8, P::A8R8G8B8}, {}},
-      {"565 screen, 565 first", 16, {P::R5G6B5, P::X1R5G5B5},
+      {"565 screen, 565 first",
+       16,
+       {P::R5G6B5, P::X1R5G5B5},
        {P::R5G6B5, P::R5G6B5, none, none, none, none, P::R5G6B5, P::R5G6B5, none}},
-      {"565 screen, 565 later", 16, {P::X1R5G5B5, P::R5G6B5},
+      {"565 screen, 565 later",
+       16,
+       {P::X1R5G5B5, P::R5G6B5},
        {P::R5G6B5, P::R5G6B5, none, none, none, none, P::R5G6B5, P::R5G6B5, none}},
-      {"32-bit screen keeps the first 16-bit", 32, {P::X1R5G5B5, P::R5G6B5, P::X8R8G8B8},
+      {"32-bit screen keeps the first 16-bit",
+       32,
+       {P::X1R5G5B5, P::R5G6B5, P::X8R8G8B8},
        {P::X1R5G5B5, P::X8R8G8B8, none, none, none, none, P::X1R5G5B5, P::X8R8G8B8, none}},
-      {"A8R8G8B8 fills 3 and 5; 4 from 2", 16, {P::R5G6B5, P::A4R4G4B4, P::A8R8G8B8},
+      {"A8R8G8B8 fills 3 and 5; 4 from 2",
+       16,
+       {P::R5G6B5, P::A4R4G4B4, P::A8R8G8B8},
        {P::R5G6B5, P::R5G6B5, P::A4R4G4B4, P::A8R8G8B8, P::A4R4G4B4, P::A8R8G8B8, P::R5G6B5, P::R5G6B5,
         P::A8R8G8B8}},
-      {"no 32-bit alpha: 3, 5 and 8 from 2", 16, {P::A1R5G5B5, P::A4R4G4B4, P::R5G6B5},
+      {"no 32-bit alpha: 3, 5 and 8 from 2",
+       16,
+       {P::A1R5G5B5, P::A4R4G4B4, P::R5G6B5},
        {P::R5G6B5, P::R5G6B5, P::A4R4G4B4, P::A4R4G4B4, P::A1R5G5B5, P::A4R4G4B4, P::R5G6B5, P::R5G6B5,
         P::A4R4G4B4}},
-      {"formats that are skipped", 16,
+      {"formats that are skipped",
+       16,
        {P::P8, P::R8G8B8, P::A8R3G3B2, P::L8, P::A8L8, P::V8U8, P::DXT1, P::A8, P::X4R4G4B4},
        {P::X4R4G4B4, P::X4R4G4B4, none, none, none, none, P::X4R4G4B4, P::X4R4G4B4, none}},
   };
@@ -99,8 +112,10 @@ TEST_F(TextureFormatsTest, EnumeratedFormatsFillTheSlotsAndTheRestAreCopied) {
 }
 
 TEST_F(TextureFormatsTest, OnlyAPlainSixteenBitZFormatIsTaken) {
-  const std::vector<std::pair<std::vector<P>, bool>> rows = {
-      {{P::D15S1, P::D16}, true}, {{P::D15S1}, false}, {{P::D24S8, P::D32, P::D24X8}, false}, {{P::D16, P::D15S1}, true}};
+  const std::vector<std::pair<std::vector<P>, bool>> rows = {{{P::D15S1, P::D16}, true},
+                                                             {{P::D15S1}, false},
+                                                             {{P::D24S8, P::D32, P::D24X8}, false},
+                                                             {{P::D16, P::D15S1}, true}};
   for (const auto& [offered, found] : rows) {
     sim::DisplayConfig config = sim::DefaultDisplayConfig();
     config.zFormats.clear();
@@ -117,9 +132,10 @@ TEST_F(TextureFormatsTest, TheSlotFollowsTheCreationBytes) {
     std::uint8_t alphaChannel, drawValid, alphaTest, bitDepth;
     int slot;
   };
-  const Row rows[] = {{0, 0, 0, 16, 0}, {0, 0, 0, 32, 1}, {0, 0, 0, 24, 1}, {1, 0, 0, 16, 2}, {2, 0, 0, 32, 3},
-                      {0, 0, 1, 16, 4}, {0, 0, 1, 32, 5}, {1, 0, 1, 16, 2}, {0, 1, 0, 16, 6}, {0, 1, 0, 32, 7},
-                      {0, 1, 1, 16, 8}, {1, 1, 0, 32, 8}, {0, 1, 2, 16, 6}, {0, 1, 2, 32, 7}, {2, 1, 0, 16, 6}};
+  const Row rows[] = {{0, 0, 0, 16, 0}, {0, 0, 0, 32, 1}, {0, 0, 0, 24, 1}, {1, 0, 0, 16, 2},
+                      {2, 0, 0, 32, 3}, {0, 0, 1, 16, 4}, {0, 0, 1, 32, 5}, {1, 0, 1, 16, 2},
+                      {0, 1, 0, 16, 6}, {0, 1, 0, 32, 7}, {0, 1, 1, 16, 8}, {1, 1, 0, 32, 8},
+                      {0, 1, 2, 16, 6}, {0, 1, 2, 32, 7}, {2, 1, 0, 16, 6}};
   for (const Row& row : rows) {
     SurfaceCreateBytes b{};
     b.alphaChannel = row.alphaChannel;
@@ -187,20 +203,23 @@ void CheckPieces(int graph, const TestImage& image, const TestImage* alpha, cons
     const int bytes = static_cast<int>(view.format.dwRGBBitCount / 8);
     ASSERT_TRUE(SameFormat(view.format, targetFormat));
     for (int y = 0; y < piece->height; ++y) {
-      const std::uint8_t* sourceRow = image.pixels.data() + static_cast<std::size_t>(piece->y + y) * image.image.pitch;
+      const std::uint8_t* sourceRow =
+          image.pixels.data() + static_cast<std::size_t>(piece->y + y) * image.image.pitch;
       const std::uint8_t* textureRow = view.bits + static_cast<std::size_t>(piece->textureY + y) * view.pitch;
       for (int x = 0; x < piece->width; ++x) {
         const std::uint32_t raw = RawAt(sourceRow, piece->x + x, image.image.colorData.pixelByte);
         std::optional<std::uint32_t> alphaBlue;
         if (alpha != nullptr) {
-          const std::uint8_t* alphaRow = alpha->pixels.data() + static_cast<std::size_t>(piece->y + y) * alpha->image.pitch;
+          const std::uint8_t* alphaRow =
+              alpha->pixels.data() + static_cast<std::size_t>(piece->y + y) * alpha->image.pitch;
           alphaBlue = MaskedToArgb(F(P::X8R8G8B8), RawAt(alphaRow, piece->x + x, 4)) & 0xFF;
         }
-        const std::uint32_t want = Expected(sourceFormat, raw, targetFormat, alphaBlue, target.bytes.alphaTest);
+        const std::uint32_t want =
+            Expected(sourceFormat, raw, targetFormat, alphaBlue, target.bytes.alphaTest);
         const std::uint32_t got = RawAt(textureRow, piece->textureX + x, bytes);
         if (want != got && ++mismatches <= 3) {
-          ADD_FAILURE() << "piece " << i << " at " << piece->x + x << "," << piece->y + y << ": " << std::hex << got
-                        << " instead of " << want;
+          ADD_FAILURE() << "piece " << i << " at " << piece->x + x << "," << piece->y + y << ": " << std::hex
+                        << got << " instead of " << want;
         }
       }
     }
@@ -213,8 +232,8 @@ TEST_F(TextureFormatsTest, UploadsOfEveryLayoutPairAreBitExact) {
   for (const TargetRow& target : Targets()) {
     Start(Offering(target.offered));
     for (P source : sources) {
-      SCOPED_TRACE(testing::Message() << "source " << static_cast<int>(source) << " target "
-                                      << static_cast<int>(target.target));
+      SCOPED_TRACE(testing::Message()
+                   << "source " << static_cast<int>(source) << " target " << static_cast<int>(target.target));
       const TestImage image = MakeTestImage(F(source), 37, 29, static_cast<std::uint32_t>(source) * 7 + 1);
       GraphRecord* graph = MakeGraphRecord(37, 29, target.bytes);
       ASSERT_NE(graph, nullptr);
@@ -274,7 +293,10 @@ TEST_F(TextureFormatsTest, UploadsLandInTheirPieceAndHostileRectanglesAreClipped
   for (int y = 0; y < 16; ++y) {
     for (int x = 0; x < 32; ++x) {
       const bool inside = x >= 16 && x < 24 && y >= 8 && y < 16;
-      const std::uint32_t want = inside ? 0xFF000000u | (RawAt(image.pixels.data() + (y - 8) * image.image.pitch, x - 16, 4) & 0xFFFFFF) : 0xFF000000u;
+      const std::uint32_t want =
+          inside
+              ? 0xFF000000u | (RawAt(image.pixels.data() + (y - 8) * image.image.pitch, x - 16, 4) & 0xFFFFFF)
+              : 0xFF000000u;
       ASSERT_EQ(sim::ReadSurfacePixel(texture, x, y), want) << x << "," << y;
     }
   }

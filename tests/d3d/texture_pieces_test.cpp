@@ -32,11 +32,20 @@ struct SplitRow {
 
 TEST_F(TexturePiecesTest, SidesAreCutIntoPowerOfTwoTextures) {
   const SplitRow rows[] = {
-      {1, 0, 640, 1, 2048, {1}},          {20, 0, 640, 1, 2048, {32}},         {16, 0, 640, 1, 2048, {16}},
-      {33, 0, 640, 1, 2048, {64}},        {20, 0, 640, 64, 2048, {64}},        {640, 0, 640, 1, 2048, {512, 128}},
-      {640, 0, 640, 1, 1024, {512, 128}}, {692, 0, 640, 1, 2048, {512, 128, 64}}, {1000, 0, 640, 1, 2048, {1024}},
-      {640, 1, 640, 1, 2048, {1024}},     {3000, 1, 640, 1, 2048, {2048, 1024}}, {700, 0, 800, 1, 1000, {512, 128, 64}},
-      {60000, 0, 640, 1, 256, {65}},      {40000, 1, 640, 1, 100000, {32768, 8192}},
+      {1, 0, 640, 1, 2048, {1}},
+      {20, 0, 640, 1, 2048, {32}},
+      {16, 0, 640, 1, 2048, {16}},
+      {33, 0, 640, 1, 2048, {64}},
+      {20, 0, 640, 64, 2048, {64}},
+      {640, 0, 640, 1, 2048, {512, 128}},
+      {640, 0, 640, 1, 1024, {512, 128}},
+      {692, 0, 640, 1, 2048, {512, 128, 64}},
+      {1000, 0, 640, 1, 2048, {1024}},
+      {640, 1, 640, 1, 2048, {1024}},
+      {3000, 1, 640, 1, 2048, {2048, 1024}},
+      {700, 0, 800, 1, 1000, {512, 128, 64}},
+      {60000, 0, 640, 1, 256, {65}},
+      {40000, 1, 640, 1, 100000, {32768, 8192}},
   };
   for (const SplitRow& row : rows) {
     SCOPED_TRACE(testing::Message() << row.length << " whole " << row.whole << " max " << row.maxSize);
@@ -80,11 +89,12 @@ TEST_F(TexturePiecesTest, SquareOnlyDevicesGetSquaresWithinTheLimit) {
   ASSERT_GE(graph, 0);
   GraphRecord* record = GetGraphRecord(graph);
   ASSERT_EQ(record->pieceCount, 5);
-  const int expected[5][4] = {{0, 0, 512, 480}, {512, 0, 128, 128}, {512, 128, 128, 128}, {512, 256, 128, 128},
-                              {512, 384, 128, 96}};
+  const int expected[5][4] = {
+      {0, 0, 512, 480}, {512, 0, 128, 128}, {512, 128, 128, 128}, {512, 256, 128, 128}, {512, 384, 128, 96}};
   for (int i = 0; i < 5; ++i) {
     const Surface3DDataRecord* p = Piece(graph, i);
-    EXPECT_EQ((std::vector<int>{p->x, p->y, p->width, p->height}), std::vector<int>(expected[i], expected[i] + 4));
+    EXPECT_EQ((std::vector<int>{p->x, p->y, p->width, p->height}),
+              std::vector<int>(expected[i], expected[i] + 4));
     EXPECT_EQ(PieceSurface(graph, i)->width, PieceSurface(graph, i)->height);
   }
   for (const auto& c : sim::DisplayCallsSince(mark, sim::DisplayCall::CreateSurface)) {
@@ -102,7 +112,8 @@ TEST_F(TexturePiecesTest, DerivedGraphsShareTexturesByReferenceCount) {
   const int parent = MakeGraph(100, 100);
   ASSERT_EQ(GetGraphRecord(parent)->pieceCount, 1);
   const Surface3DDataRecord parentPiece = *Piece(parent, 0);
-  EXPECT_EQ((std::vector<int>(parentPiece.upperLeft, parentPiece.upperLeft + 4)), (std::vector<int>{1, 1, 1, 0}));
+  EXPECT_EQ((std::vector<int>(parentPiece.upperLeft, parentPiece.upperLeft + 4)),
+            (std::vector<int>{1, 1, 1, 0}));
   const std::size_t mark = sim::DisplayTraceMark();
   const int derived = DeriveGraph(10, 20, 30, 40, parent);
   ASSERT_GE(derived, 0);
@@ -111,7 +122,8 @@ TEST_F(TexturePiecesTest, DerivedGraphsShareTexturesByReferenceCount) {
   EXPECT_EQ(piece->surface, parentPiece.surface);
   EXPECT_EQ(PieceSurface(derived, 0)->refCount, 2);
   const float s = 1.0f / 128;
-  EXPECT_EQ((std::vector<float>{piece->vertices[0].u, piece->vertices[0].v, piece->vertices[3].u, piece->vertices[3].v}),
+  EXPECT_EQ((std::vector<float>{piece->vertices[0].u, piece->vertices[0].v, piece->vertices[3].u,
+                                piece->vertices[3].v}),
             (std::vector<float>{10 * s, 20 * s, 40 * s, 60 * s}));
   EXPECT_EQ((std::vector<float>{piece->vertices[3].x, piece->vertices[3].y}), (std::vector<float>{30, 40}));
   EXPECT_EQ(Piece(parent, 0)->vertices[3].u, 100 * s);  // the parent keeps its own
