@@ -135,6 +135,10 @@ int RestoreDirect3DDevice(int device) {
   r->writePointer = r->bufferStart[r->vertexType];
   SetDeviceBlendMode(device, r->blendMode, r->alphaChannel, r->alphaTest);
   SetDeviceCullMode(device, r->cull);
+  // The new device has none of the old filters: make every stage's copy differ.
+  for (auto& kind : r->filterIndex) {
+    for (int& index : kind) index = -1;
+  }
   SetDeviceTextureFilter(device, r->filterMode);
   SetDeviceColorKeyEnable(device, r->colorKey);
   const DrawState& draw = GetDrawState();
@@ -144,8 +148,10 @@ int RestoreDirect3DDevice(int device) {
   ApplyDrawSettings(device);
   // Every texture exists again (their pixels come back with the graphs' reload).
   RecreateAllSurface3DDataObjects();
-  // The blend graph's texture is a new object now.
+  // The blend graph's texture and a graph drawn into are new objects now.
   if (draw.blendGraph != -1) SetBlendGraphD3D(GetGraphRecord(draw.blendGraph), -1, -1);
+  if (draw.drawScreen != kDrawScreenFront && draw.drawScreen != kDrawScreenBack)
+    SetDeviceDrawScreen(draw.drawScreen);
   r->forceApply = 0;
   return 0;
 }

@@ -75,11 +75,13 @@ int ValidateColorData(const ColorData* c) {
   if (c == nullptr) return 0;
   if (c->colorBitDepth == 8) return c->pixelByte == 1 ? 1 : 0;
   ColorData derived{};
-  if (CreateColorDataFromMasks(&derived, c->colorBitDepth, c->redMask, c->greenMask, c->blueMask, c->alphaMask) != 0) {
+  if (CreateColorDataFromMasks(&derived, c->colorBitDepth, c->redMask, c->greenMask, c->blueMask,
+                               c->alphaMask) != 0) {
     return 0;
   }
-  return derived.pixelByte == c->pixelByte && derived.redLoc == c->redLoc && derived.greenLoc == c->greenLoc &&
-                 derived.blueLoc == c->blueLoc && derived.alphaLoc == c->alphaLoc && derived.redWidth == c->redWidth &&
+  return derived.pixelByte == c->pixelByte && derived.redLoc == c->redLoc &&
+                 derived.greenLoc == c->greenLoc && derived.blueLoc == c->blueLoc &&
+                 derived.alphaLoc == c->alphaLoc && derived.redWidth == c->redWidth &&
                  derived.greenWidth == c->greenWidth && derived.blueWidth == c->blueWidth &&
                  derived.alphaWidth == c->alphaWidth
              ? 1
@@ -108,7 +110,8 @@ std::uint32_t DecodePixel(const ColorData& c, std::uint32_t raw) {
   const std::uint32_t r = ExpandChannel((raw & c.redMask) >> c.redLoc, c.redWidth);
   const std::uint32_t g = ExpandChannel((raw & c.greenMask) >> c.greenLoc, c.greenWidth);
   const std::uint32_t b = ExpandChannel((raw & c.blueMask) >> c.blueLoc, c.blueWidth);
-  const std::uint32_t a = c.alphaWidth ? ExpandChannel((raw & c.alphaMask) >> c.alphaLoc, c.alphaWidth) : 0xFF;
+  const std::uint32_t a =
+      c.alphaWidth ? ExpandChannel((raw & c.alphaMask) >> c.alphaLoc, c.alphaWidth) : 0xFF;
   return a << 24 | r << 16 | g << 8 | b;
 }
 
@@ -120,8 +123,9 @@ std::uint32_t Narrow(std::uint32_t c8, int width, int loc) {
 }  // namespace
 
 std::uint32_t EncodePixel(const ColorData& c, std::uint32_t argb) {
-  return Narrow((argb >> 16) & 0xFF, c.redWidth, c.redLoc) | Narrow((argb >> 8) & 0xFF, c.greenWidth, c.greenLoc) |
-         Narrow(argb & 0xFF, c.blueWidth, c.blueLoc) | Narrow(argb >> 24, c.alphaWidth, c.alphaLoc);
+  return Narrow((argb >> 16) & 0xFF, c.redWidth, c.redLoc) |
+         Narrow((argb >> 8) & 0xFF, c.greenWidth, c.greenLoc) | Narrow(argb & 0xFF, c.blueWidth, c.blueLoc) |
+         Narrow(argb >> 24, c.alphaWidth, c.alphaLoc);
 }
 
 std::uint32_t GetColorForFormat(const ColorData* colorData, int red, int green, int blue, int alpha) {

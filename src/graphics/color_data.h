@@ -33,7 +33,8 @@ inline std::uint32_t ReadPixelBytes(const std::uint8_t* p, int bytes) {
     case 2:
       return static_cast<std::uint32_t>(p[0] | (p[1] << 8));
     default:
-      return static_cast<std::uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16)) | static_cast<std::uint32_t>(p[3]) << 24;
+      return static_cast<std::uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16)) | static_cast<std::uint32_t>(p[3])
+                                                                                 << 24;
   }
 }
 inline void WritePixelBytes(std::uint8_t* p, int bytes, std::uint32_t value) {

@@ -21,7 +21,7 @@ constexpr int kConvertTransAlpha = 0x2;
 // destination 16 or 32), or a bad argument.
 int ConvertGraphImageBlt(void* dest, int destPitch, const ColorData* destFormat, const void* source,
                          int sourcePitch, const ColorData* sourceFormat, const void* alpha, int alphaPitch,
-                         const ColorData* alphaFormat, int destX, int destY, const RECT* sourceRect, int flags,
-                         std::uint32_t transColor);
+                         const ColorData* alphaFormat, int destX, int destY, const RECT* sourceRect,
+                         int flags, std::uint32_t transColor);
 
 }  // namespace gamelib

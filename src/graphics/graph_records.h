@@ -15,7 +15,7 @@ constexpr int kMaxGraphPieces = 64;
 struct GraphRecord {
   int check;  // first word: the handle's check number
   int handle;
-  std::uint8_t useTexture;        // 1: the pieces are texture pieces, else Surface2D pieces
+  std::uint8_t useTexture;         // 1: the pieces are texture pieces, else Surface2D pieces
   SurfaceCreateBytes createBytes;  // handed to the pieces' surfaces
   int width;
   int height;

@@ -29,13 +29,14 @@ struct Graphics3DHooks {
   int (*resetSurface3DDataTable)();
   int (*getPieceSurfaceHandle)(int piece);  // surface handle of a texture piece, or -1
   int (*createGraphSurfaces3D)(GraphRecord* graph);
-  int (*createDerivedGraphSurface3D)(GraphRecord* graph, int x, int y, int width, int height, GraphRecord* parent);
+  int (*createDerivedGraphSurface3D)(GraphRecord* graph, int x, int y, int width, int height,
+                                     GraphRecord* parent);
   int (*deleteGraphSurfaces3D)(GraphRecord* graph);
   int (*restoreGraphSurfaces3D)(GraphRecord* graph);
   int (*restoreAllSurface3DData)();
   int (*fillGraphSurfaces3D)(GraphRecord* graph, int red, int green, int blue, int alpha);
-  int (*bltGraphImageToGraph3DAt)(const GraphImage* image, const GraphImage* alphaImage, int sourceX, int sourceY,
-                                  GraphRecord* graph);
+  int (*bltGraphImageToGraph3DAt)(const GraphImage* image, const GraphImage* alphaImage, int sourceX,
+                                  int sourceY, GraphRecord* graph);
   // Draw-state changes the device must hear of.
   int (*setViewportRect)(const RECT* rect);
   int (*setDeviceDrawScreen)(int screen);

@@ -43,8 +43,8 @@ void DeletePieces(GraphRecord* graph) {
 }
 
 int Make2DPiece(GraphRecord* graph) {
-  const int surface =
-      AddSurface(kSurfaceKindPlain, graph->width, graph->height, GetDrawState().transColor, graph->createBytes);
+  const int surface = AddSurface(kSurfaceKindPlain, graph->width, graph->height, GetDrawState().transColor,
+                                 graph->createBytes);
   if (surface < 0) return -1;
   const int piece = AddSurface2D(surface, 0, 0, graph->width, graph->height, graph->handle);
   if (piece < 0) {
@@ -73,11 +73,10 @@ int BltImageTo2D(const GraphImage* image, const GraphImage* alphaImage, GraphRec
     UnlockSurface(piece->surface, &target);
     return -1;
   }
-  const int result = ConvertGraphImageBlt(pixels, pitch, format, image->graphData, image->pitch, &image->colorData,
-                                          alphaImage ? alphaImage->graphData : nullptr,
-                                          alphaImage ? alphaImage->pitch : 0,
-                                          alphaImage ? &alphaImage->colorData : nullptr, 0, 0, &source,
-                                          kConvertOpaqueAlpha, 0);
+  const int result = ConvertGraphImageBlt(
+      pixels, pitch, format, image->graphData, image->pitch, &image->colorData,
+      alphaImage ? alphaImage->graphData : nullptr, alphaImage ? alphaImage->pitch : 0,
+      alphaImage ? &alphaImage->colorData : nullptr, 0, 0, &source, kConvertOpaqueAlpha, 0);
   UnlockSurface(piece->surface, &target);
   return result;
 }
@@ -199,7 +198,8 @@ int DeriveGraph(int x, int y, int width, int height, int sourceGraph) {
   GraphRecord* parent = GetGraphRecord(sourceGraph);
   if (parent == nullptr || x < 0 || y < 0 || width < 1 || height < 1) return -1;
   // The rectangle must lie inside the parent, or its pieces would show foreign texels.
-  if (static_cast<std::int64_t>(x) + width > parent->width || static_cast<std::int64_t>(y) + height > parent->height) {
+  if (static_cast<std::int64_t>(x) + width > parent->width ||
+      static_cast<std::int64_t>(y) + height > parent->height) {
     return -1;
   }
   const Graphics3DHooks& hooks = GetGraphics3DHooks();
@@ -264,7 +264,8 @@ int FillGraph(int handle, int red, int green, int blue, int alpha) {
   if (graph == nullptr) return -1;
   if (graph->useTexture) {
     const Graphics3DHooks& hooks = GetGraphics3DHooks();
-    return hooks.fillGraphSurfaces3D != nullptr ? hooks.fillGraphSurfaces3D(graph, red, green, blue, alpha) : -1;
+    return hooks.fillGraphSurfaces3D != nullptr ? hooks.fillGraphSurfaces3D(graph, red, green, blue, alpha)
+                                                : -1;
   }
   Surface2D* piece = GetSurface2D(graph->pieces[0]);
   if (piece == nullptr) return -1;
@@ -279,6 +280,8 @@ int SetDrawScreen(int screen) {
   } else {
     GraphRecord* graph = GetGraphRecord(screen);
     if (graph == nullptr || !graph->createBytes.drawValid) return -1;
+    // Several textures cannot be one render target.
+    if (graph->useTexture && graph->pieceCount != 1) return -1;
     width = graph->width;
     height = graph->height;
   }

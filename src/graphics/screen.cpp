@@ -63,8 +63,10 @@ const ColorData& FallbackColorData() {
 int MakeScreenSurfaces() {
   IDirectDraw7* dd = g_screen.directDraw;
   const int windowed = GetWindowModeFlag();
-  dd->SetCooperativeLevel(GetMainWindowHandle(), windowed ? DDSCL_NORMAL : DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE);
-  if (dd->SetDisplayMode(g_screen.modeWidth, g_screen.modeHeight, g_screen.modeDepth, 0, 0) != DD_OK) return -1;
+  dd->SetCooperativeLevel(GetMainWindowHandle(),
+                          windowed ? DDSCL_NORMAL : DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE);
+  if (dd->SetDisplayMode(g_screen.modeWidth, g_screen.modeHeight, g_screen.modeDepth, 0, 0) != DD_OK)
+    return -1;
   DDSURFACEDESC2 desc{};
   desc.dwSize = sizeof(desc);
   desc.dwFlags = DDSD_CAPS | DDSD_BACKBUFFERCOUNT;
@@ -126,8 +128,9 @@ IDirectDrawSurface7* GetDrawTargetSurface() {
 }
 
 int IsDrawTargetPrimary() {
-  return GetWindowModeFlag() == 1 && g_screen.primary != nullptr && GetDrawTargetSurface() == g_screen.primary ? 1
-                                                                                                             : 0;
+  return GetWindowModeFlag() == 1 && g_screen.primary != nullptr && GetDrawTargetSurface() == g_screen.primary
+             ? 1
+             : 0;
 }
 
 int GetScreenColorBitDepth() {
@@ -189,7 +192,8 @@ int TerminateDirectDraw() {
 int InitializeGraphicsSystem() {
   if (g_screen.running) return -1;
   void* object = nullptr;
-  if (DirectDrawCreateEx(nullptr, &object, IID_IDirectDraw7, nullptr) != DD_OK || object == nullptr) return -1;
+  if (DirectDrawCreateEx(nullptr, &object, IID_IDirectDraw7, nullptr) != DD_OK || object == nullptr)
+    return -1;
   g_screen.directDraw = static_cast<IDirectDraw7*>(object);
   InitializeSurfaceTable();
   g_screen.refuse3D = false;

@@ -72,7 +72,8 @@ int MakeObjects(SurfaceRecord& r) {
   // A texture that is drawn into gets a Z buffer when the device has a Z format.
   const Graphics3DHooks& hooks = GetGraphics3DHooks();
   const DDPIXELFORMAT* zFormat = hooks.getZBufferPixelFormat ? hooks.getZBufferPixelFormat() : nullptr;
-  if (r.kind == kSurfaceKindTexture && r.create.drawValid && zFormat != nullptr && zFormat->dwZBufferBitDepth != 0) {
+  if (r.kind == kSurfaceKindTexture && r.create.drawValid && zFormat != nullptr &&
+      zFormat->dwZBufferBitDepth != 0) {
     DDSURFACEDESC2 z{};
     z.dwSize = sizeof(z);
     z.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
@@ -121,7 +122,8 @@ void DeleteAllSurfaces() {
 
 int GetSurfaceCount() { return Table()->count; }
 
-int AddSurface(int kind, int width, int height, std::uint32_t transColor, const SurfaceCreateBytes& createBytes) {
+int AddSurface(int kind, int width, int height, std::uint32_t transColor,
+               const SurfaceCreateBytes& createBytes) {
   HandleTable* table = Table();
   const int slot = FindFreeHandleSlot(table);
   if (slot < 0) return OutputLog("サーフェスのデータ数が許容量を越えました。\n");
@@ -145,7 +147,9 @@ int AddSurface(int kind, int width, int height, std::uint32_t transColor, const 
   return AddHandleRecord(table, slot, r);
 }
 
-SurfaceRecord* GetSurfaceRecord(int handle) { return static_cast<SurfaceRecord*>(GetHandleRecord(Table(), handle)); }
+SurfaceRecord* GetSurfaceRecord(int handle) {
+  return static_cast<SurfaceRecord*>(GetHandleRecord(Table(), handle));
+}
 
 int IncSurfaceRefCount(int handle) {
   SurfaceRecord* r = GetSurfaceRecord(handle);
@@ -277,8 +281,10 @@ int ClearSurfaceRect(int handle, const RECT* rect, int red, int green, int blue,
   if (r->memImageFlag) {
     if (r->memImagePixels == nullptr) return -1;
     for (LONG y = area.top; y < area.bottom; ++y) {
-      auto* p = static_cast<std::uint8_t*>(r->memImagePixels) + static_cast<std::ptrdiff_t>(y) * r->memImagePitch;
-      for (LONG x = area.left; x < area.right; ++x) WritePixelBytes(p + x * r->colorData.pixelByte, r->colorData.pixelByte, color);
+      auto* p =
+          static_cast<std::uint8_t*>(r->memImagePixels) + static_cast<std::ptrdiff_t>(y) * r->memImagePitch;
+      for (LONG x = area.left; x < area.right; ++x)
+        WritePixelBytes(p + x * r->colorData.pixelByte, r->colorData.pixelByte, color);
     }
     return 0;
   }
@@ -287,8 +293,8 @@ int ClearSurfaceRect(int handle, const RECT* rect, int red, int green, int blue,
   DDBLTFX fx{};
   fx.dwSize = sizeof(fx);
   fx.dwFillColor = color;
-  return r->surface->Blt(rect != nullptr ? &area : nullptr, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx) ==
-                 DD_OK
+  return r->surface->Blt(rect != nullptr ? &area : nullptr, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT,
+                         &fx) == DD_OK
              ? 0
              : -1;
 }
@@ -311,7 +317,8 @@ int BltSurfaceToSurface(IDirectDrawSurface7* dest, IDirectDrawSurface7* source, 
     area = RECT{0, 0, static_cast<LONG>(desc.dwWidth), static_cast<LONG>(desc.dwHeight)};
   }
   if (std::memcmp(&destFormat, &sourceFormat, sizeof(DDPIXELFORMAT)) == 0) {
-    return dest->BltFast(static_cast<DWORD>(x), static_cast<DWORD>(y), source, &area, DDBLTFAST_NOCOLORKEY) == DD_OK
+    return dest->BltFast(static_cast<DWORD>(x), static_cast<DWORD>(y), source, &area, DDBLTFAST_NOCOLORKEY) ==
+                   DD_OK
                ? 0
                : -1;
   }

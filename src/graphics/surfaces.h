@@ -59,7 +59,8 @@ int GetSurfaceCount();
 
 // A new record with its object, reference count 1. Handle, or -1: table full (logged),
 // a size outside 1..65535, no texture format, or the object could not be made.
-int AddSurface(int kind, int width, int height, std::uint32_t transColor, const SurfaceCreateBytes& createBytes);
+int AddSurface(int kind, int width, int height, std::uint32_t transColor,
+               const SurfaceCreateBytes& createBytes);
 SurfaceRecord* GetSurfaceRecord(int handle);
 // The count after the change, or -1 for an invalid handle. Whoever brings it to 0
 // calls DeleteSurface.

@@ -186,22 +186,19 @@ TEST_F(StartupTest, AStartUpFailingAtAnyCallLeavesNothingBehind) {
     return r.stage == 0 && r.type == D3DTSS_ADDRESS;
   };
   const FailRow rows[] = {
-      {"QueryInterface", {sim::DisplayCall::QueryInterface}, "Direct3Dオブジェクトの作成に失敗しました\r\n"},
-      {"EnumDevices",
-       {sim::DisplayCall::EnumDevices},
+      {"QueryInterface", Fault(sim::DisplayCall::QueryInterface),
+       "Direct3Dオブジェクトの作成に失敗しました\r\n"},
+      {"EnumDevices", Fault(sim::DisplayCall::EnumDevices),
        "現在の画面モードで使用できる描画デバイスが見つかりませんでした"},
-      {"EnumDevices after finding",
-       {sim::DisplayCall::EnumDevices, {}, 0, 1, E_FAIL, 0, true},
+      {"EnumDevices after finding", Fault(sim::DisplayCall::EnumDevices, {}, 0, 1, E_FAIL, true),
        "現在の画面モードで使用できる描画デバイスが見つかりませんでした"},
-      {"CreateDevice",
-       {sim::DisplayCall::CreateDevice},
+      {"CreateDevice", Fault(sim::DisplayCall::CreateDevice),
        "３Ｄデバイスを作成します... ３Ｄデバイスの作成に失敗しました\r\n"},
-      {"stage 0 address", {sim::DisplayCall::SetTextureStageState, stageZeroAddress, 0, -1}, ""},
-      {"EnumTextureFormats",
-       {sim::DisplayCall::EnumTextureFormats},
+      {"stage 0 address", Fault(sim::DisplayCall::SetTextureStageState, stageZeroAddress, 0, -1), ""},
+      {"EnumTextureFormats", Fault(sim::DisplayCall::EnumTextureFormats),
        "使用可能なテクスチャフォーマットが見つかりませんでした"},
       {"EnumTextureFormats after finding",
-       {sim::DisplayCall::EnumTextureFormats, {}, 0, 1, E_FAIL, 0, true},
+       Fault(sim::DisplayCall::EnumTextureFormats, {}, 0, 1, E_FAIL, true),
        "使用可能なテクスチャフォーマットが見つかりませんでした"},
   };
   for (const FailRow& row : rows) {
@@ -214,7 +211,7 @@ TEST_F(StartupTest, AStartUpFailingAtAnyCallLeavesNothingBehind) {
     EXPECT_EQ(InitializeDirect3D(), -1);
     const std::string log = NewLog();
     EXPECT_NE(log.find(row.log), std::string::npos) << log;
-    EXPECT_EQ(log.find("正常に終了しました"), std::string::npos);
+    EXPECT_EQ(log.find("Direct3D 関連の初期化は正常に終了しました"), std::string::npos);
     EXPECT_FALSE(Direct3DAvailable());
     EXPECT_EQ(GetDeviceValid(), nullptr);
     EXPECT_EQ(sim::LiveObjects(), objects);
@@ -299,7 +296,7 @@ TEST_F(StartupTest, ReleaseAndAcquireAroundALostDeviceBringBackEveryPieceAndStat
 TEST_F(StartupTest, AFailedDeviceRestoreIsReportedAndLeavesNoHalfDevice) {
   Start();
   ASSERT_EQ(ReleaseDirect3DObject(), 0);
-  sim::AddDisplayFault({sim::DisplayCall::CreateDevice});
+  sim::AddDisplayFault(Fault(sim::DisplayCall::CreateDevice));
   EXPECT_EQ(AcquireDirect3DAndDevice(), -1);
   EXPECT_EQ(GetDeviceValid(), nullptr);
   EXPECT_EQ(BeginSceneDevice(GetDirect3DState().currentDevice), -1);

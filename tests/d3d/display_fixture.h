@@ -23,6 +23,20 @@
 #include "platform/sim.h"
 #include "top/top.h"
 
+// A fault rule: of the calls that match, `skip` pass, then `times` fail (-1: all).
+inline sim::DisplayFault Fault(sim::DisplayCall call,
+                               std::function<bool(const sim::DisplayCallRecord&)> match = {}, int skip = 0,
+                               int times = 1, HRESULT result = E_FAIL, bool afterCallbacks = false) {
+  sim::DisplayFault fault;
+  fault.call = call;
+  fault.match = std::move(match);
+  fault.skip = skip;
+  fault.times = times;
+  fault.result = result;
+  fault.afterCallbacks = afterCallbacks;
+  return fault;
+}
+
 class DisplayTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -128,5 +142,6 @@ inline std::uint32_t ArgbToMasked(const DDPIXELFORMAT& f, std::uint32_t argb) {
 inline std::uint32_t RawAt(const std::uint8_t* row, int x, int bytes) {
   const std::uint8_t* p = row + x * bytes;
   return bytes == 2 ? static_cast<std::uint32_t>(p[0] | p[1] << 8)
-                    : static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<std::uint32_t>(p[3]) << 24;
+                    : static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16) |
+                          static_cast<std::uint32_t>(p[3]) << 24;
 }

@@ -270,7 +270,7 @@ TEST_F(TextureFormatsTest, ALargeGraphReadsBackAsItsImage) {
       ASSERT_NE(graph, nullptr);
       EXPECT_EQ(graph->pieceCount, 6);  // 512 + 512 by 512 + 128 + 64
       const std::size_t mark = sim::DisplayTraceMark();
-      if (workTexture) sim::AddDisplayFault({sim::DisplayCall::Lock, LocksOfVideoMemory, 0, -1});
+      if (workTexture) sim::AddDisplayFault(Fault(sim::DisplayCall::Lock, LocksOfVideoMemory, 0, -1));
       ASSERT_EQ(BltGraphImageToGraph(&image.image, nullptr, graph), 0);
       sim::ClearDisplayFaults();
       EXPECT_EQ(CountCalls(mark, sim::DisplayCall::Load), workTexture ? 6u : 0u);
@@ -311,7 +311,7 @@ TEST_F(TextureFormatsTest, UploadsLandInTheirPieceAndHostileRectanglesAreClipped
   EXPECT_EQ(BltGraphImageToTexture(&empty, 0, 0, piece, &image.image, nullptr), 0);
   EXPECT_EQ(CountCalls(beforeEmpty, sim::DisplayCall::Lock), 0u);
   EXPECT_GT(CountCalls(mark, sim::DisplayCall::Lock), 0u);
-  EXPECT_EQ(BltGraphImageToTexture(&empty, 0, 0, 0x30000000, &image.image, nullptr), -1);
+  EXPECT_EQ(BltGraphImageToTexture(&empty, 0, 0, 0x37FFFFFF, &image.image, nullptr), -1);
   // A surface already locked by someone else is not written through.
   int pitch = 0;
   void* pixels = nullptr;
@@ -323,16 +323,41 @@ TEST_F(TextureFormatsTest, UploadsLandInTheirPieceAndHostileRectanglesAreClipped
   EXPECT_EQ(UnlockSurface(surface, nullptr), 0);
 }
 
+// A rectangle written at a place of a graph lands in every piece it overlaps.
+TEST_F(TextureFormatsTest, ARectangleAcrossPiecesLandsInEach) {
+  SetGraphMode(640, 480, 32);
+  Start();
+  GraphRecord* graph = GetGraphRecord(MakeGraph(640, 100));
+  ASSERT_EQ(graph->pieceCount, 2);
+  const TestImage image = MakeTestImage(F(P::X8R8G8B8), 16, 8, 11);
+  const RECT source{2, 1, 14, 7};  // 12 x 6
+  ASSERT_EQ(BltGraphImageToGraph3D(&image.image, nullptr, &source, 506, 90, graph), 0);
+  for (int y = 0; y < 6; ++y) {
+    for (int x = 0; x < 12; ++x) {
+      const int gx = 506 + x, piece = gx < 512 ? 0 : 1;
+      const int texture =
+          sim::SurfaceId(GetSurfaceRecord(GetPieceSurfaceHandle(graph->pieces[piece]))->surface);
+      const std::uint32_t want =
+          0xFF000000u | (RawAt(image.pixels.data() + (1 + y) * image.image.pitch, 2 + x, 4) & 0xFFFFFF);
+      ASSERT_EQ(sim::ReadSurfacePixel(texture, piece == 0 ? gx : gx - 512, 90 + y), want) << x << "," << y;
+    }
+  }
+  // Rows past the graph's bottom are cut.
+  EXPECT_EQ(sim::ReadSurfacePixel(
+                sim::SurfaceId(GetSurfaceRecord(GetPieceSurfaceHandle(graph->pieces[1]))->surface), 0, 96),
+            0xFF000000u);
+}
+
 TEST_F(TextureFormatsTest, AWorkTextureThatCannotBeMadeOrLoadedEndsTheProgram) {
   Start();
   const int graph = MakeGraph(32, 32);
   const TestImage image = MakeTestImage(F(P::R5G6B5), 32, 32, 1);
-  sim::AddDisplayFault({sim::DisplayCall::Lock, LocksOfVideoMemory, 0, -1});
-  sim::AddDisplayFault({sim::DisplayCall::CreateSurface});
+  sim::AddDisplayFault(Fault(sim::DisplayCall::Lock, LocksOfVideoMemory, 0, -1));
+  sim::AddDisplayFault(Fault(sim::DisplayCall::CreateSurface));
   EXPECT_EXIT(ReCreateGraphFromGraphImage(&image.image, nullptr, graph), testing::ExitedWithCode(255), "");
   sim::ClearDisplayFaults();
-  sim::AddDisplayFault({sim::DisplayCall::Lock, LocksOfVideoMemory, 0, -1});
-  sim::AddDisplayFault({sim::DisplayCall::Load});
+  sim::AddDisplayFault(Fault(sim::DisplayCall::Lock, LocksOfVideoMemory, 0, -1));
+  sim::AddDisplayFault(Fault(sim::DisplayCall::Load));
   EXPECT_EXIT(ReCreateGraphFromGraphImage(&image.image, nullptr, graph), testing::ExitedWithCode(255), "");
   sim::ClearDisplayFaults();
 }

@@ -156,7 +156,7 @@ TEST_F(TexturePiecesTest, DerivedGraphsShareTexturesByReferenceCount) {
 TEST_F(TexturePiecesTest, AGraphHalfMadeWhenATextureFailsLeavesNothing) {
   Start();
   const std::size_t surfaces = sim::LiveSurfaceIds().size();
-  sim::AddDisplayFault({sim::DisplayCall::CreateSurface, {}, 1, 1});
+  sim::AddDisplayFault(Fault(sim::DisplayCall::CreateSurface, {}, 1, 1));
   EXPECT_EQ(MakeGraph(640, 480), -1);
   EXPECT_EQ(GetSurface3DDataCount(), 0);
   EXPECT_EQ(sim::LiveSurfaceIds().size(), surfaces);
@@ -202,9 +202,9 @@ TEST_F(TexturePiecesTest, WithoutDirect3DOnlyLookupDeleteAndUnlockRun) {
   EXPECT_EQ(ResetSurface3DDataTable(), -1);
   EXPECT_EQ(FillGraphSurfaces3D(&graph, 1, 2, 3, 4), -1);
   EXPECT_EQ(RestoreAllSurface3DData(), -1);
-  EXPECT_EQ(GetSurface3DData(0x30000000), nullptr);
-  EXPECT_EQ(DeleteSurface3DData(0x30000000), -1);
-  EXPECT_EQ(UnlockSurface3DData(0x30000000, nullptr), -1);
+  EXPECT_EQ(GetSurface3DData(0x37FFFFFF), nullptr);
+  EXPECT_EQ(DeleteSurface3DData(0x37FFFFFF), -1);
+  EXPECT_EQ(UnlockSurface3DData(0x37FFFFFF, nullptr), -1);
   EXPECT_EQ(sim::DisplayTrace().size(), mark);
   // Graphs then live in plain surfaces.
   const int plain = MakeGraph(10, 10);
