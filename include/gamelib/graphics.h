@@ -99,6 +99,11 @@ int GetGraphSize(int graph, int* width, int* height);
 // Fills every pixel of the graph. 0 or -1.
 int FillGraph(int graph, int red, int green, int blue, int alpha);
 
+// Copies (x1, y1)-(x2, y2) of the draw screen (right and bottom exclusive, at most the
+// graph's size) into the graph's top-left corner. With useClientFlag 0 while a window
+// draws its front buffer the coordinates are the desktop's. 0 or -1.
+int GetDrawScreenGraph(int x1, int y1, int x2, int y2, int graph, int useClientFlag = 1);
+
 // ---- Draw state ----------------------------------------------------------------------
 
 // Blend mode and parameter; the parameter is clamped to 0..255. Always 0.
