@@ -280,6 +280,8 @@ int SetDrawScreen(int screen) {
   } else {
     GraphRecord* graph = GetGraphRecord(screen);
     if (graph == nullptr || !graph->createBytes.drawValid) return -1;
+    // Several textures cannot be one render target.
+    if (graph->useTexture && graph->pieceCount != 1) return -1;
     width = graph->width;
     height = graph->height;
   }

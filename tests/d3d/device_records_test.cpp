@@ -138,6 +138,25 @@ TEST_F(DeviceRecordTest, TheBatchReachesTheDeviceWhenFullOnAStateChangeAndAtTheS
   EndCurrentScene();
 }
 
+// The graphics core's flips, locks and fills close the scene, the batch drawn first.
+TEST_F(DeviceRecordTest, TheGraphicsCoreClosesTheSceneBeforeItTouchesASurface) {
+  const int graph = MakeGraph(16, 16);
+  const std::function<int()> touches[] = {ScreenFlip, [graph] { return FillGraph(graph, 1, 2, 3, 4); },
+                                          [] { return SetDrawScreen(kDrawScreenBack); }};
+  for (const auto& touch : touches) {
+    Batch(1);
+    const std::size_t mark = sim::DisplayTraceMark();
+    ASSERT_EQ(touch(), 0);
+    const auto draws = Draws(mark);
+    const auto ends = sim::DisplayCallsSince(mark, sim::DisplayCall::EndScene);
+    ASSERT_EQ(draws.size(), 1u);
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_LT(draws[0].sequence, ends[0].sequence);
+    EXPECT_FALSE(sim::ViewDevice().inScene);
+  }
+  EXPECT_TRUE(sim::DisplayViolations().empty());
+}
+
 TEST_F(DeviceRecordTest, TexturesAndDrawSettingsMarkWhatMustBeWorkedOutAgain) {
   const int graph = MakeGraph(64, 64);
   const int other = MakeGraph(32, 32);
@@ -159,6 +178,24 @@ TEST_F(DeviceRecordTest, TexturesAndDrawSettingsMarkWhatMustBeWorkedOutAgain) {
     EXPECT_EQ(FlushVertexBuffer(bad), -1);
     EXPECT_EQ(GetDeviceRecord(bad), nullptr);
   }
+}
+
+TEST_F(DeviceRecordTest, TheBlendGraphIsRecordedWithItsTextureScale) {
+  const int graph = MakeGraph(100, 50);
+  ApplyDrawSettings(device_);
+  ASSERT_EQ(SetBlendGraph(graph, 128, 64), 0);
+  EXPECT_NE(record_->blendGraph, nullptr);
+  EXPECT_EQ((std::vector<int>{record_->borderParameter, record_->borderRange, record_->drawSettingsDirty}),
+            (std::vector<int>{128, 64, 1}));
+  const Direct3DState& state = GetDirect3DState();
+  EXPECT_EQ((std::vector<float>{state.blendTextureWidth, state.blendTextureHeight,
+                                state.blendTextureWidthInverse, state.blendTextureHeightInverse}),
+            (std::vector<float>{128, 64, 1.0f / 128, 1.0f / 64}));
+  ApplyDrawSettings(device_);
+  ASSERT_EQ(SetBlendGraph(-1, -1, 32), 0);
+  EXPECT_EQ(record_->blendGraph, nullptr);
+  EXPECT_EQ((std::vector<int>{record_->borderParameter, record_->borderRange}), (std::vector<int>{128, 32}));
+  EXPECT_EQ(SetBlendGraph(0x08007777, 0, 0), -1);
 }
 
 TEST_F(DeviceRecordTest, ViewportsAreSentOnlyWhenTheRectangleChanges) {
@@ -212,6 +249,8 @@ TEST_F(DeviceRecordTest, TheDrawScreenSetsTheTargetAndTheFrontFlag) {
   const int wide = MakeScreen(3000, 100, 0);
   ASSERT_EQ(GetGraphRecord(wide)->pieceCount, 2);
   EXPECT_EQ(SetDeviceDrawScreen(wide), -1);
+  EXPECT_EQ(SetDrawScreen(wide), -1);
+  EXPECT_EQ(GetDrawScreen(), target);
   EXPECT_EQ(SetDeviceDrawScreen(0x08001234), -1);
 }
 
