@@ -277,7 +277,10 @@ void FreeGlyphCache(FontRecord* font) {
 }
 
 void TrimGlyphCache(FontRecord* font) {
-  if (font->cache.pageCount > kMaxGlyphCachePages) FreeGlyphCache(font);
+  long bytes = 0;
+  for (int i = 0; i < font->cache.pageCount; ++i)
+    bytes += static_cast<long>(font->cache.pages[i].image.width) * font->cache.pages[i].image.height;
+  if (bytes > kMaxGlyphCacheBytes) FreeGlyphCache(font);
 }
 
 int FindGlyph(FontRecord* font, char32_t codePoint, int vertical) {

@@ -6,8 +6,9 @@
 
 namespace gamelib {
 
-// More pages than this and the cache starts again empty before the next string.
-constexpr int kMaxGlyphCachePages = 64;
+// Pages holding more bytes than this and the cache starts again empty before the next
+// string (a string's own glyphs are always all there while it is drawn).
+constexpr long kMaxGlyphCacheBytes = 16L << 20;
 // Sides of the pages of a font: enough for a few hundred glyphs, a power of two.
 constexpr int kMinGlyphPageSide = 256;
 constexpr int kMaxGlyphPageSide = 2048;
@@ -18,7 +19,7 @@ constexpr int kMaxGlyphCellSide = 8192;
 int InitGlyphCache(FontRecord* font);
 // Frees the pages (and their graphs) and the tables.
 void FreeGlyphCache(FontRecord* font);
-// Empties the cache when it has grown past kMaxGlyphCachePages.
+// Empties the cache when it has grown past kMaxGlyphCacheBytes.
 void TrimGlyphCache(FontRecord* font);
 
 // The index in font->cache.glyphs of the character in that direction, rendered and

@@ -1,4 +1,5 @@
 // The glyph cache: each glyph rendered once, any byte string decoded safely.
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -29,26 +30,34 @@ TEST_F(FontTest, SameStringTwiceRendersEachGlyphOnce) {
   EXPECT_EQ(gamelib::GetGlyphRenderCount() - before, 10);
 }
 
-TEST_F(FontTest, CacheDrawsTheSameAfterGrowingPastManyPages) {
-  const int font = gamelib::CreateFontToHandle(kGothicFile, 40, -1, gamelib::kFontKindAntialiased);
-  Image first(200, 60), later(200, 60);
+TEST_F(FontTest, CacheStartsAgainPastItsLimitAndDrawsTheSame) {
+  const int font =
+      gamelib::CreateFontToHandle(kGothicFile, gamelib::kFontMaxSize, -1, gamelib::kFontKindPlain);
+  const gamelib::GlyphCache& cache = gamelib::GetFontRecord(font)->cache;
+  Image first(1100, 600), later(1100, 600), scratch(8, 8);
   Draw(first, font, "試験");
-  // Several thousand kanji: many pages, and past the limit the cache starts again.
-  std::string many;
-  for (char32_t c = 0x4E00; c < 0x4E00 + 3000; ++c) {
-    many += static_cast<char>(0xE0 | (c >> 12));
-    many += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    many += static_cast<char>(0x80 | (c & 0x3F));
-    if (many.size() >= 300) {
-      Image scratch(64, 64);
-      Draw(scratch, font, many.c_str());
-      many.clear();
+  // A few hundred large kanji, a few to a page, fill more than the cache may keep.
+  long largest = 0;
+  for (char32_t c = 0x4E00; c < 0x4E00 + 200; c += 4) {
+    std::string four;
+    for (char32_t d = c; d < c + 4; ++d) {
+      four += static_cast<char>(0xE0 | (d >> 12));
+      four += static_cast<char>(0x80 | ((d >> 6) & 0x3F));
+      four += static_cast<char>(0x80 | (d & 0x3F));
     }
+    Draw(scratch, font, four.c_str());
+    long bytes = 0;
+    for (int i = 0; i < cache.pageCount; ++i)
+      bytes += long{cache.pages[i].image.width} * cache.pages[i].image.height;
+    largest = std::max(largest, bytes);
   }
+  EXPECT_GT(largest, gamelib::kMaxGlyphCacheBytes / 2);
+  EXPECT_LE(largest, gamelib::kMaxGlyphCacheBytes + 4L * 2048 * 2048);
+  const auto before = gamelib::GetGlyphRenderCount();
   Draw(later, font, "試験");
-  for (int y = 0; y < 60; ++y)
-    for (int x = 0; x < 200; ++x) ASSERT_EQ(first.At(x, y), later.At(x, y));
-  EXPECT_LE(gamelib::GetFontRecord(font)->cache.pageCount, gamelib::kMaxGlyphCachePages + 1);
+  EXPECT_EQ(gamelib::GetGlyphRenderCount() - before, 2) << "the first glyphs went with the emptied cache";
+  for (int y = 0; y < 600; ++y)
+    for (int x = 0; x < 1100; ++x) ASSERT_EQ(first.At(x, y), later.At(x, y));
 }
 
 // Ill-formed UTF-8 draws U+FFFD for each maximal ill-formed piece, never reads past the
