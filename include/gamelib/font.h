@@ -22,7 +22,8 @@ constexpr int kFontMaxThickness = 9;
 constexpr int kFontMaxSize = 512;
 constexpr int kMaxFontHandles = 256;
 
-// Text measured or drawn: the box from (x, y) that drawing covers.
+// Text measured or drawn: the box from (x, y) that drawing covers. A glyph that reaches
+// left of or above the origin (a negative bearing) is drawn there all the same.
 struct FontStringSize {
   int width;
   int height;

@@ -111,8 +111,9 @@ FT_Face OpenNamed(const char* name, int size) {
 FT_Face OpenDefault(int size) {
   for (const char* family : kDefaultFamilies) {
     const auto* name = reinterpret_cast<const FcChar8*>(family);
-    FT_Face face =
-        OpenMatch(FcPatternBuild(nullptr, FC_FAMILY, FcTypeString, name, nullptr), name, nullptr, size);
+    FcPattern* pattern = FcPatternBuild(nullptr, FC_FAMILY, FcTypeString, name, nullptr);
+    FT_Face face = OpenMatch(pattern, name, nullptr, size);
+    if (pattern != nullptr) FcPatternDestroy(pattern);
     if (face != nullptr) return face;
   }
   FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(":lang=ja"));
@@ -157,7 +158,11 @@ void CloseFontFace(FT_FaceRec_* face) {
 
 void ReleaseFontLibraries() {
   if (g_face.openFaces > 0) return;
-  if (g_face.config != nullptr) FcConfigDestroy(g_face.config);
+  if (g_face.config != nullptr) {
+    FcConfigDestroy(g_face.config);
+    // Fontconfig's own process-wide caches go too; the next face starts it again.
+    FcFini();
+  }
   g_face.config = nullptr;
   if (g_face.library != nullptr) FT_Done_FreeType(g_face.library);
   g_face.library = nullptr;

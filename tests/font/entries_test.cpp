@@ -222,7 +222,9 @@ TEST_F(FontTest, OpaqueTextClearsEachCellFirst) {
   int cleared = 0;
   for (int y = 0; y < 24; ++y)
     for (int x = 0; x < 60; ++x) {
-      if (mask.At(x, y) != 0) ASSERT_EQ(image.At(x, y), mask.At(x, y));
+      if (mask.At(x, y) != 0) {
+        ASSERT_EQ(image.At(x, y), mask.At(x, y));
+      }
       cleared += image.At(x, y) == 0;
     }
   EXPECT_GT(cleared, 0);
