@@ -67,6 +67,10 @@ struct Target {
   int left, top, right, bottom;  // clip, inside the image
 };
 
+inline std::uint8_t* TargetRow(const Target& t, std::int64_t row) {
+  return t.image->pixels + row * t.image->shared->pitch;
+}
+
 inline int Lerp(int d, int c, int w) { return d + (c - d) * w / 255; }
 
 template <int Op>
@@ -140,7 +144,7 @@ void InkCell(const Target& t, const Ink& ink, const GlyphCachePage& page, int ce
   for (std::int64_t row = top; row < bottom; ++row) {
     const std::int64_t sy = unscaled ? row - y : ((row - y) * 2 + 1) * h / (dh * 2);
     const std::uint8_t* src = GlyphPageRow(page, cellY + static_cast<int>(sy)) + cellX;
-    std::uint8_t* dst = GetMemImgRow(t.image, static_cast<int>(row));
+    std::uint8_t* dst = TargetRow(t, row);
     if (unscaled) {
       const std::uint8_t* s = src + (left - x);
       std::uint8_t* d = dst + left * bytes;
@@ -167,7 +171,7 @@ void ClearRect(const Target& t, std::int64_t x, std::int64_t y, std::int64_t dw,
   const std::int64_t bottom = y + dh < t.bottom ? y + dh : t.bottom;
   if (left >= right || top >= bottom) return;
   for (std::int64_t row = top; row < bottom; ++row)
-    std::memset(GetMemImgRow(t.image, static_cast<int>(row)) + left * BytesOf(Format), 0,
+    std::memset(TargetRow(t, row) + left * BytesOf(Format), 0,
                 static_cast<std::size_t>((right - left) * BytesOf(Format)));
 }
 

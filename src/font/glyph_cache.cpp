@@ -291,8 +291,6 @@ int FindGlyph(FontRecord* font, char32_t codePoint, int vertical) {
   return AddGlyph(font, codePoint, vertical);
 }
 
-const std::uint8_t* GlyphPageRow(const GlyphCachePage& page, int y) { return GetMemImgRow(&page.image, y); }
-
 int UploadGlyphPage(FontRecord* font, int page) {
   GlyphCachePage& p = font->cache.pages[page];
   if (p.dirtyRight <= p.dirtyLeft) return 0;

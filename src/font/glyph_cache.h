@@ -2,6 +2,8 @@
 // again by character.
 #pragma once
 
+#include <cstddef>
+
 #include "font/font_record.h"
 
 namespace gamelib {
@@ -27,7 +29,9 @@ void TrimGlyphCache(FontRecord* font);
 int FindGlyph(FontRecord* font, char32_t codePoint, int vertical);
 
 // Bytes of row y of a page.
-const std::uint8_t* GlyphPageRow(const GlyphCachePage& page, int y);
+inline const std::uint8_t* GlyphPageRow(const GlyphCachePage& page, int y) {
+  return page.image.pixels + static_cast<std::ptrdiff_t>(y) * page.image.shared->pitch;
+}
 
 // The page's rows written since its last upload go to its texture graph. 0 or -1.
 int UploadGlyphPage(FontRecord* font, int page);
