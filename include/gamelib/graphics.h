@@ -1,5 +1,8 @@
-// Graphics core: the draw state that every drawing entry reads.
+// Graphics core: the screen, graphs made from pixels in memory, and the draw state that
+// every drawing entry reads.
 #pragma once
+
+#include <cstdint>
 
 namespace gamelib {
 
@@ -16,6 +19,87 @@ constexpr int BlendMulFade = 11;
 // Draw-screen identifiers.
 constexpr int kDrawScreenFront = -4;
 constexpr int kDrawScreenBack = -2;
+
+// ---- Pixel formats and images in memory ----------------------------------------------
+
+// A pixel layout: depth, bytes per pixel, and per channel its mask, shift (Loc) and width.
+// An 8-bit layout indexes `palette` (0x00RRGGBB entries).
+struct ColorData {
+  int colorBitDepth;  // 8, 16 or 32; 0 describes no format
+  int pixelByte;
+  int redWidth, greenWidth, blueWidth, alphaWidth;
+  int redLoc, greenLoc, blueLoc, alphaLoc;
+  std::uint32_t redMask, greenMask, blueMask, alphaMask;
+  std::uint32_t palette[256];
+};
+
+// An image in memory: its layout, size, pitch in bytes and pixels. The pixels stay the
+// caller's.
+struct GraphImage {
+  ColorData colorData;
+  int width;
+  int height;
+  int pitch;
+  void* graphData;
+};
+
+// Fills `colorData` with a 32-bit layout: X8R8G8B8, or A8R8G8B8 with `alpha`. 0.
+int CreateFullColorData(ColorData* colorData, int alpha);
+// A layout from its depth (16 or 32) and channel masks; -1 for masks that are not
+// contiguous runs inside the depth.
+int CreateColorDataFromMasks(ColorData* colorData, int colorBitDepth, std::uint32_t redMask,
+                             std::uint32_t greenMask, std::uint32_t blueMask, std::uint32_t alphaMask);
+// A pixel value of `colorData` from 8-bit channels (channels it lacks are dropped).
+std::uint32_t GetColorForFormat(const ColorData* colorData, int red, int green, int blue, int alpha);
+
+// ---- Screen ------------------------------------------------------------------------
+
+// Screen size and colour depth (16 or 32) for the next start-up, or at once while the
+// graphics system runs. 0, or -1 for a size below 1 or another depth.
+int SetGraphMode(int width, int height, int colorBitDepth);
+int GetScreenState(int* width, int* height, int* colorBitDepth);
+// Whether new graphs live in textures when a 3-D device is present (default 1).
+int SetUse3DFlag(int flag);
+int GetUse3DFlag();
+// Forbids the 3-D device altogether from the next screen-mode change on.
+int SetNotUse3DFlag(int flag);
+int GetNotUse3DFlag();
+// 1 while a 3-D device draws.
+int IsUse3DDrawing();
+// A screen colour from 8-bit channels, and back.
+int GetColor(int red, int green, int blue);
+int GetColorRGB(int color, int* red, int* green, int* blue);
+// Presents the back buffer. 0 or -1.
+int ScreenFlip();
+// Draw target: kDrawScreenFront, kDrawScreenBack or a graph made with MakeScreen.
+int SetDrawScreen(int screen);
+int GetDrawScreen();
+// Texture filtering of graphs: 0 point (default), 1 bilinear.
+int SetDrawMode(int mode);
+int GetDrawMode();
+// Transparent colour (0xRRGGBB) given to graphs made from now on.
+int SetTransColor(int red, int green, int blue);
+
+// ---- Graphs --------------------------------------------------------------------------
+
+// A graph of the image's size holding its pixels; with `alphaImage` (same size; its
+// blue channel is the alpha) or an image with alpha bits the graph has an alpha channel.
+// Handle or -1.
+int CreateGraphFromGraphImage(const GraphImage* image, const GraphImage* alphaImage);
+// Writes an image (of the graph's size or larger; the top-left part is taken) into an
+// existing graph. 0 or -1.
+int ReCreateGraphFromGraphImage(const GraphImage* image, const GraphImage* alphaImage, int graph);
+// An empty graph (zero-filled pixels); MakeScreen's graphs can be draw targets.
+int MakeGraph(int width, int height);
+int MakeScreen(int width, int height, int useAlphaChannel);
+// A graph showing the rectangle of another, sharing its pixels. Handle or -1.
+int DeriveGraph(int x, int y, int width, int height, int sourceGraph);
+int DeleteGraph(int graph);
+int GetGraphSize(int graph, int* width, int* height);
+// Fills every pixel of the graph. 0 or -1.
+int FillGraph(int graph, int red, int green, int blue, int alpha);
+
+// ---- Draw state ----------------------------------------------------------------------
 
 // Blend mode and parameter; the parameter is clamped to 0..255. Always 0.
 int SetDrawBlendMode(int mode, int parameter);
@@ -34,6 +118,9 @@ int GetDrawScreenSize(int* width, int* height);
 // screen (an inverted rectangle becomes empty). Always 0.
 int SetDrawArea(int left, int top, int right, int bottom);
 int GetDrawArea(int* left, int* top, int* right, int* bottom);
+
+// Blend graph (-1 none) with its border parameter and range (0..255). 0 or -1.
+int SetBlendGraph(int graph, int borderParameter, int borderRange);
 
 // Back to the defaults: blend mode 0, brightness white, no blend graph, draw area the
 // whole draw screen. Always 0.

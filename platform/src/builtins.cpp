@@ -6,6 +6,7 @@ namespace platform {
 void RegisterSoundDevice();  // dsound_device.cpp
 void RegisterMci();          // mci.cpp
 void RegisterAcm();          // acm_stream.cpp
+void RegisterDisplay();      // display_sim.cpp
 
 // Runs once on first use and again after every sim::Reset, so keep it to
 // registrations: registering a class or module again replaces it, and a hook or
@@ -18,6 +19,7 @@ void RegisterBuiltins() {
   RegisterSoundDevice();
   RegisterMci();
   RegisterAcm();
+  RegisterDisplay();
 }
 
 }  // namespace platform

@@ -1,21 +1,792 @@
-// The device's rasteriser (placeholder until the real one lands: draws nothing).
+// The device's rasteriser. Every pixel test of the 3-D back end is judged against what
+// it draws, so its rules are exact and fixed:
+//
+// Geometry
+// - Pixel (i, j) is sampled at its integer centre (i, j).
+// - x and y are snapped to 24.8 fixed point (round half up of x * 256, in int64) and
+//   edge functions are evaluated exactly in integers. A centre strictly inside is
+//   covered; one exactly on an edge only when that edge is a top edge (horizontal,
+//   interior below, y down) or a left edge. Shared edges are covered once, zero-area
+//   triangles never.
+// - A triangle with a non-finite x, y or z, or with |x| or |y| >= 2^22, is skipped.
+// - Only centres in the bounding box, the viewport and the target are visited; there is
+//   no other clipping.
+// - Lists take vertices (3k, 3k+1, 3k+2), strips (k, k+1, k+2), indexed draws the same
+//   through the indices; trailing list vertices are ignored. A triangle with an index at
+//   or past the vertex count is skipped and the index counted.
+// - Winding is taken on screen (y down); odd strip triangles count as reversed.
+//   CULL_CW drops clockwise triangles, CULL_CCW counter-clockwise ones, anything else
+//   drops none.
+//
+// Attributes
+// - Flat shading: diffuse and specular (all four bytes) come from the triangle's first
+//   vertex (3k in a list, k in a strip). A format without specular reads 0.
+// - Texture coordinates and z are planes over the snapped positions, computed in double:
+//   gradients from the three vertices, the value at the first visited centre of the
+//   bounding box; each is then rounded to 32.32 fixed point (clamped to +-2^30) and
+//   stepped with wrapping 64-bit adds, so every pixel's value is exact and does not
+//   depend on the order of the walk.
+// - A stage samples the coordinate pair TEXCOORDINDEX names; a pair the format lacks,
+//   and a non-finite u or v, read 0. s = u * width rounded to 1/65536 (halves up).
+//   Point sampling takes texel floor(s). Linear sampling (any magnification filter but
+//   POINT) takes floor(s - 0.5) and the next texel with the 8-bit weight of the
+//   fraction, rounding after each direction: (a * (256 - w) + b * w + 128) >> 8,
+//   first along u, then along v. The address mode applies to each texel: CLAMP to
+//   [0, size - 1], WRAP the positive modulo, MIRROR reflects, BORDER reads BORDERCOLOR;
+//   other values clamp.
+// - Texels expand to 8-bit ARGB by bit replication; formats without alpha read 255.
+//
+// Per pixel, in this order
+// 1. Colour key (COLORKEYENABLE = 1): for every texture bound to a stage the cascade
+//    runs that has a source colour key, the raw texel at the point-sample position
+//    (none outside a BORDER texture) equal to the key masked to the texel size discards
+//    the pixel: no colour and no Z write.
+// 2. The stage cascade, colour and alpha pipes side by side, channels 0..255, round =
+//    halves up. It stops at the first COLOROP DISABLE (or unknown operation); if that is
+//    stage 0 the result is the diffuse colour. SELECTARG1, SELECTARG2, MODULATE (a1 a2 /
+//    255), MODULATE2X, MODULATE4X (2 or 4 times that, at most 255), ADD (at most 255),
+//    SUBTRACT (at least 0), BLENDDIFFUSEALPHA and BLENDCURRENTALPHA ((a1 A + a2 (255 -
+//    A)) / 255 with the diffuse alpha or the previous stage's alpha). ALPHAOP DISABLE or
+//    unknown keeps the current alpha. Arguments: DIFFUSE, CURRENT (diffuse at stage 0),
+//    TEXTURE (255 everywhere without a texture), TFACTOR, SPECULAR (others read
+//    CURRENT); COMPLEMENT gives 255 - x.
+// 3. Alpha test (ALPHATESTENABLE = 1): alpha ALPHAFUNC (ALPHAREF & 0xFF).
+// 4. Z, only when ZENABLE = 1 and a D16 surface at least the target's size is attached:
+//    zq = round(z * 65535) clamped to 0..65535, passing when zq ZFUNC stored.
+// 5. Blend (ALPHABLENDENABLE = 1), every channel alpha included: min(255, round((s SF +
+//    d DF) / 255)); a target without alpha reads 255. Unknown factors act as ONE for
+//    the source and ZERO for the destination. Unknown compare functions always pass.
+// 6. The colour is written truncated to the target's layout, alpha where it has one;
+//    then Z if ZWRITEENABLE = 1.
+// No dithering, fog or specular add.
+//
+// The SIMD path draws the common 32-bit cases with kernels that give the same bits.
 #include "d3d_raster.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "d3d_raster_internal.h"
 
 namespace platform::raster {
 
-int VertexStride(DWORD fvf) {
+using detail::Div255;
+using detail::FastBlend;
+using detail::FastKernels;
+using detail::FastSpan;
+
+namespace {
+
+bool CpuHasAvx2() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+#else
+  return false;
+#endif
+}
+
+struct PathState {
+  bool chosen = false;
+  RasterPath path = RasterPath::Portable;
+};
+PathState g_path;
+
+RasterPath CurrentPath() {
+  if (!g_path.chosen) {
+    g_path.path = BestRasterPath();
+    g_path.chosen = true;
+  }
+  return g_path.path;
+}
+
+constexpr double kCoordLimit = 4194304.0;     // 2^22 pixels
+constexpr double kPlaneLimit = 1073741824.0;  // 2^30
+
+struct VertexLayout {
+  int stride = 0;
+  int specular = -1;  // byte offsets, -1: absent
+  int texture = -1;
+  int pairs = 0;
+};
+
+VertexLayout LayoutOf(DWORD fvf) {
   switch (fvf) {
-    case 0x44: return 20;
-    case 0x144: return 28;
-    case 0x2C4: return 40;
-    default: return 0;
+    case 0x44:
+      return {20, -1, -1, 0};
+    case 0x144:
+      return {28, -1, 20, 1};
+    case 0x2C4:
+      return {40, 20, 24, 2};
+    default:
+      return {};
   }
 }
 
-HRESULT DrawTriangles(const State&, D3DPRIMITIVETYPE type, DWORD fvf, const void*, DWORD, const WORD*, DWORD,
-                      DrawReport*) {
+float ReadFloat(const std::uint8_t* p) {
+  float f;
+  std::memcpy(&f, p, sizeof f);
+  return f;
+}
+std::uint32_t ReadDword(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+struct Vertex {
+  std::int64_t x = 0, y = 0;  // 24.8
+  float z = 0;
+  std::uint32_t diffuse = 0, specular = 0;
+  float uv[2][2] = {};
+  bool usable = false;
+};
+
+std::int64_t Snap(float v) {
+  return static_cast<std::int64_t>(std::floor(static_cast<double>(v) * 256.0 + 0.5));
+}
+
+Vertex FetchVertex(const std::uint8_t* base, const VertexLayout& layout) {
+  Vertex v;
+  const float x = ReadFloat(base), y = ReadFloat(base + 4);
+  v.z = ReadFloat(base + 8);
+  v.diffuse = ReadDword(base + 16);
+  if (layout.specular >= 0) v.specular = ReadDword(base + layout.specular);
+  for (int k = 0; k < layout.pairs; ++k)
+    for (int c = 0; c < 2; ++c) {
+      const float f = ReadFloat(base + layout.texture + 8 * k + 4 * c);
+      v.uv[k][c] = std::isfinite(f) ? f : 0.0f;
+    }
+  v.usable = std::isfinite(x) && std::isfinite(y) && std::isfinite(v.z) && std::fabs(x) < kCoordLimit &&
+             std::fabs(y) < kCoordLimit;
+  if (v.usable) v.x = Snap(x), v.y = Snap(y);
+  return v;
+}
+
+bool UsableSurface(const Surface* s, bool colour) {
+  if (s == nullptr || s->bits == nullptr || s->width <= 0 || s->height <= 0) return false;
+  if (colour ? (s->layout == pixel::Layout::Unsupported || s->layout == pixel::Layout::D16)
+             : s->layout != pixel::Layout::D16)
+    return false;
+  return static_cast<std::int64_t>(s->pitch) >=
+         static_cast<std::int64_t>(s->width) * pixel::BytesPerPixel(s->layout);
+}
+
+// Bytes from a surface's first pixel to the end of its last.
+std::int64_t Extent(const Surface& s) {
+  return static_cast<std::int64_t>(s.height - 1) * s.pitch +
+         static_cast<std::int64_t>(s.width) * pixel::BytesPerPixel(s.layout);
+}
+
+bool Overlap(const Surface& a, const Surface& b) {
+  const auto as = reinterpret_cast<std::uintptr_t>(a.bits), bs = reinterpret_cast<std::uintptr_t>(b.bits);
+  return as < bs + static_cast<std::uintptr_t>(Extent(b)) && bs < as + static_cast<std::uintptr_t>(Extent(a));
+}
+
+struct Stage {
+  DWORD colorOp = 0, colorArg1 = 0, colorArg2 = 0;
+  DWORD alphaOp = 0, alphaArg1 = 0, alphaArg2 = 0;
+  const Surface* texture = nullptr;
+  int pair = -1;  // coordinate pair, -1: reads (0, 0)
+  DWORD addressU = 0, addressV = 0;
+  std::uint32_t border = 0;
+  bool linear = false;
+  bool keyed = false;
+  std::uint32_t key = 0;
+};
+
+struct Context {
+  Surface target;
+  bool drawable = false;
+  int clipLeft = 0, clipTop = 0, clipRight = 0, clipBottom = 0;  // right and bottom exclusive
+  int stageCount = 0;
+  Stage stage[kD3DMaxStages];
+  bool alphaTest = false;
+  DWORD alphaFunc = D3DCMP_ALWAYS;
+  std::uint32_t alphaRef = 0;
+  const Surface* z = nullptr;
+  DWORD zFunc = D3DCMP_LESSEQUAL;
+  bool zWrite = false;
+  bool blend = false;
+  DWORD srcBlend = D3DBLEND_ONE, destBlend = D3DBLEND_ZERO;
+  std::uint32_t textureFactor = 0xFFFFFFFFu;
+  DWORD cull = D3DCULL_NONE;
+  // The fast pipeline, when the SIMD path has a kernel for these states.
+  void (*fastKernel)(const FastSpan&) = nullptr;
+  bool fastModulateColour = false, fastModulateAlpha = false;
+};
+
+bool KnownOp(DWORD op) {
+  switch (op) {
+    case D3DTOP_SELECTARG1:
+    case D3DTOP_SELECTARG2:
+    case D3DTOP_MODULATE:
+    case D3DTOP_MODULATE2X:
+    case D3DTOP_MODULATE4X:
+    case D3DTOP_ADD:
+    case D3DTOP_SUBTRACT:
+    case D3DTOP_BLENDDIFFUSEALPHA:
+    case D3DTOP_BLENDCURRENTALPHA:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Whether a stage's colour (or alpha) is the texel, or the texel times the diffuse.
+bool TexelOrModulated(DWORD op, DWORD arg1, DWORD arg2, bool* modulated) {
+  if (op == D3DTOP_SELECTARG1 && arg1 == D3DTA_TEXTURE) return *modulated = false, true;
+  if (op == D3DTOP_SELECTARG2 && arg2 == D3DTA_TEXTURE) return *modulated = false, true;
+  if (op == D3DTOP_MODULATE &&
+      ((arg1 == D3DTA_TEXTURE && arg2 == D3DTA_DIFFUSE) || (arg1 == D3DTA_DIFFUSE && arg2 == D3DTA_TEXTURE)))
+    return *modulated = true, true;
+  return false;
+}
+
+void ChooseFastKernel(Context& c) {
+  if (CurrentPath() != RasterPath::Avx2) return;
+  const FastKernels* kernels = detail::Avx2FastKernels();
+  if (kernels == nullptr) return;
+  using pixel::Layout;
+  const bool target32 = c.target.layout == Layout::X8R8G8B8 || c.target.layout == Layout::A8R8G8B8;
+  if (!target32 || c.z != nullptr || c.alphaTest || c.stageCount != 1) return;
+  const Stage& s = c.stage[0];
+  if (s.texture == nullptr || s.addressU != D3DTADDRESS_CLAMP || s.addressV != D3DTADDRESS_CLAMP) return;
+  if (s.texture->layout != Layout::X8R8G8B8 && s.texture->layout != Layout::A8R8G8B8) return;
+  // The kernels address texels with 32-bit offsets, and read the texture while they write the target.
+  if (Extent(*s.texture) >= (std::int64_t{1} << 31) || Overlap(*s.texture, c.target)) return;
+  if (!TexelOrModulated(s.colorOp, s.colorArg1, s.colorArg2, &c.fastModulateColour)) return;
+  if (!TexelOrModulated(s.alphaOp, s.alphaArg1, s.alphaArg2, &c.fastModulateAlpha)) return;
+  FastBlend blend;
+  if (!c.blend || (c.srcBlend == D3DBLEND_ONE && c.destBlend == D3DBLEND_ZERO))
+    blend = FastBlend::Copy;
+  else if (c.srcBlend == D3DBLEND_SRCALPHA && c.destBlend == D3DBLEND_INVSRCALPHA)
+    blend = FastBlend::Alpha;
+  else if (c.srcBlend == D3DBLEND_ONE && c.destBlend == D3DBLEND_ONE)
+    blend = FastBlend::Add;
+  else
+    return;
+  c.fastKernel = (s.linear ? kernels->linear : kernels->point)[static_cast<int>(blend)];
+}
+
+Context MakeContext(const State& state) {
+  Context c;
+  const DWORD* rs = state.renderState;
+  c.target = state.target;
+  c.drawable = rs != nullptr && state.stageState != nullptr && UsableSurface(&c.target, true);
+  if (!c.drawable) return c;
+  const D3DVIEWPORT7& vp = state.viewport;
+  const std::int64_t left = std::max<std::int64_t>(0, vp.dwX), top = std::max<std::int64_t>(0, vp.dwY);
+  const std::int64_t right = std::min<std::int64_t>(c.target.width, std::int64_t{vp.dwX} + vp.dwWidth);
+  const std::int64_t bottom = std::min<std::int64_t>(c.target.height, std::int64_t{vp.dwY} + vp.dwHeight);
+  if (left >= right || top >= bottom) {
+    c.drawable = false;
+    return c;
+  }
+  c.clipLeft = static_cast<int>(left), c.clipTop = static_cast<int>(top);
+  c.clipRight = static_cast<int>(right), c.clipBottom = static_cast<int>(bottom);
+
+  const bool colorKey = rs[D3DRENDERSTATE_COLORKEYENABLE] != 0;
+  for (DWORD k = 0; k < kD3DMaxStages; ++k) {
+    const DWORD* ss = state.stageState[k];
+    if (!KnownOp(ss[D3DTSS_COLOROP])) break;
+    Stage& s = c.stage[c.stageCount++];
+    s.colorOp = ss[D3DTSS_COLOROP], s.colorArg1 = ss[D3DTSS_COLORARG1], s.colorArg2 = ss[D3DTSS_COLORARG2];
+    s.alphaOp = ss[D3DTSS_ALPHAOP], s.alphaArg1 = ss[D3DTSS_ALPHAARG1], s.alphaArg2 = ss[D3DTSS_ALPHAARG2];
+    if (UsableSurface(state.texture[k], true)) s.texture = state.texture[k];
+    s.pair = ss[D3DTSS_TEXCOORDINDEX] < 2 ? static_cast<int>(ss[D3DTSS_TEXCOORDINDEX]) : -1;
+    s.addressU = ss[D3DTSS_ADDRESSU], s.addressV = ss[D3DTSS_ADDRESSV];
+    s.border = ss[D3DTSS_BORDERCOLOR];
+    s.linear = ss[D3DTSS_MAGFILTER] != D3DTFG_POINT;
+    if (s.texture != nullptr && colorKey && s.texture->hasColorKey) {
+      s.keyed = true;
+      s.key =
+          pixel::BytesPerPixel(s.texture->layout) == 2 ? s.texture->colorKey & 0xFFFF : s.texture->colorKey;
+    }
+  }
+  c.alphaTest = rs[D3DRENDERSTATE_ALPHATESTENABLE] != 0;
+  c.alphaFunc = rs[D3DRENDERSTATE_ALPHAFUNC];
+  c.alphaRef = rs[D3DRENDERSTATE_ALPHAREF] & 0xFF;
+  if (rs[D3DRENDERSTATE_ZENABLE] == D3DZB_TRUE && UsableSurface(state.z, false) &&
+      state.z->width >= c.target.width && state.z->height >= c.target.height)
+    c.z = state.z;
+  c.zFunc = rs[D3DRENDERSTATE_ZFUNC];
+  c.zWrite = rs[D3DRENDERSTATE_ZWRITEENABLE] != 0;
+  c.blend = rs[D3DRENDERSTATE_ALPHABLENDENABLE] != 0;
+  c.srcBlend = rs[D3DRENDERSTATE_SRCBLEND];
+  c.destBlend = rs[D3DRENDERSTATE_DESTBLEND];
+  c.textureFactor = rs[D3DRENDERSTATE_TEXTUREFACTOR];
+  c.cull = rs[D3DRENDERSTATE_CULLMODE];
+  ChooseFastKernel(c);
+  return c;
+}
+
+// ---- Sampling -------------------------------------------------------------------
+
+// A texel index after the address mode; -1 for a BORDER miss.
+int Address(std::int32_t i, int size, DWORD mode) {
+  if (i >= 0 && i < size) return i;
+  switch (mode) {
+    case D3DTADDRESS_WRAP: {
+      const std::int32_t m = i % size;
+      return m < 0 ? m + size : m;
+    }
+    case D3DTADDRESS_MIRROR: {
+      const std::int64_t period = std::int64_t{size} * 2;
+      std::int64_t m = i % period;
+      if (m < 0) m += period;
+      return static_cast<int>(m < size ? m : period - 1 - m);
+    }
+    case D3DTADDRESS_BORDER:
+      return -1;
+    default:
+      return i < 0 ? 0 : size - 1;
+  }
+}
+
+const std::uint8_t* TexelAt(const Surface& t, int x, int y) {
+  return t.bits + static_cast<std::int64_t>(y) * t.pitch +
+         static_cast<std::int64_t>(x) * pixel::BytesPerPixel(t.layout);
+}
+
+std::uint32_t Fetch(const Stage& s, int x, int y) {
+  if (x < 0 || y < 0) return s.border;
+  return pixel::ReadARGB(s.texture->layout, TexelAt(*s.texture, x, y));
+}
+
+bool KeyedOut(const Stage& s, std::uint64_t u, std::uint64_t v) {
+  const Surface& t = *s.texture;
+  const int x = Address(detail::PointTexel(u), t.width, s.addressU);
+  const int y = Address(detail::PointTexel(v), t.height, s.addressV);
+  return x >= 0 && y >= 0 && pixel::ReadRaw(t.layout, TexelAt(t, x, y)) == s.key;
+}
+
+std::uint32_t Sample(const Stage& s, std::uint64_t u, std::uint64_t v) {
+  const Surface& t = *s.texture;
+  if (!s.linear)
+    return Fetch(s, Address(detail::PointTexel(u), t.width, s.addressU),
+                 Address(detail::PointTexel(v), t.height, s.addressV));
+  const std::int32_t x = detail::LinearTexel(u), y = detail::LinearTexel(v);
+  const std::uint32_t wx = detail::LinearWeight(u), wy = detail::LinearWeight(v);
+  const int x0 = Address(x, t.width, s.addressU), x1 = Address(x + 1, t.width, s.addressU);
+  const int y0 = Address(y, t.height, s.addressV), y1 = Address(y + 1, t.height, s.addressV);
+  const std::uint32_t c00 = Fetch(s, x0, y0), c10 = Fetch(s, x1, y0), c01 = Fetch(s, x0, y1),
+                      c11 = Fetch(s, x1, y1);
+  std::uint32_t out = 0;
+  for (int sh = 0; sh < 32; sh += 8) {
+    const std::uint32_t top = detail::Lerp8((c00 >> sh) & 0xFF, (c10 >> sh) & 0xFF, wx);
+    const std::uint32_t bottom = detail::Lerp8((c01 >> sh) & 0xFF, (c11 >> sh) & 0xFF, wx);
+    out |= detail::Lerp8(top, bottom, wy) << sh;
+  }
+  return out;
+}
+
+// ---- Stage cascade, tests, blend -------------------------------------------------
+
+struct Inputs {
+  std::uint32_t diffuse, specular, factor;
+};
+
+std::uint32_t Argument(DWORD arg, const Inputs& in, std::uint32_t current, std::uint32_t texel) {
+  std::uint32_t v;
+  switch (arg & D3DTA_SELECTMASK) {
+    case D3DTA_DIFFUSE:
+      v = in.diffuse;
+      break;
+    case D3DTA_TEXTURE:
+      v = texel;
+      break;
+    case D3DTA_TFACTOR:
+      v = in.factor;
+      break;
+    case D3DTA_SPECULAR:
+      v = in.specular;
+      break;
+    default:
+      v = current;
+      break;
+  }
+  return (arg & D3DTA_COMPLEMENT) ? ~v : v;
+}
+
+std::uint32_t Operate(DWORD op, std::uint32_t a, std::uint32_t b, std::uint32_t diffuseAlpha,
+                      std::uint32_t currentAlpha) {
+  switch (op) {
+    case D3DTOP_SELECTARG1:
+      return a;
+    case D3DTOP_SELECTARG2:
+      return b;
+    case D3DTOP_MODULATE:
+      return Div255(a * b);
+    case D3DTOP_MODULATE2X:
+      return std::min(255u, Div255(2 * a * b));
+    case D3DTOP_MODULATE4X:
+      return std::min(255u, Div255(4 * a * b));
+    case D3DTOP_ADD:
+      return std::min(255u, a + b);
+    case D3DTOP_SUBTRACT:
+      return a > b ? a - b : 0;
+    case D3DTOP_BLENDDIFFUSEALPHA:
+      return Div255(a * diffuseAlpha + b * (255 - diffuseAlpha));
+    default:
+      return Div255(a * currentAlpha + b * (255 - currentAlpha));  // BLENDCURRENTALPHA
+  }
+}
+
+std::uint32_t Channel(std::uint32_t c, int k) { return (c >> (8 * k)) & 0xFF; }
+
+std::uint32_t Cascade(const Context& c, const Inputs& in, const std::uint32_t* texel) {
+  std::uint32_t current = in.diffuse;
+  const std::uint32_t diffuseAlpha = in.diffuse >> 24;
+  for (int k = 0; k < c.stageCount; ++k) {
+    const Stage& s = c.stage[k];
+    const std::uint32_t currentAlpha = current >> 24;
+    const std::uint32_t c1 = Argument(s.colorArg1, in, current, texel[k]);
+    const std::uint32_t c2 = Argument(s.colorArg2, in, current, texel[k]);
+    std::uint32_t out = 0;
+    for (int ch = 0; ch < 3; ++ch)
+      out |= Operate(s.colorOp, Channel(c1, ch), Channel(c2, ch), diffuseAlpha, currentAlpha) << (8 * ch);
+    std::uint32_t alpha = currentAlpha;
+    if (KnownOp(s.alphaOp)) {
+      const std::uint32_t a1 = Argument(s.alphaArg1, in, current, texel[k]) >> 24;
+      const std::uint32_t a2 = Argument(s.alphaArg2, in, current, texel[k]) >> 24;
+      alpha = Operate(s.alphaOp, a1, a2, diffuseAlpha, currentAlpha);
+    }
+    current = out | (alpha << 24);
+  }
+  return current;
+}
+
+bool Compare(DWORD func, std::uint32_t value, std::uint32_t reference) {
+  switch (func) {
+    case D3DCMP_NEVER:
+      return false;
+    case D3DCMP_LESS:
+      return value < reference;
+    case D3DCMP_EQUAL:
+      return value == reference;
+    case D3DCMP_LESSEQUAL:
+      return value <= reference;
+    case D3DCMP_GREATER:
+      return value > reference;
+    case D3DCMP_NOTEQUAL:
+      return value != reference;
+    case D3DCMP_GREATEREQUAL:
+      return value >= reference;
+    default:
+      return true;
+  }
+}
+
+std::uint32_t Factor(DWORD f, std::uint32_t src, std::uint32_t dst, int ch, bool source) {
+  switch (f) {
+    case D3DBLEND_ZERO:
+      return 0;
+    case D3DBLEND_ONE:
+      return 255;
+    case D3DBLEND_SRCCOLOR:
+      return Channel(src, ch);
+    case D3DBLEND_INVSRCCOLOR:
+      return 255 - Channel(src, ch);
+    case D3DBLEND_SRCALPHA:
+      return src >> 24;
+    case D3DBLEND_INVSRCALPHA:
+      return 255 - (src >> 24);
+    case D3DBLEND_DESTALPHA:
+      return dst >> 24;
+    case D3DBLEND_INVDESTALPHA:
+      return 255 - (dst >> 24);
+    case D3DBLEND_DESTCOLOR:
+      return Channel(dst, ch);
+    case D3DBLEND_INVDESTCOLOR:
+      return 255 - Channel(dst, ch);
+    default:
+      return source ? 255 : 0;
+  }
+}
+
+std::uint32_t Blend(const Context& c, std::uint32_t src, std::uint32_t dst) {
+  std::uint32_t out = 0;
+  for (int ch = 0; ch < 4; ++ch) {
+    const std::uint32_t n = Channel(src, ch) * Factor(c.srcBlend, src, dst, ch, true) +
+                            Channel(dst, ch) * Factor(c.destBlend, src, dst, ch, false);
+    out |= std::min(255u, Div255(n)) << (8 * ch);
+  }
+  return out;
+}
+
+// ---- Triangles ------------------------------------------------------------------
+
+// A value over the triangle in 32.32: at the first visited centre, and per step.
+struct Plane {
+  std::uint64_t origin = 0, dx = 0, dy = 0;
+};
+
+std::uint64_t ToFixed(double v) {
+  if (std::isnan(v)) v = 0;
+  v = std::clamp(v, -kPlaneLimit, kPlaneLimit);
+  return static_cast<std::uint64_t>(static_cast<std::int64_t>(std::floor(v * 4294967296.0 + 0.5)));
+}
+
+struct Geometry {
+  double x[3], y[3];  // snapped positions in pixels
+  double area;        // twice the signed area, positive
+  int originX, originY;
+};
+
+Plane MakePlane(const Geometry& g, double f0, double f1, double f2) {
+  const double d1 = f1 - f0, d2 = f2 - f0;
+  const double ex1 = g.x[1] - g.x[0], ey1 = g.y[1] - g.y[0], ex2 = g.x[2] - g.x[0], ey2 = g.y[2] - g.y[0];
+  const double gx = (d1 * ey2 - d2 * ey1) / g.area;
+  const double gy = (d2 * ex1 - d1 * ex2) / g.area;
+  const double origin = f0 + gx * (g.originX - g.x[0]) + gy * (g.originY - g.y[0]);
+  return {ToFixed(origin), ToFixed(gx), ToFixed(gy)};
+}
+
+std::uint64_t At(const Plane& p, std::int64_t di, std::int64_t dj) {
+  return p.origin + p.dx * static_cast<std::uint64_t>(di) + p.dy * static_cast<std::uint64_t>(dj);
+}
+
+struct Triangle {
+  Inputs in;
+  Plane u[kD3DMaxStages], v[kD3DMaxStages];
+  Plane z;
+  std::uint32_t fastMultiplier = 0xFFFFFFFFu;
+};
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {  // b > 0
+  std::int64_t q = a / b;
+  if ((a % b) < 0) --q;
+  return q;
+}
+
+// The exact bound of one edge along the rows: with N = bias - E at the row's first
+// centre and a = |step along x|, the bound is first + ceil(N / a) (lower, step > 0) or
+// first - ceil(N / a) (upper, step < 0). The quotient is carried from row to row.
+struct EdgeWalk {
+  std::int64_t e = 0, bias = 0, stepX = 0, stepY = 0;
+  std::int64_t a = 0, q = 0, r = 0, qStep = 0, rStep = 0;
+
+  void Start() {
+    if (stepX == 0) return;
+    a = stepX > 0 ? stepX : -stepX;
+    const std::int64_t n = bias - e;
+    q = n / a;
+    const std::int64_t rem = n % a;
+    r = 0;
+    if (rem > 0) ++q, r = a - rem;
+    if (rem < 0) r = -rem;
+    qStep = FloorDiv(stepY, a);
+    rStep = stepY - qStep * a;
+  }
+  void NextRow() {
+    e += stepY;
+    if (stepX == 0) return;
+    q -= qStep;
+    r += rStep;
+    if (r >= a) --q, r -= a;
+  }
+};
+
+void GeneralSpan(const Context& c, const Triangle& tri, int j, int lo, int hi, std::uint64_t* u,
+                 std::uint64_t* v, std::uint64_t z) {
+  const pixel::Layout layout = c.target.layout;
+  const int bpp = pixel::BytesPerPixel(layout);
+  std::uint8_t* p =
+      c.target.bits + static_cast<std::int64_t>(j) * c.target.pitch + static_cast<std::int64_t>(lo) * bpp;
+  std::uint8_t* zp =
+      c.z ? c.z->bits + static_cast<std::int64_t>(j) * c.z->pitch + static_cast<std::int64_t>(lo) * 2
+          : nullptr;
+  std::uint32_t texel[kD3DMaxStages];
+  for (int i = lo; i <= hi; ++i, p += bpp, zp = zp ? zp + 2 : nullptr, z += tri.z.dx) {
+    bool discard = false;
+    for (int k = 0; k < c.stageCount; ++k) {
+      const Stage& s = c.stage[k];
+      texel[k] = 0xFFFFFFFFu;
+      if (s.texture != nullptr) {
+        if (s.keyed && KeyedOut(s, u[k], v[k])) discard = true;
+        texel[k] = Sample(s, u[k], v[k]);
+      }
+      u[k] += tri.u[k].dx, v[k] += tri.v[k].dx;
+    }
+    if (discard) continue;
+    const std::uint32_t colour = Cascade(c, tri.in, texel);
+    if (c.alphaTest && !Compare(c.alphaFunc, colour >> 24, c.alphaRef)) continue;
+    std::uint32_t zq = 0;
+    if (zp != nullptr) {
+      const std::int64_t zi = static_cast<std::int64_t>(z + 0x80000000u) >> 32;
+      zq = static_cast<std::uint32_t>(std::clamp<std::int64_t>(zi, 0, 65535));
+      if (!Compare(c.zFunc, zq, static_cast<std::uint32_t>(zp[0] | (zp[1] << 8)))) continue;
+    }
+    const std::uint32_t out = c.blend ? Blend(c, colour, pixel::ReadARGB(layout, p)) : colour;
+    pixel::WriteARGB(layout, p, out);
+    if (zp != nullptr && c.zWrite)
+      zp[0] = static_cast<std::uint8_t>(zq), zp[1] = static_cast<std::uint8_t>(zq >> 8);
+  }
+}
+
+void DrawTriangle(const Context& c, const Vertex* const vin[3], const Vertex& first, bool reversed,
+                  DrawReport& report) {
+  const Vertex* vx[3] = {vin[0], vin[1], vin[2]};
+  std::int64_t area =
+      (vx[1]->x - vx[0]->x) * (vx[2]->y - vx[0]->y) - (vx[2]->x - vx[0]->x) * (vx[1]->y - vx[0]->y);
+  if (area == 0) return;
+  const bool clockwise = (area > 0) != reversed;
+  if ((c.cull == D3DCULL_CW && clockwise) || (c.cull == D3DCULL_CCW && !clockwise)) return;
+  if (area < 0) std::swap(vx[1], vx[2]), area = -area;
+  ++report.trianglesDrawn;
+
+  // Centres (256 i, 256 j) in the bounding box and the clip rectangle.
+  const std::int64_t minX = std::min({vx[0]->x, vx[1]->x, vx[2]->x}),
+                     maxX = std::max({vx[0]->x, vx[1]->x, vx[2]->x});
+  const std::int64_t minY = std::min({vx[0]->y, vx[1]->y, vx[2]->y}),
+                     maxY = std::max({vx[0]->y, vx[1]->y, vx[2]->y});
+  const std::int64_t i0 = std::max<std::int64_t>(-FloorDiv(-minX, 256), c.clipLeft);
+  const std::int64_t i1 = std::min<std::int64_t>(FloorDiv(maxX, 256), c.clipRight - 1);
+  const std::int64_t j0 = std::max<std::int64_t>(-FloorDiv(-minY, 256), c.clipTop);
+  const std::int64_t j1 = std::min<std::int64_t>(FloorDiv(maxY, 256), c.clipBottom - 1);
+  if (i0 > i1 || j0 > j1) return;
+
+  EdgeWalk edge[3];
+  for (int k = 0; k < 3; ++k) {
+    const Vertex& a = *vx[k];
+    const Vertex& b = *vx[(k + 1) % 3];
+    const std::int64_t dx = b.x - a.x, dy = b.y - a.y;
+    EdgeWalk& w = edge[k];
+    w.e = dx * (256 * j0 - a.y) - dy * (256 * i0 - a.x);
+    w.bias = (dy < 0 || (dy == 0 && dx > 0)) ? 0 : 1;  // left or top edges keep their centres
+    w.stepX = -dy * 256;
+    w.stepY = dx * 256;
+    w.Start();
+  }
+
+  Geometry g;
+  for (int k = 0; k < 3; ++k) g.x[k] = vx[k]->x / 256.0, g.y[k] = vx[k]->y / 256.0;
+  g.area = static_cast<double>(area) / 65536.0;
+  g.originX = static_cast<int>(i0), g.originY = static_cast<int>(j0);
+
+  Triangle tri;
+  tri.in = {first.diffuse, first.specular, c.textureFactor};
+  for (int k = 0; k < c.stageCount; ++k) {
+    const Stage& s = c.stage[k];
+    if (s.texture == nullptr) continue;
+    double fu[3] = {0, 0, 0}, fv[3] = {0, 0, 0};
+    if (s.pair >= 0)
+      for (int n = 0; n < 3; ++n) {
+        fu[n] = static_cast<double>(vx[n]->uv[s.pair][0]) * s.texture->width;
+        fv[n] = static_cast<double>(vx[n]->uv[s.pair][1]) * s.texture->height;
+      }
+    tri.u[k] = MakePlane(g, fu[0], fu[1], fu[2]);
+    tri.v[k] = MakePlane(g, fv[0], fv[1], fv[2]);
+  }
+  if (c.z != nullptr) tri.z = MakePlane(g, vx[0]->z * 65535.0, vx[1]->z * 65535.0, vx[2]->z * 65535.0);
+
+  FastSpan fast;
+  if (c.fastKernel != nullptr) {
+    const Surface& t = *c.stage[0].texture;
+    fast.texture = t.bits;
+    fast.texturePitch = t.pitch;
+    fast.textureWidth = t.width;
+    fast.textureHeight = t.height;
+    fast.textureAlpha = t.layout == pixel::Layout::A8R8G8B8;
+    fast.targetAlpha = c.target.layout == pixel::Layout::A8R8G8B8;
+    fast.dsdx = tri.u[0].dx;
+    fast.dtdx = tri.v[0].dx;
+    fast.multiplier = (c.fastModulateAlpha ? first.diffuse | 0x00FFFFFFu : 0xFFFFFFFFu) &
+                      (c.fastModulateColour ? first.diffuse | 0xFF000000u : 0xFFFFFFFFu);
+    fast.modulate = fast.multiplier != 0xFFFFFFFFu;
+    fast.keyed = c.stage[0].keyed;
+    fast.key = c.stage[0].key;
+  }
+
+  std::uint64_t u[kD3DMaxStages], v[kD3DMaxStages];
+  for (std::int64_t j = j0; j <= j1; ++j) {
+    std::int64_t lo = i0, hi = i1;
+    for (EdgeWalk& w : edge) {
+      if (w.stepX == 0) {
+        if (w.e < w.bias) lo = hi + 1;
+      } else if (w.stepX > 0) {
+        lo = std::max(lo, i0 + w.q);
+      } else {
+        hi = std::min(hi, i0 - w.q);
+      }
+    }
+    if (lo <= hi) {
+      const std::int64_t di = lo - i0, dj = j - j0;
+      if (c.fastKernel != nullptr) {
+        fast.dst = reinterpret_cast<std::uint32_t*>(c.target.bits + j * c.target.pitch) + lo;
+        fast.count = static_cast<int>(hi - lo + 1);
+        fast.s = At(tri.u[0], di, dj);
+        fast.t = At(tri.v[0], di, dj);
+        c.fastKernel(fast);
+      } else {
+        for (int k = 0; k < c.stageCount; ++k) u[k] = At(tri.u[k], di, dj), v[k] = At(tri.v[k], di, dj);
+        GeneralSpan(c, tri, static_cast<int>(j), static_cast<int>(lo), static_cast<int>(hi), u, v,
+                    At(tri.z, di, dj));
+      }
+    }
+    for (EdgeWalk& w : edge) w.NextRow();
+  }
+}
+
+}  // namespace
+
+bool SetRasterPath(RasterPath path) {
+  if (path == RasterPath::Avx2 && BestRasterPath() != RasterPath::Avx2) return false;
+  g_path.path = path;
+  g_path.chosen = true;
+  return true;
+}
+
+RasterPath GetRasterPath() { return CurrentPath(); }
+
+RasterPath BestRasterPath() {
+  static const RasterPath best =
+      detail::Avx2FastKernels() != nullptr && CpuHasAvx2() ? RasterPath::Avx2 : RasterPath::Portable;
+  return best;
+}
+
+int VertexStride(DWORD fvf) { return LayoutOf(fvf).stride; }
+
+HRESULT DrawTriangles(const State& state, D3DPRIMITIVETYPE type, DWORD fvf, const void* vertices,
+                      DWORD vertexCount, const WORD* indices, DWORD indexCount, DrawReport* report) {
   if (type != D3DPT_TRIANGLELIST && type != D3DPT_TRIANGLESTRIP) return D3DERR_INVALIDPRIMITIVETYPE;
-  if (VertexStride(fvf) == 0) return D3DERR_INVALIDVERTEXFORMAT;
+  const VertexLayout layout = LayoutOf(fvf);
+  if (layout.stride == 0) return D3DERR_INVALIDVERTEXFORMAT;
+  DrawReport local;
+  DrawReport& out = report ? *report : local;
+  if (vertices == nullptr && vertexCount > 0) return D3DERR_INVALIDCALL;
+  const Context c = MakeContext(state);
+  const auto* base = static_cast<const std::uint8_t*>(vertices);
+  const DWORD count = indices ? indexCount : vertexCount;
+  if (count < 3) return D3D_OK;
+  const DWORD triangles = type == D3DPT_TRIANGLELIST ? count / 3 : count - 2;
+  const DWORD used = type == D3DPT_TRIANGLELIST ? triangles * 3 : count;
+  if (indices != nullptr)
+    for (DWORD k = 0; k < used; ++k) out.badIndices += indices[k] >= vertexCount;
+
+  Vertex cache[3];
+  for (DWORD t = 0; t < triangles; ++t) {
+    const DWORD firstSlot = type == D3DPT_TRIANGLELIST ? 3 * t : t;
+    bool bad = false;
+    for (int k = 0; k < 3; ++k) {
+      const DWORD index = indices ? indices[firstSlot + k] : firstSlot + k;
+      if (index >= vertexCount) {
+        bad = true;
+        break;
+      }
+      cache[k] = FetchVertex(base + static_cast<std::size_t>(index) * layout.stride, layout);
+    }
+    if (bad) continue;
+    if (!cache[0].usable || !cache[1].usable || !cache[2].usable) {
+      ++out.trianglesSkipped;
+      continue;
+    }
+    if (!c.drawable) continue;
+    const Vertex* vx[3] = {&cache[0], &cache[1], &cache[2]};
+    DrawTriangle(c, vx, cache[0], type == D3DPT_TRIANGLESTRIP && (t & 1) != 0, out);
+  }
   return D3D_OK;
 }
 

@@ -24,6 +24,10 @@ std::vector<AdvanceHook>& AdvanceHooks() {
   static auto* hooks = new std::vector<AdvanceHook>;
   return *hooks;
 }
+std::vector<void (*)(DWORD)>& SleepHooks() {
+  static auto* hooks = new std::vector<void (*)(DWORD)>;
+  return *hooks;
+}
 
 std::uint64_t RealMicros() {
   timespec now{};
@@ -53,6 +57,13 @@ void OnVirtualTimeAdvance(AdvanceHook hook) {
   if (hook == nullptr) return;
   std::lock_guard lock(clockMutex);
   auto& hooks = AdvanceHooks();
+  if (std::find(hooks.begin(), hooks.end(), hook) == hooks.end()) hooks.push_back(hook);
+}
+
+void OnSleep(void (*hook)(DWORD milliseconds)) {
+  if (hook == nullptr) return;
+  std::lock_guard lock(clockMutex);
+  auto& hooks = SleepHooks();
   if (std::find(hooks.begin(), hooks.end(), hook) == hooks.end()) hooks.push_back(hook);
 }
 
@@ -105,6 +116,12 @@ std::uint64_t VirtualTimeMicros() {
 }  // namespace sim
 
 void Sleep(DWORD milliseconds) {
+  std::vector<void (*)(DWORD)> hooks;
+  {
+    std::lock_guard lock(clockMutex);
+    hooks = SleepHooks();
+  }
+  for (auto hook : hooks) hook(milliseconds);
   if (sim::VirtualClockInUse()) {
     sim::AdvanceTime(milliseconds);
     return;

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "graphics/graph_records.h"
+#include "graphics/graphics_hooks.h"
+
 namespace gamelib {
 
 namespace {
@@ -100,6 +103,8 @@ int SetDrawBlendMode(int mode, int parameter) {
   if (mode != state.blendMode || parameter != state.blendParameter) {
     state.blendMode = mode;
     state.blendParameter = ClampByte(parameter);
+    const Graphics3DHooks& hooks = GetGraphics3DHooks();
+    if (hooks.updateDrawDiffuseColor != nullptr) hooks.updateDrawDiffuseColor();
   }
   return 0;
 }
@@ -114,7 +119,10 @@ int SetDrawBrightness(int red, int green, int blue) {
   const std::uint32_t packed = static_cast<std::uint32_t>(ClampByte(red)) << 16 |
                                static_cast<std::uint32_t>(ClampByte(green)) << 8 |
                                static_cast<std::uint32_t>(ClampByte(blue));
+  if ((state.brightness & 0xFFFFFF) == packed) return 0;
   state.brightness = (state.brightness & 0xFF000000u) | packed;
+  const Graphics3DHooks& hooks = GetGraphics3DHooks();
+  if (state.use3DDrawingAvailable && hooks.updateDrawDiffuseColor != nullptr) hooks.updateDrawDiffuseColor();
   return 0;
 }
 
@@ -141,6 +149,45 @@ int GetDrawScreenSize(int* width, int* height) {
 
 int SetDrawArea(int left, int top, int right, int bottom) {
   StoreDrawArea(state, left, top, right, bottom);
+  const Graphics3DHooks& hooks = GetGraphics3DHooks();
+  if (hooks.setViewportRect != nullptr) {
+    const RECT area{state.drawAreaLeft, state.drawAreaTop, state.drawAreaRight, state.drawAreaBottom};
+    hooks.setViewportRect(&area);
+  }
+  return 0;
+}
+
+int SetDrawMode(int mode) {
+  if (mode != 0 && mode != 1) return -1;
+  state.drawMode = mode;
+  const Graphics3DHooks& hooks = GetGraphics3DHooks();
+  if (hooks.setTextureFilterMode != nullptr) hooks.setTextureFilterMode(mode);
+  return 0;
+}
+
+int GetDrawMode() { return state.drawMode; }
+
+int SetBlendGraph(int graph, int borderParameter, int borderRange) {
+  GraphRecord* record = nullptr;
+  if (graph != -1) {
+    record = GetGraphRecord(graph);
+    if (record == nullptr) return -1;
+  }
+  state.blendGraph = record != nullptr ? graph : -1;
+  if (borderParameter != -1) state.blendBorderParameter = ClampByte(borderParameter);
+  if (borderRange != -1) state.blendBorderRange = ClampByte(borderRange);
+  const Graphics3DHooks& hooks = GetGraphics3DHooks();
+  if (hooks.setBlendGraphD3D != nullptr) {
+    return hooks.setBlendGraphD3D(record, borderParameter == -1 ? -1 : ClampByte(borderParameter),
+                                  borderRange == -1 ? -1 : ClampByte(borderRange));
+  }
+  return 0;
+}
+
+int SetTransColor(int red, int green, int blue) {
+  state.transColor = static_cast<std::uint32_t>(ClampByte(red)) << 16 |
+                     static_cast<std::uint32_t>(ClampByte(green)) << 8 |
+                     static_cast<std::uint32_t>(ClampByte(blue));
   return 0;
 }
 

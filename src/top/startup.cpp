@@ -19,7 +19,8 @@ void ShutDown() {
   EndCurrentMusic();
   // Fonts go before graphics: their cache pages may be graphs.
   InitFontToHandle();
-  // (graphics and input shut down here when they exist)
+  TerminateGraphics();
+  // (input shuts down here when it exists)
   // The sound system goes after graphics and input.
   TerminateSoundSystem();
   FinishLibraryStop();
@@ -42,7 +43,11 @@ int InitializeLibrary() {
   // (input starts here when it exists; its failure aborts the start)
   // The sound system's result is not looked at: without it the game runs silent.
   if (!GetNoSoundFlag()) InitializeSoundSystem();
-  // (graphics starts here when it exists; its failure aborts the start)
+  if (InitializeGraphics() != 0) {
+    BeginLibraryStop();
+    ShutDown();
+    return -1;
+  }
   OutputLogFormat("ライブラリの初期化が完了しました");
   return 0;
 }

@@ -1,6 +1,7 @@
 // The top layer's pieces that start-up hands to the core as hooks.
 #pragma once
 
+#include "graphics/graphics_hooks.h"
 #include "platform/win32.h"
 
 namespace gamelib {
@@ -11,5 +12,10 @@ void RefillStreams();
 
 // The subsystems' messages of the main window (window.cpp); true when handled.
 bool DispatchSubsystemMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+// The graphics system with the 3-D back end behind the core's hooks (graphics.cpp).
+Graphics3DHooks Direct3DHooks();
+int InitializeGraphics();
+int TerminateGraphics();
 
 }  // namespace gamelib

@@ -27,6 +27,9 @@ void OnReset(void (*hook)());
 // Called whenever the virtual clock moves, with the old and new time in microseconds.
 void OnVirtualTimeAdvance(void (*hook)(std::uint64_t fromMicros, std::uint64_t toMicros));
 
+// Called at the start of every Sleep, with its argument (the display trace records it).
+void OnSleep(void (*hook)(DWORD milliseconds));
+
 // Adds a count of a stand-in's live objects to sim::LiveObjects.
 void AddLiveObjectCounter(int (*counter)());
 

@@ -66,3 +66,4 @@ int LiveObjects();
 #include "platform/sim_sound.h"
 #include "platform/sim_mci.h"
 #include "platform/sim_acm.h"
+#include "platform/sim_display.h"

@@ -122,7 +122,8 @@ struct DisplayCallRecord {
   int object = -1;    // surface, device or other object id; -1 none
   int stage = -1;     // texture stage
   DWORD type = 0;     // render/stage state, transform type, lock/blt/flip flags, metrics index
-  DWORD value = 0;    // state value, fill colour or depth
+  DWORD value = 0;    // state value, fill colour or depth; CreateDevice: the new device's id;
+                      // Release: the count left; EnumCallback: the callback's answer
   int surface = -1;   // texture, render target, source or destination surface id
   int surface2 = -1;  // the second surface of a copy
   bool hasRect = false;
@@ -136,7 +137,7 @@ struct DisplayCallRecord {
   D3DMATRIX matrix{};
   DWORD primitiveType = 0;
   DWORD fvf = 0;
-  DWORD count = 0;                     // vertices
+  DWORD count = 0;                     // vertices; EnumCallback: the delivery's index
   std::vector<std::uint8_t> vertices;  // copy of a draw's vertex data
   std::vector<WORD> indices;
   HRESULT result = S_OK;
@@ -167,7 +168,7 @@ void AddDisplayFault(const DisplayFault& fault);
 void ClearDisplayFaults();
 
 // Surfaces by id: ids are given in creation order from 1 and never reused until
-// ConfigureDisplay.
+// ConfigureDisplay. Other objects (devices) are numbered apart, also from 1.
 int SurfaceId(IDirectDrawSurface7* surface);  // -1 for null or unknown
 std::string SurfaceLabel(int id);             // "primary", "back", "texture#3", "work#4", "z#5", "plain#6"
 std::vector<int> LiveSurfaceIds();
@@ -192,7 +193,8 @@ struct SurfaceView {
   DWORD colorKey = 0;
 };
 SurfaceView ViewSurface(int id);  // an empty view for an unknown id
-// A pixel as 8-bit ARGB by the rasteriser's expansion (formats without alpha read 255).
+// A pixel as 8-bit ARGB by the rasteriser's expansion (formats without alpha read 255);
+// on a Z surface the raw 16-bit depth.
 std::uint32_t ReadSurfacePixel(int id, int x, int y);
 void WriteSurfacePixel(int id, int x, int y, std::uint32_t argb);
 

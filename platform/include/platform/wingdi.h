@@ -16,7 +16,7 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourc
 
 constexpr int SM_CXSCREEN = 0;
 constexpr int SM_CYSCREEN = 1;
-// The desktop's size (sim::DisplayConfig).
+// The display mode's size: the desktop's (sim::DisplayConfig) until SetDisplayMode.
 int GetSystemMetrics(int index);
 
 // ERROR_ codes BitBlt may leave in GetLastError.

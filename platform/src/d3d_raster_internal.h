@@ -1,0 +1,71 @@
+// What the rasteriser's portable code shares with its SIMD kernels: the fixed-point
+// texel arithmetic both must follow bit for bit, the span record of the fast pipeline
+// and the choice of path.
+#pragma once
+
+#include <cstdint>
+
+namespace platform::raster {
+
+// The portable path runs everywhere; the AVX2 path replaces the hot spans with kernels
+// that give the same bits. The best available path is chosen at the first draw.
+enum class RasterPath { Portable, Avx2 };
+bool SetRasterPath(RasterPath path);  // false (and no change) when not available here
+RasterPath GetRasterPath();
+RasterPath BestRasterPath();
+
+namespace detail {
+
+// Texel coordinates are 32.32 fixed point, stepped with wrapping 64-bit adds so that a
+// span's start plus k steps is the same number however it is reached.
+
+// The texel a point sample takes, before the address mode: floor of s rounded to 1/65536.
+inline std::int32_t PointTexel(std::uint64_t s) { return static_cast<std::int32_t>((s + 0x8000u) >> 32); }
+// The linear footprint's first texel and its 8-bit weight: s rounded to 1/65536, less half a texel.
+inline std::uint64_t LinearBase(std::uint64_t s) { return s + 0x8000u - 0x80000000u; }
+inline std::int32_t LinearTexel(std::uint64_t s) { return static_cast<std::int32_t>(LinearBase(s) >> 32); }
+inline std::uint32_t LinearWeight(std::uint64_t s) {
+  return static_cast<std::uint32_t>(LinearBase(s) >> 24) & 0xFF;
+}
+
+// round(n / 255), halves up (n / 255 never ends in exactly one half).
+inline std::uint32_t Div255(std::uint32_t n) { return (n + 127) / 255; }
+
+// One channel pair mixed with an 8-bit weight, rounded: each direction of a linear
+// sample rounds on its own.
+inline std::uint32_t Lerp8(std::uint32_t a, std::uint32_t b, std::uint32_t w) {
+  return (a * (256 - w) + b * w + 128) >> 8;
+}
+
+// A span of the fast pipeline: a 32-bit target, one clamped 32-bit texture, colour and
+// alpha each the texel or the texel times the flat diffuse, an optional colour key,
+// then copy, SRCALPHA/INVSRCALPHA or ONE/ONE.
+enum class FastBlend { Copy, Alpha, Add };
+
+struct FastSpan {
+  std::uint32_t* dst = nullptr;  // the span's first pixel
+  int count = 0;
+  const std::uint8_t* texture = nullptr;
+  std::int64_t texturePitch = 0;
+  int textureWidth = 0;
+  int textureHeight = 0;
+  bool textureAlpha = false;         // A8R8G8B8; X8R8G8B8 reads alpha 255
+  bool targetAlpha = false;          // A8R8G8B8 target; X8R8G8B8 reads 255 and writes 0
+  std::uint64_t s = 0, t = 0;        // 32.32 texel coordinates at the first pixel
+  std::uint64_t dsdx = 0, dtdx = 0;  // per pixel
+  bool modulate = false;             // multiply by `multiplier` (per channel, ARGB bytes)
+  std::uint32_t multiplier = 0xFFFFFFFFu;
+  bool keyed = false;
+  std::uint32_t key = 0;  // raw texel value that discards the pixel
+};
+
+struct FastKernels {
+  void (*point[3])(const FastSpan&);   // by FastBlend
+  void (*linear[3])(const FastSpan&);  // by FastBlend
+};
+
+// Null when the build or the processor has no AVX2.
+const FastKernels* Avx2FastKernels();
+
+}  // namespace detail
+}  // namespace platform::raster

@@ -1,0 +1,226 @@
+// The rasteriser against an independent per-pixel reference of its coverage rule, a
+// pinned scene, and its SIMD path against its portable path.
+#include <cmath>
+#include <string>
+
+#include "d3d_raster_fixture.h"
+
+namespace {
+
+using namespace rastertest;
+using platform::raster::RasterPath;
+using platform::raster::SetRasterPath;
+using I128 = __int128;
+
+struct Point {
+  I128 x, y;
+};
+
+I128 Side(Point p, Point q, Point r) { return (q.x - p.x) * (r.y - p.y) - (q.y - p.y) * (r.x - p.x); }
+
+// Whether the edge p-q is a top edge (horizontal, third vertex below) or a left edge
+// (third vertex to the right of the line at its height).
+bool TopOrLeft(Point p, Point q, Point r) {
+  if (p.y == q.y) return r.y > p.y;
+  const I128 lhs = (r.x - p.x) * (q.y - p.y), rhs = (q.x - p.x) * (r.y - p.y);
+  return q.y > p.y ? lhs > rhs : lhs < rhs;
+}
+
+// The centre (x, y) is covered by the triangle of snapped (24.8) corners t.
+bool ReferenceCovers(const Point t[3], int x, int y) {
+  const Point c{I128(x) * 256, I128(y) * 256};
+  for (int k = 0; k < 3; ++k) {
+    const Point p = t[k], q = t[(k + 1) % 3], r = t[(k + 2) % 3];
+    const I128 inside = Side(p, q, r), here = Side(p, q, c);
+    if (inside == 0) return false;
+    if (here == 0 ? !TopOrLeft(p, q, r) : (here > 0) != (inside > 0)) return false;
+  }
+  return true;
+}
+
+float RandomCoordinate(std::uint32_t& seed) {
+  const int kind = NextRandom(seed) % 5;
+  const int whole = int(NextRandom(seed) % 90) - 15;
+  switch (kind) {
+    case 0:
+      return float(whole);
+    case 1:
+      return whole - 0.5f;
+    case 2:
+      return whole + (NextRandom(seed) % 256) / 256.0f;
+    case 3:
+      return whole + (NextRandom(seed) % 100000) / 100000.0f;  // between the 24.8 steps
+    default:
+      return (NextRandom(seed) % 2 ? 1 : -1) * float(NextRandom(seed) % 5000000);  // far, some too far
+  }
+}
+
+TEST(RasterDifferential, CoverageMatchesTheReferenceOnRandomTriangles) {
+  Image target(Layout::A8R8G8B8, 64, 48);
+  std::uint32_t seed = 2024;
+  long covered = 0;
+  for (int n = 0; n < 3000; ++n) {
+    Device d(target);
+    const DWORD vx = NextRandom(seed) % 20, vy = NextRandom(seed) % 20;
+    d.state.viewport = {vx, vy, 1 + NextRandom(seed) % (64 - vx), 1 + NextRandom(seed) % (48 - vy), 0, 1};
+    std::vector<TexVertex> v(3);
+    Point snapped[3];
+    bool far = false;
+    for (int k = 0; k < 3; ++k) {
+      v[k] = {RandomCoordinate(seed), RandomCoordinate(seed), 0, 1, 0xFFFFFFFF, 0, 0};
+      if (n % 7 == 1 && k == 2) v[2].x = v[0].x, v[2].y = v[1].y;  // axis-aligned edges
+      if (n % 7 == 2 && k == 2) v[2] = v[1];                       // degenerate
+      snapped[k] = {I128(std::floor(double(v[k].x) * 256 + 0.5)),
+                    I128(std::floor(double(v[k].y) * 256 + 0.5))};
+      far = far || std::fabs(v[k].x) >= 4194304 || std::fabs(v[k].y) >= 4194304;
+    }
+    target.Fill(0);
+    d.Draw(D3DPT_TRIANGLELIST, v);
+    for (int y = 0; y < 48; ++y)
+      for (int x = 0; x < 64; ++x) {
+        const bool inViewport = x >= int(vx) && x < int(vx + d.state.viewport.dwWidth) && y >= int(vy) &&
+                                y < int(vy + d.state.viewport.dwHeight);
+        const bool expected = !far && inViewport && ReferenceCovers(snapped, x, y);
+        covered += expected;
+        ASSERT_EQ(target.Raw(x, y) != 0, expected) << "triangle " << n << " at " << x << "," << y;
+      }
+  }
+  EXPECT_GT(covered, 100000);
+}
+
+std::uint32_t Crc32(const std::vector<std::uint8_t>& bytes) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (std::uint8_t b : bytes) {
+    crc ^= b;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  return ~crc;
+}
+
+// A rotated, scaled, textured quad (u, v over [u0, u1]) around (cx, cy).
+std::vector<TexVertex> Sprite(float cx, float cy, float w, float h, float degrees, DWORD diffuse,
+                              float u0 = 0, float u1 = 1, float z = 0) {
+  const double a = degrees * 3.14159265358979 / 180, c = std::cos(a), s = std::sin(a);
+  TexVertex corner[4];
+  const float du[4] = {u0, u1, u0, u1}, dv[4] = {u0, u0, u1, u1};
+  for (int k = 0; k < 4; ++k) {
+    const double px = (k % 2 ? 0.5 : -0.5) * w, py = (k / 2 ? 0.5 : -0.5) * h;
+    corner[k] = {float(cx + px * c - py * s), float(cy + px * s + py * c), z, 1, diffuse, du[k], dv[k]};
+  }
+  return {corner[0], corner[1], corner[2], corner[1], corner[3], corner[2]};
+}
+
+void FillTexture(Image& image, std::uint32_t seed) {
+  for (int y = 0; y < image.surface.height; ++y)
+    for (int x = 0; x < image.surface.width; ++x) image.SetRaw(x, y, NextRandom(seed));
+}
+
+// Random sprites in the states the fast pipeline takes (and some it declines) onto a
+// 32-bit target: a digest of the target after each draw.
+std::vector<std::uint64_t> RandomDraws(std::uint32_t seed, Layout targetLayout) {
+  std::vector<std::uint64_t> after;
+  Image target(targetLayout, 173, 131), a8(Layout::A8R8G8B8, 29, 17), x8(Layout::X8R8G8B8, 64, 64),
+      r565(Layout::R5G6B5, 16, 16);
+  FillTexture(target, seed), FillTexture(a8, seed + 1), FillTexture(x8, seed + 2),
+      FillTexture(r565, seed + 3);
+  for (int k = 0; k < 300; ++k) a8.SetRaw(NextRandom(seed) % 29, NextRandom(seed) % 17, 0x00FF00FF);
+  a8.surface.hasColorKey = x8.surface.hasColorKey = true;
+  a8.surface.colorKey = 0x00FF00FF, x8.surface.colorKey = x8.Raw(5, 5);
+  const DWORD blends[][2] = {{D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA},
+                             {D3DBLEND_ONE, D3DBLEND_ONE},
+                             {D3DBLEND_ONE, D3DBLEND_ZERO},
+                             {D3DBLEND_SRCALPHA, D3DBLEND_ONE}};
+  const DWORD ops[][3] = {{D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_CURRENT},
+                          {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE},
+                          {D3DTOP_MODULATE, D3DTA_DIFFUSE, D3DTA_TEXTURE},
+                          {D3DTOP_SELECTARG2, D3DTA_DIFFUSE, D3DTA_TEXTURE},
+                          {D3DTOP_ADD, D3DTA_TEXTURE, D3DTA_DIFFUSE}};
+  for (int n = 0; n < 400; ++n) {
+    Device d(target);
+    const Image* textures[] = {&a8, &x8, &r565};
+    const Image& tex = *textures[NextRandom(seed) % 3];
+    d.Texture(tex, NextRandom(seed) % 2);
+    const DWORD* cop = ops[NextRandom(seed) % 5];
+    const DWORD* aop = ops[NextRandom(seed) % 5];
+    d.Stage(0, cop[0], cop[1], cop[2], aop[0], aop[1], aop[2]);
+    d.rs[D3DRENDERSTATE_COLORKEYENABLE] = NextRandom(seed) % 2;
+    if (NextRandom(seed) % 4) {
+      const DWORD* b = blends[NextRandom(seed) % 4];
+      d.Blend(b[0], b[1]);
+    }
+    if (NextRandom(seed) % 8 == 0) d.ss[0][D3DTSS_ADDRESSU] = D3DTADDRESS_WRAP;
+    const float scale = NextRandom(seed) % 3 == 0 ? 1.0f : 0.3f + (NextRandom(seed) % 300) / 100.0f;
+    const float w = tex.surface.width * scale, h = tex.surface.height * scale;
+    const float angle = NextRandom(seed) % 3 == 0 ? 0.0f : float(NextRandom(seed) % 360);
+    const float cx = float(NextRandom(seed) % 200) - 10 +
+                     (angle == 0 && scale == 1 ? 0.5f * (tex.surface.width % 2) : 0.3f);
+    const float cy = float(NextRandom(seed) % 150) - 10 +
+                     (angle == 0 && scale == 1 ? 0.5f * (tex.surface.height % 2) : 0.7f);
+    const float u0 = NextRandom(seed) % 4 == 0 ? -0.25f : 0.0f;
+    std::vector<TexVertex> v =
+        Sprite(cx, cy, w, h, angle, NextRandom(seed) | (NextRandom(seed) % 2 ? 0xFFFFFFFF : 0), u0, 1 - u0);
+    const float shift = NextRandom(seed) % 2 ? 0.0f : NextRandom(seed) % 2 ? 0.5f : -0.5f;
+    for (TexVertex& p : v) p.v += shift;  // rows past the edges clamp
+    d.Draw(D3DPT_TRIANGLELIST, v);
+    std::uint64_t digest = 0;
+    for (std::size_t k = 0; k + 8 <= target.memory.size(); k += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, &target.memory[k], 8);
+      digest = (digest ^ word) * 0x100000001B3ull;
+    }
+    after.push_back(digest);
+  }
+  return after;
+}
+
+TEST(RasterDifferential, SimdPathGivesThePortablePixels) {
+  if (!SetRasterPath(RasterPath::Avx2)) GTEST_SKIP() << "no SIMD path on this processor";
+  for (Layout layout : {Layout::X8R8G8B8, Layout::A8R8G8B8})
+    for (std::uint32_t seed : {1u, 77u, 4096u}) {
+      SetRasterPath(RasterPath::Avx2);
+      const auto simd = RandomDraws(seed, layout);
+      SetRasterPath(RasterPath::Portable);
+      const auto portable = RandomDraws(seed, layout);
+      EXPECT_TRUE(simd == portable) << "seed " << seed;
+    }
+  SetRasterPath(platform::raster::BestRasterPath());
+}
+
+// A scene of every feature, pinned: any change to a rule shows here first.
+TEST(RasterDifferential, PinnedSceneIsUnchanged) {
+  for (RasterPath path : {RasterPath::Portable, RasterPath::Avx2}) {
+    if (!SetRasterPath(path)) continue;
+    Image target(Layout::X8R8G8B8, 160, 120), z(Layout::D16, 160, 120), tex(Layout::A8R8G8B8, 32, 32),
+        tex16(Layout::A4R4G4B4, 16, 8), small(Layout::R5G6B5, 96, 64);
+    FillTexture(target, 5), FillTexture(tex, 6), FillTexture(tex16, 7);
+    for (int y = 0; y < 120; ++y)
+      for (int x = 0; x < 160; ++x) z.SetRaw(x, y, 0xFFFF);
+    tex16.surface.hasColorKey = true, tex16.surface.colorKey = tex16.Raw(3, 3);
+    Device d(target);
+    d.state.z = &z.surface;
+    d.rs[D3DRENDERSTATE_ZENABLE] = 1, d.rs[D3DRENDERSTATE_ZWRITEENABLE] = 1;
+    d.Texture(tex, true);
+    d.Stage(0, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE);
+    d.Blend(D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA);
+    d.Draw(D3DPT_TRIANGLELIST, Sprite(60, 50, 70, 50, 30, 0xC0FFE080, 0, 1, 0.25f));
+    d.ss[0][D3DTSS_ADDRESSU] = D3DTADDRESS_MIRROR, d.ss[0][D3DTSS_ADDRESSV] = D3DTADDRESS_WRAP;
+    d.Blend(D3DBLEND_ONE, D3DBLEND_ONE);
+    d.Draw(D3DPT_TRIANGLELIST, Sprite(100, 70, 90, 60, -20, 0x80808080, -0.5f, 1.5f, 0.5f));
+    d.Texture(tex16);
+    d.rs[D3DRENDERSTATE_COLORKEYENABLE] = 1, d.rs[D3DRENDERSTATE_ZFUNC] = D3DCMP_GREATER;
+    d.rs[D3DRENDERSTATE_TEXTUREFACTOR] = 0x80402010;
+    d.Stage(1, D3DTOP_BLENDCURRENTALPHA, D3DTA_CURRENT, D3DTA_TFACTOR, D3DTOP_MODULATE2X, D3DTA_CURRENT,
+            D3DTA_TFACTOR);
+    d.Blend(D3DBLEND_INVDESTCOLOR, D3DBLEND_SRCCOLOR);
+    d.Draw(D3DPT_TRIANGLELIST, Sprite(80, 60, 100, 80, 10, 0xFFFFFFFF, 0, 1, 0.375f));
+    Device s(small);
+    s.Draw(D3DPT_TRIANGLESTRIP, Sprite(40, 30, 50, 40, 45, 0x80FF8040));
+    std::vector<std::uint8_t> all = target.memory;
+    all.insert(all.end(), z.memory.begin(), z.memory.end());
+    all.insert(all.end(), small.memory.begin(), small.memory.end());
+    EXPECT_EQ(Crc32(all), 3215835262u) << (path == RasterPath::Avx2 ? "avx2" : "portable");
+  }
+  SetRasterPath(platform::raster::BestRasterPath());
+}
+
+}  // namespace
