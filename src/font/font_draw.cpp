@@ -302,6 +302,48 @@ CellRect CellOf(const CachedGlyph& g, bool edge) {
   return {g.cellX, g.cellY, g.width, g.height, g.offsetX, g.offsetY};
 }
 
+// Draws the laid-out placements onto a memory image; false when it holds no colours.
+bool DrawSoftware(FontRecord* font, MEMIMG* target, int x, int y, double scaleX, double scaleY, int colour,
+                  const RECT* clip, int trans, int edgeColour, int count) {
+  const bool edged = (font->kind & kFontKindEdge) != 0;
+  Target t{target, FormatOf(target), 0, 0, target->width, target->height};
+  if (t.format < 0) return false;
+  if (clip != nullptr) {
+    if (clip->left > t.left) t.left = clip->left;
+    if (clip->top > t.top) t.top = clip->top;
+    if (clip->right < t.right) t.right = clip->right;
+    if (clip->bottom < t.bottom) t.bottom = clip->bottom;
+  }
+  if (t.left >= t.right || t.top >= t.bottom) return true;
+  Ink inks[2];
+  const DrawState& state = GetDrawState();
+  if (!PrepareInk(t.format, colour, state, &inks[1])) return true;
+  if (edged) PrepareInk(t.format, edgeColour, state, &inks[0]);
+  const CellInker inker = InkerFor(t.format, inks[1].op);
+  // Passes: the cells cleared (trans 0), every edge, then every glyph, so that no edge
+  // covers a neighbour's glyph.
+  for (int pass = trans ? (edged ? 0 : 1) : -1; pass < 2; ++pass) {
+    if (pass == 0 && !edged) continue;
+    for (int i = 0; i < count; ++i) {
+      const Placement& p = g_scratch.placements[i];
+      const CachedGlyph& g = font->cache.glyphs[p.glyph];
+      if (g.page < 0) continue;
+      const CellRect cell = CellOf(g, pass == 0 || (pass < 0 && edged));
+      const std::int64_t dx = x + Scaled(p.penX + cell.offsetX, scaleX);
+      const std::int64_t dy = y + Scaled(p.penY + cell.offsetY, scaleY);
+      const std::int64_t dw = x + Scaled(p.penX + cell.offsetX + cell.width, scaleX) - dx;
+      const std::int64_t dh = y + Scaled(p.penY + cell.offsetY + cell.height, scaleY) - dy;
+      if (pass < 0) {
+        ClearerFor(t.format)(t, dx, dy, dw, dh);
+      } else {
+        inker(t, inks[pass], font->cache.pages[g.page], cell.cellX, cell.cellY, cell.width, cell.height, dx,
+              dy, dw, dh);
+      }
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 void ReleaseFontScratch() {
@@ -361,18 +403,14 @@ int DrawStringWithFontCache(int mode, int x, int y, int option, double scaleX, d
   if (mode == 0) return result;
 
   const FontRoadHooks& hooks = GetFontRoadHooks();
-  MEMIMG* target = image;
-  if (target == nullptr && hooks.softwareDrawTarget != nullptr) target = hooks.softwareDrawTarget();
-  if (target == nullptr) {
-    // The device road: cells of the texture pages drawn by the 3-D back end.
-    if (!font->textureCacheFlag || hooks.drawPageCell == nullptr) return -1;
+  if (image == nullptr && font->textureCacheFlag && hooks.drawGlyphCell != nullptr &&
+      hooks.deviceDrawsText != nullptr && hooks.deviceDrawsText()) {
+    // The device road: cells of the texture pages, every edge before any glyph.
     for (int pass = edged ? 0 : 1; pass < 2; ++pass) {
-      const int inkColour = pass == 0 ? edgeColour : colour;
       for (int i = 0; i < count; ++i) {
         const Placement& p = g_scratch.placements[i];
-        const CachedGlyph& g = font->cache.glyphs[p.glyph];
-        if (g.page < 0) continue;
-        if (UploadGlyphPage(font, g.page) != 0) continue;
+        CachedGlyph& g = font->cache.glyphs[p.glyph];
+        if (g.page < 0 || UploadGlyphPage(font, g.page) != 0) continue;
         const CellRect cell = CellOf(g, pass == 0);
         const std::int64_t dx = x + Scaled(p.penX + cell.offsetX, scaleX);
         const std::int64_t dy = y + Scaled(p.penY + cell.offsetY, scaleY);
@@ -380,50 +418,21 @@ int DrawStringWithFontCache(int mode, int x, int y, int option, double scaleX, d
         const std::int64_t dh = y + Scaled(p.penY + cell.offsetY + cell.height, scaleY) - dy;
         if (dx < -kMaxTextExtent || dx > kMaxTextExtent || dy < -kMaxTextExtent || dy > kMaxTextExtent)
           continue;
-        hooks.drawPageCell(font, g.page, cell.cellX, cell.cellY, cell.width, cell.height,
-                           static_cast<int>(dx), static_cast<int>(dy), static_cast<int>(dw),
-                           static_cast<int>(dh), inkColour, clip);
+        hooks.drawGlyphCell(font, &g, pass == 0, static_cast<int>(dx), static_cast<int>(dy),
+                            static_cast<int>(dw), static_cast<int>(dh), pass == 0 ? edgeColour : colour,
+                            clip);
       }
     }
     return result;
   }
-
-  Target t{target, FormatOf(target), 0, 0, target->width, target->height};
-  if (t.format < 0) return -1;
-  if (clip != nullptr) {
-    if (clip->left > t.left) t.left = clip->left;
-    if (clip->top > t.top) t.top = clip->top;
-    if (clip->right < t.right) t.right = clip->right;
-    if (clip->bottom < t.bottom) t.bottom = clip->bottom;
-  }
-  if (t.left >= t.right || t.top >= t.bottom) return result;
-  Ink inks[2];
-  const DrawState& state = GetDrawState();
-  if (!PrepareInk(t.format, colour, state, &inks[1])) return result;
-  if (edged) PrepareInk(t.format, edgeColour, state, &inks[0]);
-  const CellInker inker = InkerFor(t.format, inks[1].op);
-  // Passes: the cells cleared (trans 0), every edge, then every glyph, so that no edge
-  // covers a neighbour's glyph.
-  for (int pass = trans ? (edged ? 0 : 1) : -1; pass < 2; ++pass) {
-    if (pass == 0 && !edged) continue;
-    for (int i = 0; i < count; ++i) {
-      const Placement& p = g_scratch.placements[i];
-      const CachedGlyph& g = font->cache.glyphs[p.glyph];
-      if (g.page < 0) continue;
-      const CellRect cell = CellOf(g, pass == 0 || (pass < 0 && edged));
-      const std::int64_t dx = x + Scaled(p.penX + cell.offsetX, scaleX);
-      const std::int64_t dy = y + Scaled(p.penY + cell.offsetY, scaleY);
-      const std::int64_t dw = x + Scaled(p.penX + cell.offsetX + cell.width, scaleX) - dx;
-      const std::int64_t dh = y + Scaled(p.penY + cell.offsetY + cell.height, scaleY) - dy;
-      if (pass < 0) {
-        ClearerFor(t.format)(t, dx, dy, dw, dh);
-      } else {
-        inker(t, inks[pass], font->cache.pages[g.page], cell.cellX, cell.cellY, cell.width, cell.height, dx,
-              dy, dw, dh);
-      }
-    }
-  }
-  return result;
+  MEMIMG* target = image;
+  const bool locked = target == nullptr && hooks.lockSoftwareTarget != nullptr;
+  if (locked) target = hooks.lockSoftwareTarget();
+  if (target == nullptr) return -1;
+  const int drawn =
+      DrawSoftware(font, target, x, y, scaleX, scaleY, colour, clip, trans, edgeColour, count) ? result : -1;
+  if (locked && hooks.unlockSoftwareTarget != nullptr) hooks.unlockSoftwareTarget();
+  return drawn;
 }
 
 }  // namespace gamelib

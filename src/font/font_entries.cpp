@@ -21,25 +21,28 @@ int RestoreFontCacheImage(int handle) {
     if (page.graph >= 0 && hooks.releasePageGraph != nullptr) hooks.releasePageGraph(font, i);
     page.graph = -1;
     // The memory page still holds every glyph: the new graph gets all of it.
-    if (hooks.createPageGraph(font, i) != 0) {
-      result = -1;
-      continue;
-    }
-    page.dirtyLeft = 0;
-    page.dirtyTop = 0;
-    page.dirtyRight = page.image.width;
-    page.dirtyBottom = page.image.height;
-    if (UploadGlyphPage(font, i) != 0) result = -1;
+    if (hooks.createPageGraph(font, i) != 0) result = -1;
   }
   return result;
 }
 
+namespace {
+
+// The device road takes a texture-cached font while it can draw into the target; the
+// memory pages serve every other target, so that such a font draws anywhere.
+bool DeviceTakesText(const FontRecord* font) {
+  const FontRoadHooks& hooks = GetFontRoadHooks();
+  return font->textureCacheFlag && hooks.drawStringD3D != nullptr && hooks.deviceDrawsText != nullptr &&
+         hooks.deviceDrawsText();
+}
+
+}  // namespace
+
 int DrawStringSoft(int x, int y, const char* string, int colour, int handle, int edgeColour, int vertical) {
   const FontRecord* font = GetFontRecord(handle);
   if (font == nullptr || string == nullptr) return -1;
-  const FontRoadHooks& hooks = GetFontRoadHooks();
-  if (font->textureCacheFlag && hooks.drawStringD3D != nullptr)
-    return hooks.drawStringD3D(x, y, string, colour, handle, edgeColour, vertical);
+  if (DeviceTakesText(font))
+    return GetFontRoadHooks().drawStringD3D(x, y, string, colour, handle, edgeColour, vertical);
   const DrawState& state = GetDrawState();
   const RECT area{state.drawAreaLeft, state.drawAreaTop, state.drawAreaRight, state.drawAreaBottom};
   const int drawn = DrawStringWithFontCache(1, x, y, 0, 1.0, 1.0, string, colour, nullptr, &area, 1, handle,
@@ -59,8 +62,7 @@ int DrawStringToHandle(int x, int y, const char* string, int colour, int handle,
     return -1;
   }
   const FontRoadHooks& hooks = GetFontRoadHooks();
-  if (!font->textureCacheFlag || hooks.drawStringD3D == nullptr)
-    return DrawStringSoft(x, y, string, colour, handle, edgeColour, vertical);
+  if (!DeviceTakesText(font)) return DrawStringSoft(x, y, string, colour, handle, edgeColour, vertical);
   // The device has no subtractive blend: mode 3 is emulated over the text's rectangle.
   if (GetDrawState().blendMode != BlendSub || hooks.beginBlendMode3Emulation == nullptr ||
       hooks.endBlendMode3Emulation == nullptr)

@@ -27,6 +27,7 @@ struct CachedGlyph {
   // Edged kinds: the edge cell, width + 2 by height + 2, one pixel up and left of the glyph.
   int edgeX;
   int edgeY;
+  int graphs[2];  // graphs of the glyph's and the edge's cell on the device road, -1 none
 };
 
 // A square of coverage bytes (0 none, 255 full) into which glyphs are packed shelf by
@@ -42,7 +43,8 @@ struct GlyphCachePage {
   int dirtyTop;
   int dirtyRight;
   int dirtyBottom;
-  int graph;  // texture graph holding the page, -1 none
+  int graph;       // texture graph holding the page, -1 none
+  int graphEpoch;  // the device's life in which the graph got its pixels
 };
 
 struct GlyphCache {
@@ -78,19 +80,24 @@ FontRecord* GetFontRecord(int font);
 struct FontRoadHooks {
   // Decides the texture-cache flag of a new font (1 or 0).
   int (*textureCacheRule)();
-  // The memory image of the current draw target, or null when it is not one.
-  MEMIMG* (*softwareDrawTarget)();
-  // Makes, refreshes and releases the texture graph of a cache page (0 or -1).
+  // The current draw target as a memory image, locked until the unlock; null when it
+  // is not one the software road can draw into.
+  MEMIMG* (*lockSoftwareTarget)();
+  void (*unlockSoftwareTarget)();
+  // 1 while the device can draw text into the current draw target.
+  int (*deviceDrawsText)();
+  // Makes the texture graph of a cache page with all its pixels, refreshes its dirty
+  // rectangle, releases it (0 or -1).
   int (*createPageGraph)(FontRecord* font, int page);
   int (*uploadPageGraph)(FontRecord* font, int page);
   void (*releasePageGraph)(FontRecord* font, int page);
-  // Draws a cell of a page graph at (x, y) in the colour, clipped, on the device (0 or -1).
-  // Draws a cell of a page graph stretched onto (x, y, destWidth, destHeight) in the
-  // colour, inside the clip (null: the draw area), on the device (0 or -1).
-  int (*drawPageCell)(FontRecord* font, int page, int cellX, int cellY, int width, int height, int x, int y,
-                      int destWidth, int destHeight, int colour, const RECT* clip);
-  // 1 when the page's graph went with the device and must be made again.
+  // 1 when the page's graph lost its pixels (with the device) and must be made again.
   int (*pageGraphLost)(FontRecord* font, int page);
+  // Draws the glyph's cell (edge 1: its edge cell) stretched onto (x, y, width, height)
+  // in the colour, inside the clip, on the device (0 or -1); and frees what that kept.
+  int (*drawGlyphCell)(FontRecord* font, CachedGlyph* glyph, int edge, int x, int y, int width, int height,
+                       int colour, const RECT* clip);
+  void (*releaseGlyphGraphs)(CachedGlyph* glyph);
   // The 3-D road's string drawing, and the emulation of blend mode 3 around it.
   int (*drawStringD3D)(int x, int y, const char* string, int colour, int font, int edgeColour, int vertical);
   int (*beginBlendMode3Emulation)(const RECT* rect);

@@ -215,6 +215,7 @@ int AddGlyph(FontRecord* font, char32_t codePoint, int vertical) {
   CachedGlyph g{};
   g.key = key;
   g.page = -1;
+  g.graphs[0] = g.graphs[1] = -1;
   g.width = r.width;
   g.height = r.height;
   g.offsetX = r.offsetX;
@@ -266,6 +267,9 @@ int InitGlyphCache(FontRecord* font) {
 
 void FreeGlyphCache(FontRecord* font) {
   GlyphCache& cache = font->cache;
+  const FontRoadHooks& hooks = GetFontRoadHooks();
+  if (hooks.releaseGlyphGraphs != nullptr)
+    for (int i = 0; i < cache.glyphCount; ++i) hooks.releaseGlyphGraphs(&cache.glyphs[i]);
   for (int i = 0; i < cache.pageCount; ++i) ReleasePage(font, cache.pages[i]);
   FreeMemory(cache.pages);
   FreeMemory(cache.glyphs);

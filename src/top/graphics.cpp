@@ -34,7 +34,7 @@ Graphics3DHooks Direct3DHooks() {
   Graphics3DHooks hooks{};
   hooks.initializeDirect3D = InitializeDirect3D;
   hooks.terminateDirect3D = TerminateDirect3D;
-  hooks.releaseDirect3DObject = ReleaseDirect3DObject;
+  hooks.releaseDirect3DObject = ReleaseDirect3DObjectAndFontCaches;
   hooks.acquireDirect3DAndDevice = AcquireDirect3DAndDevice;
   hooks.flushCurrentDeviceVertices = FlushCurrentDeviceVertices;
   hooks.endCurrentScene = EndCurrentScene;
@@ -60,6 +60,7 @@ Graphics3DHooks Direct3DHooks() {
 
 int InitializeGraphics() {
   SetGraphics3DHooks(Direct3DHooks());
+  InstallFontRoad();
   return InitializeGraphicsSystem();
 }
 

@@ -110,7 +110,7 @@ TEST_F(FontTest, SoftwareRoadDrawsOnTheDrawTargetInsideTheDrawArea) {
   Image screen(200, 60), whole(200, 60);
   g_target = &screen.image;
   gamelib::FontRoadHooks hooks{};
-  hooks.softwareDrawTarget = CurrentTarget;
+  hooks.lockSoftwareTarget = CurrentTarget;
   gamelib::SetFontRoadHooks(&hooks);
   gamelib::SetDrawScreenSize(200, 60);
   gamelib::SetDrawArea(30, 8, 90, 20);
