@@ -122,6 +122,7 @@ int DrawGlyphCell(FontRecord* font, CachedGlyph* glyph, int edge, int x, int y, 
   int red = 0, green = 0, blue = 0;
   GetColorRGB(colour, &red, &green, &blue);
   SetDrawBrightness(red, green, blue);
+  UpdateDrawDiffuseColor();  // the vertex colour carries the text colour
   // A clip other than the draw area narrows the draw area for the cell.
   const RECT area{state.drawAreaLeft, state.drawAreaTop, state.drawAreaRight, state.drawAreaBottom};
   const bool narrowed = clip != nullptr && (clip->left > area.left || clip->top > area.top ||
@@ -136,6 +137,7 @@ int DrawGlyphCell(FontRecord* font, CachedGlyph* glyph, int edge, int x, int y, 
                                 static_cast<float>(x + width), static_cast<float>(y + height), graph, 1, 0);
   if (narrowed) SetDrawArea(area.left, area.top, area.right, area.bottom);
   SetDrawBrightness(BrightnessRed(brightness), BrightnessGreen(brightness), BrightnessBlue(brightness));
+  UpdateDrawDiffuseColor();
   return result;
 }
 
@@ -163,19 +165,23 @@ void WhiteBox(const RECT* rect) {
   const std::uint32_t brightness = state.brightness;
   SetDrawBrightness(255, 255, 255);
   SetDrawBlendMode(BlendSub, 255);
+  UpdateDrawDiffuseColor();
   DrawFillBoxD3D(rect->left, rect->top, rect->right, rect->bottom, GetColor(255, 255, 255));
   SetDrawBrightness(BrightnessRed(brightness), BrightnessGreen(brightness), BrightnessBlue(brightness));
+  UpdateDrawDiffuseColor();
 }
 int g_savedParameter = 0;
 int BeginBlendMode3Emulation(const RECT* rect) {
   g_savedParameter = GetDrawState().blendParameter;
   WhiteBox(rect);
   SetDrawBlendMode(5, g_savedParameter);
+  UpdateDrawDiffuseColor();
   return 0;
 }
 int EndBlendMode3Emulation(const RECT* rect) {
   WhiteBox(rect);
   SetDrawBlendMode(BlendSub, g_savedParameter);
+  UpdateDrawDiffuseColor();
   return 0;
 }
 
