@@ -114,15 +114,7 @@ class Device final : public IDirect3DDevice7, public DisplayObject {
   }
 
   HRESULT QueryInterface(REFIID iid, void** object) override {
-    CallScope scope(sim::DisplayCall::QueryInterface, this);
-    scope.rec.guid = iid;
-    if (object == nullptr) return scope.Done(E_POINTER);
-    *object = nullptr;
-    if (HRESULT hr = scope.Enter(); FAILED(hr)) return scope.Done(hr);
-    if (iid != IID_IDirect3DDevice7 && iid != IID_IUnknown) return scope.Done(E_NOINTERFACE);
-    ++refs;
-    *object = static_cast<IDirect3DDevice7*>(this);
-    return scope.Done(S_OK);
+    return QueryOwnInterface(this, static_cast<IDirect3DDevice7*>(this), IID_IDirect3DDevice7, iid, object);
   }
   ULONG AddRef() override { return AddRefObject(this); }
   ULONG Release() override { return ReleaseObject(this, true); }
@@ -320,11 +312,8 @@ class Device final : public IDirect3DDevice7, public DisplayObject {
     RECT from = sourceRect != nullptr ? *sourceRect : RECT{0, 0, src->width, src->height};
     if (!RectInside(from, src->width, src->height)) return scope.Done(DDERR_INVALIDRECT);
     POINT at = destPoint != nullptr ? *destPoint : POINT{0, 0};
-    RECT to{at.x, at.y, static_cast<LONG>(std::int64_t{at.x} + (from.right - from.left)),
-            static_cast<LONG>(std::int64_t{at.y} + (from.bottom - from.top))};
     if (at.x < 0 || at.y < 0 || std::int64_t{at.x} + (from.right - from.left) > dst->width ||
-        std::int64_t{at.y} + (from.bottom - from.top) > dst->height ||
-        !RectInside(to, dst->width, dst->height))
+        std::int64_t{at.y} + (from.bottom - from.top) > dst->height)
       return scope.Done(DDERR_INVALIDRECT);
     CopyBlock(dst, at.x, at.y, src, from, 0);
     return scope.Done(D3D_OK);

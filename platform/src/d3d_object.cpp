@@ -44,15 +44,7 @@ class Direct3D final : public IDirect3D7, public DisplayObject {
   }
 
   HRESULT QueryInterface(REFIID iid, void** object) override {
-    CallScope scope(sim::DisplayCall::QueryInterface, this);
-    scope.rec.guid = iid;
-    if (object == nullptr) return scope.Done(E_POINTER);
-    *object = nullptr;
-    if (HRESULT hr = scope.Enter(); FAILED(hr)) return scope.Done(hr);
-    if (iid != IID_IDirect3D7 && iid != IID_IUnknown) return scope.Done(E_NOINTERFACE);
-    ++refs;
-    *object = static_cast<IDirect3D7*>(this);
-    return scope.Done(S_OK);
+    return QueryOwnInterface(this, static_cast<IDirect3D7*>(this), IID_IDirect3D7, iid, object);
   }
   ULONG AddRef() override { return AddRefObject(this); }
   ULONG Release() override { return ReleaseObject(this, true); }

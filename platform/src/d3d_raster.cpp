@@ -212,8 +212,10 @@ struct Context {
   DWORD srcBlend = D3DBLEND_ONE, destBlend = D3DBLEND_ZERO;
   std::uint32_t textureFactor = 0xFFFFFFFFu;
   DWORD cull = D3DCULL_NONE;
-  // The fast pipeline, when the SIMD path has a kernel for these states.
-  void (*fastKernel)(const FastSpan&) = nullptr;
+  // The fast pipeline, when the SIMD path has kernels for these states.
+  const FastKernels* fast = nullptr;
+  bool fastLinear = false;
+  FastBlend fastBlend = FastBlend::Copy;
   bool fastModulateColour = false, fastModulateAlpha = false;
 };
 
@@ -265,9 +267,13 @@ void ChooseFastKernel(Context& c) {
     blend = FastBlend::Alpha;
   else if (c.srcBlend == D3DBLEND_ONE && c.destBlend == D3DBLEND_ONE)
     blend = FastBlend::Add;
+  else if (c.srcBlend == D3DBLEND_SRCALPHA && c.destBlend == D3DBLEND_ONE)
+    blend = FastBlend::AddAlpha;
   else
     return;
-  c.fastKernel = (s.linear ? kernels->linear : kernels->point)[static_cast<int>(blend)];
+  c.fast = kernels;
+  c.fastLinear = s.linear;
+  c.fastBlend = blend;
 }
 
 Context MakeContext(const State& state) {
@@ -548,12 +554,16 @@ std::uint64_t At(const Plane& p, std::int64_t di, std::int64_t dj) {
   return p.origin + p.dx * static_cast<std::uint64_t>(di) + p.dy * static_cast<std::uint64_t>(dj);
 }
 
+// What a triangle's pixels are computed from, planes anchored at (originX, originY).
 struct Triangle {
   Inputs in;
   Plane u[kD3DMaxStages], v[kD3DMaxStages];
   Plane z;
-  std::uint32_t fastMultiplier = 0xFFFFFFFFu;
 };
+
+bool operator==(const Plane& a, const Plane& b) {
+  return a.origin == b.origin && a.dx == b.dx && a.dy == b.dy;
+}
 
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {  // b > 0
   std::int64_t q = a / b;
@@ -626,108 +636,202 @@ void GeneralSpan(const Context& c, const Triangle& tri, int j, int lo, int hi, s
   }
 }
 
-void DrawTriangle(const Context& c, const Vertex* const vin[3], const Vertex& first, bool reversed,
-                  DrawReport& report) {
-  const Vertex* vx[3] = {vin[0], vin[1], vin[2]};
-  std::int64_t area =
-      (vx[1]->x - vx[0]->x) * (vx[2]->y - vx[0]->y) - (vx[2]->x - vx[0]->x) * (vx[1]->y - vx[0]->y);
-  if (area == 0) return;
-  const bool clockwise = (area > 0) != reversed;
-  if ((c.cull == D3DCULL_CW && clockwise) || (c.cull == D3DCULL_CCW && !clockwise)) return;
-  if (area < 0) std::swap(vx[1], vx[2]), area = -area;
-  ++report.trianglesDrawn;
+constexpr int kBlockRows = 64;  // rows whose spans are found before any is drawn
+
+// A triangle that survived culling, with its edges and visited rectangle.
+struct Prepared {
+  const Vertex* vx[3];  // positive winding
+  const Vertex* first;
+  std::int64_t area;
+  std::int64_t i0, i1, j0, j1;
+  EdgeWalk edge[3];
+};
+
+bool Prepare(const Context& c, const Vertex* const vin[3], bool reversed, Prepared& p) {
+  p.vx[0] = vin[0], p.vx[1] = vin[1], p.vx[2] = vin[2];
+  p.first = vin[0];
+  const Vertex* const* vx = p.vx;
+  p.area = (vx[1]->x - vx[0]->x) * (vx[2]->y - vx[0]->y) - (vx[2]->x - vx[0]->x) * (vx[1]->y - vx[0]->y);
+  if (p.area == 0) return false;
+  const bool clockwise = (p.area > 0) != reversed;
+  if ((c.cull == D3DCULL_CW && clockwise) || (c.cull == D3DCULL_CCW && !clockwise)) return false;
+  if (p.area < 0) std::swap(p.vx[1], p.vx[2]), p.area = -p.area;
 
   // Centres (256 i, 256 j) in the bounding box and the clip rectangle.
   const std::int64_t minX = std::min({vx[0]->x, vx[1]->x, vx[2]->x}),
                      maxX = std::max({vx[0]->x, vx[1]->x, vx[2]->x});
   const std::int64_t minY = std::min({vx[0]->y, vx[1]->y, vx[2]->y}),
                      maxY = std::max({vx[0]->y, vx[1]->y, vx[2]->y});
-  const std::int64_t i0 = std::max<std::int64_t>(-FloorDiv(-minX, 256), c.clipLeft);
-  const std::int64_t i1 = std::min<std::int64_t>(FloorDiv(maxX, 256), c.clipRight - 1);
-  const std::int64_t j0 = std::max<std::int64_t>(-FloorDiv(-minY, 256), c.clipTop);
-  const std::int64_t j1 = std::min<std::int64_t>(FloorDiv(maxY, 256), c.clipBottom - 1);
-  if (i0 > i1 || j0 > j1) return;
+  p.i0 = std::max<std::int64_t>(-FloorDiv(-minX, 256), c.clipLeft);
+  p.i1 = std::min<std::int64_t>(FloorDiv(maxX, 256), c.clipRight - 1);
+  p.j0 = std::max<std::int64_t>(-FloorDiv(-minY, 256), c.clipTop);
+  p.j1 = std::min<std::int64_t>(FloorDiv(maxY, 256), c.clipBottom - 1);
+  if (p.i0 > p.i1 || p.j0 > p.j1) return true;  // drawn, but no centre to visit
 
-  EdgeWalk edge[3];
   for (int k = 0; k < 3; ++k) {
     const Vertex& a = *vx[k];
     const Vertex& b = *vx[(k + 1) % 3];
     const std::int64_t dx = b.x - a.x, dy = b.y - a.y;
-    EdgeWalk& w = edge[k];
-    w.e = dx * (256 * j0 - a.y) - dy * (256 * i0 - a.x);
+    EdgeWalk& w = p.edge[k];
+    w.e = dx * (256 * p.j0 - a.y) - dy * (256 * p.i0 - a.x);
     w.bias = (dy < 0 || (dy == 0 && dx > 0)) ? 0 : 1;  // left or top edges keep their centres
     w.stepX = -dy * 256;
     w.stepY = dx * 256;
     w.Start();
   }
+  return true;
+}
 
+bool Visits(const Prepared& p) { return p.i0 <= p.i1 && p.j0 <= p.j1; }
+
+Triangle MakeTriangle(const Context& c, const Prepared& p, int originX, int originY) {
   Geometry g;
-  for (int k = 0; k < 3; ++k) g.x[k] = vx[k]->x / 256.0, g.y[k] = vx[k]->y / 256.0;
-  g.area = static_cast<double>(area) / 65536.0;
-  g.originX = static_cast<int>(i0), g.originY = static_cast<int>(j0);
-
+  for (int k = 0; k < 3; ++k) g.x[k] = p.vx[k]->x / 256.0, g.y[k] = p.vx[k]->y / 256.0;
+  g.area = static_cast<double>(p.area) / 65536.0;
+  g.originX = originX, g.originY = originY;
   Triangle tri;
-  tri.in = {first.diffuse, first.specular, c.textureFactor};
+  tri.in = {p.first->diffuse, p.first->specular, c.textureFactor};
   for (int k = 0; k < c.stageCount; ++k) {
     const Stage& s = c.stage[k];
     if (s.texture == nullptr) continue;
     double fu[3] = {0, 0, 0}, fv[3] = {0, 0, 0};
     if (s.pair >= 0)
       for (int n = 0; n < 3; ++n) {
-        fu[n] = static_cast<double>(vx[n]->uv[s.pair][0]) * s.texture->width;
-        fv[n] = static_cast<double>(vx[n]->uv[s.pair][1]) * s.texture->height;
+        fu[n] = static_cast<double>(p.vx[n]->uv[s.pair][0]) * s.texture->width;
+        fv[n] = static_cast<double>(p.vx[n]->uv[s.pair][1]) * s.texture->height;
       }
     tri.u[k] = MakePlane(g, fu[0], fu[1], fu[2]);
     tri.v[k] = MakePlane(g, fv[0], fv[1], fv[2]);
   }
-  if (c.z != nullptr) tri.z = MakePlane(g, vx[0]->z * 65535.0, vx[1]->z * 65535.0, vx[2]->z * 65535.0);
+  if (c.z != nullptr) tri.z = MakePlane(g, p.vx[0]->z * 65535.0, p.vx[1]->z * 65535.0, p.vx[2]->z * 65535.0);
+  return tri;
+}
 
+// Two triangles whose every pixel value would be the same number from either.
+bool SameTriangle(const Context& c, const Triangle& a, const Triangle& b) {
+  if (a.in.diffuse != b.in.diffuse || a.in.specular != b.in.specular || !(a.z == b.z)) return false;
+  for (int k = 0; k < c.stageCount; ++k)
+    if (!(a.u[k] == b.u[k]) || !(a.v[k] == b.v[k])) return false;
+  return true;
+}
+
+// Fills one span of row j, [lo, hi], with the plane values of the triangle.
+struct SpanWriter {
+  const Context& c;
+  const Triangle& tri;
+  int originX, originY;
   FastSpan fast;
-  if (c.fastKernel != nullptr) {
-    const Surface& t = *c.stage[0].texture;
-    fast.texture = t.bits;
-    fast.texturePitch = t.pitch;
-    fast.textureWidth = t.width;
-    fast.textureHeight = t.height;
-    fast.textureAlpha = t.layout == pixel::Layout::A8R8G8B8;
+  detail::FastKernel kernel = nullptr;
+
+  SpanWriter(const Context& context, const Triangle& t, int ox, int oy)
+      : c(context), tri(t), originX(ox), originY(oy) {
+    if (c.fast == nullptr) return;
+    const Surface& tex = *c.stage[0].texture;
+    fast.texture = tex.bits;
+    fast.texturePitch = tex.pitch;
+    fast.textureWidth = tex.width;
+    fast.textureHeight = tex.height;
+    fast.textureAlpha = tex.layout == pixel::Layout::A8R8G8B8;
     fast.targetAlpha = c.target.layout == pixel::Layout::A8R8G8B8;
     fast.dsdx = tri.u[0].dx;
     fast.dtdx = tri.v[0].dx;
-    fast.multiplier = (c.fastModulateAlpha ? first.diffuse | 0x00FFFFFFu : 0xFFFFFFFFu) &
-                      (c.fastModulateColour ? first.diffuse | 0xFF000000u : 0xFFFFFFFFu);
+    const std::uint32_t d = tri.in.diffuse;
+    fast.multiplier = (c.fastModulateAlpha ? d | 0x00FFFFFFu : 0xFFFFFFFFu) &
+                      (c.fastModulateColour ? d | 0xFF000000u : 0xFFFFFFFFu);
     fast.modulate = fast.multiplier != 0xFFFFFFFFu;
     fast.keyed = c.stage[0].keyed;
     fast.key = c.stage[0].key;
+    kernel = c.fast->span[c.fastLinear][static_cast<int>(c.fastBlend)][fast.modulate][fast.keyed];
   }
 
-  std::uint64_t u[kD3DMaxStages], v[kD3DMaxStages];
-  for (std::int64_t j = j0; j <= j1; ++j) {
-    std::int64_t lo = i0, hi = i1;
-    for (EdgeWalk& w : edge) {
-      if (w.stepX == 0) {
-        if (w.e < w.bias) lo = hi + 1;
-      } else if (w.stepX > 0) {
-        lo = std::max(lo, i0 + w.q);
-      } else {
-        hi = std::min(hi, i0 - w.q);
+  // Spans of whole rows: (row, lo, hi), in drawing order.
+  void Write(const std::int64_t (*spans)[3], int count) {
+    if (kernel != nullptr) {
+      detail::FastRow rows[kBlockRows * 2];
+      for (int n = 0; n < count; ++n) {
+        const std::int64_t j = spans[n][0], lo = spans[n][1], hi = spans[n][2];
+        const std::int64_t di = lo - originX, dj = j - originY;
+        rows[n] = {reinterpret_cast<std::uint32_t*>(c.target.bits + j * c.target.pitch) + lo,
+                   static_cast<int>(hi - lo + 1), static_cast<int>(c.target.width - lo), At(tri.u[0], di, dj),
+                   At(tri.v[0], di, dj)};
       }
+      kernel(fast, rows, count);
+      return;
     }
-    if (lo <= hi) {
-      const std::int64_t di = lo - i0, dj = j - j0;
-      if (c.fastKernel != nullptr) {
-        fast.dst = reinterpret_cast<std::uint32_t*>(c.target.bits + j * c.target.pitch) + lo;
-        fast.count = static_cast<int>(hi - lo + 1);
-        fast.s = At(tri.u[0], di, dj);
-        fast.t = At(tri.v[0], di, dj);
-        c.fastKernel(fast);
-      } else {
-        for (int k = 0; k < c.stageCount; ++k) u[k] = At(tri.u[k], di, dj), v[k] = At(tri.v[k], di, dj);
-        GeneralSpan(c, tri, static_cast<int>(j), static_cast<int>(lo), static_cast<int>(hi), u, v,
-                    At(tri.z, di, dj));
-      }
+    for (int n = 0; n < count; ++n) {
+      const std::int64_t j = spans[n][0], lo = spans[n][1], hi = spans[n][2];
+      const std::int64_t di = lo - originX, dj = j - originY;
+      std::uint64_t u[kD3DMaxStages], v[kD3DMaxStages];
+      for (int k = 0; k < c.stageCount; ++k) u[k] = At(tri.u[k], di, dj), v[k] = At(tri.v[k], di, dj);
+      GeneralSpan(c, tri, static_cast<int>(j), static_cast<int>(lo), static_cast<int>(hi), u, v,
+                  At(tri.z, di, dj));
     }
-    for (EdgeWalk& w : edge) w.NextRow();
   }
+};
+
+// The spans of rows [first, first + count) of a triangle whose edges stand at row
+// max(first, j0): [lo, hi], empty when lo > hi. The edges move on to the next row.
+void BlockSpans(Prepared& p, std::int64_t first, int count, std::int64_t* lo, std::int64_t* hi) {
+  const std::int64_t a = std::max(first, p.j0), b = std::min(first + count - 1, p.j1);
+  for (int r = 0; r < count; ++r) lo[r] = p.i0, hi[r] = p.i0 - 1;
+  if (a > b) return;
+  const int ra = static_cast<int>(a - first), rb = static_cast<int>(b - first);
+  for (int r = ra; r <= rb; ++r) hi[r] = p.i1;
+  for (EdgeWalk& w : p.edge) {
+    if (w.stepX == 0) {
+      for (int r = ra; r <= rb; ++r, w.e += w.stepY)
+        if (w.e < w.bias) hi[r] = lo[r] - 1;
+      continue;
+    }
+    for (int r = ra; r <= rb; ++r) {
+      if (w.stepX > 0)
+        lo[r] = std::max(lo[r], p.i0 + w.q);
+      else
+        hi[r] = std::min(hi[r], p.i0 - w.q);
+      w.NextRow();
+    }
+  }
+}
+
+// Draws one triangle, or two in order that share every pixel value (planes anchored at
+// the union's corner): row by row, one span where their spans meet.
+void Raster(const Context& c, Prepared* p[2], int count, const Triangle& tri, int originX, int originY) {
+  SpanWriter writer(c, tri, originX, originY);
+  std::int64_t top = p[0]->j0, bottom = p[0]->j1;
+  if (count == 2) top = std::min(top, p[1]->j0), bottom = std::max(bottom, p[1]->j1);
+  std::int64_t lo[2][kBlockRows], hi[2][kBlockRows], spans[kBlockRows * 2][3];
+  for (std::int64_t first = top; first <= bottom; first += kBlockRows) {
+    const int rows = static_cast<int>(std::min<std::int64_t>(kBlockRows, bottom - first + 1));
+    for (int k = 0; k < count; ++k) BlockSpans(*p[k], first, rows, lo[k], hi[k]);
+    int n = 0;
+    for (int r = 0; r < rows; ++r) {
+      const std::int64_t j = first + r;
+      const bool has0 = lo[0][r] <= hi[0][r], has1 = count == 2 && lo[1][r] <= hi[1][r];
+      if (has0 && has1 && (hi[0][r] + 1 == lo[1][r] || hi[1][r] + 1 == lo[0][r])) {
+        spans[n][0] = j, spans[n][1] = std::min(lo[0][r], lo[1][r]),
+        spans[n][2] = std::max(hi[0][r], hi[1][r]);
+        ++n;
+        continue;
+      }
+      if (has0) spans[n][0] = j, spans[n][1] = lo[0][r], spans[n][2] = hi[0][r], ++n;
+      if (has1) spans[n][0] = j, spans[n][1] = lo[1][r], spans[n][2] = hi[1][r], ++n;
+    }
+    writer.Write(spans, n);
+  }
+}
+
+void RasterOne(const Context& c, Prepared& p) {
+  if (!Visits(p)) return;
+  Prepared* one[2] = {&p, nullptr};
+  Raster(c, one, 1, MakeTriangle(c, p, static_cast<int>(p.i0), static_cast<int>(p.j0)),
+         static_cast<int>(p.i0), static_cast<int>(p.j0));
+}
+
+// Whether a stage reads the memory the draw writes: then triangles go strictly one after another.
+bool ReadsTarget(const Context& c) {
+  for (int k = 0; k < c.stageCount; ++k)
+    if (c.stage[k].texture != nullptr && Overlap(*c.stage[k].texture, c.target)) return true;
+  return false;
 }
 
 }  // namespace
@@ -766,8 +870,13 @@ HRESULT DrawTriangles(const State& state, D3DPRIMITIVETYPE type, DWORD fvf, cons
   if (indices != nullptr)
     for (DWORD k = 0; k < used; ++k) out.badIndices += indices[k] >= vertexCount;
 
-  Vertex cache[3];
+  // Consecutive triangles that would give every pixel the same values are drawn together.
+  const bool pairs = c.drawable && !ReadsTarget(c);
+  Vertex cache[2][3];
+  Prepared prepared[2];
+  int pending = -1;  // the slot of a prepared triangle not drawn yet
   for (DWORD t = 0; t < triangles; ++t) {
+    const int slot = pending == 0 ? 1 : 0;
     const DWORD firstSlot = type == D3DPT_TRIANGLELIST ? 3 * t : t;
     bool bad = false;
     for (int k = 0; k < 3; ++k) {
@@ -776,17 +885,41 @@ HRESULT DrawTriangles(const State& state, D3DPRIMITIVETYPE type, DWORD fvf, cons
         bad = true;
         break;
       }
-      cache[k] = FetchVertex(base + static_cast<std::size_t>(index) * layout.stride, layout);
+      cache[slot][k] = FetchVertex(base + static_cast<std::size_t>(index) * layout.stride, layout);
     }
     if (bad) continue;
-    if (!cache[0].usable || !cache[1].usable || !cache[2].usable) {
+    if (!cache[slot][0].usable || !cache[slot][1].usable || !cache[slot][2].usable) {
       ++out.trianglesSkipped;
       continue;
     }
     if (!c.drawable) continue;
-    const Vertex* vx[3] = {&cache[0], &cache[1], &cache[2]};
-    DrawTriangle(c, vx, cache[0], type == D3DPT_TRIANGLESTRIP && (t & 1) != 0, out);
+    const Vertex* vx[3] = {&cache[slot][0], &cache[slot][1], &cache[slot][2]};
+    Prepared& p = prepared[slot];
+    if (!Prepare(c, vx, type == D3DPT_TRIANGLESTRIP && (t & 1) != 0, p)) continue;
+    ++out.trianglesDrawn;
+    if (!Visits(p)) continue;
+    if (pending < 0) {
+      if (pairs) {
+        pending = slot;
+        continue;
+      }
+      RasterOne(c, p);
+      continue;
+    }
+    Prepared& q = prepared[pending];
+    const int originX = static_cast<int>(std::min(q.i0, p.i0)),
+              originY = static_cast<int>(std::min(q.j0, p.j0));
+    const Triangle a = MakeTriangle(c, q, originX, originY);
+    if (SameTriangle(c, a, MakeTriangle(c, p, originX, originY))) {
+      Prepared* two[2] = {&q, &p};
+      Raster(c, two, 2, a, originX, originY);
+      pending = -1;
+    } else {
+      RasterOne(c, q);
+      pending = slot;
+    }
   }
+  if (pending >= 0) RasterOne(c, prepared[pending]);
   return D3D_OK;
 }
 

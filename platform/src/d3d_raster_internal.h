@@ -40,18 +40,25 @@ inline std::uint32_t Lerp8(std::uint32_t a, std::uint32_t b, std::uint32_t w) {
 // A span of the fast pipeline: a 32-bit target, one clamped 32-bit texture, colour and
 // alpha each the texel or the texel times the flat diffuse, an optional colour key,
 // then copy, SRCALPHA/INVSRCALPHA or ONE/ONE.
-enum class FastBlend { Copy, Alpha, Add };
+enum class FastBlend { Copy, Alpha, Add, AddAlpha };
 
+// One row's span: its first pixel, its length, the pixels left in the target's row
+// from there, and the 32.32 texel coordinates at its first pixel.
+struct FastRow {
+  std::uint32_t* dst;
+  int count;
+  int room;
+  std::uint64_t s, t;
+};
+
+// What the spans of one triangle (or pair) share.
 struct FastSpan {
-  std::uint32_t* dst = nullptr;  // the span's first pixel
-  int count = 0;
   const std::uint8_t* texture = nullptr;
   std::int64_t texturePitch = 0;
   int textureWidth = 0;
   int textureHeight = 0;
   bool textureAlpha = false;         // A8R8G8B8; X8R8G8B8 reads alpha 255
   bool targetAlpha = false;          // A8R8G8B8 target; X8R8G8B8 reads 255 and writes 0
-  std::uint64_t s = 0, t = 0;        // 32.32 texel coordinates at the first pixel
   std::uint64_t dsdx = 0, dtdx = 0;  // per pixel
   bool modulate = false;             // multiply by `multiplier` (per channel, ARGB bytes)
   std::uint32_t multiplier = 0xFFFFFFFFu;
@@ -59,9 +66,9 @@ struct FastSpan {
   std::uint32_t key = 0;  // raw texel value that discards the pixel
 };
 
+using FastKernel = void (*)(const FastSpan&, const FastRow* rows, int count);
 struct FastKernels {
-  void (*point[3])(const FastSpan&);   // by FastBlend
-  void (*linear[3])(const FastSpan&);  // by FastBlend
+  FastKernel span[2][4][2][2];  // by linear, FastBlend, modulate, keyed
 };
 
 // Null when the build or the processor has no AVX2.

@@ -1,8 +1,6 @@
 // The rasteriser's AVX2 spans: eight pixels of the fast pipeline at a time, every
 // formula the portable one in 16-bit lanes (the sums never pass 65535), so the pixels
 // come out bit for bit the same. Only these functions carry the avx2 target.
-#include <cstring>
-
 #include "d3d_raster_internal.h"
 
 #if defined(__x86_64__)
@@ -122,6 +120,15 @@ RASTER_AVX2_INLINE V BlendPixels(V s, V d) {
     return s;
   } else if constexpr (B == FastBlend::Add) {
     return _mm256_adds_epu8(s, d);
+  } else if constexpr (B == FastBlend::AddAlpha) {
+    // round((s a + d 255) / 255) = d + round(s a / 255): the sum saturates like ONE/ONE.
+    const V zero = _mm256_setzero_si256();
+    const V sl = _mm256_unpacklo_epi8(s, zero), sh = _mm256_unpackhi_epi8(s, zero);
+    const V al = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(sl, 0xFF), 0xFF);
+    const V ah = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(sh, 0xFF), 0xFF);
+    const V scaled =
+        _mm256_packus_epi16(Div255x16(_mm256_mullo_epi16(sl, al)), Div255x16(_mm256_mullo_epi16(sh, ah)));
+    return _mm256_adds_epu8(scaled, d);
   } else {
     const V zero = _mm256_setzero_si256();
     const V sl = _mm256_unpacklo_epi8(s, zero), sh = _mm256_unpackhi_epi8(s, zero);
@@ -141,14 +148,11 @@ RASTER_AVX2_INLINE V BlendPixels(V s, V d) {
 // colour) of eight pixels are known: key, modulate, blend, write.
 struct Finish {
   V textureAlpha, targetAlpha, targetMask, multiplier16, key;
-  bool modulate, keyed;
   RASTER_AVX2_INLINE Finish(const FastSpan& f)
       : textureAlpha(_mm256_set1_epi32(f.textureAlpha ? 0 : static_cast<int>(0xFF000000u))),
         targetAlpha(_mm256_set1_epi32(f.targetAlpha ? 0 : static_cast<int>(0xFF000000u))),
         targetMask(_mm256_set1_epi32(f.targetAlpha ? -1 : 0x00FFFFFF)),
-        key(_mm256_set1_epi32(static_cast<int>(f.key))),
-        modulate(f.modulate),
-        keyed(f.keyed) {
+        key(_mm256_set1_epi32(static_cast<int>(f.key))) {
     const std::uint64_t m = f.multiplier;
     multiplier16 = _mm256_set1_epi64x(static_cast<long long>((m & 0xFF) | ((m >> 8) & 0xFF) << 16 |
                                                              ((m >> 16) & 0xFF) << 32 | (m >> 24) << 48));
@@ -156,85 +160,124 @@ struct Finish {
 
   // colour: the sampled ARGB before the texture's alpha rule; keyRaw: the raw texels the
   // key is compared with. Returns the pixels to store over dst.
-  template <FastBlend B>
+  template <FastBlend B, bool modulate, bool keyed>
   RASTER_AVX2_INLINE V Run(V colour, V keyRaw, V dst) const {
     V s = _mm256_or_si256(colour, textureAlpha);
-    if (modulate) s = Modulate(s, multiplier16);
+    if constexpr (modulate) s = Modulate(s, multiplier16);
     V out = _mm256_and_si256(BlendPixels<B>(s, _mm256_or_si256(dst, targetAlpha)), targetMask);
-    if (keyed) out = _mm256_blendv_epi8(out, dst, _mm256_cmpeq_epi32(keyRaw, key));
+    if constexpr (keyed) out = _mm256_blendv_epi8(out, dst, _mm256_cmpeq_epi32(keyRaw, key));
     return out;
   }
 };
 
-// The destination pixels of a group; the last few of a span go through a buffer.
-RASTER_AVX2_INLINE V LoadTarget(const std::uint32_t* dst, int n, std::uint32_t* buffer) {
-  if (n >= 8) return _mm256_loadu_si256(reinterpret_cast<const V*>(dst));
-  std::memcpy(buffer, dst, sizeof(std::uint32_t) * n);
-  return _mm256_loadu_si256(reinterpret_cast<const V*>(buffer));
-}
-RASTER_AVX2_INLINE void StoreTarget(std::uint32_t* dst, int n, std::uint32_t* buffer, V out) {
-  if (n >= 8) return _mm256_storeu_si256(reinterpret_cast<V*>(dst), out);
-  _mm256_storeu_si256(reinterpret_cast<V*>(buffer), out);
-  std::memcpy(dst, buffer, sizeof(std::uint32_t) * n);
+// The lanes below n.
+RASTER_AVX2_INLINE V LaneMask(int n) {
+  return _mm256_cmpgt_epi32(_mm256_set1_epi32(n), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
 }
 
-template <FastBlend B>
-RASTER_AVX2 void PointSpan(const FastSpan& f) {
-  const Finish finish(f);
-  std::uint32_t* dst = f.dst;
-  int n = f.count;
+// The target pixels of a group of n (at most 8) with room pixels left in the row. A
+// short group with room for eight reads and writes all eight, the extra ones unchanged.
+struct Group {
+  int n, room;
+  V mask;
+  RASTER_AVX2_INLINE Group(int count, int space) : n(count), room(space) {
+    if (n < 8) mask = LaneMask(n);
+  }
+  RASTER_AVX2_INLINE V Load(const std::uint32_t* dst) const {
+    if (n >= 8 || room >= 8) return _mm256_loadu_si256(reinterpret_cast<const V*>(dst));
+    return _mm256_maskload_epi32(reinterpret_cast<const int*>(dst), mask);
+  }
+  RASTER_AVX2_INLINE void Store(std::uint32_t* dst, V d, V out) const {
+    if (n >= 8) return _mm256_storeu_si256(reinterpret_cast<V*>(dst), out);
+    if (room >= 8) return _mm256_storeu_si256(reinterpret_cast<V*>(dst), _mm256_blendv_epi8(d, out, mask));
+    _mm256_maskstore_epi32(reinterpret_cast<int*>(dst), mask, out);
+  }
+};
+
+template <FastBlend B, bool M, bool K>
+RASTER_AVX2_INLINE void PointRow(const FastSpan& f, const Finish& finish, const Texture& tex,
+                                 const FastRow& row) {
+  std::uint32_t* dst = row.dst;
+  int n = row.count, room = row.room;
   // One texel per pixel along a row inside the texture: plain loads.
-  const std::int64_t x0 = PointTexel(f.s), y0 = PointTexel(f.t);
+  const std::int64_t x0 = PointTexel(row.s), y0 = PointTexel(row.t);
   if (f.dsdx == (std::uint64_t{1} << 32) && f.dtdx == 0 && x0 >= 0 && x0 + n <= f.textureWidth) {
     const std::int64_t y = y0 < 0 ? 0 : y0 >= f.textureHeight ? f.textureHeight - 1 : y0;
     const auto* src = reinterpret_cast<const std::uint32_t*>(f.texture + y * f.texturePitch) + x0;
-    for (; n >= 8; n -= 8, src += 8, dst += 8) {
-      const V raw = _mm256_loadu_si256(reinterpret_cast<const V*>(src));
-      const V d = _mm256_loadu_si256(reinterpret_cast<const V*>(dst));
-      _mm256_storeu_si256(reinterpret_cast<V*>(dst), finish.Run<B>(raw, raw, d));
-    }
-    if (n > 0) {
-      std::uint32_t texels[8] = {}, buffer[8];
-      std::memcpy(texels, src, sizeof(std::uint32_t) * n);
-      const V raw = _mm256_loadu_si256(reinterpret_cast<const V*>(texels));
-      StoreTarget(dst, n, buffer, finish.Run<B>(raw, raw, LoadTarget(dst, n, buffer)));
+    for (; n > 0; n -= 8, room -= 8, src += 8, dst += 8) {
+      const Group g(n, room);
+      const V raw = n >= 8 ? _mm256_loadu_si256(reinterpret_cast<const V*>(src))
+                           : _mm256_maskload_epi32(reinterpret_cast<const int*>(src), g.mask);
+      const V d = g.Load(dst);
+      g.Store(dst, d, finish.Run<B, M, K>(raw, raw, d));
     }
     return;
   }
-  const Texture tex(f);
-  Lanes s(f.s, f.dsdx), t(f.t, f.dtdx);
-  std::uint32_t buffer[8];
-  for (; n > 0; n -= 8, dst += 8, s.Next(), t.Next()) {
+  Lanes s(row.s, f.dsdx), t(row.t, f.dtdx);
+  for (; n > 0; n -= 8, room -= 8, dst += 8, s.Next(), t.Next()) {
+    const Group g(n, room);
     const V raw = tex.Gather(s.Point(), t.Point());
-    StoreTarget(dst, n, buffer, finish.Run<B>(raw, raw, LoadTarget(dst, n, buffer)));
+    const V d = g.Load(dst);
+    g.Store(dst, d, finish.Run<B, M, K>(raw, raw, d));
   }
 }
 
-template <FastBlend B>
-RASTER_AVX2 void LinearSpan(const FastSpan& f) {
-  const Finish finish(f);
-  const Texture tex(f);
-  std::uint32_t* dst = f.dst;
-  int n = f.count;
-  Lanes s(f.s, f.dsdx), t(f.t, f.dtdx);
+template <FastBlend B, bool M, bool K>
+RASTER_AVX2_INLINE void LinearRow(const FastSpan& f, const Finish& finish, const Texture& tex,
+                                  const FastRow& row) {
+  std::uint32_t* dst = row.dst;
+  int n = row.count, room = row.room;
+  Lanes s(row.s, f.dsdx), t(row.t, f.dtdx);
   const V one = _mm256_set1_epi32(1);
-  std::uint32_t buffer[8];
-  for (; n > 0; n -= 8, dst += 8, s.Next(), t.Next()) {
+  for (; n > 0; n -= 8, room -= 8, dst += 8, s.Next(), t.Next()) {
+    const Group g(n, room);
     V x, y, wx, wy;
     s.Linear(&x, &wx);
     t.Linear(&y, &wy);
     const V x1 = _mm256_add_epi32(x, one), y1 = _mm256_add_epi32(y, one);
     const V colour =
         Bilinear(tex.Gather(x, y), tex.Gather(x1, y), tex.Gather(x, y1), tex.Gather(x1, y1), wx, wy);
-    const V keyRaw = finish.keyed ? tex.Gather(s.Point(), t.Point()) : colour;
-    StoreTarget(dst, n, buffer, finish.Run<B>(colour, keyRaw, LoadTarget(dst, n, buffer)));
+    const V keyRaw = K ? tex.Gather(s.Point(), t.Point()) : colour;
+    const V d = g.Load(dst);
+    g.Store(dst, d, finish.Run<B, M, K>(colour, keyRaw, d));
   }
 }
 
-const FastKernels kAvx2Kernels = {
-    {PointSpan<FastBlend::Copy>, PointSpan<FastBlend::Alpha>, PointSpan<FastBlend::Add>},
-    {LinearSpan<FastBlend::Copy>, LinearSpan<FastBlend::Alpha>, LinearSpan<FastBlend::Add>},
-};
+template <bool Linear, FastBlend B, bool M, bool K>
+RASTER_AVX2 void Span(const FastSpan& f, const FastRow* rows, int count) {
+  const Finish finish(f);
+  const Texture tex(f);
+  for (int r = 0; r < count; ++r) {
+    if constexpr (Linear)
+      LinearRow<B, M, K>(f, finish, tex, rows[r]);
+    else
+      PointRow<B, M, K>(f, finish, tex, rows[r]);
+  }
+}
+
+template <bool Linear, FastBlend B>
+constexpr FastKernel kByFlags[2][2] = {{Span<Linear, B, false, false>, Span<Linear, B, false, true>},
+                                       {Span<Linear, B, true, false>, Span<Linear, B, true, true>}};
+
+FastKernels MakeKernels() {
+  FastKernels k;
+  constexpr FastBlend kBlends[4] = {FastBlend::Copy, FastBlend::Alpha, FastBlend::Add, FastBlend::AddAlpha};
+  static_assert(static_cast<int>(FastBlend::Copy) == 0 && static_cast<int>(FastBlend::AddAlpha) == 3);
+  for (int m = 0; m < 2; ++m)
+    for (int key = 0; key < 2; ++key) {
+      k.span[0][0][m][key] = kByFlags<false, kBlends[0]>[m][key];
+      k.span[0][1][m][key] = kByFlags<false, kBlends[1]>[m][key];
+      k.span[0][2][m][key] = kByFlags<false, kBlends[2]>[m][key];
+      k.span[0][3][m][key] = kByFlags<false, kBlends[3]>[m][key];
+      k.span[1][0][m][key] = kByFlags<true, kBlends[0]>[m][key];
+      k.span[1][1][m][key] = kByFlags<true, kBlends[1]>[m][key];
+      k.span[1][2][m][key] = kByFlags<true, kBlends[2]>[m][key];
+      k.span[1][3][m][key] = kByFlags<true, kBlends[3]>[m][key];
+    }
+  return k;
+}
+
+const FastKernels kAvx2Kernels = MakeKernels();
 
 }  // namespace
 

@@ -121,15 +121,8 @@ void Surface::RestoreContents() {
 }
 
 HRESULT Surface::QueryInterface(REFIID iid, void** object) {
-  CallScope scope(sim::DisplayCall::QueryInterface, this);
-  scope.rec.guid = iid;
-  if (object == nullptr) return scope.Done(E_POINTER);
-  *object = nullptr;
-  if (HRESULT hr = scope.Enter(); FAILED(hr)) return scope.Done(hr);
-  if (iid != IID_IDirectDrawSurface7 && iid != IID_IUnknown) return scope.Done(E_NOINTERFACE);
-  ++refs;
-  *object = static_cast<IDirectDrawSurface7*>(this);
-  return scope.Done(S_OK);
+  return QueryOwnInterface(this, static_cast<IDirectDrawSurface7*>(this), IID_IDirectDrawSurface7, iid,
+                           object);
 }
 
 HRESULT Surface::Lock(RECT* rect, DDSURFACEDESC2* desc, DWORD flags, HANDLE) {

@@ -133,6 +133,9 @@ class CallScope {
 // A call the trace does not list, on a released object: DDERR_INVALIDOBJECT and a violation.
 HRESULT ZombieCall(DisplayObject* object, const char* call);
 
+// QueryInterface of an object with one interface (own) besides IUnknown.
+HRESULT QueryOwnInterface(DisplayObject* object, IUnknown* iface, const IID& own, REFIID iid, void** out);
+
 // Reference counting shared by every display object.
 ULONG AddRefObject(DisplayObject* object);
 // traced: the library's own Release (internal drops are not traced).

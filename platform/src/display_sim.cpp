@@ -15,6 +15,8 @@ World& TheWorld() {
   static auto* world = [] {
     auto* w = new World;
     w->config = sim::DefaultDisplayConfig();
+    // A program that never touches the controls keeps no trace (it would only grow).
+    w->config.trace = false;
     w->modeWidth = w->config.desktopWidth;
     w->modeHeight = w->config.desktopHeight;
     w->modeLayout = pixel::Classify(w->config.desktopFormat);
@@ -140,6 +142,18 @@ HRESULT CallScope::Done(HRESULT hr) {
     Trace(std::move(rec));
   }
   return hr;
+}
+
+HRESULT QueryOwnInterface(DisplayObject* object, IUnknown* iface, const IID& own, REFIID iid, void** out) {
+  CallScope scope(sim::DisplayCall::QueryInterface, object);
+  scope.rec.guid = iid;
+  if (out == nullptr) return scope.Done(E_POINTER);
+  *out = nullptr;
+  if (HRESULT hr = scope.Enter(); FAILED(hr)) return scope.Done(hr);
+  if (iid != own && iid != IID_IUnknown) return scope.Done(E_NOINTERFACE);
+  ++object->refs;
+  *out = iface;
+  return scope.Done(S_OK);
 }
 
 HRESULT ZombieCall(DisplayObject* object, const char* call) {

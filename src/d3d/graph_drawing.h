@@ -47,3 +47,13 @@ int ClearDrawScreenD3D();
 inline bool DrawableBlendMode(int mode) { return mode >= 0 && mode <= 11; }
 
 }  // namespace gamelib
+
+namespace gamelib {
+
+// Blend mode 3 of a textured draw, built from complements and an additive draw: the
+// rectangle (left, top, right, bottom) is complemented with a white box, the caller
+// draws in mode 5, and the end complements it back and restores mode 3.
+int BeginBlendMode3Emulation(const RECT* rect);
+int EndBlendMode3Emulation(const RECT* rect);
+
+}  // namespace gamelib

@@ -113,6 +113,16 @@ int ConvertGraphImageBlt(void* dest, int destPitch, const ColorData* destFormat,
     for (int y = 0; y < height; ++y, dRow += destPitch, sRow += sourcePitch) {
       const std::uint8_t* sp = sRow;
       std::uint8_t* dp = dRow;
+      if (dBytes == 4 && !keyed) {
+        // Kept free of branches so that it vectorises.
+        for (int x = 0; x < width; ++x) {
+          std::uint32_t v;
+          std::memcpy(&v, sp + 4 * x, 4);
+          v = (v & keep) | add;
+          std::memcpy(dp + 4 * x, &v, 4);
+        }
+        continue;
+      }
       if (dBytes == 4) {
         for (int x = 0; x < width; ++x, sp += 4, dp += 4) {
           std::uint32_t v;

@@ -93,4 +93,35 @@ void EndSoftDraw(SoftDrawTarget* t) {
   t->locked = false;
 }
 
+int DrawGraphQuadSoft(GraphRecord* graph, const int (&c)[8], int transparent) {
+  if (graph == nullptr || graph->useTexture || graph->pieceCount < 1) return -1;
+  Surface2D* piece = GetSurface2D(graph->pieces[0]);
+  SurfaceRecord* surface = piece != nullptr ? GetSurfaceRecord(piece->surface) : nullptr;
+  if (surface == nullptr) return -1;
+  SoftDrawTarget target;
+  if (BeginSoftDraw(&target) != 0) return -1;
+  const RECT area{piece->x, piece->y, piece->x + piece->width, piece->y + piece->height};
+  int pitch = 0;
+  void* pixels = nullptr;
+  const ColorData* layout = nullptr;
+  const int locked = LockSurface(piece->surface, &pitch, &pixels, 0, &area, &layout);
+  int result = -1;
+  if (locked == 0) {
+    SoftDrawTarget source;
+    if (Wrap(&source, pixels, pitch, piece->width, piece->height, layout) &&
+        source.shared.kind == target.shared.kind) {
+      const std::uint32_t key = surface->transColor;
+      source.shared.colorKey =
+          GetColorForFormat(layout, static_cast<int>((key >> 16) & 0xFF), static_cast<int>((key >> 8) & 0xFF),
+                            static_cast<int>(key & 0xFF), 0);
+      source.image.shared = &source.shared;
+      result = DrawQuadGraphSoft(&target.image, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], &source.image,
+                                 transparent);
+    }
+  }
+  if (locked != -1) UnlockSurface(piece->surface, nullptr);
+  EndSoftDraw(&target);
+  return result;
+}
+
 }  // namespace gamelib

@@ -34,3 +34,14 @@ int FillMemImgBox(MEMIMG* dest, int x1, int y1, int x2, int y2, std::uint32_t co
 int OutlineMemImgBox(MEMIMG* dest, int x1, int y1, int x2, int y2, std::uint32_t colour);
 
 }  // namespace gamelib
+
+namespace gamelib {
+
+struct GraphRecord;
+
+// A graph kept in a plain surface or memory image drawn onto the software draw target
+// as the quadrilateral of its corners (top-left, top-right, bottom-left, bottom-right,
+// x then y). 0, or -1 when either side cannot be drawn in software.
+int DrawGraphQuadSoft(GraphRecord* graph, const int (&corners)[8], int transparent);
+
+}  // namespace gamelib

@@ -181,6 +181,24 @@ TEST_F(DeviceRecordTest, TexturesAndDrawSettingsMarkWhatMustBeWorkedOutAgain) {
   }
 }
 
+TEST_F(DeviceRecordTest, TheBlendGraphIsRecordedWithItsTextureScale) {
+  const int graph = MakeGraph(100, 50);
+  ApplyDrawSettings(device_);
+  ASSERT_EQ(SetBlendGraph(graph, 128, 64), 0);
+  EXPECT_NE(record_->blendGraph, nullptr);
+  EXPECT_EQ((std::vector<int>{record_->borderParameter, record_->borderRange, record_->drawSettingsDirty}),
+            (std::vector<int>{128, 64, 1}));
+  const Direct3DState& state = GetDirect3DState();
+  EXPECT_EQ((std::vector<float>{state.blendTextureWidth, state.blendTextureHeight,
+                                state.blendTextureWidthInverse, state.blendTextureHeightInverse}),
+            (std::vector<float>{128, 64, 1.0f / 128, 1.0f / 64}));
+  ApplyDrawSettings(device_);
+  ASSERT_EQ(SetBlendGraph(-1, -1, 32), 0);
+  EXPECT_EQ(record_->blendGraph, nullptr);
+  EXPECT_EQ((std::vector<int>{record_->borderParameter, record_->borderRange}), (std::vector<int>{128, 32}));
+  EXPECT_EQ(SetBlendGraph(0x08007777, 0, 0), -1);
+}
+
 TEST_F(DeviceRecordTest, ViewportsAreSentOnlyWhenTheRectangleChanges) {
   const RECT area{10, 20, 110, 220};
   std::size_t mark = sim::DisplayTraceMark();

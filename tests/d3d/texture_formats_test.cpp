@@ -323,6 +323,31 @@ TEST_F(TextureFormatsTest, UploadsLandInTheirPieceAndHostileRectanglesAreClipped
   EXPECT_EQ(UnlockSurface(surface, nullptr), 0);
 }
 
+// A rectangle written at a place of a graph lands in every piece it overlaps.
+TEST_F(TextureFormatsTest, ARectangleAcrossPiecesLandsInEach) {
+  SetGraphMode(640, 480, 32);
+  Start();
+  GraphRecord* graph = GetGraphRecord(MakeGraph(640, 100));
+  ASSERT_EQ(graph->pieceCount, 2);
+  const TestImage image = MakeTestImage(F(P::X8R8G8B8), 16, 8, 11);
+  const RECT source{2, 1, 14, 7};  // 12 x 6
+  ASSERT_EQ(BltGraphImageToGraph3D(&image.image, nullptr, &source, 506, 90, graph), 0);
+  for (int y = 0; y < 6; ++y) {
+    for (int x = 0; x < 12; ++x) {
+      const int gx = 506 + x, piece = gx < 512 ? 0 : 1;
+      const int texture =
+          sim::SurfaceId(GetSurfaceRecord(GetPieceSurfaceHandle(graph->pieces[piece]))->surface);
+      const std::uint32_t want =
+          0xFF000000u | (RawAt(image.pixels.data() + (1 + y) * image.image.pitch, 2 + x, 4) & 0xFFFFFF);
+      ASSERT_EQ(sim::ReadSurfacePixel(texture, piece == 0 ? gx : gx - 512, 90 + y), want) << x << "," << y;
+    }
+  }
+  // Rows past the graph's bottom are cut.
+  EXPECT_EQ(sim::ReadSurfacePixel(
+                sim::SurfaceId(GetSurfaceRecord(GetPieceSurfaceHandle(graph->pieces[1]))->surface), 0, 96),
+            0xFF000000u);
+}
+
 TEST_F(TextureFormatsTest, AWorkTextureThatCannotBeMadeOrLoadedEndsTheProgram) {
   Start();
   const int graph = MakeGraph(32, 32);

@@ -204,6 +204,8 @@ TEST_F(D3DTest, InvalidStateValuesAreRefusedAndTheStateKeepsItsValue) {
   EXPECT_EQ(device->SetTextureStageState(0, D3DTSS_ADDRESS, 0), DDERR_INVALIDPARAMS);
   EXPECT_EQ(device->SetTextureStageState(0, D3DTSS_COLOROP, 0), DDERR_INVALIDPARAMS);
   EXPECT_EQ(device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE | 0x40), DDERR_INVALIDPARAMS);
+  EXPECT_EQ(device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_SPECULAR + 1), DDERR_INVALIDPARAMS);
+  EXPECT_EQ(device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_SPECULAR), D3D_OK);
   EXPECT_EQ(device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE | D3DTA_COMPLEMENT), D3D_OK);
   view = sim::ViewDevice();
   EXPECT_EQ(view.stageState[0][D3DTSS_ADDRESSU], D3DTADDRESS_WRAP);

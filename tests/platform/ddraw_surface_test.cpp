@@ -1,8 +1,10 @@
 // DirectDraw surfaces: creation, locks, fills, copies, loss and restore, device
 // contexts, released objects, and the primary's flip into the video output.
 #include <png.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "display_fixture.h"
@@ -163,7 +165,7 @@ TEST_F(DisplayTest, LockRulesRefuseWithoutHandingOutAPointer) {
   DDSURFACEDESC2 again{};
   EXPECT_EQ(s->Lock(nullptr, &again, DDLOCK_WAIT, nullptr), DDERR_SURFACEBUSY);
   EXPECT_EQ(again.lpSurface, nullptr);
-  RECT wrong{0, 0, 1, 1};
+  RECT wrong{2, 1, 5, 4};  // only the bottom differs
   EXPECT_EQ(s->Unlock(&wrong), DDERR_INVALIDRECT);
   EXPECT_EQ(s->Unlock(&r), DD_OK);
 
@@ -250,7 +252,11 @@ TEST_F(DisplayTest, BltFastCopiesOnlyBetweenEqualFormatsAndInsideBothSurfaces) {
 
   // The source key skips keyed pixels when asked for.
   DDCOLORKEY key{Raw(src, 0, 0), Raw(src, 0, 0)};
+  DDCOLORKEY read{};
+  EXPECT_EQ(src->GetColorKey(DDCKEY_SRCBLT, &read), DDERR_NOTFOUND);
   ASSERT_EQ(src->SetColorKey(DDCKEY_SRCBLT, &key), DD_OK);
+  EXPECT_EQ(src->GetColorKey(DDCKEY_SRCBLT, &read), DD_OK);
+  EXPECT_EQ(read.dwColorSpaceLowValue, key.dwColorSpaceLowValue);
   ASSERT_EQ(ColorFill(dst, 0x1234), DD_OK);
   ASSERT_EQ(dst->BltFast(0, 0, src, nullptr, DDBLTFAST_SRCCOLORKEY), DD_OK);
   EXPECT_EQ(Raw(dst, 0, 0), 0x1234u);
@@ -455,4 +461,46 @@ TEST_F(DisplayTest, PngOutputWritesEachPresentedFrame) {
     }
   }
   std::filesystem::remove_all(dir);
+}
+
+TEST_F(DisplayTest, VideoOutputFollowsTheEnvironmentAndFallsBackQuietly) {
+  std::string dir =
+      (std::filesystem::temp_directory_path() / ("display_env_" + std::to_string(getpid()))).string();
+  setenv("GAMELIB_VIDEO", ("png:" + dir).c_str(), 1);
+  sim::SetVideoOutput("");
+  EXPECT_EQ(sim::VideoOutputName(), "png");
+  // A window that cannot open leaves the frames in memory.
+  setenv("SDL_VIDEODRIVER", "no_such_driver", 1);
+  setenv("GAMELIB_VIDEO", "sdl", 1);
+  sim::SetVideoOutput("");
+  EXPECT_EQ(sim::VideoOutputName(), "offline");
+  setenv("GAMELIB_VIDEO", "something else", 1);
+  sim::SetVideoOutput("");
+  EXPECT_EQ(sim::VideoOutputName(), "offline");
+  unsetenv("GAMELIB_VIDEO");
+  unsetenv("SDL_VIDEODRIVER");
+  // A directory that cannot be made: offline as well.
+  sim::SetVideoOutput("png:/proc/no/such/dir");
+  EXPECT_EQ(sim::VideoOutputName(), "offline");
+  std::filesystem::remove_all(dir);
+}
+
+TEST_F(DisplayTest, WithoutTheTraceFaultsAndViolationsStillWork) {
+  violationsExpected_ = true;
+  sim::DisplayConfig config = sim::DefaultDisplayConfig();
+  config.trace = false;
+  Reconfigure(config);
+  sim::AddDisplayFault({sim::DisplayCall::Lock, {}, 0, 1, DDERR_SURFACEBUSY});
+  IDirectDrawSurface7* s = Texture(PixelFormatName::R5G6B5, 2, 2);
+  DDSURFACEDESC2 desc{};
+  EXPECT_EQ(s->Lock(nullptr, &desc, 0, nullptr), DDERR_SURFACEBUSY);
+  EXPECT_EQ(s->Lock(nullptr, &desc, 0, nullptr), DD_OK);
+  EXPECT_EQ(s->Unlock(nullptr), DD_OK);
+  EXPECT_EQ(s->AddRef(), 2u);
+  EXPECT_EQ(s->Release(), 1u);
+  owned_.clear();
+  EXPECT_EQ(s->Release(), 0u);
+  EXPECT_EQ(s->IsLost(), DDERR_INVALIDOBJECT);
+  EXPECT_EQ(sim::DisplayViolations().size(), 1u);
+  EXPECT_TRUE(sim::DisplayTrace().empty());
 }

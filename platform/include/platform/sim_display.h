@@ -71,7 +71,8 @@ struct DisplayConfig {
 // Z formats D16, and a 640 x 480 X8R8G8B8 desktop.
 DisplayConfig DefaultDisplayConfig();
 // Drops every display object, the trace and the display fault rules, then takes the
-// configuration. Objects the library still holds become zombies.
+// configuration. Objects the library still holds become zombies. Until the first
+// configuration (or sim::Reset) the display runs the default one with the trace off.
 void ConfigureDisplay(const DisplayConfig& config);
 const DisplayConfig& CurrentDisplayConfig();
 
