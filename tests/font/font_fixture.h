@@ -24,6 +24,20 @@
 // The face the default font comes from, installed with the build's dependencies.
 inline constexpr const char* kGothicFile = "/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf";
 
+// Well-formed UTF-8 to code points, for the reference side of a test.
+inline std::u32string Utf32(const char* utf8) {
+  std::u32string text;
+  for (std::size_t at = 0; utf8[at];) {
+    const auto c = static_cast<unsigned char>(utf8[at]);
+    const int n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    char32_t v = n == 1 ? c : c & (0x7F >> n);
+    for (int i = 1; i < n; ++i) v = v << 6 | (utf8[at + i] & 0x3F);
+    text += v;
+    at += n;
+  }
+  return text;
+}
+
 // A memory image that frees itself.
 struct Image {
   gamelib::MEMIMG image{};

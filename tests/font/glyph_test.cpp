@@ -13,12 +13,11 @@ using gamelib::FontStringSize;
 struct Sample {
   const char* name;
   const char* utf8;
-  std::u32string text;
 };
 const Sample kSamples[] = {
-    {"Latin", "Hello, World! qjy", U"Hello, World! qjy"},
-    {"Japanese", "日本語のテキスト、カナ", U"日本語のテキスト、カナ"},
-    {"Mixed", "Aあ1漢b字", U"Aあ1漢b字"},
+    {"Latin", "Hello, World! qjy"},
+    {"Japanese", "日本語のテキスト、カナ"},
+    {"Mixed", "Aあ1漢b字"},
 };
 
 // (sample, kind, size, vertical)
@@ -35,8 +34,8 @@ TEST_P(GlyphShapeTest, EveryPixelEqualsFreeTypesRenderingPlacedByItsMetrics) {
                                     font, 0, -1, vertical, nullptr),
             0);
   ReferenceFace reference(kGothicFile, size);
-  ExpectCoverage(image,
-                 reference.Lay(sample.text, 7, 5, image.width(), image.height(), antialiased, vertical));
+  ExpectCoverage(
+      image, reference.Lay(Utf32(sample.utf8), 7, 5, image.width(), image.height(), antialiased, vertical));
 }
 
 std::string ShapeName(const ::testing::TestParamInfo<std::tuple<Sample, int, int, bool>>& info) {
@@ -76,15 +75,7 @@ TEST_P(EdgeTest, EdgeIsExactlyTheOnePixelSurroundOfTheGlyphs) {
   FontStringSize size{};
   DrawStringWithFontCache(1, 3, 4, 0, 1.0, 1.0, utf8, 0x0000FF, &image.image, nullptr, 1, font, 0xFF0000, -1,
                           0, &size);
-  std::u32string text;
-  for (std::size_t at = 0; utf8[at];) {
-    const auto c = static_cast<unsigned char>(utf8[at]);
-    const int n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    char32_t v = n == 1 ? c : c & (0x7F >> n);
-    for (int i = 1; i < n; ++i) v = v << 6 | (utf8[at + i] & 0x3F);
-    text += v;
-    at += n;
-  }
+  const std::u32string text = Utf32(utf8);
   ReferenceFace reference(kGothicFile, 18);
   // Edged glyphs sit one pixel right and down, so that the edge starts at the pen.
   const Canvas glyphs = reference.Lay(text, 3, 4, 400, 40, antialiased, false, 1);
@@ -157,16 +148,7 @@ TEST_P(MeasureTest, MeasuredExtentIsTheExtentDrawingCovers) {
     // The pen's travel from FreeType's advances.
     ReferenceFace reference(kGothicFile, 17);
     int travel = 0;
-    for (const char* p = text; *p;) {
-      char32_t c = static_cast<unsigned char>(*p);
-      int n = 1;
-      if (c >= 0xE0) {
-        c = (c & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F);
-        n = 3;
-      }
-      travel += reference.Render(c, false, vertical).advance;
-      p += n;
-    }
+    for (char32_t c : Utf32(text)) travel += reference.Render(c, false, vertical).advance;
     EXPECT_EQ(extent, std::max(farthest, 10 + travel) - 10);
   }
 }
