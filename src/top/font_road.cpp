@@ -158,33 +158,6 @@ void UnlockSoftwareTarget() {
   g_road.targetLocked = false;
 }
 
-// The device cannot subtract: blend mode 3 over a rectangle becomes a white box
-// subtracted, the drawing in mode 5, and the white box again.
-void WhiteBox(const RECT* rect) {
-  DrawState& state = GetDrawState();
-  const std::uint32_t brightness = state.brightness;
-  SetDrawBrightness(255, 255, 255);
-  SetDrawBlendMode(BlendSub, 255);
-  UpdateDrawDiffuseColor();
-  DrawFillBoxD3D(rect->left, rect->top, rect->right, rect->bottom, GetColor(255, 255, 255));
-  SetDrawBrightness(BrightnessRed(brightness), BrightnessGreen(brightness), BrightnessBlue(brightness));
-  UpdateDrawDiffuseColor();
-}
-int g_savedParameter = 0;
-int BeginBlendMode3Emulation(const RECT* rect) {
-  g_savedParameter = GetDrawState().blendParameter;
-  WhiteBox(rect);
-  SetDrawBlendMode(5, g_savedParameter);
-  UpdateDrawDiffuseColor();
-  return 0;
-}
-int EndBlendMode3Emulation(const RECT* rect) {
-  WhiteBox(rect);
-  SetDrawBlendMode(BlendSub, g_savedParameter);
-  UpdateDrawDiffuseColor();
-  return 0;
-}
-
 int FontTextureCacheFlag(int font) {
   const FontRecord* record = GetFontRecord(font);
   return record == nullptr ? -1 : record->textureCacheFlag;
