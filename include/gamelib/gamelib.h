@@ -2,6 +2,7 @@
 #pragma once
 
 #include "gamelib/core.h"
+#include "gamelib/font.h"
 #include "gamelib/graphics.h"
 #include "gamelib/softrender.h"
 #include "gamelib/sound.h"

@@ -10,8 +10,10 @@ constexpr int kMaxLights = 4096;
 
 struct LightRecord {
   int check;  // the handle's check number (first word, for the handle table)
-  int enabled;
+  int handle;
   D3DLIGHT7 light;
+  int deviceLightIndex;  // -1: not placed on a device
+  int enabled;
 };
 
 // The table of lights (initialised on first use). Records come from AllocMemoryZeroed.

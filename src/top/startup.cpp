@@ -5,6 +5,7 @@
 #include "core/pump.h"
 #include "core/window.h"
 #include "gamelib/core.h"
+#include "gamelib/font.h"
 #include "sound/music.h"
 #include "sound/sound_system.h"
 #include "top/top.h"
@@ -16,6 +17,8 @@ namespace {
 void ShutDown() {
   // Music ends before anything else is shut down.
   EndCurrentMusic();
+  // Fonts go before graphics: their cache pages may be graphs.
+  InitFontToHandle();
   TerminateGraphics();
   // (input shuts down here when it exists)
   // The sound system goes after graphics and input.

@@ -16,6 +16,12 @@ bool DispatchSubsystemMessage(UINT message, WPARAM wParam, LPARAM lParam);
 // The graphics system with the 3-D back end behind the core's hooks (graphics.cpp).
 Graphics3DHooks Direct3DHooks();
 int InitializeGraphics();
+
+// Fonts on the 3-D road (font_road.cpp): their hooks, set at graphics start-up. The 3-D
+// object's release goes through the second, so that the font caches know their
+// textures lost their pixels.
+void InstallFontRoad();
+int ReleaseDirect3DObjectAndFontCaches();
 int TerminateGraphics();
 
 }  // namespace gamelib

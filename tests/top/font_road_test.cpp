@@ -1,0 +1,190 @@
+// Fonts on the 3-D road: the texture-cache rule on devices with and without the 16-bit
+// alpha formats, glyphs through the device against FreeType, the cache surviving a
+// lost device, and text of plain fonts on the locked back buffer.
+#include <functional>
+#include <tuple>
+
+#include "../d3d/display_fixture.h"
+#include "../font/font_fixture.h"
+#include "d3d/d3d_state.h"
+#include "d3d/graph_drawing.h"
+#include "font/font_face.h"
+
+namespace {
+
+class FontRoadTest : public DisplayTest {
+ protected:
+  void SetUp() override {
+    DisplayTest::SetUp();
+    gamelib::InstallFontRoad();
+    gamelib::SetGraphMode(640, 480, 32);
+  }
+  void TearDown() override {
+    gamelib::InitFontToHandle();
+    gamelib::SetFontRoadHooks(nullptr);
+    gamelib::ResetDrawState();
+    DisplayTest::TearDown();
+  }
+  // The back buffer after the batch went to the device: 8-bit ARGB.
+  static std::uint32_t Back(int x, int y) {
+    gamelib::CloseDeviceScene();
+    return sim::ReadSurfacePixel(sim::SurfaceId(gamelib::GetBackSurface()), x, y);
+  }
+  // Every pixel of a region against a table of expected blue values.
+  static void ExpectBlue(const Canvas& expected, int width, int height,
+                         const std::function<int(int)>& value) {
+    gamelib::CloseDeviceScene();
+    const int id = sim::SurfaceId(gamelib::GetBackSurface());
+    int wrong = 0;
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        const int got = static_cast<int>(sim::ReadSurfacePixel(id, x, y) & 0xFF);
+        const int want = value(expected.get(x, y));
+        if (got != want && wrong++ < 5)
+          ADD_FAILURE() << x << "," << y << ": " << got << ", expected " << want;
+      }
+    EXPECT_EQ(wrong, 0);
+  }
+};
+
+sim::DisplayConfig Without(sim::PixelFormatName name) {
+  sim::DisplayConfig config = sim::DefaultDisplayConfig();
+  const DDPIXELFORMAT drop = sim::MakePixelFormat(name);
+  std::erase_if(config.textureFormats,
+                [&](const DDPIXELFORMAT& f) { return std::memcmp(&f, &drop, sizeof(f)) == 0; });
+  return config;
+}
+
+struct FlagCase {
+  const char* name;
+  sim::DisplayConfig config;
+  int use3D;
+  int flag;
+};
+
+class TextureCacheFlagTest : public FontRoadTest, public ::testing::WithParamInterface<FlagCase> {};
+
+TEST_P(TextureCacheFlagTest, FollowsTheFormatsForAlphaChannelAndAlphaTestImages) {
+  const FlagCase& c = GetParam();
+  gamelib::SetUse3DFlag(c.use3D);
+  Start(c.config);
+  const int font = gamelib::CreateFontToHandle(kGothicFile, 16, -1, gamelib::kFontKindAntialiased);
+  ASSERT_GE(font, 0);
+  EXPECT_EQ(gamelib::GetFontRecord(font)->textureCacheFlag, c.flag);
+  // Either way the text draws.
+  EXPECT_EQ(gamelib::DrawStringToHandle(0, 0, "Road 道", gamelib::GetColor(255, 255, 255), font), 0);
+  bool drawn = false;
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 60; ++x) drawn |= (Back(x, y) & 0xFFFFFF) != 0;
+  EXPECT_TRUE(drawn);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, TextureCacheFlagTest,
+    ::testing::Values(FlagCase{"AllFormats", sim::DefaultDisplayConfig(), 1, 1},
+                      FlagCase{"NoA4R4G4B4", Without(sim::PixelFormatName::A4R4G4B4), 1, 0},
+                      FlagCase{"NoA1R5G5B5", Without(sim::PixelFormatName::A1R5G5B5), 1, 0},
+                      FlagCase{"GraphsNotInTextures", sim::DefaultDisplayConfig(), 0, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// (kind, screen depth). The page texture takes the screen's depth: on a 16-bit screen
+// A4R4G4B4, so a pixel is FreeType's coverage with its low 4 bits dropped and widened
+// back by bit replication, then stored in 5 bits of blue; on a 32-bit screen 8 bits.
+class DeviceGlyphTest : public FontRoadTest, public ::testing::WithParamInterface<std::tuple<int, int>> {};
+
+TEST_P(DeviceGlyphTest, GlyphsEqualFreeTypesRenderingAtTheTexturesDepth) {
+  const auto [kind, depth] = GetParam();
+  gamelib::SetGraphMode(640, 480, depth);
+  Start();
+  const int font = gamelib::CreateFontToHandle(kGothicFile, 20, -1, kind);
+  ASSERT_EQ(gamelib::GetFontRecord(font)->textureCacheFlag, 1);
+  const auto renders = gamelib::GetGlyphRenderCount();
+  ASSERT_EQ(gamelib::DrawStringToHandle(6, 3, "Type 活字 qj", gamelib::GetColor(255, 255, 255), font), 0);
+  ASSERT_EQ(gamelib::DrawStringToHandle(6, 40, "Type 活字 qj", gamelib::GetColor(255, 255, 255), font), 0);
+  EXPECT_EQ(gamelib::GetGlyphRenderCount() - renders, 9) << "each glyph rendered once";
+  ReferenceFace reference(kGothicFile, 20);
+  const Canvas expected = reference.Lay(U"Type 活字 qj", 6, 3, 200, 30, kind != 0, false);
+  ExpectBlue(expected, 200, 30, [depth = depth](int k) {
+    if (depth == 32) return k;
+    const int blue5 = ((k >> 4) * 17) >> 3;
+    return blue5 << 3 | blue5 >> 2;
+  });
+}
+
+INSTANTIATE_TEST_SUITE_P(KindsAndDepths, DeviceGlyphTest,
+                         ::testing::Combine(::testing::Values(gamelib::kFontKindPlain,
+                                                              gamelib::kFontKindAntialiased),
+                                            ::testing::Values(16, 32)));
+
+TEST_F(FontRoadTest, VerticalEdgedTextThroughTheDeviceMatchesTheSoftwareRoad) {
+  Start();
+  const int font = gamelib::CreateFontToHandle(kGothicFile, 18, -1, gamelib::kFontKindEdge);
+  ASSERT_EQ(gamelib::GetFontRecord(font)->textureCacheFlag, 1);
+  gamelib::DrawStringToHandle(4, 4, "縦書き", gamelib::GetColor(0, 0, 255), font,
+                              gamelib::GetColor(255, 0, 0), 1);
+  Image soft(40, 80);
+  gamelib::DrawStringWithFontCache(1, 4, 4, 0, 1.0, 1.0, "縦書き", 0x0000FF, &soft.image, nullptr, 1, font,
+                                   0xFF0000, -1, 1, nullptr);
+  for (int y = 0; y < 80; ++y)
+    for (int x = 0; x < 40; ++x) ASSERT_EQ(Back(x, y) & 0xFFFFFF, soft.At(x, y)) << x << "," << y;
+}
+
+TEST_F(FontRoadTest, CacheLostWithTheDeviceIsRestoredWithTheSamePixels) {
+  Start();
+  const int font = gamelib::CreateFontToHandle(kGothicFile, 22, -1, gamelib::kFontKindAntialiased);
+  const int white = gamelib::GetColor(255, 255, 255);
+  gamelib::DrawStringToHandle(0, 0, "Lost 消失", white, font);
+  std::vector<std::uint32_t> before;
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 120; ++x) before.push_back(Back(x, y));
+  const gamelib::GlyphCachePage page = gamelib::GetFontRecord(font)->cache.pages[0];
+  sim::LoseAllSurfaces();
+  ASSERT_EQ(gamelib::RestoreGraphSystem(), 0);
+  // The screen came back empty; the glyphs come back from the cache, not from FreeType.
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 120; ++x) sim::WriteSurfacePixel(sim::SurfaceId(gamelib::GetBackSurface()), x, y, 0);
+  const auto renders = gamelib::GetGlyphRenderCount();
+  gamelib::DrawStringToHandle(0, 0, "Lost 消失", white, font);
+  EXPECT_EQ(gamelib::GetGlyphRenderCount(), renders);
+  std::size_t i = 0;
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 120; ++x, ++i) ASSERT_EQ(Back(x, y), before[i]) << x << "," << y;
+  EXPECT_EQ(gamelib::GetFontRecord(font)->cache.pages[0].image.pixels, page.image.pixels);
+}
+
+TEST_F(FontRoadTest, PlainCachedFontDrawsOnTheLockedBackBuffer) {
+  gamelib::SetUse3DFlag(0);
+  Start();
+  const int font = gamelib::CreateFontToHandle(kGothicFile, 20, -1, gamelib::kFontKindAntialiased);
+  ASSERT_EQ(gamelib::GetFontRecord(font)->textureCacheFlag, 0);
+  ASSERT_EQ(gamelib::DrawStringToHandle(6, 3, "Soft 柔らか", gamelib::GetColor(255, 255, 255), font), 0);
+  ReferenceFace reference(kGothicFile, 20);
+  ExpectBlue(reference.Lay(U"Soft 柔らか", 6, 3, 200, 30, true, false), 200, 30, [](int k) { return k; });
+  EXPECT_EQ(gamelib::DrawStringD3D(6, 3, "Soft", gamelib::GetColor(255, 255, 255), font, 0, 0), 0)
+      << "the 3-D entry forwards a font cached in memory to the software road";
+  EXPECT_EQ(gamelib::DrawStringD3D(0, 0, "x", 0, font ^ 0x10000, 0, 0), -1);
+  EXPECT_EQ(gamelib::DrawStringD3D(0, 0, nullptr, 0, font, 0, 0), -1);
+}
+
+TEST_F(FontRoadTest, BlendModeThreeIsEmulatedAroundTextureCachedText) {
+  Start();
+  const int font = gamelib::CreateFontToHandle(kGothicFile, 16, -1, gamelib::kFontKindPlain);
+  ASSERT_EQ(gamelib::GetFontRecord(font)->textureCacheFlag, 1);
+  gamelib::SetDrawBlendMode(gamelib::BlendSub, 200);
+  gamelib::SetDrawBrightness(10, 20, 30);
+  const std::size_t mark = sim::DisplayTraceMark();
+  EXPECT_EQ(gamelib::DrawStringToHandle(0, 0, "Sub", gamelib::GetColor(255, 255, 255), font), 0);
+  gamelib::CloseDeviceScene();
+  // The text's draws sit between two white boxes; the draw state is as it was.
+  EXPECT_GE(CountCalls(mark, sim::DisplayCall::DrawPrimitive), 3u);
+  int mode = 0, parameter = 0, red = 0, green = 0, blue = 0;
+  gamelib::GetDrawBlendMode(&mode, &parameter);
+  gamelib::GetDrawBrightness(&red, &green, &blue);
+  EXPECT_EQ(mode, gamelib::BlendSub);
+  EXPECT_EQ(parameter, 200);
+  EXPECT_EQ(red, 10);
+  EXPECT_EQ(green, 20);
+  EXPECT_EQ(blue, 30);
+}
+
+}  // namespace
