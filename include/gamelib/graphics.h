@@ -99,6 +99,33 @@ int GetGraphSize(int graph, int* width, int* height);
 // Fills every pixel of the graph. 0 or -1.
 int FillGraph(int graph, int red, int green, int blue, int alpha);
 
+// ---- Drawing -------------------------------------------------------------------------
+// Each entry draws into the draw screen under the draw state (blend mode and parameter,
+// brightness, draw area, blend graph, draw mode). Results 0, or -1 for an invalid graph
+// or a draw that cannot be made.
+
+// The graph with its top-left corner at (x, y); transFlag: leave out transparent pixels.
+int DrawGraph(int x, int y, int graph, int transFlag);
+// The rectangle (srcX, srcY, width, height) of the graph at (destX, destY); turnFlag
+// mirrors it left to right.
+int DrawRectGraph(int destX, int destY, int srcX, int srcY, int width, int height, int graph, int transFlag,
+                  int turnFlag);
+// The graph stretched onto (x1, y1)-(x2, y2), right and bottom exclusive; x1 > x2 or
+// y1 > y2 mirrors it.
+int DrawStretchGraph(int x1, int y1, int x2, int y2, int graph, int transFlag);
+// The graph at (x, y) mirrored left to right.
+int DrawMirrorGraph(int x, int y, int graph, int transFlag);
+// The rectangle (srcX, srcY, width, height) of the graph stretched onto (x1, y1)-(x2, y2).
+int DrawRectStretchGraph(int x1, int y1, int x2, int y2, int srcX, int srcY, int width, int height, int graph,
+                         int transFlag, int turnFlag);
+// Pixels x1..x2 - 1 by y1..y2 - 1 (corners in either order) in a colour from GetColor.
+int DrawFillBox(int x1, int y1, int x2, int y2, int color);
+// The one-pixel border of the same rectangle.
+int DrawBoxOutline(int x1, int y1, int x2, int y2, int color);
+int DrawBox(int x1, int y1, int x2, int y2, int color, int fillFlag);
+// Fills the draw screen with the background colour (SetBackgroundColor).
+int ClearDrawScreen();
+
 // ---- Draw state ----------------------------------------------------------------------
 
 // Blend mode and parameter; the parameter is clamped to 0..255. Always 0.

@@ -45,9 +45,11 @@ void ResetDeviceRecord(D3DDeviceRecord& r, IDirectDrawSurface7* ownSurface) {
   // White, so that fading toward the factor fades toward white before the first
   // textured draw has set it.
   r.drawRenderStates[kDrawStateTextureFactor] = 0xFFFFFFFF;
+  // The device's own argument defaults are not ours to assume (its second arguments
+  // start as CURRENT): unknown copies make the first programme that needs one send it.
+  constexpr std::int16_t kUnknown = -2;
   for (StageCopy& s : r.stages) {
-    s = StageCopy{nullptr,       D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_DISABLE,
-                  D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_DISABLE};
+    s = StageCopy{nullptr, kUnknown, kUnknown, D3DTOP_DISABLE, kUnknown, kUnknown, D3DTOP_DISABLE};
   }
   for (auto& kind : r.filterIndex) {
     for (int& index : kind) index = 1;

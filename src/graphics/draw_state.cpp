@@ -201,6 +201,9 @@ int GetDrawArea(int* left, int* top, int* right, int* bottom) {
 
 int ResetDrawState() {
   ApplyReset(state);
+  // The device's vertex colour follows the reset mode and brightness.
+  const Graphics3DHooks& hooks = GetGraphics3DHooks();
+  if (hooks.updateDrawDiffuseColor != nullptr) hooks.updateDrawDiffuseColor();
   return 0;
 }
 

@@ -4,10 +4,12 @@
 
 #include "d3d/d3d_state.h"
 #include "d3d/device_record.h"
+#include "d3d/graph_drawing.h"
 #include "d3d/texture_formats.h"
 #include "d3d/texture_pieces.h"
 #include "graphics/graphics_hooks.h"
 #include "graphics/screen.h"
+#include "softrender/soft_target.h"
 #include "top/top.h"
 
 namespace gamelib {
@@ -28,11 +30,21 @@ int TextureFormatOf(int slot, DDPIXELFORMAT* format, ColorData* colorData) {
   return 0;
 }
 
+// Start-up clears the draw colour; it is worked out again from the draw state at once.
+int StartDirect3D() {
+  const int result = InitializeDirect3D();
+  if (result == 0) UpdateDrawDiffuseColor();
+  return result;
+}
+
 }  // namespace
 
 Graphics3DHooks Direct3DHooks() {
+  D3DDrawingHooks& drawing = GetD3DDrawingHooks();
+  drawing.drawFillBoxSoft = DrawFillBoxSoft;
+  drawing.drawBoxOutlineSoft = DrawBoxOutlineSoft;
   Graphics3DHooks hooks{};
-  hooks.initializeDirect3D = InitializeDirect3D;
+  hooks.initializeDirect3D = StartDirect3D;
   hooks.terminateDirect3D = TerminateDirect3D;
   hooks.releaseDirect3DObject = ReleaseDirect3DObject;
   hooks.acquireDirect3DAndDevice = AcquireDirect3DAndDevice;
@@ -55,6 +67,7 @@ Graphics3DHooks Direct3DHooks() {
   hooks.setTextureFilterMode = SetTextureFilterMode;
   hooks.setBlendGraphD3D = SetBlendGraphD3D;
   hooks.getDeviceValid = GetDeviceValid;
+  hooks.updateDrawDiffuseColor = UpdateDrawDiffuseColor;
   return hooks;
 }
 

@@ -5,6 +5,7 @@
 #include "d3d/device_record.h"
 #include "d3d/draw_settings.h"
 #include "d3d/texture_pieces.h"
+#include "graphics/graphs.h"
 #include "display_fixture.h"
 #include "graphics/graphs.h"
 
