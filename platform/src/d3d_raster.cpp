@@ -375,8 +375,12 @@ std::uint32_t Sample(const Stage& s, std::uint64_t u, std::uint64_t v) {
                  Address(detail::PointTexel(v), t.height, s.addressV));
   const std::int32_t x = detail::LinearTexel(u), y = detail::LinearTexel(v);
   const std::uint32_t wx = detail::LinearWeight(u), wy = detail::LinearWeight(v);
-  const int x0 = Address(x, t.width, s.addressU), x1 = Address(x + 1, t.width, s.addressU);
-  const int y0 = Address(y, t.height, s.addressV), y1 = Address(y + 1, t.height, s.addressV);
+  // The next texel wraps at the end of the 32-bit range, as the SIMD lanes do.
+  const auto next = [](std::int32_t i) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(i) + 1);
+  };
+  const int x0 = Address(x, t.width, s.addressU), x1 = Address(next(x), t.width, s.addressU);
+  const int y0 = Address(y, t.height, s.addressV), y1 = Address(next(y), t.height, s.addressV);
   const std::uint32_t c00 = Fetch(s, x0, y0), c10 = Fetch(s, x1, y0), c01 = Fetch(s, x0, y1),
                       c11 = Fetch(s, x1, y1);
   std::uint32_t out = 0;
