@@ -53,29 +53,11 @@ bool RenderStateAccepts(DWORD type, DWORD value) {
   }
 }
 
-bool IsStageOp(DWORD op) {
-  switch (op) {
-    case D3DTOP_DISABLE:
-    case D3DTOP_SELECTARG1:
-    case D3DTOP_SELECTARG2:
-    case D3DTOP_MODULATE:
-    case D3DTOP_MODULATE2X:
-    case D3DTOP_MODULATE4X:
-    case D3DTOP_ADD:
-    case D3DTOP_SUBTRACT:
-    case D3DTOP_BLENDDIFFUSEALPHA:
-    case D3DTOP_BLENDCURRENTALPHA:
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool StageStateAccepts(DWORD type, DWORD value) {
   switch (type) {
     case D3DTSS_COLOROP:
     case D3DTSS_ALPHAOP:
-      return IsStageOp(value);
+      return raster::IsStageOperation(value);
     case D3DTSS_COLORARG1:
     case D3DTSS_COLORARG2:
     case D3DTSS_ALPHAARG1:

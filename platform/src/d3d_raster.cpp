@@ -221,22 +221,7 @@ struct Context {
   bool fastModulateColour = false, fastModulateAlpha = false;
 };
 
-bool KnownOp(DWORD op) {
-  switch (op) {
-    case D3DTOP_SELECTARG1:
-    case D3DTOP_SELECTARG2:
-    case D3DTOP_MODULATE:
-    case D3DTOP_MODULATE2X:
-    case D3DTOP_MODULATE4X:
-    case D3DTOP_ADD:
-    case D3DTOP_SUBTRACT:
-    case D3DTOP_BLENDDIFFUSEALPHA:
-    case D3DTOP_BLENDCURRENTALPHA:
-      return true;
-    default:
-      return false;
-  }
-}
+bool KnownOp(DWORD op) { return op != D3DTOP_DISABLE && IsStageOperation(op); }
 
 // Whether a stage's colour (or alpha) is the texel, or the texel times the diffuse.
 bool TexelOrModulated(DWORD op, DWORD arg1, DWORD arg2, bool* modulated) {
@@ -924,6 +909,24 @@ RasterPath BestRasterPath() {
 }
 
 int VertexStride(DWORD fvf) { return LayoutOf(fvf).stride; }
+
+bool IsStageOperation(DWORD op) {
+  switch (op) {
+    case D3DTOP_DISABLE:
+    case D3DTOP_SELECTARG1:
+    case D3DTOP_SELECTARG2:
+    case D3DTOP_MODULATE:
+    case D3DTOP_MODULATE2X:
+    case D3DTOP_MODULATE4X:
+    case D3DTOP_ADD:
+    case D3DTOP_SUBTRACT:
+    case D3DTOP_BLENDDIFFUSEALPHA:
+    case D3DTOP_BLENDCURRENTALPHA:
+      return true;
+    default:
+      return false;
+  }
+}
 
 HRESULT DrawTriangles(const State& state, D3DPRIMITIVETYPE type, DWORD fvf, const void* vertices,
                       DWORD vertexCount, const WORD* indices, DWORD indexCount, DrawReport* report) {

@@ -50,6 +50,9 @@ struct DrawReport {
 HRESULT DrawTriangles(const State& state, D3DPRIMITIVETYPE type, DWORD fvf, const void* vertices,
                       DWORD vertexCount, const WORD* indices, DWORD indexCount, DrawReport* report);
 
+// The stage operations the rasteriser carries out (D3DTOP_DISABLE among them).
+bool IsStageOperation(DWORD op);
+
 // Bytes per vertex of a format the device draws, 0 for any other.
 int VertexStride(DWORD fvf);
 

@@ -26,31 +26,7 @@ void FillSpans(const MEMIMG& dest, const Span* spans, int spanCount, const raste
   const std::uint32_t addend = raster::FlatAddend<Kind, Mode>(t, c);
   for (int s = 0; s < spanCount; ++s) {
     std::uint8_t* dp = MemImgRow(&dest, spans[s].y) + static_cast<std::ptrdiff_t>(spans[s].x) * bytes;
-    for (int i = 0; i < spans[s].count; ++i, dp += bytes) {
-      if constexpr (Kind == kMemImgKind16) {
-        const std::uint32_t d = raster::Load16(dp);
-        std::uint32_t out;
-        if constexpr (Mode == BlendAdd) {
-          out = PackedAdd16(d, addend);
-        } else if constexpr (Mode == BlendSub) {
-          out = PackedSub16(d, addend);
-        } else {
-          out = raster::Combine16<Mode, false, true, false>(d, c, 0, 0, t);
-        }
-        raster::Store16(dp, out);
-      } else {
-        const std::uint32_t d = raster::Load32(dp);
-        std::uint32_t out;
-        if constexpr (Mode == BlendAdd) {
-          out = PackedAdd32(d, addend);
-        } else if constexpr (Mode == BlendSub) {
-          out = PackedSub32(d, addend);
-        } else {
-          out = raster::Combine32<Mode, false, true, false>(d, c, 0, 0, t);
-        }
-        raster::Store32(dp, out);
-      }
-    }
+    raster::FlatSpan<Kind, Mode>(dp, spans[s].count, t, c, addend);
   }
 }
 

@@ -594,6 +594,38 @@ std::uint32_t FlatAddend(const PixelTables& t, std::uint32_t c) {
   return addend;
 }
 
+// n pixels from dp in the flat colour c (addend: FlatAddend of c), as every flat fill
+// of the software renderer draws them.
+template <int Kind, int Mode>
+inline void FlatSpan(std::uint8_t* dp, int n, const PixelTables& t, std::uint32_t c, std::uint32_t addend) {
+  constexpr int destBytes = Kind == kMemImgKind16 ? 2 : 4;
+  for (int i = 0; i < n; ++i, dp += destBytes) {
+    if constexpr (Kind == kMemImgKind16) {
+      const std::uint32_t d = Load16(dp);
+      std::uint32_t out;
+      if constexpr (Mode == BlendAdd) {
+        out = PackedAdd16(d, addend);
+      } else if constexpr (Mode == BlendSub) {
+        out = PackedSub16(d, addend);
+      } else {
+        out = Combine16<Mode, false, true, false>(d, c, 0, 0, t);
+      }
+      Store16(dp, out);
+    } else {
+      const std::uint32_t d = Load32(dp);
+      std::uint32_t out;
+      if constexpr (Mode == BlendAdd) {
+        out = PackedAdd32(d, addend);
+      } else if constexpr (Mode == BlendSub) {
+        out = PackedSub32(d, addend);
+      } else {
+        out = Combine32<Mode, false, true, false>(d, c, 0, 0, t);
+      }
+      Store32(dp, out);
+    }
+  }
+}
+
 template <int Kind, int Mode>
 void DrawFlatPortable(const TriangleSetup& setup, const KernelContext& k) {
   constexpr int destBytes = Kind == kMemImgKind16 ? 2 : 4;
@@ -605,31 +637,7 @@ void DrawFlatPortable(const TriangleSetup& setup, const KernelContext& k) {
   WalkRows(setup, k, [&](int y, int x, int n) {
     std::uint8_t* dp =
         pixels + static_cast<std::ptrdiff_t>(y) * pitch + static_cast<std::ptrdiff_t>(x) * destBytes;
-    for (int i = 0; i < n; ++i, dp += destBytes) {
-      if constexpr (Kind == kMemImgKind16) {
-        const std::uint32_t d = Load16(dp);
-        std::uint32_t out;
-        if constexpr (Mode == BlendAdd) {
-          out = PackedAdd16(d, addend);
-        } else if constexpr (Mode == BlendSub) {
-          out = PackedSub16(d, addend);
-        } else {
-          out = Combine16<Mode, false, true, false>(d, c, 0, 0, t);
-        }
-        Store16(dp, out);
-      } else {
-        const std::uint32_t d = Load32(dp);
-        std::uint32_t out;
-        if constexpr (Mode == BlendAdd) {
-          out = PackedAdd32(d, addend);
-        } else if constexpr (Mode == BlendSub) {
-          out = PackedSub32(d, addend);
-        } else {
-          out = Combine32<Mode, false, true, false>(d, c, 0, 0, t);
-        }
-        Store32(dp, out);
-      }
-    }
+    FlatSpan<Kind, Mode>(dp, n, t, c, addend);
   });
 }
 
