@@ -1,6 +1,5 @@
 // Fonts on the 3-D road: the texture-cache rule, cache pages as texture graphs, glyph
-// cells drawn through the device, the software draw target, and the blend-mode-3
-// emulation around texture-cached text.
+// cells drawn through the device, and the software draw target.
 #include "d3d/d3d_state.h"
 #include "d3d/graph_drawing.h"
 #include "d3d/texture_formats.h"
@@ -156,33 +155,6 @@ void UnlockSoftwareTarget() {
   if (!g_road.targetLocked) return;
   EndSoftDraw(&g_road.target);
   g_road.targetLocked = false;
-}
-
-// The device cannot subtract: blend mode 3 over a rectangle becomes a white box
-// subtracted, the drawing in mode 5, and the white box again.
-void WhiteBox(const RECT* rect) {
-  DrawState& state = GetDrawState();
-  const std::uint32_t brightness = state.brightness;
-  SetDrawBrightness(255, 255, 255);
-  SetDrawBlendMode(BlendSub, 255);
-  UpdateDrawDiffuseColor();
-  DrawFillBoxD3D(rect->left, rect->top, rect->right, rect->bottom, GetColor(255, 255, 255));
-  SetDrawBrightness(BrightnessRed(brightness), BrightnessGreen(brightness), BrightnessBlue(brightness));
-  UpdateDrawDiffuseColor();
-}
-int g_savedParameter = 0;
-int BeginBlendMode3Emulation(const RECT* rect) {
-  g_savedParameter = GetDrawState().blendParameter;
-  WhiteBox(rect);
-  SetDrawBlendMode(5, g_savedParameter);
-  UpdateDrawDiffuseColor();
-  return 0;
-}
-int EndBlendMode3Emulation(const RECT* rect) {
-  WhiteBox(rect);
-  SetDrawBlendMode(BlendSub, g_savedParameter);
-  UpdateDrawDiffuseColor();
-  return 0;
 }
 
 int FontTextureCacheFlag(int font) {
