@@ -126,6 +126,12 @@ int DrawBox(int x1, int y1, int x2, int y2, int color, int fillFlag);
 // Fills the draw screen with the background colour (SetBackgroundColor).
 int ClearDrawScreen();
 
+// The graph onto the quadrilateral of four corners given clockwise from the one its
+// top-left corner lands on: top left, top right, bottom right, bottom left. -1 for an
+// invalid graph or a corner that is not finite.
+int DrawQuadGraph(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4, int graph,
+                  int transFlag);
+
 // Copies (x1, y1)-(x2, y2) of the draw screen (right and bottom exclusive, at most the
 // graph's size) into the graph's top-left corner. With useClientFlag 0 while a window
 // draws its front buffer the coordinates are the desktop's. 0 or -1.
