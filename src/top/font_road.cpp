@@ -1,6 +1,5 @@
 // Fonts on the 3-D road: the texture-cache rule, cache pages as texture graphs, glyph
-// cells drawn through the device, the software draw target, and the blend-mode-3
-// emulation around texture-cached text.
+// cells drawn through the device, and the software draw target.
 #include "d3d/d3d_state.h"
 #include "d3d/graph_drawing.h"
 #include "d3d/texture_formats.h"

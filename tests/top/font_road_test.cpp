@@ -6,6 +6,7 @@
 
 #include "../d3d/display_fixture.h"
 #include "../font/font_fixture.h"
+#include "core/window.h"
 #include "d3d/d3d_state.h"
 #include "d3d/graph_drawing.h"
 #include "font/font_face.h"
@@ -18,12 +19,22 @@ class FontRoadTest : public DisplayTest {
     DisplayTest::SetUp();
     gamelib::InstallFontRoad();
     gamelib::SetGraphMode(640, 480, 32);
+    gamelib::SetBackgroundColor(0, 0, 0);  // the screen starts black
+    // A window that a library run before has closed throws batches away.
+    ASSERT_EQ(gamelib::CreateMainWindow(), 0);
   }
   void TearDown() override {
     gamelib::InitFontToHandle();
     gamelib::SetFontRoadHooks(nullptr);
     gamelib::ResetDrawState();
+    gamelib::DestroyMainWindow();
     DisplayTest::TearDown();
+  }
+  // The screen, with the draw state other tests may have left reset.
+  void Start(const sim::DisplayConfig& config = sim::DefaultDisplayConfig()) {
+    DisplayTest::Start(config);
+    gamelib::SetDrawScreen(gamelib::kDrawScreenBack);
+    gamelib::ResetDrawState();
   }
   // The back buffer after the batch went to the device: 8-bit ARGB.
   static std::uint32_t Back(int x, int y) {
