@@ -267,6 +267,8 @@ void ChooseFastKernel(Context& c) {
     blend = FastBlend::Alpha;
   else if (c.srcBlend == D3DBLEND_ONE && c.destBlend == D3DBLEND_ONE)
     blend = FastBlend::Add;
+  else if (c.srcBlend == D3DBLEND_SRCALPHA && c.destBlend == D3DBLEND_ONE)
+    blend = FastBlend::AddAlpha;
   else
     return;
   c.fast = kernels;

@@ -40,7 +40,7 @@ inline std::uint32_t Lerp8(std::uint32_t a, std::uint32_t b, std::uint32_t w) {
 // A span of the fast pipeline: a 32-bit target, one clamped 32-bit texture, colour and
 // alpha each the texel or the texel times the flat diffuse, an optional colour key,
 // then copy, SRCALPHA/INVSRCALPHA or ONE/ONE.
-enum class FastBlend { Copy, Alpha, Add };
+enum class FastBlend { Copy, Alpha, Add, AddAlpha };
 
 // One row's span: its first pixel, its length, the pixels left in the target's row
 // from there, and the 32.32 texel coordinates at its first pixel.
@@ -68,7 +68,7 @@ struct FastSpan {
 
 using FastKernel = void (*)(const FastSpan&, const FastRow* rows, int count);
 struct FastKernels {
-  FastKernel span[2][3][2][2];  // by linear, FastBlend, modulate, keyed
+  FastKernel span[2][4][2][2];  // by linear, FastBlend, modulate, keyed
 };
 
 // Null when the build or the processor has no AVX2.

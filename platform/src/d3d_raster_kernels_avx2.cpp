@@ -120,6 +120,15 @@ RASTER_AVX2_INLINE V BlendPixels(V s, V d) {
     return s;
   } else if constexpr (B == FastBlend::Add) {
     return _mm256_adds_epu8(s, d);
+  } else if constexpr (B == FastBlend::AddAlpha) {
+    // round((s a + d 255) / 255) = d + round(s a / 255): the sum saturates like ONE/ONE.
+    const V zero = _mm256_setzero_si256();
+    const V sl = _mm256_unpacklo_epi8(s, zero), sh = _mm256_unpackhi_epi8(s, zero);
+    const V al = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(sl, 0xFF), 0xFF);
+    const V ah = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(sh, 0xFF), 0xFF);
+    const V scaled =
+        _mm256_packus_epi16(Div255x16(_mm256_mullo_epi16(sl, al)), Div255x16(_mm256_mullo_epi16(sh, ah)));
+    return _mm256_adds_epu8(scaled, d);
   } else {
     const V zero = _mm256_setzero_si256();
     const V sl = _mm256_unpacklo_epi8(s, zero), sh = _mm256_unpackhi_epi8(s, zero);
@@ -252,16 +261,18 @@ constexpr FastKernel kByFlags[2][2] = {{Span<Linear, B, false, false>, Span<Line
 
 FastKernels MakeKernels() {
   FastKernels k;
-  constexpr FastBlend kBlends[3] = {FastBlend::Copy, FastBlend::Alpha, FastBlend::Add};
-  static_assert(static_cast<int>(FastBlend::Copy) == 0 && static_cast<int>(FastBlend::Add) == 2);
+  constexpr FastBlend kBlends[4] = {FastBlend::Copy, FastBlend::Alpha, FastBlend::Add, FastBlend::AddAlpha};
+  static_assert(static_cast<int>(FastBlend::Copy) == 0 && static_cast<int>(FastBlend::AddAlpha) == 3);
   for (int m = 0; m < 2; ++m)
     for (int key = 0; key < 2; ++key) {
       k.span[0][0][m][key] = kByFlags<false, kBlends[0]>[m][key];
       k.span[0][1][m][key] = kByFlags<false, kBlends[1]>[m][key];
       k.span[0][2][m][key] = kByFlags<false, kBlends[2]>[m][key];
+      k.span[0][3][m][key] = kByFlags<false, kBlends[3]>[m][key];
       k.span[1][0][m][key] = kByFlags<true, kBlends[0]>[m][key];
       k.span[1][1][m][key] = kByFlags<true, kBlends[1]>[m][key];
       k.span[1][2][m][key] = kByFlags<true, kBlends[2]>[m][key];
+      k.span[1][3][m][key] = kByFlags<true, kBlends[3]>[m][key];
     }
   return k;
 }

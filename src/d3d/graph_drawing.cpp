@@ -208,6 +208,8 @@ void SetDrawStatesD3D(Surface3DDataRecord* piece, int flags) {
   if (r->filterMode != draw.drawMode) SetDeviceTextureFilter(device, draw.drawMode);
   if (r->cull != draw.cullMode) SetDeviceCullMode(device, draw.cullMode);
 
+  // The alpha test that keeps transparent texels out of the Z buffer follows Z itself.
+  const int zWas = r->zEnable != 0;
   if (flags & kDrawFlagZ) {
     if (r->zEnable != draw.zEnable) SetDeviceZEnable(device, draw.zEnable);
     if (r->zWrite != draw.zWriteEnable) SetDeviceZWriteEnable(device, draw.zWriteEnable);
@@ -218,6 +220,7 @@ void SetDrawStatesD3D(Surface3DDataRecord* piece, int flags) {
     r->device->SetRenderState(D3DRENDERSTATE_ZENABLE, 0);
     r->zEnable = 0;
   }
+  if ((r->zEnable != 0) != zWas && texture != nullptr) r->drawSettingsDirty = 1;
   if (r->fog != 0) SetDeviceFogEnable(device, 0);
   r->lastPiece = piece;
   r->lastFlags = flags;

@@ -41,6 +41,11 @@ struct Case {
 
 class SoftBoxTest : public ::testing::TestWithParam<int> {
  protected:
+  // A draw screen large enough for every area below, whatever ran before.
+  void SetUp() override {
+    ResetDrawState();
+    SetDrawScreenSize(640, 480);
+  }
   void TearDown() override { ResetDrawState(); }
 };
 
