@@ -107,9 +107,11 @@ void DrawQuads(Input& in, int graph) {
 void DrawStrips(Input& in) {
   const int columns = in.Byte() % 40, rows = in.Byte() % 40;
   std::vector<gamelib::D3DVertex1> grid(static_cast<std::size_t>(columns) * rows);
-  for (gamelib::D3DVertex1& v : grid) {
-    v = gamelib::D3DVertex1{in.Coordinate(),       in.Coordinate(),      0.5f, 1.0f, in.Dword(),
-                            in.Coordinate() / 256, in.Coordinate() / 256};
+  for (gamelib::D3DVertex1& vertex : grid) {
+    // Texture coordinates stay within a few wraps: the positions are what is under test.
+    const float u = static_cast<float>(static_cast<int>(in.Byte()) - 128) / 32.0f;
+    const float v = static_cast<float>(static_cast<int>(in.Byte()) - 128) / 32.0f;
+    vertex = gamelib::D3DVertex1{in.Coordinate(), in.Coordinate(), 0.5f, 1.0f, in.Dword(), u, v};
   }
   const int device = gamelib::GetDirect3DState().currentDevice;
   gamelib::BeginSceneDevice(device);

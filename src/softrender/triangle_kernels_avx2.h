@@ -539,8 +539,8 @@ GAMELIB_AVX2_INLINE void TexturedRun(const SpanConstants& c, std::uint8_t* dp, c
   }
 }
 
-// Triangles narrower than this: every span goes through chunks that test each pixel
-// against the source, with no per-span search for the pixels inside it.
+// Triangles narrower than this on 32-bit destinations: every span goes through chunks
+// that test each pixel against the source, with no per-span search for the pixels inside.
 constexpr int kSmallTriangleWidth = 32;
 
 template <class F, int Mode, bool B, bool W, bool T>
@@ -575,24 +575,25 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
   int y = 0;
   int x = 0;
   int n = 0;
-  if (setup.maxX - setup.minX < kSmallTriangleWidth) {
-    while (walker.Next(y, x, n)) {
-      const std::uint32_t u = CoordAt(g.u0, g.dudx, g.dudy, x - g.x0, y - g.y0);
-      const std::uint32_t v = CoordAt(g.v0, g.dvdx, g.dvdy, x - g.x0, y - g.y0);
-      std::uint8_t* const row = pixels + static_cast<std::ptrdiff_t>(y) * pitch;
-      std::uint8_t* dp = row + static_cast<std::ptrdiff_t>(x) * destBytes;
-      const std::uint8_t* areaEnd = row + areaRight;
-      if (rows) {
-        TexturedRun<F, Mode, B, W, T, true, true, false>(c, dp, areaEnd, u, v, du, dv, laneDu, laneDv, du8,
-                                                         dv8, n);
-      } else {
-        TexturedRun<F, Mode, B, W, T, true, false, false>(c, dp, areaEnd, u, v, du, dv, laneDu, laneDv, du8,
-                                                          dv8, n);
+  if constexpr (F::kind == kMemImgKind32) {
+    if (setup.maxX - setup.minX < kSmallTriangleWidth) {
+      while (walker.Next(y, x, n)) {
+        const std::uint32_t u = CoordAt(g.u0, g.dudx, g.dudy, x - g.x0, y - g.y0);
+        const std::uint32_t v = CoordAt(g.v0, g.dvdx, g.dvdy, x - g.x0, y - g.y0);
+        std::uint8_t* const row = pixels + static_cast<std::ptrdiff_t>(y) * pitch;
+        std::uint8_t* dp = row + static_cast<std::ptrdiff_t>(x) * destBytes;
+        const std::uint8_t* areaEnd = row + areaRight;
+        if (rows) {
+          TexturedRun<F, Mode, B, W, T, true, true, false>(c, dp, areaEnd, u, v, du, dv, laneDu, laneDv, du8,
+                                                           dv8, n);
+        } else {
+          TexturedRun<F, Mode, B, W, T, true, false, false>(c, dp, areaEnd, u, v, du, dv, laneDu, laneDv, du8,
+                                                            dv8, n);
+        }
       }
+      return;
     }
-    return;
   }
-
   while (walker.Next(y, x, n)) {
     std::uint32_t u = CoordAt(g.u0, g.dudx, g.dudy, x - g.x0, y - g.y0);
     std::uint32_t v = CoordAt(g.v0, g.dvdx, g.dvdy, x - g.x0, y - g.y0);
