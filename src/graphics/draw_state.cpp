@@ -4,6 +4,7 @@
 
 #include "graphics/graph_records.h"
 #include "graphics/graphics_hooks.h"
+#include "graphics/lights.h"
 
 namespace gamelib {
 
@@ -200,9 +201,14 @@ int GetDrawArea(int* left, int* top, int* right, int* bottom) {
 }
 
 int ResetDrawState() {
+  // A reset makes a new default light, so the one it replaces goes first rather than
+  // filling the light table reset by reset.
+  if (state.defaultLightHandle >= 0) DeleteLight(state.defaultLightHandle);
   ApplyReset(state);
-  // The device's vertex colour follows the reset mode and brightness.
   const Graphics3DHooks& hooks = GetGraphics3DHooks();
+  if (hooks.createDirectionalLight != nullptr)
+    state.defaultLightHandle = hooks.createDirectionalLight(1.0f, -1.0f, 1.0f);
+  // The device's vertex colour follows the reset mode and brightness.
   if (hooks.updateDrawDiffuseColor != nullptr) hooks.updateDrawDiffuseColor();
   return 0;
 }

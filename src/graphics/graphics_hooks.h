@@ -44,6 +44,8 @@ struct Graphics3DHooks {
   int (*setBlendGraphD3D)(GraphRecord* graph, int borderParameter, int borderRange);
   void* (*getDeviceValid)();
   int (*updateDrawDiffuseColor)();
+  // The draw-state reset's default light: a directional light's handle, or -1.
+  int (*createDirectionalLight)(float x, float y, float z);
 };
 
 // The table in force; all entries null until the top layer (or a test) fills it.

@@ -221,6 +221,7 @@ int TerminateGraphicsSystem() {
   TerminateDirectDraw();
   DeleteAllSurfaces();
   DeleteAllLightRecords();
+  GetDrawState().defaultLightHandle = -1;
   GetDrawState().use3DDrawingAvailable = 0;
   GetDrawState().drawScreen = kDrawScreenBack;
   g_screen.running = false;

@@ -5,6 +5,7 @@
 #include "d3d/d3d_state.h"
 #include "d3d/device_record.h"
 #include "d3d/graph_drawing.h"
+#include "d3d/lights_transforms.h"
 #include "d3d/texture_formats.h"
 #include "d3d/texture_pieces.h"
 #include "graphics/graphics_hooks.h"
@@ -68,6 +69,7 @@ Graphics3DHooks Direct3DHooks() {
   hooks.setBlendGraphD3D = SetBlendGraphD3D;
   hooks.getDeviceValid = GetDeviceValid;
   hooks.updateDrawDiffuseColor = UpdateDrawDiffuseColor;
+  hooks.createDirectionalLight = CreateDirectionalLight;
   return hooks;
 }
 

@@ -64,6 +64,31 @@ TEST_F(LightsTest, NewLightsCarryTheDefaultsAndDirectionsAreNormalised) {
   EXPECT_EQ(GetLightRecord(plain), nullptr);
 }
 
+// Each reset of the draw state makes the default light along (1, -1, 1) and deletes the
+// one it replaces; shutting the graphics down deletes it.
+TEST_F(LightsTest, TheDrawStateResetMakesOneDefaultLight) {
+  Start();
+  const int first = GetDrawState().defaultLightHandle;
+  const LightRecord* record = GetLightRecord(first);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->light.dltType, 3u);
+  const float d = 1.0f / std::sqrt(3.0f);
+  EXPECT_EQ((std::vector<float>{record->light.dvDirection.x, record->light.dvDirection.y,
+                                record->light.dvDirection.z}),
+            (std::vector<float>{1.0f * d, -1.0f * d, 1.0f * d}));
+  EXPECT_EQ(GetLightTable()->count, 1);
+
+  ASSERT_EQ(ResetDrawState(), 0);
+  ASSERT_EQ(ResetDrawState(), 0);
+  EXPECT_EQ(GetLightTable()->count, 1);
+  EXPECT_EQ(GetLightRecord(first), nullptr);
+  EXPECT_NE(GetLightRecord(GetDrawState().defaultLightHandle), nullptr);
+
+  ASSERT_EQ(TerminateGraphicsSystem(), 0);
+  EXPECT_EQ(GetLightTable()->count, 0);
+  EXPECT_EQ(GetDrawState().defaultLightHandle, -1);
+}
+
 TEST_F(LightsTest, AFullTableRefusesTheNextLightWithoutAllocating) {
   std::vector<int> handles;
   for (int i = 0; i < kMaxLights; ++i) handles.push_back(AddLight());
