@@ -181,7 +181,23 @@ TEST_F(FontRoadTest, BlendModeThreeIsEmulatedAroundTextureCachedText) {
   Start();
   const int font = gamelib::CreateFontToHandle(kGothicFile, 16, -1, gamelib::kFontKindPlain);
   ASSERT_EQ(gamelib::GetFontRecord(font)->textureCacheFlag, 1);
+  gamelib::SetBackgroundColor(120, 210, 250);
+  ASSERT_EQ(gamelib::ClearDrawScreen(), 0);
   gamelib::SetDrawBlendMode(gamelib::BlendSub, 200);
+  ASSERT_EQ(gamelib::DrawStringToHandle(4, 2, "Sub 減", gamelib::GetColor(255, 255, 255), font), 0);
+  // Ink subtracts 200 from each channel; the rest of the cells, texels of alpha 0,
+  // leaves the screen as it was.
+  ReferenceFace reference(kGothicFile, 16);
+  const Canvas ink = reference.Lay(U"Sub 減", 4, 2, 80, 24, false, false);
+  int wrong = 0;
+  for (int y = 0; y < 24; ++y)
+    for (int x = 0; x < 80; ++x) {
+      const std::uint32_t want = ink.get(x, y) != 0 ? 0x000A32u : 0x78D2FAu;
+      if ((Back(x, y) & 0xFFFFFF) != want && wrong++ < 5)
+        ADD_FAILURE() << x << "," << y << ": " << std::hex << Back(x, y) << ", expected " << want;
+    }
+  EXPECT_EQ(wrong, 0);
+
   gamelib::SetDrawBrightness(10, 20, 30);
   const std::size_t mark = sim::DisplayTraceMark();
   EXPECT_EQ(gamelib::DrawStringToHandle(0, 0, "Sub", gamelib::GetColor(255, 255, 255), font), 0);
