@@ -236,8 +236,12 @@ TEST_F(DrawingTest, TheBorderRangeChoosesTheStretchAndTheParameterTheShift) {
     DrawGraph(0, 0, image, 0);
     const sim::DeviceView d = sim::ViewDevice();
     EXPECT_EQ(d.stageState[0][D3DTSS_ALPHAOP], row.stage0Op);
-    if (row.range > 1) EXPECT_EQ(d.stageState[1][D3DTSS_ALPHAOP], row.stage1Op);
-    if (row.factor != 0) EXPECT_EQ(d.renderState[D3DRENDERSTATE_TEXTUREFACTOR], row.factor);
+    if (row.range > 1) {
+      EXPECT_EQ(d.stageState[1][D3DTSS_ALPHAOP], row.stage1Op);
+    }
+    if (row.factor != 0) {
+      EXPECT_EQ(d.renderState[D3DRENDERSTATE_TEXTUREFACTOR], row.factor);
+    }
     EXPECT_EQ(d.renderState[D3DRENDERSTATE_ALPHATESTENABLE], row.alphaTest);
     EXPECT_EQ(d.renderState[D3DRENDERSTATE_ALPHABLENDENABLE], 1 - row.alphaTest);
   }

@@ -315,7 +315,9 @@ TEST_F(QuadTest, TheSoftwareRoadAgreesWithTheDeviceWhereBothCover) {
       const P c{static_cast<double>(i % 200), static_cast<double>(i / 200)};
       if (soft && device) {
         ++both;
-        if (s.rectangle) ASSERT_EQ(pixels[0][i], pixels[1][i]) << c.x << "," << c.y;
+        if (s.rectangle) {
+          ASSERT_EQ(pixels[0][i], pixels[1][i]) << c.x << "," << c.y;
+        }
       } else if (soft != device) {
         ++onlyOne;
         double d = 1e9;
