@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "bench_library.h"
 #include "gamelib/core.h"
 #include "gamelib/graphics.h"
 #include "platform/sim.h"
@@ -50,16 +51,8 @@ std::vector<std::uint32_t> SpritePixels() {
   return p;
 }
 
-struct Library {
-  Library() {
-    sim::Reset();
-    sim::SetVideoOutput("offline");
-    sim::DisplayConfig config = sim::DefaultDisplayConfig();
-    config.trace = false;
-    sim::ConfigureDisplay(config);
-    SetNoSoundFlag(1);
-    SetGraphMode(640, 480, 32);
-    if (InitializeLibrary() != 0 || IsUse3DDrawing() != 1) std::abort();
+struct Library : BenchLibrary {
+  Library() : BenchLibrary(640, 480) {
     pixels = SpritePixels();
     GraphImage image{};
     CreateFullColorData(&image.colorData, 1);
@@ -69,7 +62,6 @@ struct Library {
     sprite = CreateGraphFromGraphImage(&image, nullptr);
     if (sprite < 0) std::abort();
   }
-  ~Library() { TerminateLibrary(); }
   std::vector<std::uint32_t> pixels;
   int sprite = -1;
 };

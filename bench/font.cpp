@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 
+#include "bench_library.h"
 #include "gamelib/gamelib.h"
 #include "platform/sim.h"
 
@@ -42,17 +43,8 @@ void LibrarySoftware(benchmark::State& state, int kind) {
 }
 
 // The library with its screen and 3-D device, started once.
-struct Library {
-  Library() {
-    sim::Reset();
-    sim::DisplayConfig config = sim::DefaultDisplayConfig();
-    config.trace = false;
-    sim::ConfigureDisplay(config);
-    gamelib::SetNoSoundFlag(1);
-    gamelib::SetGraphMode(kWidth, 480, 32);
-    if (gamelib::InitializeLibrary() != 0 || gamelib::IsUse3DDrawing() != 1) std::abort();
-  }
-  ~Library() { gamelib::TerminateLibrary(); }
+struct Library : BenchLibrary {
+  Library() : BenchLibrary(kWidth, 480) {}
 };
 
 // The device draws each batch when it fills (every few lines), so the rasterising is

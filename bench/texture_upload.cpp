@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench_library.h"
 #include "gamelib/core.h"
 #include "gamelib/graphics.h"
 #include "platform/sim.h"
@@ -21,17 +22,8 @@ constexpr int kSide = 1024;
 constexpr std::int64_t kBytes = std::int64_t{kSide} * kSide * 4;
 
 // The library with its screen and 3-D device, started once for every benchmark.
-struct Library {
-  Library() {
-    sim::Reset();
-    sim::DisplayConfig config = sim::DefaultDisplayConfig();
-    config.trace = false;
-    sim::ConfigureDisplay(config);
-    SetNoSoundFlag(1);
-    SetGraphMode(kSide, 768, 32);
-    if (InitializeLibrary() != 0 || IsUse3DDrawing() != 1) std::abort();
-  }
-  ~Library() { TerminateLibrary(); }
+struct Library : BenchLibrary {
+  Library() : BenchLibrary(kSide, 768) {}
 };
 
 struct Image {

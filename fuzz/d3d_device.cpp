@@ -10,29 +10,16 @@
 
 #include "d3d_raster.h"
 #include "d3d_raster_internal.h"
+#include "fuzz_input.h"
 
 namespace {
 
 using platform::pixel::Layout;
 namespace raster = platform::raster;
 
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
+using fuzz::Check;
 
-struct Input {
-  const std::uint8_t* data;
-  std::size_t size;
-  std::uint8_t Byte() {
-    if (size == 0) return 0;
-    --size;
-    return *data++;
-  }
-  DWORD Dword() {
-    DWORD v = 0;
-    for (int k = 0; k < 4; ++k) v |= DWORD(Byte()) << (8 * k);
-    return v;
-  }
+struct Input : fuzz::ByteReader {
   // Mostly a value from the list, sometimes the next raw dword.
   DWORD Pick(std::initializer_list<DWORD> values) {
     const std::uint8_t b = Byte();

@@ -12,6 +12,7 @@
 
 #include "core/log.h"
 #include "core/memory.h"
+#include "fuzz_input.h"
 #include "d3d/d3d_state.h"
 #include "d3d/device_record.h"
 #include "d3d/draw_settings.h"
@@ -25,23 +26,9 @@
 
 namespace {
 
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
+using fuzz::Check;
 
-struct Input {
-  const std::uint8_t* data;
-  std::size_t size;
-  std::uint8_t Byte() {
-    if (size == 0) return 0;
-    --size;
-    return *data++;
-  }
-  std::uint32_t Dword() {
-    std::uint32_t v = 0;
-    for (int k = 0; k < 4; ++k) v |= std::uint32_t{Byte()} << (8 * k);
-    return v;
-  }
+struct Input : fuzz::ByteReader {
   // A coordinate: mostly on or near the screen, sometimes huge, non-finite or raw bits.
   float Coordinate() {
     const std::uint8_t kind = Byte();

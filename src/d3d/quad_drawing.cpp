@@ -144,17 +144,31 @@ struct AffineMap {
 
 float Difference(int a, int b) { return static_cast<float>(std::int64_t{a} - b); }
 
+// The current device's record for drawing a graph, or the value the draw returns
+// without drawing: -1 without a device or a graph with no size, 0 into a memory image.
+D3DDeviceRecord* QuadDevice(const GraphRecord* graph, int* refusal) {
+  Direct3DState& state = GetDirect3DState();
+  D3DDeviceRecord* r = Direct3DAvailable() ? GetDeviceRecord(state.currentDevice) : nullptr;
+  *refusal = -1;
+  if (r == nullptr || graph == nullptr) return nullptr;
+  if (state.memImageTarget) {
+    *refusal = 0;
+    return nullptr;
+  }
+  // A graph without size has no texture step.
+  if (graph->width <= 0 || graph->height <= 0) return nullptr;
+  return r;
+}
+
 }  // namespace
 
 int DrawQuadGraphD3D(float tlX, float tlY, float trX, float trY, float blX, float blY, float brX, float brY,
                      GraphRecord* graph, int transparent) {
+  int refusal = 0;
+  D3DDeviceRecord* r = QuadDevice(graph, &refusal);
+  if (r == nullptr) return refusal;
   Direct3DState& state = GetDirect3DState();
   const int device = state.currentDevice;
-  D3DDeviceRecord* r = Direct3DAvailable() ? GetDeviceRecord(device) : nullptr;
-  if (r == nullptr || graph == nullptr) return -1;
-  if (state.memImageTarget) return 0;
-  // A graph without size has no texture step.
-  if (graph->width <= 0 || graph->height <= 0) return -1;
   const DrawState& draw = GetDrawState();
   if (draw.blendGraph != -1) {
     return DrawQuadGraphBlendD3D(FloatToInt(tlX), FloatToInt(tlY), FloatToInt(trX), FloatToInt(trY),
@@ -237,12 +251,11 @@ int DrawQuadGraphBlendD3D(int tlX, int tlY, int trX, int trY, int blX, int blY, 
     return DrawStretchGraphD3D(tlX, tlY, brX, brY, static_cast<float>(tlX), static_cast<float>(tlY),
                                static_cast<float>(brX), static_cast<float>(brY), graph, transparent, 1);
   }
+  int refusal = 0;
+  D3DDeviceRecord* r = QuadDevice(graph, &refusal);
+  if (r == nullptr) return refusal;
   Direct3DState& state = GetDirect3DState();
   const int device = state.currentDevice;
-  D3DDeviceRecord* r = Direct3DAvailable() ? GetDeviceRecord(device) : nullptr;
-  if (r == nullptr || graph == nullptr) return -1;
-  if (state.memImageTarget) return 0;
-  if (graph->width <= 0 || graph->height <= 0) return -1;
   const DrawState& draw = GetDrawState();
   if (!DrawableBlendMode(draw.blendMode)) return 0;
   FlushVertexBuffer(device);
