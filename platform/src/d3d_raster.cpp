@@ -197,6 +197,15 @@ struct Stage {
   int bpp = 0;  // of the texture
 };
 
+// Where a channel group of the fast pipeline comes from: a constant per triangle (what
+// the cascade gives), the texel or its complement, or that times a constant argument.
+enum class PipeKind { Constant, Texel, TexelTimes };
+struct Pipe {
+  PipeKind kind = PipeKind::Constant;
+  bool complement = false;
+  DWORD constant = 0;  // the other argument of TexelTimes
+};
+
 struct Context {
   Surface target;
   int targetBpp = 0;
@@ -216,21 +225,63 @@ struct Context {
   DWORD cull = D3DCULL_NONE;
   // The fast pipeline, when the SIMD path has kernels for these states.
   const FastKernels* fast = nullptr;
+  bool fastFlat = false;  // no texel read: one colour per triangle
   bool fastLinear = false;
   FastBlend fastBlend = FastBlend::Copy;
-  bool fastModulateColour = false, fastModulateAlpha = false;
+  std::uint32_t fastSrcFactor = 0, fastDestFactor = 0;
+  Pipe fastColour, fastAlpha;
 };
 
 bool KnownOp(DWORD op) { return op != D3DTOP_DISABLE && IsStageOperation(op); }
 
-// Whether a stage's colour (or alpha) is the texel, or the texel times the diffuse.
-bool TexelOrModulated(DWORD op, DWORD arg1, DWORD arg2, bool* modulated) {
-  if (op == D3DTOP_SELECTARG1 && arg1 == D3DTA_TEXTURE) return *modulated = false, true;
-  if (op == D3DTOP_SELECTARG2 && arg2 == D3DTA_TEXTURE) return *modulated = false, true;
-  if (op == D3DTOP_MODULATE &&
-      ((arg1 == D3DTA_TEXTURE && arg2 == D3DTA_DIFFUSE) || (arg1 == D3DTA_DIFFUSE && arg2 == D3DTA_TEXTURE)))
-    return *modulated = true, true;
-  return false;
+bool ReadsTexture(DWORD arg) { return (arg & D3DTA_SELECTMASK) == D3DTA_TEXTURE; }
+bool UsesArg1(DWORD op) { return op != D3DTOP_SELECTARG2; }
+bool UsesArg2(DWORD op) { return op != D3DTOP_SELECTARG1; }
+bool OpReadsTexture(DWORD op, DWORD arg1, DWORD arg2) {
+  return (UsesArg1(op) && ReadsTexture(arg1)) || (UsesArg2(op) && ReadsTexture(arg2));
+}
+
+// Whether the texel can change a stage's result (or discard the pixel).
+bool TexelMatters(const Stage& s) {
+  if (s.texture == nullptr) return false;
+  return s.keyed || OpReadsTexture(s.colorOp, s.colorArg1, s.colorArg2) ||
+         (KnownOp(s.alphaOp) && OpReadsTexture(s.alphaOp, s.alphaArg1, s.alphaArg2));
+}
+
+// The fast pipeline's form of one stage-0 operation, false when it has none.
+bool MakePipe(DWORD op, DWORD arg1, DWORD arg2, Pipe* p) {
+  const bool t1 = UsesArg1(op) && ReadsTexture(arg1), t2 = UsesArg2(op) && ReadsTexture(arg2);
+  *p = Pipe{};
+  if (!t1 && !t2) return true;
+  if (op == D3DTOP_SELECTARG1 || op == D3DTOP_SELECTARG2) {
+    p->kind = PipeKind::Texel;
+    p->complement = ((t1 ? arg1 : arg2) & D3DTA_COMPLEMENT) != 0;
+    return true;
+  }
+  if (op != D3DTOP_MODULATE || t1 == t2) return false;
+  p->kind = PipeKind::TexelTimes;
+  p->complement = ((t1 ? arg1 : arg2) & D3DTA_COMPLEMENT) != 0;
+  p->constant = t1 ? arg2 : arg1;
+  return true;
+}
+
+// Whether the source alpha can reach a pixel: the alpha test, a target that keeps it,
+// or a blend factor made of it.
+bool AlphaMatters(const Context& c) {
+  const auto reads = [](DWORD f) { return f == D3DBLEND_SRCALPHA || f == D3DBLEND_INVSRCALPHA; };
+  return c.alphaTest || pixel::HasAlpha(c.target.layout) || (c.blend && (reads(c.srcBlend) || reads(c.destBlend)));
+}
+
+FastBlend ChooseBlend(const Context& c, std::uint32_t* srcFactor, std::uint32_t* destFactor) {
+  const auto known = [](DWORD f) { return f >= D3DBLEND_ZERO && f <= D3DBLEND_INVDESTCOLOR; };
+  const DWORD sf = known(c.srcBlend) ? c.srcBlend : D3DBLEND_ONE;
+  const DWORD df = known(c.destBlend) ? c.destBlend : D3DBLEND_ZERO;
+  *srcFactor = sf, *destFactor = df;
+  if (!c.blend || (sf == D3DBLEND_ONE && df == D3DBLEND_ZERO)) return FastBlend::Copy;
+  if (sf == D3DBLEND_SRCALPHA && df == D3DBLEND_INVSRCALPHA) return FastBlend::Alpha;
+  if (sf == D3DBLEND_ONE && df == D3DBLEND_ONE) return FastBlend::Add;
+  if (sf == D3DBLEND_SRCALPHA && df == D3DBLEND_ONE) return FastBlend::AddAlpha;
+  return FastBlend::General;
 }
 
 void ChooseFastKernel(Context& c) {
@@ -239,28 +290,25 @@ void ChooseFastKernel(Context& c) {
   if (kernels == nullptr) return;
   using pixel::Layout;
   const bool target32 = c.target.layout == Layout::X8R8G8B8 || c.target.layout == Layout::A8R8G8B8;
-  if (!target32 || c.z != nullptr || c.alphaTest || c.stageCount != 1) return;
+  if (!target32 || c.z != nullptr) return;
+  c.fastBlend = ChooseBlend(c, &c.fastSrcFactor, &c.fastDestFactor);
+  if (std::none_of(c.stage, c.stage + c.stageCount, TexelMatters)) {
+    c.fast = kernels;
+    c.fastFlat = true;
+    return;
+  }
+  if (c.alphaTest || c.stageCount != 1) return;
   const Stage& s = c.stage[0];
   if (s.texture == nullptr || s.addressU != D3DTADDRESS_CLAMP || s.addressV != D3DTADDRESS_CLAMP) return;
   if (s.texture->layout != Layout::X8R8G8B8 && s.texture->layout != Layout::A8R8G8B8) return;
   // The kernels address texels with 32-bit offsets, and read the texture while they write the target.
   if (Extent(*s.texture) >= (std::int64_t{1} << 31) || Overlap(*s.texture, c.target)) return;
-  if (!TexelOrModulated(s.colorOp, s.colorArg1, s.colorArg2, &c.fastModulateColour)) return;
-  if (!TexelOrModulated(s.alphaOp, s.alphaArg1, s.alphaArg2, &c.fastModulateAlpha)) return;
-  FastBlend blend;
-  if (!c.blend || (c.srcBlend == D3DBLEND_ONE && c.destBlend == D3DBLEND_ZERO))
-    blend = FastBlend::Copy;
-  else if (c.srcBlend == D3DBLEND_SRCALPHA && c.destBlend == D3DBLEND_INVSRCALPHA)
-    blend = FastBlend::Alpha;
-  else if (c.srcBlend == D3DBLEND_ONE && c.destBlend == D3DBLEND_ONE)
-    blend = FastBlend::Add;
-  else if (c.srcBlend == D3DBLEND_SRCALPHA && c.destBlend == D3DBLEND_ONE)
-    blend = FastBlend::AddAlpha;
-  else
+  if (!MakePipe(s.colorOp, s.colorArg1, s.colorArg2, &c.fastColour)) return;
+  c.fastAlpha = Pipe{};  // the cascade's constant alpha when the alpha is not used or kept
+  if (AlphaMatters(c) && KnownOp(s.alphaOp) && !MakePipe(s.alphaOp, s.alphaArg1, s.alphaArg2, &c.fastAlpha))
     return;
   c.fast = kernels;
   c.fastLinear = s.linear;
-  c.fastBlend = blend;
 }
 
 Context MakeContext(const State& state) {
@@ -742,30 +790,59 @@ struct SpanWriter {
   int originX, originY;
   FastSpan fast;
   detail::FastKernel kernel = nullptr;
+  bool skip = false;  // a flat colour the alpha test rejects
 
   SpanWriter(const Context& context, const Triangle& t, int ox, int oy)
       : c(context), tri(t), originX(ox), originY(oy) {
     if (c.fast == nullptr) return;
+    // What the cascade gives where the texel does not matter.
+    std::uint32_t ones[kD3DMaxStages];
+    std::fill(ones, ones + kD3DMaxStages, 0xFFFFFFFFu);
+    const std::uint32_t constant = Cascade(c, tri.in, ones);
+    fast.targetAlpha = c.target.layout == pixel::Layout::A8R8G8B8;
+    fast.srcFactor = c.fastSrcFactor;
+    fast.destFactor = c.fastDestFactor;
+    const int blend = static_cast<int>(c.fastBlend);
+    if (c.fastFlat) {
+      if (c.alphaTest && !Compare(c.alphaFunc, constant >> 24, c.alphaRef)) {
+        skip = true;
+        return;
+      }
+      fast.keep = 0;
+      fast.set = constant;
+      kernel = c.fast->flat[blend];
+      return;
+    }
     const Surface& tex = *c.stage[0].texture;
     fast.texture = tex.bits;
     fast.texturePitch = tex.pitch;
     fast.textureWidth = tex.width;
     fast.textureHeight = tex.height;
     fast.textureAlpha = tex.layout == pixel::Layout::A8R8G8B8;
-    fast.targetAlpha = c.target.layout == pixel::Layout::A8R8G8B8;
     fast.dsdx = tri.u[0].dx;
     fast.dtdx = tri.v[0].dx;
-    const std::uint32_t d = tri.in.diffuse;
-    fast.multiplier = (c.fastModulateAlpha ? d | 0x00FFFFFFu : 0xFFFFFFFFu) &
-                      (c.fastModulateColour ? d | 0xFF000000u : 0xFFFFFFFFu);
+    const Pipe* pipes[2] = {&c.fastColour, &c.fastAlpha};
+    const std::uint32_t masks[2] = {0x00FFFFFFu, 0xFF000000u};
+    for (int k = 0; k < 2; ++k) {
+      const Pipe& p = *pipes[k];
+      if (p.kind == PipeKind::Constant) {
+        fast.keep &= ~masks[k];
+        continue;
+      }
+      if (p.complement) fast.flip |= masks[k];
+      if (p.kind == PipeKind::TexelTimes)
+        fast.multiplier &= Argument(p.constant, tri.in, tri.in.diffuse, 0) | ~masks[k];
+    }
+    fast.set = constant & ~fast.keep;
     fast.modulate = fast.multiplier != 0xFFFFFFFFu;
     fast.keyed = c.stage[0].keyed;
     fast.key = c.stage[0].key;
-    kernel = c.fast->span[c.fastLinear][static_cast<int>(c.fastBlend)][fast.modulate][fast.keyed];
+    kernel = c.fast->span[c.fastLinear][blend][fast.modulate][fast.keyed];
   }
 
   // Spans of whole rows: (row, lo, hi), in drawing order.
   void Write(const std::int64_t (*spans)[3], int count) {
+    if (skip) return;
     if (kernel != nullptr) {
       detail::FastRow rows[kBlockRows * 2];
       for (int n = 0; n < count; ++n) {

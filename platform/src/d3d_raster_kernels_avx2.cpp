@@ -2,6 +2,7 @@
 // formula the portable one in 16-bit lanes (the sums never pass 65535), so the pixels
 // come out bit for bit the same. Only these functions carry the avx2 target.
 #include "d3d_raster_internal.h"
+#include "platform/d3d.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -114,8 +115,45 @@ RASTER_AVX2_INLINE V Modulate(V c, V multiplier16) {
   return _mm256_packus_epi16(lo, hi);
 }
 
+// The alpha of each pixel over its four 16-bit channels.
+RASTER_AVX2_INLINE V SpreadAlpha(V c16) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(c16, 0xFF), 0xFF); }
+
+// A blend factor of four pixels in 16-bit channels, as the general path's Factor.
+RASTER_AVX2_INLINE V Factor16(std::uint32_t f, V s, V d) {
+  const V full = _mm256_set1_epi16(255);
+  switch (f) {
+    case D3DBLEND_ZERO:
+      return _mm256_setzero_si256();
+    case D3DBLEND_SRCCOLOR:
+      return s;
+    case D3DBLEND_INVSRCCOLOR:
+      return _mm256_sub_epi16(full, s);
+    case D3DBLEND_SRCALPHA:
+      return SpreadAlpha(s);
+    case D3DBLEND_INVSRCALPHA:
+      return _mm256_sub_epi16(full, SpreadAlpha(s));
+    case D3DBLEND_DESTALPHA:
+      return SpreadAlpha(d);
+    case D3DBLEND_INVDESTALPHA:
+      return _mm256_sub_epi16(full, SpreadAlpha(d));
+    case D3DBLEND_DESTCOLOR:
+      return d;
+    case D3DBLEND_INVDESTCOLOR:
+      return _mm256_sub_epi16(full, d);
+    default:  // D3DBLEND_ONE
+      return full;
+  }
+}
+
+// min(255, round((s sf + d df) / 255)): each product fits 16 bits; a saturated sum, and
+// any sum from 65025 up, gives 255 as the general path does.
+RASTER_AVX2_INLINE V General16(V s, V d, std::uint32_t sf, std::uint32_t df) {
+  const V n = _mm256_adds_epu16(_mm256_mullo_epi16(s, Factor16(sf, s, d)), _mm256_mullo_epi16(d, Factor16(df, s, d)));
+  return Div255x16(_mm256_min_epu16(n, _mm256_set1_epi16(static_cast<short>(65025))));
+}
+
 template <FastBlend B>
-RASTER_AVX2_INLINE V BlendPixels(V s, V d) {
+RASTER_AVX2_INLINE V BlendPixels(V s, V d, std::uint32_t sf, std::uint32_t df) {
   if constexpr (B == FastBlend::Copy) {
     return s;
   } else if constexpr (B == FastBlend::Add) {
@@ -129,6 +167,11 @@ RASTER_AVX2_INLINE V BlendPixels(V s, V d) {
     const V scaled =
         _mm256_packus_epi16(Div255x16(_mm256_mullo_epi16(sl, al)), Div255x16(_mm256_mullo_epi16(sh, ah)));
     return _mm256_adds_epu8(scaled, d);
+  } else if constexpr (B == FastBlend::General) {
+    const V zero = _mm256_setzero_si256();
+    return _mm256_packus_epi16(
+        General16(_mm256_unpacklo_epi8(s, zero), _mm256_unpacklo_epi8(d, zero), sf, df),
+        General16(_mm256_unpackhi_epi8(s, zero), _mm256_unpackhi_epi8(d, zero), sf, df));
   } else {
     const V zero = _mm256_setzero_si256();
     const V sl = _mm256_unpacklo_epi8(s, zero), sh = _mm256_unpackhi_epi8(s, zero);
@@ -147,12 +190,18 @@ RASTER_AVX2_INLINE V BlendPixels(V s, V d) {
 // What every kernel does once the raw texels (and, for linear sampling, the filtered
 // colour) of eight pixels are known: key, modulate, blend, write.
 struct Finish {
-  V textureAlpha, targetAlpha, targetMask, multiplier16, key;
+  V textureAlpha, targetAlpha, targetMask, multiplier16, key, flip, keep, set;
+  std::uint32_t srcFactor, destFactor;
   RASTER_AVX2_INLINE Finish(const FastSpan& f)
       : textureAlpha(_mm256_set1_epi32(f.textureAlpha ? 0 : static_cast<int>(0xFF000000u))),
         targetAlpha(_mm256_set1_epi32(f.targetAlpha ? 0 : static_cast<int>(0xFF000000u))),
         targetMask(_mm256_set1_epi32(f.targetAlpha ? -1 : 0x00FFFFFF)),
-        key(_mm256_set1_epi32(static_cast<int>(f.key))) {
+        key(_mm256_set1_epi32(static_cast<int>(f.key))),
+        flip(_mm256_set1_epi32(static_cast<int>(f.flip))),
+        keep(_mm256_set1_epi32(static_cast<int>(f.keep))),
+        set(_mm256_set1_epi32(static_cast<int>(f.set))),
+        srcFactor(f.srcFactor),
+        destFactor(f.destFactor) {
     const std::uint64_t m = f.multiplier;
     multiplier16 = _mm256_set1_epi64x(static_cast<long long>((m & 0xFF) | ((m >> 8) & 0xFF) << 16 |
                                                              ((m >> 16) & 0xFF) << 32 | (m >> 24) << 48));
@@ -162,9 +211,11 @@ struct Finish {
   // key is compared with. Returns the pixels to store over dst.
   template <FastBlend B, bool modulate, bool keyed>
   RASTER_AVX2_INLINE V Run(V colour, V keyRaw, V dst) const {
-    V s = _mm256_or_si256(colour, textureAlpha);
+    V s = _mm256_xor_si256(_mm256_or_si256(colour, textureAlpha), flip);
     if constexpr (modulate) s = Modulate(s, multiplier16);
-    V out = _mm256_and_si256(BlendPixels<B>(s, _mm256_or_si256(dst, targetAlpha)), targetMask);
+    s = _mm256_or_si256(_mm256_and_si256(s, keep), set);
+    V out = _mm256_and_si256(BlendPixels<B>(s, _mm256_or_si256(dst, targetAlpha), srcFactor, destFactor),
+                             targetMask);
     if constexpr (keyed) out = _mm256_blendv_epi8(out, dst, _mm256_cmpeq_epi32(keyRaw, key));
     return out;
   }
@@ -255,14 +306,34 @@ RASTER_AVX2 void Span(const FastSpan& f, const FastRow* rows, int count) {
   }
 }
 
+// One colour over the spans: a plain fill when nothing is blended.
+template <FastBlend B>
+RASTER_AVX2 void Flat(const FastSpan& f, const FastRow* rows, int count) {
+  const Finish finish(f);
+  const V source = _mm256_set1_epi32(static_cast<int>(f.set));
+  const V fill = _mm256_and_si256(source, finish.targetMask);
+  for (int r = 0; r < count; ++r) {
+    std::uint32_t* dst = rows[r].dst;
+    int n = rows[r].count, room = rows[r].room;
+    if constexpr (B == FastBlend::Copy)
+      for (; n >= 8; n -= 8, room -= 8, dst += 8) _mm256_storeu_si256(reinterpret_cast<V*>(dst), fill);
+    for (; n > 0; n -= 8, room -= 8, dst += 8) {
+      const Group g(n, room);
+      const V d = g.Load(dst);
+      g.Store(dst, d, finish.Run<B, false, false>(source, source, d));
+    }
+  }
+}
+
 template <bool Linear, FastBlend B>
 constexpr FastKernel kByFlags[2][2] = {{Span<Linear, B, false, false>, Span<Linear, B, false, true>},
                                        {Span<Linear, B, true, false>, Span<Linear, B, true, true>}};
 
 FastKernels MakeKernels() {
   FastKernels k;
-  constexpr FastBlend kBlends[4] = {FastBlend::Copy, FastBlend::Alpha, FastBlend::Add, FastBlend::AddAlpha};
-  static_assert(static_cast<int>(FastBlend::Copy) == 0 && static_cast<int>(FastBlend::AddAlpha) == 3);
+  constexpr FastBlend kBlends[kFastBlends] = {FastBlend::Copy, FastBlend::Alpha, FastBlend::Add,
+                                              FastBlend::AddAlpha, FastBlend::General};
+  static_assert(static_cast<int>(FastBlend::Copy) == 0 && static_cast<int>(FastBlend::General) == 4);
   for (int m = 0; m < 2; ++m)
     for (int key = 0; key < 2; ++key) {
       k.span[0][0][m][key] = kByFlags<false, kBlends[0]>[m][key];
@@ -273,7 +344,11 @@ FastKernels MakeKernels() {
       k.span[1][1][m][key] = kByFlags<true, kBlends[1]>[m][key];
       k.span[1][2][m][key] = kByFlags<true, kBlends[2]>[m][key];
       k.span[1][3][m][key] = kByFlags<true, kBlends[3]>[m][key];
+      k.span[0][4][m][key] = kByFlags<false, kBlends[4]>[m][key];
+      k.span[1][4][m][key] = kByFlags<true, kBlends[4]>[m][key];
     }
+  k.flat[0] = Flat<kBlends[0]>, k.flat[1] = Flat<kBlends[1]>, k.flat[2] = Flat<kBlends[2]>;
+  k.flat[3] = Flat<kBlends[3]>, k.flat[4] = Flat<kBlends[4]>;
   return k;
 }
 
