@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -168,10 +169,15 @@ void PresentFrame(Surface& primary) {
   v.lastWidth = primary.width;
   v.lastHeight = primary.height;
   v.last.resize(static_cast<std::size_t>(primary.width) * primary.height);
+  const bool argb32 = primary.layout == pixel::Layout::X8R8G8B8 || primary.layout == pixel::Layout::A8R8G8B8;
   for (int y = 0; y < primary.height; ++y) {
-    for (int x = 0; x < primary.width; ++x)
-      v.last[static_cast<std::size_t>(y) * primary.width + x] =
-          pixel::ReadARGB(primary.layout, primary.At(x, y)) | 0xFF000000u;
+    std::uint32_t* out = &v.last[static_cast<std::size_t>(y) * primary.width];
+    if (argb32) {  // the raw pixels are ARGB already
+      std::memcpy(out, primary.Row(y), static_cast<std::size_t>(primary.width) * 4);
+      for (int x = 0; x < primary.width; ++x) out[x] |= 0xFF000000u;
+      continue;
+    }
+    for (int x = 0; x < primary.width; ++x) out[x] = pixel::ReadARGB(primary.layout, primary.At(x, y)) | 0xFF000000u;
   }
   ++v.frames;
   if (v.kind == VideoKind::Png) {
