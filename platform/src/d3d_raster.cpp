@@ -225,7 +225,8 @@ struct Context {
   DWORD cull = D3DCULL_NONE;
   // The fast pipeline, when the SIMD path has kernels for these states.
   const FastKernels* fast = nullptr;
-  bool fastFlat = false;  // no texel read: one colour per triangle
+  bool fastFlat = false;     // no texel read: one colour per triangle
+  bool fastCascade = false;  // the whole cascade in lanes
   bool fastLinear = false;
   FastBlend fastBlend = FastBlend::Copy;
   std::uint32_t fastSrcFactor = 0, fastDestFactor = 0;
@@ -284,6 +285,24 @@ FastBlend ChooseBlend(const Context& c, std::uint32_t* srcFactor, std::uint32_t*
   return FastBlend::General;
 }
 
+// Whether the kernels can sample a stage's texture.
+bool TextureFits(const Context& c, const Stage& s) {
+  using pixel::Layout;
+  if (s.texture == nullptr || s.addressU != D3DTADDRESS_CLAMP || s.addressV != D3DTADDRESS_CLAMP) return false;
+  if (s.texture->layout != Layout::X8R8G8B8 && s.texture->layout != Layout::A8R8G8B8) return false;
+  // The kernels address texels with 32-bit offsets, and read the texture while they write the target.
+  return Extent(*s.texture) < (std::int64_t{1} << 31) && !Overlap(*s.texture, c.target);
+}
+
+// One textured stage whose channels the fast pipeline can form.
+bool SingleStage(Context& c) {
+  const Stage& s = c.stage[0];
+  if (c.alphaTest || c.stageCount != 1 || !TextureFits(c, s)) return false;
+  if (!MakePipe(s.colorOp, s.colorArg1, s.colorArg2, &c.fastColour)) return false;
+  c.fastAlpha = Pipe{};  // the cascade's constant alpha when the alpha is not used or kept
+  return !AlphaMatters(c) || !KnownOp(s.alphaOp) || MakePipe(s.alphaOp, s.alphaArg1, s.alphaArg2, &c.fastAlpha);
+}
+
 void ChooseFastKernel(Context& c) {
   if (CurrentPath() != RasterPath::Avx2) return;
   const FastKernels* kernels = detail::Avx2FastKernels();
@@ -297,18 +316,15 @@ void ChooseFastKernel(Context& c) {
     c.fastFlat = true;
     return;
   }
-  if (c.alphaTest || c.stageCount != 1) return;
-  const Stage& s = c.stage[0];
-  if (s.texture == nullptr || s.addressU != D3DTADDRESS_CLAMP || s.addressV != D3DTADDRESS_CLAMP) return;
-  if (s.texture->layout != Layout::X8R8G8B8 && s.texture->layout != Layout::A8R8G8B8) return;
-  // The kernels address texels with 32-bit offsets, and read the texture while they write the target.
-  if (Extent(*s.texture) >= (std::int64_t{1} << 31) || Overlap(*s.texture, c.target)) return;
-  if (!MakePipe(s.colorOp, s.colorArg1, s.colorArg2, &c.fastColour)) return;
-  c.fastAlpha = Pipe{};  // the cascade's constant alpha when the alpha is not used or kept
-  if (AlphaMatters(c) && KnownOp(s.alphaOp) && !MakePipe(s.alphaOp, s.alphaArg1, s.alphaArg2, &c.fastAlpha))
+  if (SingleStage(c)) {
+    c.fast = kernels;
+    c.fastLinear = c.stage[0].linear;
     return;
+  }
+  for (int k = 0; k < c.stageCount; ++k)
+    if (TexelMatters(c.stage[k]) && !TextureFits(c, c.stage[k])) return;
   c.fast = kernels;
-  c.fastLinear = s.linear;
+  c.fastCascade = true;
 }
 
 Context MakeContext(const State& state) {
@@ -790,11 +806,17 @@ struct SpanWriter {
   int originX, originY;
   FastSpan fast;
   detail::FastKernel kernel = nullptr;
+  detail::CascadeSpan cascade;
+  detail::CascadeKernel cascadeKernel = nullptr;
   bool skip = false;  // a flat colour the alpha test rejects
 
   SpanWriter(const Context& context, const Triangle& t, int ox, int oy)
       : c(context), tri(t), originX(ox), originY(oy) {
     if (c.fast == nullptr) return;
+    if (c.fastCascade) {
+      MakeCascade();
+      return;
+    }
     // What the cascade gives where the texel does not matter.
     std::uint32_t ones[kD3DMaxStages];
     std::fill(ones, ones + kD3DMaxStages, 0xFFFFFFFFu);
@@ -840,9 +862,53 @@ struct SpanWriter {
     kernel = c.fast->span[c.fastLinear][blend][fast.modulate][fast.keyed];
   }
 
+  void MakeCascade() {
+    static_assert(detail::kCascadeStages == kD3DMaxStages);
+    cascade.stageCount = c.stageCount;
+    for (int k = 0; k < c.stageCount; ++k) {
+      const Stage& s = c.stage[k];
+      detail::CascadeStage& out = cascade.stage[k];
+      out.colorOp = s.colorOp, out.colorArg1 = s.colorArg1, out.colorArg2 = s.colorArg2;
+      if (KnownOp(s.alphaOp)) out.alphaOp = s.alphaOp, out.alphaArg1 = s.alphaArg1, out.alphaArg2 = s.alphaArg2;
+      if (!TexelMatters(s)) continue;  // then the texel may as well be 255
+      out.texture = s.texture->bits;
+      out.texturePitch = s.texture->pitch;
+      out.textureWidth = s.texture->width;
+      out.textureHeight = s.texture->height;
+      out.textureAlpha = s.texture->layout == pixel::Layout::A8R8G8B8;
+      out.linear = s.linear;
+      out.dsdx = tri.u[k].dx;
+      out.dtdx = tri.v[k].dx;
+      out.keyed = s.keyed;
+      out.key = s.key;
+    }
+    cascade.diffuse = tri.in.diffuse, cascade.specular = tri.in.specular, cascade.factor = tri.in.factor;
+    cascade.targetAlpha = c.target.layout == pixel::Layout::A8R8G8B8;
+    cascade.alphaTest = c.alphaTest;
+    cascade.alphaFunc = c.alphaFunc;
+    cascade.alphaRef = c.alphaRef;
+    cascade.srcFactor = c.fastSrcFactor, cascade.destFactor = c.fastDestFactor;
+    cascadeKernel = c.fast->cascade[static_cast<int>(c.fastBlend)];
+  }
+
   // Spans of whole rows: (row, lo, hi), in drawing order.
   void Write(const std::int64_t (*spans)[3], int count) {
     if (skip) return;
+    if (cascadeKernel != nullptr) {
+      detail::CascadeRow rows[kBlockRows * 2];
+      for (int n = 0; n < count; ++n) {
+        const std::int64_t j = spans[n][0], lo = spans[n][1], hi = spans[n][2];
+        const std::int64_t di = lo - originX, dj = j - originY;
+        detail::CascadeRow& row = rows[n];
+        row.dst = reinterpret_cast<std::uint32_t*>(c.target.bits + j * c.target.pitch) + lo;
+        row.count = static_cast<int>(hi - lo + 1);
+        row.room = static_cast<int>(c.target.width - lo);
+        for (int k = 0; k < c.stageCount; ++k)
+          if (cascade.stage[k].texture != nullptr) row.s[k] = At(tri.u[k], di, dj), row.t[k] = At(tri.v[k], di, dj);
+      }
+      cascadeKernel(cascade, rows, count);
+      return;
+    }
     if (kernel != nullptr) {
       detail::FastRow rows[kBlockRows * 2];
       for (int n = 0; n < count; ++n) {

@@ -75,10 +75,49 @@ struct FastSpan {
   std::uint32_t srcFactor = 0, destFactor = 0;
 };
 
+// The whole stage cascade in lanes, for states the fast pipeline above does not take:
+// up to eight stages, each with a clamped 32-bit texture or none, any operation and
+// argument, colour keys, the alpha test and any blend onto a 32-bit target.
+constexpr int kCascadeStages = 8;
+
+struct CascadeStage {
+  const std::uint8_t* texture = nullptr;  // null: the texel is 255 everywhere
+  std::int64_t texturePitch = 0;
+  int textureWidth = 0;
+  int textureHeight = 0;
+  bool textureAlpha = false;
+  bool linear = false;
+  std::uint64_t dsdx = 0, dtdx = 0;
+  std::uint32_t colorOp = 0, colorArg1 = 0, colorArg2 = 0;
+  std::uint32_t alphaOp = 0, alphaArg1 = 0, alphaArg2 = 0;  // alphaOp 0: the alpha is kept
+  bool keyed = false;
+  std::uint32_t key = 0;
+};
+
+struct CascadeSpan {
+  int stageCount = 0;
+  CascadeStage stage[kCascadeStages];
+  std::uint32_t diffuse = 0, specular = 0, factor = 0;
+  bool targetAlpha = false;
+  bool alphaTest = false;
+  std::uint32_t alphaFunc = 0, alphaRef = 0;  // D3DCMP_, 0..255
+  std::uint32_t srcFactor = 0, destFactor = 0;
+};
+
+// A row of the cascade: as FastRow, with each stage's texel coordinates.
+struct CascadeRow {
+  std::uint32_t* dst;
+  int count;
+  int room;
+  std::uint64_t s[kCascadeStages], t[kCascadeStages];
+};
+
 using FastKernel = void (*)(const FastSpan&, const FastRow* rows, int count);
+using CascadeKernel = void (*)(const CascadeSpan&, const CascadeRow* rows, int count);
 struct FastKernels {
   FastKernel span[2][kFastBlends][2][2];  // by linear, FastBlend, modulate, keyed
   FastKernel flat[kFastBlends];           // the source is `set`; no texture is read
+  CascadeKernel cascade[kFastBlends];
 };
 
 // Null when the build or the processor has no AVX2.

@@ -48,6 +48,7 @@ RASTER_AVX2_INLINE V Lerp16(V a, V b, V w) {
 struct Lanes {
   V lo, hi;  // pixels 0-3, 4-7
   V step;    // eight steps
+  Lanes() = default;
   RASTER_AVX2_INLINE Lanes(std::uint64_t start, std::uint64_t d) {
     lo = _mm256_set_epi64x(static_cast<long long>(start + 3 * d), static_cast<long long>(start + 2 * d),
                            static_cast<long long>(start + d), static_cast<long long>(start));
@@ -76,7 +77,9 @@ struct Lanes {
 struct Texture {
   const std::uint8_t* bits;
   V pitch, maxX, maxY;
-  RASTER_AVX2_INLINE Texture(const FastSpan& f)
+  Texture() = default;
+  template <typename Span>
+  RASTER_AVX2_INLINE explicit Texture(const Span& f)
       : bits(f.texture),
         pitch(_mm256_set1_epi32(static_cast<int>(f.texturePitch))),
         maxX(_mm256_set1_epi32(f.textureWidth - 1)),
@@ -325,6 +328,183 @@ RASTER_AVX2 void Flat(const FastSpan& f, const FastRow* rows, int count) {
   }
 }
 
+// ---- The cascade in lanes ---------------------------------------------------------
+
+RASTER_AVX2_INLINE V Low16(V a) { return _mm256_unpacklo_epi8(a, _mm256_setzero_si256()); }
+RASTER_AVX2_INLINE V High16(V a) { return _mm256_unpackhi_epi8(a, _mm256_setzero_si256()); }
+
+// min(255, round(2^Shift x y / 255)) per channel: a product past the point where the
+// result is 255 anyway is cut there first, so the scaled one still fits 16 bits.
+template <int Shift>
+RASTER_AVX2_INLINE V Product16(V a, V b) {
+  V m = _mm256_mullo_epi16(a, b);
+  if constexpr (Shift == 1) m = _mm256_slli_epi16(_mm256_min_epu16(m, _mm256_set1_epi16(32449)), 1);
+  if constexpr (Shift == 2) m = _mm256_slli_epi16(_mm256_min_epu16(m, _mm256_set1_epi16(16225)), 2);
+  return Div255x16(m);
+}
+template <int Shift>
+RASTER_AVX2_INLINE V Product(V x, V y) {
+  return _mm256_packus_epi16(Product16<Shift>(Low16(x), Low16(y)), Product16<Shift>(High16(x), High16(y)));
+}
+
+// round((x A + y (255 - A)) / 255) per channel, A in 16-bit channels.
+RASTER_AVX2_INLINE V Mix16(V a, V b, V w) {
+  const V rest = _mm256_sub_epi16(_mm256_set1_epi16(255), w);
+  return Div255x16(_mm256_add_epi16(_mm256_mullo_epi16(a, w), _mm256_mullo_epi16(b, rest)));
+}
+RASTER_AVX2_INLINE V Mix(V x, V y, V aLow, V aHigh) {
+  return _mm256_packus_epi16(Mix16(Low16(x), Low16(y), aLow), Mix16(High16(x), High16(y), aHigh));
+}
+
+// A stage operation on every channel of eight pixels, as the general path's Operate.
+RASTER_AVX2_INLINE V Operate8(std::uint32_t op, V a, V b, V diffuseAlpha16, V current) {
+  switch (op) {
+    case D3DTOP_SELECTARG1:
+      return a;
+    case D3DTOP_SELECTARG2:
+      return b;
+    case D3DTOP_MODULATE:
+      return Product<0>(a, b);
+    case D3DTOP_MODULATE2X:
+      return Product<1>(a, b);
+    case D3DTOP_MODULATE4X:
+      return Product<2>(a, b);
+    case D3DTOP_ADD:
+      return _mm256_adds_epu8(a, b);
+    case D3DTOP_SUBTRACT:
+      return _mm256_subs_epu8(a, b);
+    case D3DTOP_BLENDDIFFUSEALPHA:
+      return Mix(a, b, diffuseAlpha16, diffuseAlpha16);
+    default:  // D3DTOP_BLENDCURRENTALPHA
+      return Mix(a, b, SpreadAlpha(Low16(current)), SpreadAlpha(High16(current)));
+  }
+}
+
+struct Inputs8 {
+  V diffuse, specular, factor, diffuseAlpha16;
+};
+
+RASTER_AVX2_INLINE V Argument8(std::uint32_t arg, const Inputs8& in, V current, V texel) {
+  V v;
+  switch (arg & D3DTA_SELECTMASK) {
+    case D3DTA_DIFFUSE:
+      v = in.diffuse;
+      break;
+    case D3DTA_TEXTURE:
+      v = texel;
+      break;
+    case D3DTA_TFACTOR:
+      v = in.factor;
+      break;
+    case D3DTA_SPECULAR:
+      v = in.specular;
+      break;
+    default:
+      v = current;
+      break;
+  }
+  return (arg & D3DTA_COMPLEMENT) ? _mm256_xor_si256(v, _mm256_set1_epi32(-1)) : v;
+}
+
+// The lanes whose alpha (0..255 in 32-bit lanes) passes the test.
+RASTER_AVX2_INLINE V Passes(std::uint32_t func, V a, V ref) {
+  const V ones = _mm256_set1_epi32(-1);
+  switch (func) {
+    case D3DCMP_NEVER:
+      return _mm256_setzero_si256();
+    case D3DCMP_LESS:
+      return _mm256_cmpgt_epi32(ref, a);
+    case D3DCMP_EQUAL:
+      return _mm256_cmpeq_epi32(a, ref);
+    case D3DCMP_LESSEQUAL:
+      return _mm256_xor_si256(_mm256_cmpgt_epi32(a, ref), ones);
+    case D3DCMP_GREATER:
+      return _mm256_cmpgt_epi32(a, ref);
+    case D3DCMP_NOTEQUAL:
+      return _mm256_xor_si256(_mm256_cmpeq_epi32(a, ref), ones);
+    case D3DCMP_GREATEREQUAL:
+      return _mm256_xor_si256(_mm256_cmpgt_epi32(ref, a), ones);
+    default:
+      return ones;
+  }
+}
+
+template <FastBlend B>
+RASTER_AVX2 void CascadeSpans(const CascadeSpan& f, const CascadeRow* rows, int count) {
+  const int stages = f.stageCount;
+  const V ones = _mm256_set1_epi32(-1), colourMask = _mm256_set1_epi32(0x00FFFFFF);
+  const Inputs8 in{_mm256_set1_epi32(static_cast<int>(f.diffuse)), _mm256_set1_epi32(static_cast<int>(f.specular)),
+                   _mm256_set1_epi32(static_cast<int>(f.factor)),
+                   _mm256_set1_epi16(static_cast<short>(f.diffuse >> 24))};
+  const V targetAlpha = _mm256_set1_epi32(f.targetAlpha ? 0 : static_cast<int>(0xFF000000u));
+  const V targetMask = _mm256_set1_epi32(f.targetAlpha ? -1 : 0x00FFFFFF);
+  const V ref = _mm256_set1_epi32(static_cast<int>(f.alphaRef));
+  Texture tex[kCascadeStages];
+  V fill[kCascadeStages], key[kCascadeStages];
+  for (int k = 0; k < stages; ++k) {
+    const CascadeStage& st = f.stage[k];
+    if (st.texture == nullptr) continue;
+    tex[k] = Texture(st);
+    fill[k] = _mm256_set1_epi32(st.textureAlpha ? 0 : static_cast<int>(0xFF000000u));
+    key[k] = _mm256_set1_epi32(static_cast<int>(st.key));
+  }
+  const V one = _mm256_set1_epi32(1);
+  for (int r = 0; r < count; ++r) {
+    std::uint32_t* dst = rows[r].dst;
+    int n = rows[r].count, room = rows[r].room;
+    Lanes s[kCascadeStages], t[kCascadeStages];
+    for (int k = 0; k < stages; ++k)
+      if (f.stage[k].texture != nullptr) s[k] = Lanes(rows[r].s[k], f.stage[k].dsdx), t[k] = Lanes(rows[r].t[k], f.stage[k].dtdx);
+    for (; n > 0; n -= 8, room -= 8, dst += 8) {
+      const Group g(n, room);
+      V texel[kCascadeStages];
+      V discard = _mm256_setzero_si256();
+      for (int k = 0; k < stages; ++k) {
+        const CascadeStage& st = f.stage[k];
+        if (st.texture == nullptr) {
+          texel[k] = ones;
+          continue;
+        }
+        V colour;
+        if (st.linear) {
+          V x, y, wx, wy;
+          s[k].Linear(&x, &wx);
+          t[k].Linear(&y, &wy);
+          const V x1 = _mm256_add_epi32(x, one), y1 = _mm256_add_epi32(y, one);
+          colour = Bilinear(tex[k].Gather(x, y), tex[k].Gather(x1, y), tex[k].Gather(x, y1), tex[k].Gather(x1, y1),
+                            wx, wy);
+          if (st.keyed)
+            discard = _mm256_or_si256(discard, _mm256_cmpeq_epi32(tex[k].Gather(s[k].Point(), t[k].Point()), key[k]));
+        } else {
+          colour = tex[k].Gather(s[k].Point(), t[k].Point());
+          if (st.keyed) discard = _mm256_or_si256(discard, _mm256_cmpeq_epi32(colour, key[k]));
+        }
+        texel[k] = _mm256_or_si256(colour, fill[k]);
+        s[k].Next(), t[k].Next();
+      }
+      V current = in.diffuse;
+      for (int k = 0; k < stages; ++k) {
+        const CascadeStage& st = f.stage[k];
+        const V colour = Operate8(st.colorOp, Argument8(st.colorArg1, in, current, texel[k]),
+                                  Argument8(st.colorArg2, in, current, texel[k]), in.diffuseAlpha16, current);
+        const V alpha = st.alphaOp == 0 ? current
+                                        : Operate8(st.alphaOp, Argument8(st.alphaArg1, in, current, texel[k]),
+                                                   Argument8(st.alphaArg2, in, current, texel[k]), in.diffuseAlpha16,
+                                                   current);
+        current = _mm256_or_si256(_mm256_and_si256(colour, colourMask), _mm256_andnot_si256(colourMask, alpha));
+      }
+      if (f.alphaTest)
+        discard = _mm256_or_si256(
+            discard, _mm256_xor_si256(Passes(f.alphaFunc, _mm256_srli_epi32(current, 24), ref), ones));
+      const V d = g.Load(dst);
+      V out = _mm256_and_si256(
+          BlendPixels<B>(current, _mm256_or_si256(d, targetAlpha), f.srcFactor, f.destFactor), targetMask);
+      out = _mm256_blendv_epi8(out, d, discard);
+      g.Store(dst, d, out);
+    }
+  }
+}
+
 template <bool Linear, FastBlend B>
 constexpr FastKernel kByFlags[2][2] = {{Span<Linear, B, false, false>, Span<Linear, B, false, true>},
                                        {Span<Linear, B, true, false>, Span<Linear, B, true, true>}};
@@ -349,6 +529,9 @@ FastKernels MakeKernels() {
     }
   k.flat[0] = Flat<kBlends[0]>, k.flat[1] = Flat<kBlends[1]>, k.flat[2] = Flat<kBlends[2]>;
   k.flat[3] = Flat<kBlends[3]>, k.flat[4] = Flat<kBlends[4]>;
+  k.cascade[0] = CascadeSpans<kBlends[0]>, k.cascade[1] = CascadeSpans<kBlends[1]>;
+  k.cascade[2] = CascadeSpans<kBlends[2]>, k.cascade[3] = CascadeSpans<kBlends[3]>;
+  k.cascade[4] = CascadeSpans<kBlends[4]>;
   return k;
 }
 
