@@ -299,8 +299,10 @@ bool SingleStage(Context& c) {
   const Stage& s = c.stage[0];
   if (c.alphaTest || c.stageCount != 1 || !TextureFits(c, s)) return false;
   if (!MakePipe(s.colorOp, s.colorArg1, s.colorArg2, &c.fastColour)) return false;
-  c.fastAlpha = Pipe{};  // the cascade's constant alpha when the alpha is not used or kept
-  return !AlphaMatters(c) || !KnownOp(s.alphaOp) || MakePipe(s.alphaOp, s.alphaArg1, s.alphaArg2, &c.fastAlpha);
+  c.fastAlpha = Pipe{PipeKind::Texel};  // an alpha nothing reads may as well be the texel's
+  if (!AlphaMatters(c)) return true;
+  if (!KnownOp(s.alphaOp)) return c.fastAlpha = Pipe{}, true;  // the diffuse alpha
+  return MakePipe(s.alphaOp, s.alphaArg1, s.alphaArg2, &c.fastAlpha);
 }
 
 void ChooseFastKernel(Context& c) {
@@ -857,9 +859,10 @@ struct SpanWriter {
     }
     fast.set = constant & ~fast.keep;
     fast.modulate = fast.multiplier != 0xFFFFFFFFu;
+    fast.shaped = fast.flip != 0 || fast.keep != 0xFFFFFFFFu || fast.set != 0;
     fast.keyed = c.stage[0].keyed;
     fast.key = c.stage[0].key;
-    kernel = c.fast->span[c.fastLinear][blend][fast.modulate][fast.keyed];
+    kernel = c.fast->span[c.fastLinear][blend][fast.shaped ? 2 : fast.modulate ? 1 : 0][fast.keyed];
   }
 
   void MakeCascade() {

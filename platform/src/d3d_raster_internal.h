@@ -65,6 +65,7 @@ struct FastSpan {
   bool targetAlpha = false;          // A8R8G8B8 target; X8R8G8B8 reads 255 and writes 0
   std::uint64_t dsdx = 0, dtdx = 0;  // per pixel
   bool modulate = false;             // multiply by `multiplier` (per channel, ARGB bytes)
+  bool shaped = false;               // flip, keep or set do something (then modulated too)
   std::uint32_t multiplier = 0xFFFFFFFFu;
   std::uint32_t flip = 0;             // complemented channels
   std::uint32_t keep = 0xFFFFFFFFu;  // channels taken from the texel
@@ -115,7 +116,7 @@ struct CascadeRow {
 using FastKernel = void (*)(const FastSpan&, const FastRow* rows, int count);
 using CascadeKernel = void (*)(const CascadeSpan&, const CascadeRow* rows, int count);
 struct FastKernels {
-  FastKernel span[2][kFastBlends][2][2];  // by linear, FastBlend, modulate, keyed
+  FastKernel span[2][kFastBlends][3][2];  // by linear, FastBlend, shape, keyed
   FastKernel flat[kFastBlends];           // the source is `set`; no texture is read
   CascadeKernel cascade[kFastBlends];
 };

@@ -191,7 +191,8 @@ RASTER_AVX2_INLINE V BlendPixels(V s, V d, std::uint32_t sf, std::uint32_t df) {
 }
 
 // What every kernel does once the raw texels (and, for linear sampling, the filtered
-// colour) of eight pixels are known: key, modulate, blend, write.
+// colour) of eight pixels are known: key, modulate, blend, write. Shape 0 takes the
+// texel as it is, 1 modulates it, 2 also complements and replaces channels.
 struct Finish {
   V textureAlpha, targetAlpha, targetMask, multiplier16, key, flip, keep, set;
   std::uint32_t srcFactor, destFactor;
@@ -212,11 +213,12 @@ struct Finish {
 
   // colour: the sampled ARGB before the texture's alpha rule; keyRaw: the raw texels the
   // key is compared with. Returns the pixels to store over dst.
-  template <FastBlend B, bool modulate, bool keyed>
+  template <FastBlend B, int Shape, bool keyed>
   RASTER_AVX2_INLINE V Run(V colour, V keyRaw, V dst) const {
-    V s = _mm256_xor_si256(_mm256_or_si256(colour, textureAlpha), flip);
-    if constexpr (modulate) s = Modulate(s, multiplier16);
-    s = _mm256_or_si256(_mm256_and_si256(s, keep), set);
+    V s = _mm256_or_si256(colour, textureAlpha);
+    if constexpr (Shape == 2) s = _mm256_xor_si256(s, flip);
+    if constexpr (Shape >= 1) s = Modulate(s, multiplier16);
+    if constexpr (Shape == 2) s = _mm256_or_si256(_mm256_and_si256(s, keep), set);
     V out = _mm256_and_si256(BlendPixels<B>(s, _mm256_or_si256(dst, targetAlpha), srcFactor, destFactor),
                              targetMask);
     if constexpr (keyed) out = _mm256_blendv_epi8(out, dst, _mm256_cmpeq_epi32(keyRaw, key));
@@ -248,7 +250,7 @@ struct Group {
   }
 };
 
-template <FastBlend B, bool M, bool K>
+template <FastBlend B, int M, bool K>
 RASTER_AVX2_INLINE void PointRow(const FastSpan& f, const Finish& finish, const Texture& tex,
                                  const FastRow& row) {
   std::uint32_t* dst = row.dst;
@@ -276,7 +278,7 @@ RASTER_AVX2_INLINE void PointRow(const FastSpan& f, const Finish& finish, const 
   }
 }
 
-template <FastBlend B, bool M, bool K>
+template <FastBlend B, int M, bool K>
 RASTER_AVX2_INLINE void LinearRow(const FastSpan& f, const Finish& finish, const Texture& tex,
                                   const FastRow& row) {
   std::uint32_t* dst = row.dst;
@@ -297,7 +299,7 @@ RASTER_AVX2_INLINE void LinearRow(const FastSpan& f, const Finish& finish, const
   }
 }
 
-template <bool Linear, FastBlend B, bool M, bool K>
+template <bool Linear, FastBlend B, int M, bool K>
 RASTER_AVX2 void Span(const FastSpan& f, const FastRow* rows, int count) {
   const Finish finish(f);
   const Texture tex(f);
@@ -323,7 +325,7 @@ RASTER_AVX2 void Flat(const FastSpan& f, const FastRow* rows, int count) {
     for (; n > 0; n -= 8, room -= 8, dst += 8) {
       const Group g(n, room);
       const V d = g.Load(dst);
-      g.Store(dst, d, finish.Run<B, false, false>(source, source, d));
+      g.Store(dst, d, finish.Run<B, 2, false>(source, source, d));
     }
   }
 }
@@ -506,15 +508,16 @@ RASTER_AVX2 void CascadeSpans(const CascadeSpan& f, const CascadeRow* rows, int 
 }
 
 template <bool Linear, FastBlend B>
-constexpr FastKernel kByFlags[2][2] = {{Span<Linear, B, false, false>, Span<Linear, B, false, true>},
-                                       {Span<Linear, B, true, false>, Span<Linear, B, true, true>}};
+constexpr FastKernel kByFlags[3][2] = {{Span<Linear, B, 0, false>, Span<Linear, B, 0, true>},
+                                       {Span<Linear, B, 1, false>, Span<Linear, B, 1, true>},
+                                       {Span<Linear, B, 2, false>, Span<Linear, B, 2, true>}};
 
 FastKernels MakeKernels() {
   FastKernels k;
   constexpr FastBlend kBlends[kFastBlends] = {FastBlend::Copy, FastBlend::Alpha, FastBlend::Add,
                                               FastBlend::AddAlpha, FastBlend::General};
   static_assert(static_cast<int>(FastBlend::Copy) == 0 && static_cast<int>(FastBlend::General) == 4);
-  for (int m = 0; m < 2; ++m)
+  for (int m = 0; m < 3; ++m)
     for (int key = 0; key < 2; ++key) {
       k.span[0][0][m][key] = kByFlags<false, kBlends[0]>[m][key];
       k.span[0][1][m][key] = kByFlags<false, kBlends[1]>[m][key];
