@@ -41,7 +41,10 @@ const char* ModeName(Mode m) {
 bool Flat(Mode m) { return m == Mode::Fill || m == Mode::FillAlpha; }
 bool Blends(Mode m) { return m != Mode::Copy && m != Mode::Opaque && m != Mode::Fill; }
 DWORD DiffuseOf(Mode m) {
-  return m == Mode::Fill ? 0xFF336699u : m == Mode::FillAlpha ? 0x80336699u : m == Mode::Wipe ? 0x40FFFFFFu : 0xFFFFFFFFu;
+  return m == Mode::Fill        ? 0xFF336699u
+         : m == Mode::FillAlpha ? 0x80336699u
+         : m == Mode::Wipe      ? 0x40FFFFFFu
+                                : 0xFFFFFFFFu;
 }
 
 struct Row {
@@ -52,9 +55,10 @@ struct Row {
 };
 
 const Row kRows[] = {
-    {64, Mode::Alpha, 0, 64}, {256, Mode::Alpha, 0, 4}, {64, Mode::Add, 0, 64},    {256, Mode::Add, 0, 4},
-    {64, Mode::Copy, 0, 64},  {256, Mode::Copy, 0, 4},  {64, Mode::Alpha, 30, 64}, {256, Mode::Alpha, 30, 4},
-    {256, Mode::Opaque, 0, 4}, {256, Mode::Opaque, 30, 4}, {256, Mode::Fill, 0, 4}, {256, Mode::FillAlpha, 0, 4},
+    {64, Mode::Alpha, 0, 64},   {256, Mode::Alpha, 0, 4},  {64, Mode::Add, 0, 64},
+    {256, Mode::Add, 0, 4},     {64, Mode::Copy, 0, 64},   {256, Mode::Copy, 0, 4},
+    {64, Mode::Alpha, 30, 64},  {256, Mode::Alpha, 30, 4}, {256, Mode::Opaque, 0, 4},
+    {256, Mode::Opaque, 30, 4}, {256, Mode::Fill, 0, 4},   {256, Mode::FillAlpha, 0, 4},
     {256, Mode::Wipe, 0, 4},
 };
 
@@ -77,7 +81,7 @@ struct Vertex {
 struct World {
   const Row* row = nullptr;
   std::vector<std::uint32_t> target, start, texels, picture;  // picture: the wipe's second texture
-  std::vector<std::pair<int, int>> positions;  // sprite centres
+  std::vector<std::pair<int, int>> positions;                 // sprite centres
   std::vector<Vertex> vertices;
   DWORD rs[kD3DRenderStateCount] = {};
   DWORD ss[kD3DMaxStages][kD3DStageStateCount] = {};
@@ -192,8 +196,9 @@ World& GetWorld(int index) {
   static std::vector<std::vector<std::uint32_t>> pxPixels;
   pxPixels.push_back(w.start);
   w.pxTarget = pixman_image_create_bits(PIXMAN_x8r8g8b8, kWidth, kHeight, pxPixels.back().data(), kWidth * 4);
-  w.pxSource = pixman_image_create_bits(r.mode == Mode::Wipe ? PIXMAN_x8r8g8b8 : PIXMAN_a8r8g8b8, r.side, r.side,
-                                        r.mode == Mode::Wipe ? w.picture.data() : w.texels.data(), r.side * 4);
+  w.pxSource =
+      pixman_image_create_bits(r.mode == Mode::Wipe ? PIXMAN_x8r8g8b8 : PIXMAN_a8r8g8b8, r.side, r.side,
+                               r.mode == Mode::Wipe ? w.picture.data() : w.texels.data(), r.side * 4);
   if (r.mode == Mode::Wipe)
     w.pxMask = pixman_image_create_bits(PIXMAN_a8r8g8b8, r.side, r.side, w.texels.data(), r.side * 4);
   pixman_image_set_filter(w.pxSource, r.degrees != 0 ? PIXMAN_FILTER_BILINEAR : PIXMAN_FILTER_NEAREST,
@@ -254,9 +259,12 @@ void BM_Sdl(benchmark::State& state, int index) {
 void BM_Pixman(benchmark::State& state, int index) {
   World& w = GetWorld(index);
   const Row& r = *w.row;
-  const pixman_op_t op = r.mode == Mode::Add ? PIXMAN_OP_ADD : Blends(r.mode) ? PIXMAN_OP_OVER : PIXMAN_OP_SRC;
+  const pixman_op_t op = r.mode == Mode::Add ? PIXMAN_OP_ADD
+                         : Blends(r.mode)    ? PIXMAN_OP_OVER
+                                             : PIXMAN_OP_SRC;
   const DWORD diffuse = DiffuseOf(r.mode);
-  const pixman_color_t colour{std::uint16_t((diffuse >> 16 & 0xFF) * 257), std::uint16_t((diffuse >> 8 & 0xFF) * 257),
+  const pixman_color_t colour{std::uint16_t((diffuse >> 16 & 0xFF) * 257),
+                              std::uint16_t((diffuse >> 8 & 0xFF) * 257),
                               std::uint16_t((diffuse & 0xFF) * 257), std::uint16_t((diffuse >> 24) * 257)};
   const double a = r.degrees * 3.14159265358979 / 180;
   const int box = r.degrees != 0 ? int(std::ceil(r.side * (std::cos(a) + std::sin(a)))) : r.side;

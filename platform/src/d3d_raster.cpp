@@ -270,7 +270,8 @@ bool MakePipe(DWORD op, DWORD arg1, DWORD arg2, Pipe* p) {
 // or a blend factor made of it.
 bool AlphaMatters(const Context& c) {
   const auto reads = [](DWORD f) { return f == D3DBLEND_SRCALPHA || f == D3DBLEND_INVSRCALPHA; };
-  return c.alphaTest || pixel::HasAlpha(c.target.layout) || (c.blend && (reads(c.srcBlend) || reads(c.destBlend)));
+  return c.alphaTest || pixel::HasAlpha(c.target.layout) ||
+         (c.blend && (reads(c.srcBlend) || reads(c.destBlend)));
 }
 
 FastBlend ChooseBlend(const Context& c, std::uint32_t* srcFactor, std::uint32_t* destFactor) {
@@ -288,7 +289,8 @@ FastBlend ChooseBlend(const Context& c, std::uint32_t* srcFactor, std::uint32_t*
 // Whether the kernels can sample a stage's texture.
 bool TextureFits(const Context& c, const Stage& s) {
   using pixel::Layout;
-  if (s.texture == nullptr || s.addressU != D3DTADDRESS_CLAMP || s.addressV != D3DTADDRESS_CLAMP) return false;
+  if (s.texture == nullptr || s.addressU != D3DTADDRESS_CLAMP || s.addressV != D3DTADDRESS_CLAMP)
+    return false;
   if (s.texture->layout != Layout::X8R8G8B8 && s.texture->layout != Layout::A8R8G8B8) return false;
   // The kernels address texels with 32-bit offsets, and read the texture while they write the target.
   return Extent(*s.texture) < (std::int64_t{1} << 31) && !Overlap(*s.texture, c.target);
@@ -872,7 +874,8 @@ struct SpanWriter {
       const Stage& s = c.stage[k];
       detail::CascadeStage& out = cascade.stage[k];
       out.colorOp = s.colorOp, out.colorArg1 = s.colorArg1, out.colorArg2 = s.colorArg2;
-      if (KnownOp(s.alphaOp)) out.alphaOp = s.alphaOp, out.alphaArg1 = s.alphaArg1, out.alphaArg2 = s.alphaArg2;
+      if (KnownOp(s.alphaOp))
+        out.alphaOp = s.alphaOp, out.alphaArg1 = s.alphaArg1, out.alphaArg2 = s.alphaArg2;
       if (!TexelMatters(s)) continue;  // then the texel may as well be 255
       out.texture = s.texture->bits;
       out.texturePitch = s.texture->pitch;
@@ -907,7 +910,8 @@ struct SpanWriter {
         row.count = static_cast<int>(hi - lo + 1);
         row.room = static_cast<int>(c.target.width - lo);
         for (int k = 0; k < c.stageCount; ++k)
-          if (cascade.stage[k].texture != nullptr) row.s[k] = At(tri.u[k], di, dj), row.t[k] = At(tri.v[k], di, dj);
+          if (cascade.stage[k].texture != nullptr)
+            row.s[k] = At(tri.u[k], di, dj), row.t[k] = At(tri.v[k], di, dj);
       }
       cascadeKernel(cascade, rows, count);
       return;

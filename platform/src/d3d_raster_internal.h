@@ -67,7 +67,7 @@ struct FastSpan {
   bool modulate = false;             // multiply by `multiplier` (per channel, ARGB bytes)
   bool shaped = false;               // flip, keep or set do something (then modulated too)
   std::uint32_t multiplier = 0xFFFFFFFFu;
-  std::uint32_t flip = 0;             // complemented channels
+  std::uint32_t flip = 0;            // complemented channels
   std::uint32_t keep = 0xFFFFFFFFu;  // channels taken from the texel
   std::uint32_t set = 0;             // the constant channels
   bool keyed = false;

@@ -119,7 +119,9 @@ RASTER_AVX2_INLINE V Modulate(V c, V multiplier16) {
 }
 
 // The alpha of each pixel over its four 16-bit channels.
-RASTER_AVX2_INLINE V SpreadAlpha(V c16) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(c16, 0xFF), 0xFF); }
+RASTER_AVX2_INLINE V SpreadAlpha(V c16) {
+  return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(c16, 0xFF), 0xFF);
+}
 
 // A blend factor of four pixels in 16-bit channels, as the general path's Factor.
 RASTER_AVX2_INLINE V Factor16(std::uint32_t f, V s, V d) {
@@ -151,7 +153,8 @@ RASTER_AVX2_INLINE V Factor16(std::uint32_t f, V s, V d) {
 // min(255, round((s sf + d df) / 255)): each product fits 16 bits; a saturated sum, and
 // any sum from 65025 up, gives 255 as the general path does.
 RASTER_AVX2_INLINE V General16(V s, V d, std::uint32_t sf, std::uint32_t df) {
-  const V n = _mm256_adds_epu16(_mm256_mullo_epi16(s, Factor16(sf, s, d)), _mm256_mullo_epi16(d, Factor16(df, s, d)));
+  const V n =
+      _mm256_adds_epu16(_mm256_mullo_epi16(s, Factor16(sf, s, d)), _mm256_mullo_epi16(d, Factor16(df, s, d)));
   return Div255x16(_mm256_min_epu16(n, _mm256_set1_epi16(static_cast<short>(65025))));
 }
 
@@ -435,9 +438,9 @@ template <FastBlend B>
 RASTER_AVX2 void CascadeSpans(const CascadeSpan& f, const CascadeRow* rows, int count) {
   const int stages = f.stageCount;
   const V ones = _mm256_set1_epi32(-1), colourMask = _mm256_set1_epi32(0x00FFFFFF);
-  const Inputs8 in{_mm256_set1_epi32(static_cast<int>(f.diffuse)), _mm256_set1_epi32(static_cast<int>(f.specular)),
-                   _mm256_set1_epi32(static_cast<int>(f.factor)),
-                   _mm256_set1_epi16(static_cast<short>(f.diffuse >> 24))};
+  const Inputs8 in{
+      _mm256_set1_epi32(static_cast<int>(f.diffuse)), _mm256_set1_epi32(static_cast<int>(f.specular)),
+      _mm256_set1_epi32(static_cast<int>(f.factor)), _mm256_set1_epi16(static_cast<short>(f.diffuse >> 24))};
   const V targetAlpha = _mm256_set1_epi32(f.targetAlpha ? 0 : static_cast<int>(0xFF000000u));
   const V targetMask = _mm256_set1_epi32(f.targetAlpha ? -1 : 0x00FFFFFF);
   const V ref = _mm256_set1_epi32(static_cast<int>(f.alphaRef));
@@ -456,7 +459,8 @@ RASTER_AVX2 void CascadeSpans(const CascadeSpan& f, const CascadeRow* rows, int 
     int n = rows[r].count, room = rows[r].room;
     Lanes s[kCascadeStages], t[kCascadeStages];
     for (int k = 0; k < stages; ++k)
-      if (f.stage[k].texture != nullptr) s[k] = Lanes(rows[r].s[k], f.stage[k].dsdx), t[k] = Lanes(rows[r].t[k], f.stage[k].dtdx);
+      if (f.stage[k].texture != nullptr)
+        s[k] = Lanes(rows[r].s[k], f.stage[k].dsdx), t[k] = Lanes(rows[r].t[k], f.stage[k].dtdx);
     for (; n > 0; n -= 8, room -= 8, dst += 8) {
       const Group g(n, room);
       V texel[kCascadeStages];
@@ -473,10 +477,11 @@ RASTER_AVX2 void CascadeSpans(const CascadeSpan& f, const CascadeRow* rows, int 
           s[k].Linear(&x, &wx);
           t[k].Linear(&y, &wy);
           const V x1 = _mm256_add_epi32(x, one), y1 = _mm256_add_epi32(y, one);
-          colour = Bilinear(tex[k].Gather(x, y), tex[k].Gather(x1, y), tex[k].Gather(x, y1), tex[k].Gather(x1, y1),
-                            wx, wy);
+          colour = Bilinear(tex[k].Gather(x, y), tex[k].Gather(x1, y), tex[k].Gather(x, y1),
+                            tex[k].Gather(x1, y1), wx, wy);
           if (st.keyed)
-            discard = _mm256_or_si256(discard, _mm256_cmpeq_epi32(tex[k].Gather(s[k].Point(), t[k].Point()), key[k]));
+            discard = _mm256_or_si256(discard,
+                                      _mm256_cmpeq_epi32(tex[k].Gather(s[k].Point(), t[k].Point()), key[k]));
         } else {
           colour = tex[k].Gather(s[k].Point(), t[k].Point());
           if (st.keyed) discard = _mm256_or_si256(discard, _mm256_cmpeq_epi32(colour, key[k]));
@@ -491,9 +496,10 @@ RASTER_AVX2 void CascadeSpans(const CascadeSpan& f, const CascadeRow* rows, int 
                                   Argument8(st.colorArg2, in, current, texel[k]), in.diffuseAlpha16, current);
         const V alpha = st.alphaOp == 0 ? current
                                         : Operate8(st.alphaOp, Argument8(st.alphaArg1, in, current, texel[k]),
-                                                   Argument8(st.alphaArg2, in, current, texel[k]), in.diffuseAlpha16,
-                                                   current);
-        current = _mm256_or_si256(_mm256_and_si256(colour, colourMask), _mm256_andnot_si256(colourMask, alpha));
+                                                   Argument8(st.alphaArg2, in, current, texel[k]),
+                                                   in.diffuseAlpha16, current);
+        current =
+            _mm256_or_si256(_mm256_and_si256(colour, colourMask), _mm256_andnot_si256(colourMask, alpha));
       }
       if (f.alphaTest)
         discard = _mm256_or_si256(

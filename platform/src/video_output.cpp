@@ -177,7 +177,8 @@ void PresentFrame(Surface& primary) {
       for (int x = 0; x < primary.width; ++x) out[x] |= 0xFF000000u;
       continue;
     }
-    for (int x = 0; x < primary.width; ++x) out[x] = pixel::ReadARGB(primary.layout, primary.At(x, y)) | 0xFF000000u;
+    for (int x = 0; x < primary.width; ++x)
+      out[x] = pixel::ReadARGB(primary.layout, primary.At(x, y)) | 0xFF000000u;
   }
   ++v.frames;
   if (v.kind == VideoKind::Png) {

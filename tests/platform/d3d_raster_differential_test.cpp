@@ -192,9 +192,17 @@ std::vector<std::uint64_t> RandomCascades(std::uint32_t seed, Layout targetLayou
   a8.surface.hasColorKey = x8.surface.hasColorKey = true;
   a8.surface.colorKey = 0x00FF00FF, x8.surface.colorKey = x8.Raw(7, 3);
   const Image* textures[] = {&a8, &x8, &big, &r565};
-  const DWORD ops[] = {D3DTOP_SELECTARG1, D3DTOP_SELECTARG2, D3DTOP_MODULATE,          D3DTOP_MODULATE2X,
-                       D3DTOP_MODULATE4X, D3DTOP_ADD,        D3DTOP_SUBTRACT,          D3DTOP_BLENDDIFFUSEALPHA,
-                       D3DTOP_BLENDCURRENTALPHA, D3DTOP_DISABLE, 9 /* unknown */};
+  const DWORD ops[] = {D3DTOP_SELECTARG1,
+                       D3DTOP_SELECTARG2,
+                       D3DTOP_MODULATE,
+                       D3DTOP_MODULATE2X,
+                       D3DTOP_MODULATE4X,
+                       D3DTOP_ADD,
+                       D3DTOP_SUBTRACT,
+                       D3DTOP_BLENDDIFFUSEALPHA,
+                       D3DTOP_BLENDCURRENTALPHA,
+                       D3DTOP_DISABLE,
+                       9 /* unknown */};
   const auto op = [&seed, &ops](bool colour) {
     const int n = int(NextRandom(seed) % 24);  // the common operations more often
     if (n < 11) return ops[n];
@@ -208,11 +216,12 @@ std::vector<std::uint64_t> RandomCascades(std::uint32_t seed, Layout targetLayou
   for (int n = 0; n < 500; ++n) {
     Device d(target);
     const int stages = NextRandom(seed) % 16 == 0 ? 8 : int(NextRandom(seed) % 4);
-    for (int k = 0; k < 8; ++k) d.Stage(k, D3DTOP_DISABLE, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_DISABLE, 0, 0);
+    for (int k = 0; k < 8; ++k)
+      d.Stage(k, D3DTOP_DISABLE, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_DISABLE, 0, 0);
     for (int k = 0; k < stages; ++k) {
       const DWORD colourOp = op(true);
-      d.Stage(k, colourOp == D3DTOP_DISABLE && k == 0 ? D3DTOP_MODULATE : colourOp, arg(), arg(), op(false), arg(),
-              arg());
+      d.Stage(k, colourOp == D3DTOP_DISABLE && k == 0 ? D3DTOP_MODULATE : colourOp, arg(), arg(), op(false),
+              arg(), arg());
       if (NextRandom(seed) % 4) d.state.texture[k] = &textures[NextRandom(seed) % 4]->surface;
       d.ss[k][D3DTSS_MAGFILTER] = NextRandom(seed) % 3 ? D3DTFG_POINT : D3DTFG_LINEAR;
       d.ss[k][D3DTSS_TEXCOORDINDEX] = NextRandom(seed) % 2;
@@ -228,11 +237,12 @@ std::vector<std::uint64_t> RandomCascades(std::uint32_t seed, Layout targetLayou
     if (NextRandom(seed) % 4) d.Blend(NextRandom(seed) % 14, NextRandom(seed) % 14);  // 0, 11-13: unknown
     const float w = float(5 + NextRandom(seed) % 90), h = float(5 + NextRandom(seed) % 70);
     const float angle = NextRandom(seed) % 3 == 0 ? 0.0f : float(NextRandom(seed) % 360);
-    const std::vector<TexVertex> quad = Sprite(float(NextRandom(seed) % 100), float(NextRandom(seed) % 90), w, h,
-                                               angle, NextRandom(seed), -0.25f, 1.25f);
+    const std::vector<TexVertex> quad = Sprite(float(NextRandom(seed) % 100), float(NextRandom(seed) % 90), w,
+                                               h, angle, NextRandom(seed), -0.25f, 1.25f);
     const DWORD specular = NextRandom(seed);
     std::vector<BlendVertex> v;
-    for (const TexVertex& p : quad) v.push_back({p.x, p.y, p.z, p.rhw, p.diffuse, specular, p.u, p.v, p.v, 1 - p.u});
+    for (const TexVertex& p : quad)
+      v.push_back({p.x, p.y, p.z, p.rhw, p.diffuse, specular, p.u, p.v, p.v, 1 - p.u});
     d.Draw(D3DPT_TRIANGLELIST, v);
     after.push_back(Digest(target));
   }
