@@ -60,7 +60,8 @@
 //    then Z if ZWRITEENABLE = 1.
 // No dithering, fog or specular add.
 //
-// The SIMD path draws the common 32-bit cases with kernels that give the same bits.
+// The SIMD path draws 32-bit targets without Z with kernels that give the same bits:
+// flat colours, one textured stage, or the whole cascade in lanes.
 #include "d3d_raster.h"
 
 #include <algorithm>
