@@ -2,7 +2,11 @@
 // back end draws most, on a 640 x 480 X8R8G8B8 target, beside SDL2's software renderer
 // (SDL_RenderCopy, SDL_RenderCopyEx over an SDL_Surface) and pixman compositing the
 // same textures: 64 x 64 and 256 x 256 sprites at 1:1 (SRCALPHA/INVSRCALPHA, ONE/ONE,
-// opaque copy) and sprites turned 30 degrees with linear filtering.
+// opaque copy) and sprites turned 30 degrees with linear filtering. Then the states the
+// library sets most: an opaque sprite (colour the texel, alpha the unused diffuse), flat
+// boxes (copied and SRCALPHA/INVSRCALPHA) and the two-texture wipe (stage 0 alpha the
+// wipe texture less the factor, stage 1 colour the picture and alpha four times that
+// by the diffuse); the peers draw the nearest they have (a fill, a masked OVER).
 //
 // Names read sprite/mode/implementation; pix/s counts sprite area (what every
 // implementation covers). "gate" fails when the two paths disagree on any row.
@@ -29,8 +33,19 @@ using platform::pixel::Layout;
 
 constexpr int kWidth = 640, kHeight = 480;
 
-enum class Mode { Alpha, Add, Copy };
-const char* ModeName(Mode m) { return m == Mode::Alpha ? "alpha" : m == Mode::Add ? "add" : "copy"; }
+enum class Mode { Alpha, Add, Copy, Opaque, Fill, FillAlpha, Wipe };
+const char* ModeName(Mode m) {
+  const char* names[] = {"alpha", "add", "copy", "opaque", "fill", "fillalpha", "wipe"};
+  return names[static_cast<int>(m)];
+}
+bool Flat(Mode m) { return m == Mode::Fill || m == Mode::FillAlpha; }
+bool Blends(Mode m) { return m != Mode::Copy && m != Mode::Opaque && m != Mode::Fill; }
+DWORD DiffuseOf(Mode m) {
+  return m == Mode::Fill        ? 0xFF336699u
+         : m == Mode::FillAlpha ? 0x80336699u
+         : m == Mode::Wipe      ? 0x40FFFFFFu
+                                : 0xFFFFFFFFu;
+}
 
 struct Row {
   int side;
@@ -40,8 +55,11 @@ struct Row {
 };
 
 const Row kRows[] = {
-    {64, Mode::Alpha, 0, 64}, {256, Mode::Alpha, 0, 4}, {64, Mode::Add, 0, 64},    {256, Mode::Add, 0, 4},
-    {64, Mode::Copy, 0, 64},  {256, Mode::Copy, 0, 4},  {64, Mode::Alpha, 30, 64}, {256, Mode::Alpha, 30, 4},
+    {64, Mode::Alpha, 0, 64},   {256, Mode::Alpha, 0, 4},  {64, Mode::Add, 0, 64},
+    {256, Mode::Add, 0, 4},     {64, Mode::Copy, 0, 64},   {256, Mode::Copy, 0, 4},
+    {64, Mode::Alpha, 30, 64},  {256, Mode::Alpha, 30, 4}, {256, Mode::Opaque, 0, 4},
+    {256, Mode::Opaque, 30, 4}, {256, Mode::Fill, 0, 4},   {256, Mode::FillAlpha, 0, 4},
+    {256, Mode::Wipe, 0, 4},
 };
 
 std::string RowName(const Row& r) {
@@ -62,12 +80,12 @@ struct Vertex {
 // Everything one row needs, built once.
 struct World {
   const Row* row = nullptr;
-  std::vector<std::uint32_t> target, start, texels;
-  std::vector<std::pair<int, int>> positions;  // sprite centres
+  std::vector<std::uint32_t> target, start, texels, picture;  // picture: the wipe's second texture
+  std::vector<std::pair<int, int>> positions;                 // sprite centres
   std::vector<Vertex> vertices;
   DWORD rs[kD3DRenderStateCount] = {};
   DWORD ss[kD3DMaxStages][kD3DStageStateCount] = {};
-  raster::Surface texture;
+  raster::Surface texture, second;
   raster::State state;
 
   SDL_Surface* sdlTarget = nullptr;
@@ -76,6 +94,7 @@ struct World {
 
   pixman_image_t* pxTarget = nullptr;
   pixman_image_t* pxSource = nullptr;
+  pixman_image_t* pxMask = nullptr;  // the wipe's
 };
 
 World& GetWorld(int index) {
@@ -89,6 +108,8 @@ World& GetWorld(int index) {
   std::uint32_t seed = 1234 + index;
   w.texels.resize(std::size_t(r.side) * r.side);
   for (auto& t : w.texels) t = NextRandom(seed);  // alpha all over 0..255
+  w.picture.resize(w.texels.size());
+  for (auto& t : w.picture) t = NextRandom(seed);
   w.start.resize(std::size_t(kWidth) * kHeight);
   for (auto& p : w.start) p = NextRandom(seed) & 0xFFFFFF;
   w.target = w.start;
@@ -107,7 +128,7 @@ World& GetWorld(int index) {
               float(cy - 0.5 + px * s + py * c),
               0,
               1,
-              0xFFFFFFFF,
+              DiffuseOf(r.mode),
               float(k % 2),
               float(k / 2)};
     }
@@ -116,21 +137,40 @@ World& GetWorld(int index) {
   w.texture.bits = reinterpret_cast<std::uint8_t*>(w.texels.data());
   w.texture.width = w.texture.height = r.side;
   w.texture.pitch = r.side * 4;
-  w.texture.layout = Layout::A8R8G8B8;
+  w.texture.layout = r.mode == Mode::Opaque ? Layout::X8R8G8B8 : Layout::A8R8G8B8;
+  w.second = w.texture;
+  w.second.bits = reinterpret_cast<std::uint8_t*>(w.picture.data());
+  w.second.layout = Layout::X8R8G8B8;
+  const bool sourceAlpha = r.mode == Mode::Alpha || r.mode == Mode::FillAlpha || r.mode == Mode::Wipe;
   w.rs[D3DRENDERSTATE_CULLMODE] = D3DCULL_NONE;
-  w.rs[D3DRENDERSTATE_ALPHABLENDENABLE] = r.mode != Mode::Copy;
-  w.rs[D3DRENDERSTATE_SRCBLEND] = r.mode == Mode::Alpha ? D3DBLEND_SRCALPHA : D3DBLEND_ONE;
-  w.rs[D3DRENDERSTATE_DESTBLEND] = r.mode == Mode::Alpha ? D3DBLEND_INVSRCALPHA : D3DBLEND_ONE;
-  w.rs[D3DRENDERSTATE_TEXTUREFACTOR] = 0xFFFFFFFF;
+  w.rs[D3DRENDERSTATE_ALPHABLENDENABLE] = Blends(r.mode);
+  w.rs[D3DRENDERSTATE_SRCBLEND] = sourceAlpha ? D3DBLEND_SRCALPHA : D3DBLEND_ONE;
+  w.rs[D3DRENDERSTATE_DESTBLEND] = sourceAlpha ? D3DBLEND_INVSRCALPHA : D3DBLEND_ONE;
+  w.rs[D3DRENDERSTATE_TEXTUREFACTOR] = r.mode == Mode::Wipe ? 0x40000000u : 0xFFFFFFFFu;
   for (auto& stage : w.ss) stage[D3DTSS_COLOROP] = stage[D3DTSS_ALPHAOP] = D3DTOP_DISABLE;
   w.ss[0][D3DTSS_COLOROP] = w.ss[0][D3DTSS_ALPHAOP] = D3DTOP_MODULATE;
   w.ss[0][D3DTSS_COLORARG1] = w.ss[0][D3DTSS_ALPHAARG1] = D3DTA_TEXTURE;
   w.ss[0][D3DTSS_COLORARG2] = w.ss[0][D3DTSS_ALPHAARG2] = D3DTA_DIFFUSE;
   w.ss[0][D3DTSS_ADDRESSU] = w.ss[0][D3DTSS_ADDRESSV] = D3DTADDRESS_CLAMP;
   w.ss[0][D3DTSS_MAGFILTER] = r.degrees != 0 ? D3DTFG_LINEAR : D3DTFG_POINT;
+  w.state.texture[0] = &w.texture;
+  if (r.mode == Mode::Opaque) {
+    w.ss[0][D3DTSS_COLOROP] = D3DTOP_SELECTARG1, w.ss[0][D3DTSS_ALPHAOP] = D3DTOP_SELECTARG2;
+  } else if (Flat(r.mode)) {
+    w.ss[0][D3DTSS_COLOROP] = w.ss[0][D3DTSS_ALPHAOP] = D3DTOP_SELECTARG2;
+    w.state.texture[0] = nullptr;
+  } else if (r.mode == Mode::Wipe) {
+    w.ss[0][D3DTSS_COLOROP] = D3DTOP_SELECTARG2, w.ss[0][D3DTSS_ALPHAOP] = D3DTOP_SUBTRACT;
+    w.ss[0][D3DTSS_ALPHAARG2] = D3DTA_TFACTOR;
+    w.ss[1][D3DTSS_COLOROP] = D3DTOP_SELECTARG1, w.ss[1][D3DTSS_ALPHAOP] = D3DTOP_MODULATE4X;
+    w.ss[1][D3DTSS_COLORARG1] = D3DTA_TEXTURE, w.ss[1][D3DTSS_COLORARG2] = D3DTA_CURRENT;
+    w.ss[1][D3DTSS_ALPHAARG1] = D3DTA_CURRENT, w.ss[1][D3DTSS_ALPHAARG2] = D3DTA_DIFFUSE;
+    w.ss[1][D3DTSS_ADDRESSU] = w.ss[1][D3DTSS_ADDRESSV] = D3DTADDRESS_CLAMP;
+    w.ss[1][D3DTSS_MAGFILTER] = D3DTFG_POINT;
+    w.state.texture[1] = &w.second;
+  }
   w.state.renderState = w.rs;
   w.state.stageState = w.ss;
-  w.state.texture[0] = &w.texture;
   w.state.target.bits = reinterpret_cast<std::uint8_t*>(w.target.data());
   w.state.target.width = kWidth, w.state.target.height = kHeight, w.state.target.pitch = kWidth * 4;
   w.state.target.layout = Layout::X8R8G8B8;
@@ -145,16 +185,22 @@ World& GetWorld(int index) {
     w.sdlTexture = SDL_CreateTextureFromSurface(w.sdlRenderer, texels);
     SDL_FreeSurface(texels);
     SDL_SetTextureScaleMode(w.sdlTexture, r.degrees != 0 ? SDL_ScaleModeLinear : SDL_ScaleModeNearest);
-    SDL_SetTextureBlendMode(w.sdlTexture, r.mode == Mode::Alpha ? SDL_BLENDMODE_BLEND
-                                          : r.mode == Mode::Add ? SDL_BLENDMODE_ADD
-                                                                : SDL_BLENDMODE_NONE);
+    const SDL_BlendMode blend = r.mode == Mode::Add ? SDL_BLENDMODE_ADD
+                                : Blends(r.mode)    ? SDL_BLENDMODE_BLEND
+                                                    : SDL_BLENDMODE_NONE;
+    SDL_SetTextureBlendMode(w.sdlTexture, blend);
+    SDL_SetRenderDrawBlendMode(w.sdlRenderer, blend);
   }
 
   // pixman: the target over SDL's copy of it is not needed; its own pixels.
   static std::vector<std::vector<std::uint32_t>> pxPixels;
   pxPixels.push_back(w.start);
   w.pxTarget = pixman_image_create_bits(PIXMAN_x8r8g8b8, kWidth, kHeight, pxPixels.back().data(), kWidth * 4);
-  w.pxSource = pixman_image_create_bits(PIXMAN_a8r8g8b8, r.side, r.side, w.texels.data(), r.side * 4);
+  w.pxSource =
+      pixman_image_create_bits(r.mode == Mode::Wipe ? PIXMAN_x8r8g8b8 : PIXMAN_a8r8g8b8, r.side, r.side,
+                               r.mode == Mode::Wipe ? w.picture.data() : w.texels.data(), r.side * 4);
+  if (r.mode == Mode::Wipe)
+    w.pxMask = pixman_image_create_bits(PIXMAN_a8r8g8b8, r.side, r.side, w.texels.data(), r.side * 4);
   pixman_image_set_filter(w.pxSource, r.degrees != 0 ? PIXMAN_FILTER_BILINEAR : PIXMAN_FILTER_NEAREST,
                           nullptr, 0);
   return w;
@@ -195,7 +241,11 @@ void BM_Sdl(benchmark::State& state, int index) {
   for (auto _ : state) {
     for (auto [cx, cy] : w.positions) {
       const SDL_Rect dst{cx - r.side / 2, cy - r.side / 2, r.side, r.side};
-      if (r.degrees != 0)
+      if (Flat(r.mode)) {
+        const DWORD c = DiffuseOf(r.mode);
+        SDL_SetRenderDrawColor(w.sdlRenderer, Uint8(c >> 16), Uint8(c >> 8), Uint8(c), Uint8(c >> 24));
+        SDL_RenderFillRect(w.sdlRenderer, &dst);
+      } else if (r.degrees != 0)
         SDL_RenderCopyEx(w.sdlRenderer, w.sdlTexture, nullptr, &dst, r.degrees, nullptr, SDL_FLIP_NONE);
       else
         SDL_RenderCopy(w.sdlRenderer, w.sdlTexture, nullptr, &dst);
@@ -209,14 +259,22 @@ void BM_Sdl(benchmark::State& state, int index) {
 void BM_Pixman(benchmark::State& state, int index) {
   World& w = GetWorld(index);
   const Row& r = *w.row;
-  const pixman_op_t op = r.mode == Mode::Alpha ? PIXMAN_OP_OVER
-                         : r.mode == Mode::Add ? PIXMAN_OP_ADD
-                                               : PIXMAN_OP_SRC;
+  const pixman_op_t op = r.mode == Mode::Add ? PIXMAN_OP_ADD
+                         : Blends(r.mode)    ? PIXMAN_OP_OVER
+                                             : PIXMAN_OP_SRC;
+  const DWORD diffuse = DiffuseOf(r.mode);
+  const pixman_color_t colour{std::uint16_t((diffuse >> 16 & 0xFF) * 257),
+                              std::uint16_t((diffuse >> 8 & 0xFF) * 257),
+                              std::uint16_t((diffuse & 0xFF) * 257), std::uint16_t((diffuse >> 24) * 257)};
   const double a = r.degrees * 3.14159265358979 / 180;
   const int box = r.degrees != 0 ? int(std::ceil(r.side * (std::cos(a) + std::sin(a)))) : r.side;
   for (auto _ : state) {
     for (auto [cx, cy] : w.positions) {
-      if (r.degrees != 0) {
+      if (Flat(r.mode)) {
+        const pixman_rectangle16_t box16{std::int16_t(cx - r.side / 2), std::int16_t(cy - r.side / 2),
+                                         std::uint16_t(r.side), std::uint16_t(r.side)};
+        pixman_image_fill_rectangles(op, w.pxTarget, &colour, 1, &box16);
+      } else if (r.degrees != 0) {
         // Destination to source: about the sprite's centre, turned back.
         pixman_transform_t t;
         pixman_transform_init_identity(&t);
@@ -230,7 +288,7 @@ void BM_Pixman(benchmark::State& state, int index) {
         pixman_image_composite32(op, w.pxSource, nullptr, w.pxTarget, 0, 0, 0, 0, cx - box / 2, cy - box / 2,
                                  box, box);
       } else {
-        pixman_image_composite32(op, w.pxSource, nullptr, w.pxTarget, 0, 0, 0, 0, cx - r.side / 2,
+        pixman_image_composite32(op, w.pxSource, w.pxMask, w.pxTarget, 0, 0, 0, 0, cx - r.side / 2,
                                  cy - r.side / 2, r.side, r.side);
       }
     }

@@ -60,7 +60,8 @@
 //    then Z if ZWRITEENABLE = 1.
 // No dithering, fog or specular add.
 //
-// The SIMD path draws the common 32-bit cases with kernels that give the same bits.
+// The SIMD path draws 32-bit targets without Z with kernels that give the same bits:
+// flat colours, one textured stage, or the whole cascade in lanes.
 #include "d3d_raster.h"
 
 #include <algorithm>
@@ -197,6 +198,15 @@ struct Stage {
   int bpp = 0;  // of the texture
 };
 
+// Where a channel group of the fast pipeline comes from: a constant per triangle (what
+// the cascade gives), the texel or its complement, or that times a constant argument.
+enum class PipeKind { Constant, Texel, TexelTimes };
+struct Pipe {
+  PipeKind kind = PipeKind::Constant;
+  bool complement = false;
+  DWORD constant = 0;  // the other argument of TexelTimes
+};
+
 struct Context {
   Surface target;
   int targetBpp = 0;
@@ -216,21 +226,86 @@ struct Context {
   DWORD cull = D3DCULL_NONE;
   // The fast pipeline, when the SIMD path has kernels for these states.
   const FastKernels* fast = nullptr;
+  bool fastFlat = false;     // no texel read: one colour per triangle
+  bool fastCascade = false;  // the whole cascade in lanes
   bool fastLinear = false;
   FastBlend fastBlend = FastBlend::Copy;
-  bool fastModulateColour = false, fastModulateAlpha = false;
+  std::uint32_t fastSrcFactor = 0, fastDestFactor = 0;
+  Pipe fastColour, fastAlpha;
 };
 
 bool KnownOp(DWORD op) { return op != D3DTOP_DISABLE && IsStageOperation(op); }
 
-// Whether a stage's colour (or alpha) is the texel, or the texel times the diffuse.
-bool TexelOrModulated(DWORD op, DWORD arg1, DWORD arg2, bool* modulated) {
-  if (op == D3DTOP_SELECTARG1 && arg1 == D3DTA_TEXTURE) return *modulated = false, true;
-  if (op == D3DTOP_SELECTARG2 && arg2 == D3DTA_TEXTURE) return *modulated = false, true;
-  if (op == D3DTOP_MODULATE &&
-      ((arg1 == D3DTA_TEXTURE && arg2 == D3DTA_DIFFUSE) || (arg1 == D3DTA_DIFFUSE && arg2 == D3DTA_TEXTURE)))
-    return *modulated = true, true;
-  return false;
+bool ReadsTexture(DWORD arg) { return (arg & D3DTA_SELECTMASK) == D3DTA_TEXTURE; }
+bool UsesArg1(DWORD op) { return op != D3DTOP_SELECTARG2; }
+bool UsesArg2(DWORD op) { return op != D3DTOP_SELECTARG1; }
+bool OpReadsTexture(DWORD op, DWORD arg1, DWORD arg2) {
+  return (UsesArg1(op) && ReadsTexture(arg1)) || (UsesArg2(op) && ReadsTexture(arg2));
+}
+
+// Whether the texel can change a stage's result (or discard the pixel).
+bool TexelMatters(const Stage& s) {
+  if (s.texture == nullptr) return false;
+  return s.keyed || OpReadsTexture(s.colorOp, s.colorArg1, s.colorArg2) ||
+         (KnownOp(s.alphaOp) && OpReadsTexture(s.alphaOp, s.alphaArg1, s.alphaArg2));
+}
+
+// The fast pipeline's form of one stage-0 operation, false when it has none.
+bool MakePipe(DWORD op, DWORD arg1, DWORD arg2, Pipe* p) {
+  const bool t1 = UsesArg1(op) && ReadsTexture(arg1), t2 = UsesArg2(op) && ReadsTexture(arg2);
+  *p = Pipe{};
+  if (!t1 && !t2) return true;
+  if (op == D3DTOP_SELECTARG1 || op == D3DTOP_SELECTARG2) {
+    p->kind = PipeKind::Texel;
+    p->complement = ((t1 ? arg1 : arg2) & D3DTA_COMPLEMENT) != 0;
+    return true;
+  }
+  if (op != D3DTOP_MODULATE || t1 == t2) return false;
+  p->kind = PipeKind::TexelTimes;
+  p->complement = ((t1 ? arg1 : arg2) & D3DTA_COMPLEMENT) != 0;
+  p->constant = t1 ? arg2 : arg1;
+  return true;
+}
+
+// Whether the source alpha can reach a pixel: the alpha test, a target that keeps it,
+// or a blend factor made of it.
+bool AlphaMatters(const Context& c) {
+  const auto reads = [](DWORD f) { return f == D3DBLEND_SRCALPHA || f == D3DBLEND_INVSRCALPHA; };
+  return c.alphaTest || pixel::HasAlpha(c.target.layout) ||
+         (c.blend && (reads(c.srcBlend) || reads(c.destBlend)));
+}
+
+FastBlend ChooseBlend(const Context& c, std::uint32_t* srcFactor, std::uint32_t* destFactor) {
+  const auto known = [](DWORD f) { return f >= D3DBLEND_ZERO && f <= D3DBLEND_INVDESTCOLOR; };
+  const DWORD sf = known(c.srcBlend) ? c.srcBlend : D3DBLEND_ONE;
+  const DWORD df = known(c.destBlend) ? c.destBlend : D3DBLEND_ZERO;
+  *srcFactor = sf, *destFactor = df;
+  if (!c.blend || (sf == D3DBLEND_ONE && df == D3DBLEND_ZERO)) return FastBlend::Copy;
+  if (sf == D3DBLEND_SRCALPHA && df == D3DBLEND_INVSRCALPHA) return FastBlend::Alpha;
+  if (sf == D3DBLEND_ONE && df == D3DBLEND_ONE) return FastBlend::Add;
+  if (sf == D3DBLEND_SRCALPHA && df == D3DBLEND_ONE) return FastBlend::AddAlpha;
+  return FastBlend::General;
+}
+
+// Whether the kernels can sample a stage's texture.
+bool TextureFits(const Context& c, const Stage& s) {
+  using pixel::Layout;
+  if (s.texture == nullptr || s.addressU != D3DTADDRESS_CLAMP || s.addressV != D3DTADDRESS_CLAMP)
+    return false;
+  if (s.texture->layout != Layout::X8R8G8B8 && s.texture->layout != Layout::A8R8G8B8) return false;
+  // The kernels address texels with 32-bit offsets, and read the texture while they write the target.
+  return Extent(*s.texture) < (std::int64_t{1} << 31) && !Overlap(*s.texture, c.target);
+}
+
+// One textured stage whose channels the fast pipeline can form.
+bool SingleStage(Context& c) {
+  const Stage& s = c.stage[0];
+  if (c.alphaTest || c.stageCount != 1 || !TextureFits(c, s)) return false;
+  if (!MakePipe(s.colorOp, s.colorArg1, s.colorArg2, &c.fastColour)) return false;
+  c.fastAlpha = Pipe{PipeKind::Texel};  // an alpha nothing reads may as well be the texel's
+  if (!AlphaMatters(c)) return true;
+  if (!KnownOp(s.alphaOp)) return c.fastAlpha = Pipe{}, true;  // the diffuse alpha
+  return MakePipe(s.alphaOp, s.alphaArg1, s.alphaArg2, &c.fastAlpha);
 }
 
 void ChooseFastKernel(Context& c) {
@@ -239,28 +314,22 @@ void ChooseFastKernel(Context& c) {
   if (kernels == nullptr) return;
   using pixel::Layout;
   const bool target32 = c.target.layout == Layout::X8R8G8B8 || c.target.layout == Layout::A8R8G8B8;
-  if (!target32 || c.z != nullptr || c.alphaTest || c.stageCount != 1) return;
-  const Stage& s = c.stage[0];
-  if (s.texture == nullptr || s.addressU != D3DTADDRESS_CLAMP || s.addressV != D3DTADDRESS_CLAMP) return;
-  if (s.texture->layout != Layout::X8R8G8B8 && s.texture->layout != Layout::A8R8G8B8) return;
-  // The kernels address texels with 32-bit offsets, and read the texture while they write the target.
-  if (Extent(*s.texture) >= (std::int64_t{1} << 31) || Overlap(*s.texture, c.target)) return;
-  if (!TexelOrModulated(s.colorOp, s.colorArg1, s.colorArg2, &c.fastModulateColour)) return;
-  if (!TexelOrModulated(s.alphaOp, s.alphaArg1, s.alphaArg2, &c.fastModulateAlpha)) return;
-  FastBlend blend;
-  if (!c.blend || (c.srcBlend == D3DBLEND_ONE && c.destBlend == D3DBLEND_ZERO))
-    blend = FastBlend::Copy;
-  else if (c.srcBlend == D3DBLEND_SRCALPHA && c.destBlend == D3DBLEND_INVSRCALPHA)
-    blend = FastBlend::Alpha;
-  else if (c.srcBlend == D3DBLEND_ONE && c.destBlend == D3DBLEND_ONE)
-    blend = FastBlend::Add;
-  else if (c.srcBlend == D3DBLEND_SRCALPHA && c.destBlend == D3DBLEND_ONE)
-    blend = FastBlend::AddAlpha;
-  else
+  if (!target32 || c.z != nullptr) return;
+  c.fastBlend = ChooseBlend(c, &c.fastSrcFactor, &c.fastDestFactor);
+  if (std::none_of(c.stage, c.stage + c.stageCount, TexelMatters)) {
+    c.fast = kernels;
+    c.fastFlat = true;
     return;
+  }
+  if (SingleStage(c)) {
+    c.fast = kernels;
+    c.fastLinear = c.stage[0].linear;
+    return;
+  }
+  for (int k = 0; k < c.stageCount; ++k)
+    if (TexelMatters(c.stage[k]) && !TextureFits(c, c.stage[k])) return;
   c.fast = kernels;
-  c.fastLinear = s.linear;
-  c.fastBlend = blend;
+  c.fastCascade = true;
 }
 
 Context MakeContext(const State& state) {
@@ -742,30 +811,112 @@ struct SpanWriter {
   int originX, originY;
   FastSpan fast;
   detail::FastKernel kernel = nullptr;
+  detail::CascadeSpan cascade;
+  detail::CascadeKernel cascadeKernel = nullptr;
+  bool skip = false;  // a flat colour the alpha test rejects
 
   SpanWriter(const Context& context, const Triangle& t, int ox, int oy)
       : c(context), tri(t), originX(ox), originY(oy) {
     if (c.fast == nullptr) return;
+    if (c.fastCascade) {
+      MakeCascade();
+      return;
+    }
+    // What the cascade gives where the texel does not matter.
+    std::uint32_t ones[kD3DMaxStages];
+    std::fill(ones, ones + kD3DMaxStages, 0xFFFFFFFFu);
+    const std::uint32_t constant = Cascade(c, tri.in, ones);
+    fast.targetAlpha = c.target.layout == pixel::Layout::A8R8G8B8;
+    fast.srcFactor = c.fastSrcFactor;
+    fast.destFactor = c.fastDestFactor;
+    const int blend = static_cast<int>(c.fastBlend);
+    if (c.fastFlat) {
+      if (c.alphaTest && !Compare(c.alphaFunc, constant >> 24, c.alphaRef)) {
+        skip = true;
+        return;
+      }
+      fast.keep = 0;
+      fast.set = constant;
+      kernel = c.fast->flat[blend];
+      return;
+    }
     const Surface& tex = *c.stage[0].texture;
     fast.texture = tex.bits;
     fast.texturePitch = tex.pitch;
     fast.textureWidth = tex.width;
     fast.textureHeight = tex.height;
     fast.textureAlpha = tex.layout == pixel::Layout::A8R8G8B8;
-    fast.targetAlpha = c.target.layout == pixel::Layout::A8R8G8B8;
     fast.dsdx = tri.u[0].dx;
     fast.dtdx = tri.v[0].dx;
-    const std::uint32_t d = tri.in.diffuse;
-    fast.multiplier = (c.fastModulateAlpha ? d | 0x00FFFFFFu : 0xFFFFFFFFu) &
-                      (c.fastModulateColour ? d | 0xFF000000u : 0xFFFFFFFFu);
+    const Pipe* pipes[2] = {&c.fastColour, &c.fastAlpha};
+    const std::uint32_t masks[2] = {0x00FFFFFFu, 0xFF000000u};
+    for (int k = 0; k < 2; ++k) {
+      const Pipe& p = *pipes[k];
+      if (p.kind == PipeKind::Constant) {
+        fast.keep &= ~masks[k];
+        continue;
+      }
+      if (p.complement) fast.flip |= masks[k];
+      if (p.kind == PipeKind::TexelTimes)
+        fast.multiplier &= Argument(p.constant, tri.in, tri.in.diffuse, 0) | ~masks[k];
+    }
+    fast.set = constant & ~fast.keep;
     fast.modulate = fast.multiplier != 0xFFFFFFFFu;
+    fast.shaped = fast.flip != 0 || fast.keep != 0xFFFFFFFFu || fast.set != 0;
     fast.keyed = c.stage[0].keyed;
     fast.key = c.stage[0].key;
-    kernel = c.fast->span[c.fastLinear][static_cast<int>(c.fastBlend)][fast.modulate][fast.keyed];
+    kernel = c.fast->span[c.fastLinear][blend][fast.shaped ? 2 : fast.modulate ? 1 : 0][fast.keyed];
+  }
+
+  void MakeCascade() {
+    static_assert(detail::kCascadeStages == kD3DMaxStages);
+    cascade.stageCount = c.stageCount;
+    for (int k = 0; k < c.stageCount; ++k) {
+      const Stage& s = c.stage[k];
+      detail::CascadeStage& out = cascade.stage[k];
+      out.colorOp = s.colorOp, out.colorArg1 = s.colorArg1, out.colorArg2 = s.colorArg2;
+      if (KnownOp(s.alphaOp))
+        out.alphaOp = s.alphaOp, out.alphaArg1 = s.alphaArg1, out.alphaArg2 = s.alphaArg2;
+      if (!TexelMatters(s)) continue;  // then the texel may as well be 255
+      out.texture = s.texture->bits;
+      out.texturePitch = s.texture->pitch;
+      out.textureWidth = s.texture->width;
+      out.textureHeight = s.texture->height;
+      out.textureAlpha = s.texture->layout == pixel::Layout::A8R8G8B8;
+      out.linear = s.linear;
+      out.dsdx = tri.u[k].dx;
+      out.dtdx = tri.v[k].dx;
+      out.keyed = s.keyed;
+      out.key = s.key;
+    }
+    cascade.diffuse = tri.in.diffuse, cascade.specular = tri.in.specular, cascade.factor = tri.in.factor;
+    cascade.targetAlpha = c.target.layout == pixel::Layout::A8R8G8B8;
+    cascade.alphaTest = c.alphaTest;
+    cascade.alphaFunc = c.alphaFunc;
+    cascade.alphaRef = c.alphaRef;
+    cascade.srcFactor = c.fastSrcFactor, cascade.destFactor = c.fastDestFactor;
+    cascadeKernel = c.fast->cascade[static_cast<int>(c.fastBlend)];
   }
 
   // Spans of whole rows: (row, lo, hi), in drawing order.
   void Write(const std::int64_t (*spans)[3], int count) {
+    if (skip) return;
+    if (cascadeKernel != nullptr) {
+      detail::CascadeRow rows[kBlockRows * 2];
+      for (int n = 0; n < count; ++n) {
+        const std::int64_t j = spans[n][0], lo = spans[n][1], hi = spans[n][2];
+        const std::int64_t di = lo - originX, dj = j - originY;
+        detail::CascadeRow& row = rows[n];
+        row.dst = reinterpret_cast<std::uint32_t*>(c.target.bits + j * c.target.pitch) + lo;
+        row.count = static_cast<int>(hi - lo + 1);
+        row.room = static_cast<int>(c.target.width - lo);
+        for (int k = 0; k < c.stageCount; ++k)
+          if (cascade.stage[k].texture != nullptr)
+            row.s[k] = At(tri.u[k], di, dj), row.t[k] = At(tri.v[k], di, dj);
+      }
+      cascadeKernel(cascade, rows, count);
+      return;
+    }
     if (kernel != nullptr) {
       detail::FastRow rows[kBlockRows * 2];
       for (int n = 0; n < count; ++n) {

@@ -2,6 +2,7 @@
 // formula the portable one in 16-bit lanes (the sums never pass 65535), so the pixels
 // come out bit for bit the same. Only these functions carry the avx2 target.
 #include "d3d_raster_internal.h"
+#include "platform/d3d.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -47,6 +48,7 @@ RASTER_AVX2_INLINE V Lerp16(V a, V b, V w) {
 struct Lanes {
   V lo, hi;  // pixels 0-3, 4-7
   V step;    // eight steps
+  Lanes() = default;
   RASTER_AVX2_INLINE Lanes(std::uint64_t start, std::uint64_t d) {
     lo = _mm256_set_epi64x(static_cast<long long>(start + 3 * d), static_cast<long long>(start + 2 * d),
                            static_cast<long long>(start + d), static_cast<long long>(start));
@@ -75,7 +77,9 @@ struct Lanes {
 struct Texture {
   const std::uint8_t* bits;
   V pitch, maxX, maxY;
-  RASTER_AVX2_INLINE Texture(const FastSpan& f)
+  Texture() = default;
+  template <typename Span>
+  RASTER_AVX2_INLINE explicit Texture(const Span& f)
       : bits(f.texture),
         pitch(_mm256_set1_epi32(static_cast<int>(f.texturePitch))),
         maxX(_mm256_set1_epi32(f.textureWidth - 1)),
@@ -114,8 +118,48 @@ RASTER_AVX2_INLINE V Modulate(V c, V multiplier16) {
   return _mm256_packus_epi16(lo, hi);
 }
 
+// The alpha of each pixel over its four 16-bit channels.
+RASTER_AVX2_INLINE V SpreadAlpha(V c16) {
+  return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(c16, 0xFF), 0xFF);
+}
+
+// A blend factor of four pixels in 16-bit channels, as the general path's Factor.
+RASTER_AVX2_INLINE V Factor16(std::uint32_t f, V s, V d) {
+  const V full = _mm256_set1_epi16(255);
+  switch (f) {
+    case D3DBLEND_ZERO:
+      return _mm256_setzero_si256();
+    case D3DBLEND_SRCCOLOR:
+      return s;
+    case D3DBLEND_INVSRCCOLOR:
+      return _mm256_sub_epi16(full, s);
+    case D3DBLEND_SRCALPHA:
+      return SpreadAlpha(s);
+    case D3DBLEND_INVSRCALPHA:
+      return _mm256_sub_epi16(full, SpreadAlpha(s));
+    case D3DBLEND_DESTALPHA:
+      return SpreadAlpha(d);
+    case D3DBLEND_INVDESTALPHA:
+      return _mm256_sub_epi16(full, SpreadAlpha(d));
+    case D3DBLEND_DESTCOLOR:
+      return d;
+    case D3DBLEND_INVDESTCOLOR:
+      return _mm256_sub_epi16(full, d);
+    default:  // D3DBLEND_ONE
+      return full;
+  }
+}
+
+// min(255, round((s sf + d df) / 255)): each product fits 16 bits; a saturated sum, and
+// any sum from 65025 up, gives 255 as the general path does.
+RASTER_AVX2_INLINE V General16(V s, V d, std::uint32_t sf, std::uint32_t df) {
+  const V n =
+      _mm256_adds_epu16(_mm256_mullo_epi16(s, Factor16(sf, s, d)), _mm256_mullo_epi16(d, Factor16(df, s, d)));
+  return Div255x16(_mm256_min_epu16(n, _mm256_set1_epi16(static_cast<short>(65025))));
+}
+
 template <FastBlend B>
-RASTER_AVX2_INLINE V BlendPixels(V s, V d) {
+RASTER_AVX2_INLINE V BlendPixels(V s, V d, std::uint32_t sf, std::uint32_t df) {
   if constexpr (B == FastBlend::Copy) {
     return s;
   } else if constexpr (B == FastBlend::Add) {
@@ -129,6 +173,11 @@ RASTER_AVX2_INLINE V BlendPixels(V s, V d) {
     const V scaled =
         _mm256_packus_epi16(Div255x16(_mm256_mullo_epi16(sl, al)), Div255x16(_mm256_mullo_epi16(sh, ah)));
     return _mm256_adds_epu8(scaled, d);
+  } else if constexpr (B == FastBlend::General) {
+    const V zero = _mm256_setzero_si256();
+    return _mm256_packus_epi16(
+        General16(_mm256_unpacklo_epi8(s, zero), _mm256_unpacklo_epi8(d, zero), sf, df),
+        General16(_mm256_unpackhi_epi8(s, zero), _mm256_unpackhi_epi8(d, zero), sf, df));
   } else {
     const V zero = _mm256_setzero_si256();
     const V sl = _mm256_unpacklo_epi8(s, zero), sh = _mm256_unpackhi_epi8(s, zero);
@@ -145,14 +194,21 @@ RASTER_AVX2_INLINE V BlendPixels(V s, V d) {
 }
 
 // What every kernel does once the raw texels (and, for linear sampling, the filtered
-// colour) of eight pixels are known: key, modulate, blend, write.
+// colour) of eight pixels are known: key, modulate, blend, write. Shape 0 takes the
+// texel as it is, 1 modulates it, 2 also complements and replaces channels.
 struct Finish {
-  V textureAlpha, targetAlpha, targetMask, multiplier16, key;
+  V textureAlpha, targetAlpha, targetMask, multiplier16, key, flip, keep, set;
+  std::uint32_t srcFactor, destFactor;
   RASTER_AVX2_INLINE Finish(const FastSpan& f)
       : textureAlpha(_mm256_set1_epi32(f.textureAlpha ? 0 : static_cast<int>(0xFF000000u))),
         targetAlpha(_mm256_set1_epi32(f.targetAlpha ? 0 : static_cast<int>(0xFF000000u))),
         targetMask(_mm256_set1_epi32(f.targetAlpha ? -1 : 0x00FFFFFF)),
-        key(_mm256_set1_epi32(static_cast<int>(f.key))) {
+        key(_mm256_set1_epi32(static_cast<int>(f.key))),
+        flip(_mm256_set1_epi32(static_cast<int>(f.flip))),
+        keep(_mm256_set1_epi32(static_cast<int>(f.keep))),
+        set(_mm256_set1_epi32(static_cast<int>(f.set))),
+        srcFactor(f.srcFactor),
+        destFactor(f.destFactor) {
     const std::uint64_t m = f.multiplier;
     multiplier16 = _mm256_set1_epi64x(static_cast<long long>((m & 0xFF) | ((m >> 8) & 0xFF) << 16 |
                                                              ((m >> 16) & 0xFF) << 32 | (m >> 24) << 48));
@@ -160,11 +216,14 @@ struct Finish {
 
   // colour: the sampled ARGB before the texture's alpha rule; keyRaw: the raw texels the
   // key is compared with. Returns the pixels to store over dst.
-  template <FastBlend B, bool modulate, bool keyed>
+  template <FastBlend B, int Shape, bool keyed>
   RASTER_AVX2_INLINE V Run(V colour, V keyRaw, V dst) const {
     V s = _mm256_or_si256(colour, textureAlpha);
-    if constexpr (modulate) s = Modulate(s, multiplier16);
-    V out = _mm256_and_si256(BlendPixels<B>(s, _mm256_or_si256(dst, targetAlpha)), targetMask);
+    if constexpr (Shape == 2) s = _mm256_xor_si256(s, flip);
+    if constexpr (Shape >= 1) s = Modulate(s, multiplier16);
+    if constexpr (Shape == 2) s = _mm256_or_si256(_mm256_and_si256(s, keep), set);
+    V out = _mm256_and_si256(BlendPixels<B>(s, _mm256_or_si256(dst, targetAlpha), srcFactor, destFactor),
+                             targetMask);
     if constexpr (keyed) out = _mm256_blendv_epi8(out, dst, _mm256_cmpeq_epi32(keyRaw, key));
     return out;
   }
@@ -194,7 +253,7 @@ struct Group {
   }
 };
 
-template <FastBlend B, bool M, bool K>
+template <FastBlend B, int M, bool K>
 RASTER_AVX2_INLINE void PointRow(const FastSpan& f, const Finish& finish, const Texture& tex,
                                  const FastRow& row) {
   std::uint32_t* dst = row.dst;
@@ -222,7 +281,7 @@ RASTER_AVX2_INLINE void PointRow(const FastSpan& f, const Finish& finish, const 
   }
 }
 
-template <FastBlend B, bool M, bool K>
+template <FastBlend B, int M, bool K>
 RASTER_AVX2_INLINE void LinearRow(const FastSpan& f, const Finish& finish, const Texture& tex,
                                   const FastRow& row) {
   std::uint32_t* dst = row.dst;
@@ -243,7 +302,7 @@ RASTER_AVX2_INLINE void LinearRow(const FastSpan& f, const Finish& finish, const
   }
 }
 
-template <bool Linear, FastBlend B, bool M, bool K>
+template <bool Linear, FastBlend B, int M, bool K>
 RASTER_AVX2 void Span(const FastSpan& f, const FastRow* rows, int count) {
   const Finish finish(f);
   const Texture tex(f);
@@ -255,15 +314,216 @@ RASTER_AVX2 void Span(const FastSpan& f, const FastRow* rows, int count) {
   }
 }
 
+// One colour over the spans: a plain fill when nothing is blended.
+template <FastBlend B>
+RASTER_AVX2 void Flat(const FastSpan& f, const FastRow* rows, int count) {
+  const Finish finish(f);
+  const V source = _mm256_set1_epi32(static_cast<int>(f.set));
+  const V fill = _mm256_and_si256(source, finish.targetMask);
+  for (int r = 0; r < count; ++r) {
+    std::uint32_t* dst = rows[r].dst;
+    int n = rows[r].count, room = rows[r].room;
+    if constexpr (B == FastBlend::Copy)
+      for (; n >= 8; n -= 8, room -= 8, dst += 8) _mm256_storeu_si256(reinterpret_cast<V*>(dst), fill);
+    for (; n > 0; n -= 8, room -= 8, dst += 8) {
+      const Group g(n, room);
+      const V d = g.Load(dst);
+      g.Store(dst, d, finish.Run<B, 2, false>(source, source, d));
+    }
+  }
+}
+
+// ---- The cascade in lanes ---------------------------------------------------------
+
+RASTER_AVX2_INLINE V Low16(V a) { return _mm256_unpacklo_epi8(a, _mm256_setzero_si256()); }
+RASTER_AVX2_INLINE V High16(V a) { return _mm256_unpackhi_epi8(a, _mm256_setzero_si256()); }
+
+// min(255, round(2^Shift x y / 255)) per channel: a product past the point where the
+// result is 255 anyway is cut there first, so the scaled one still fits 16 bits.
+template <int Shift>
+RASTER_AVX2_INLINE V Product16(V a, V b) {
+  V m = _mm256_mullo_epi16(a, b);
+  if constexpr (Shift == 1) m = _mm256_slli_epi16(_mm256_min_epu16(m, _mm256_set1_epi16(32449)), 1);
+  if constexpr (Shift == 2) m = _mm256_slli_epi16(_mm256_min_epu16(m, _mm256_set1_epi16(16225)), 2);
+  return Div255x16(m);
+}
+template <int Shift>
+RASTER_AVX2_INLINE V Product(V x, V y) {
+  return _mm256_packus_epi16(Product16<Shift>(Low16(x), Low16(y)), Product16<Shift>(High16(x), High16(y)));
+}
+
+// round((x A + y (255 - A)) / 255) per channel, A in 16-bit channels.
+RASTER_AVX2_INLINE V Mix16(V a, V b, V w) {
+  const V rest = _mm256_sub_epi16(_mm256_set1_epi16(255), w);
+  return Div255x16(_mm256_add_epi16(_mm256_mullo_epi16(a, w), _mm256_mullo_epi16(b, rest)));
+}
+RASTER_AVX2_INLINE V Mix(V x, V y, V aLow, V aHigh) {
+  return _mm256_packus_epi16(Mix16(Low16(x), Low16(y), aLow), Mix16(High16(x), High16(y), aHigh));
+}
+
+// A stage operation on every channel of eight pixels, as the general path's Operate.
+RASTER_AVX2_INLINE V Operate8(std::uint32_t op, V a, V b, V diffuseAlpha16, V current) {
+  switch (op) {
+    case D3DTOP_SELECTARG1:
+      return a;
+    case D3DTOP_SELECTARG2:
+      return b;
+    case D3DTOP_MODULATE:
+      return Product<0>(a, b);
+    case D3DTOP_MODULATE2X:
+      return Product<1>(a, b);
+    case D3DTOP_MODULATE4X:
+      return Product<2>(a, b);
+    case D3DTOP_ADD:
+      return _mm256_adds_epu8(a, b);
+    case D3DTOP_SUBTRACT:
+      return _mm256_subs_epu8(a, b);
+    case D3DTOP_BLENDDIFFUSEALPHA:
+      return Mix(a, b, diffuseAlpha16, diffuseAlpha16);
+    default:  // D3DTOP_BLENDCURRENTALPHA
+      return Mix(a, b, SpreadAlpha(Low16(current)), SpreadAlpha(High16(current)));
+  }
+}
+
+struct Inputs8 {
+  V diffuse, specular, factor, diffuseAlpha16;
+};
+
+RASTER_AVX2_INLINE V Argument8(std::uint32_t arg, const Inputs8& in, V current, V texel) {
+  V v;
+  switch (arg & D3DTA_SELECTMASK) {
+    case D3DTA_DIFFUSE:
+      v = in.diffuse;
+      break;
+    case D3DTA_TEXTURE:
+      v = texel;
+      break;
+    case D3DTA_TFACTOR:
+      v = in.factor;
+      break;
+    case D3DTA_SPECULAR:
+      v = in.specular;
+      break;
+    default:
+      v = current;
+      break;
+  }
+  return (arg & D3DTA_COMPLEMENT) ? _mm256_xor_si256(v, _mm256_set1_epi32(-1)) : v;
+}
+
+// The lanes whose alpha (0..255 in 32-bit lanes) passes the test.
+RASTER_AVX2_INLINE V Passes(std::uint32_t func, V a, V ref) {
+  const V ones = _mm256_set1_epi32(-1);
+  switch (func) {
+    case D3DCMP_NEVER:
+      return _mm256_setzero_si256();
+    case D3DCMP_LESS:
+      return _mm256_cmpgt_epi32(ref, a);
+    case D3DCMP_EQUAL:
+      return _mm256_cmpeq_epi32(a, ref);
+    case D3DCMP_LESSEQUAL:
+      return _mm256_xor_si256(_mm256_cmpgt_epi32(a, ref), ones);
+    case D3DCMP_GREATER:
+      return _mm256_cmpgt_epi32(a, ref);
+    case D3DCMP_NOTEQUAL:
+      return _mm256_xor_si256(_mm256_cmpeq_epi32(a, ref), ones);
+    case D3DCMP_GREATEREQUAL:
+      return _mm256_xor_si256(_mm256_cmpgt_epi32(ref, a), ones);
+    default:
+      return ones;
+  }
+}
+
+template <FastBlend B>
+RASTER_AVX2 void CascadeSpans(const CascadeSpan& f, const CascadeRow* rows, int count) {
+  const int stages = f.stageCount;
+  const V ones = _mm256_set1_epi32(-1), colourMask = _mm256_set1_epi32(0x00FFFFFF);
+  const Inputs8 in{
+      _mm256_set1_epi32(static_cast<int>(f.diffuse)), _mm256_set1_epi32(static_cast<int>(f.specular)),
+      _mm256_set1_epi32(static_cast<int>(f.factor)), _mm256_set1_epi16(static_cast<short>(f.diffuse >> 24))};
+  const V targetAlpha = _mm256_set1_epi32(f.targetAlpha ? 0 : static_cast<int>(0xFF000000u));
+  const V targetMask = _mm256_set1_epi32(f.targetAlpha ? -1 : 0x00FFFFFF);
+  const V ref = _mm256_set1_epi32(static_cast<int>(f.alphaRef));
+  Texture tex[kCascadeStages];
+  V fill[kCascadeStages], key[kCascadeStages];
+  for (int k = 0; k < stages; ++k) {
+    const CascadeStage& st = f.stage[k];
+    if (st.texture == nullptr) continue;
+    tex[k] = Texture(st);
+    fill[k] = _mm256_set1_epi32(st.textureAlpha ? 0 : static_cast<int>(0xFF000000u));
+    key[k] = _mm256_set1_epi32(static_cast<int>(st.key));
+  }
+  const V one = _mm256_set1_epi32(1);
+  for (int r = 0; r < count; ++r) {
+    std::uint32_t* dst = rows[r].dst;
+    int n = rows[r].count, room = rows[r].room;
+    Lanes s[kCascadeStages], t[kCascadeStages];
+    for (int k = 0; k < stages; ++k)
+      if (f.stage[k].texture != nullptr)
+        s[k] = Lanes(rows[r].s[k], f.stage[k].dsdx), t[k] = Lanes(rows[r].t[k], f.stage[k].dtdx);
+    for (; n > 0; n -= 8, room -= 8, dst += 8) {
+      const Group g(n, room);
+      V texel[kCascadeStages];
+      V discard = _mm256_setzero_si256();
+      for (int k = 0; k < stages; ++k) {
+        const CascadeStage& st = f.stage[k];
+        if (st.texture == nullptr) {
+          texel[k] = ones;
+          continue;
+        }
+        V colour;
+        if (st.linear) {
+          V x, y, wx, wy;
+          s[k].Linear(&x, &wx);
+          t[k].Linear(&y, &wy);
+          const V x1 = _mm256_add_epi32(x, one), y1 = _mm256_add_epi32(y, one);
+          colour = Bilinear(tex[k].Gather(x, y), tex[k].Gather(x1, y), tex[k].Gather(x, y1),
+                            tex[k].Gather(x1, y1), wx, wy);
+          if (st.keyed)
+            discard = _mm256_or_si256(discard,
+                                      _mm256_cmpeq_epi32(tex[k].Gather(s[k].Point(), t[k].Point()), key[k]));
+        } else {
+          colour = tex[k].Gather(s[k].Point(), t[k].Point());
+          if (st.keyed) discard = _mm256_or_si256(discard, _mm256_cmpeq_epi32(colour, key[k]));
+        }
+        texel[k] = _mm256_or_si256(colour, fill[k]);
+        s[k].Next(), t[k].Next();
+      }
+      V current = in.diffuse;
+      for (int k = 0; k < stages; ++k) {
+        const CascadeStage& st = f.stage[k];
+        const V colour = Operate8(st.colorOp, Argument8(st.colorArg1, in, current, texel[k]),
+                                  Argument8(st.colorArg2, in, current, texel[k]), in.diffuseAlpha16, current);
+        const V alpha = st.alphaOp == 0 ? current
+                                        : Operate8(st.alphaOp, Argument8(st.alphaArg1, in, current, texel[k]),
+                                                   Argument8(st.alphaArg2, in, current, texel[k]),
+                                                   in.diffuseAlpha16, current);
+        current =
+            _mm256_or_si256(_mm256_and_si256(colour, colourMask), _mm256_andnot_si256(colourMask, alpha));
+      }
+      if (f.alphaTest)
+        discard = _mm256_or_si256(
+            discard, _mm256_xor_si256(Passes(f.alphaFunc, _mm256_srli_epi32(current, 24), ref), ones));
+      const V d = g.Load(dst);
+      V out = _mm256_and_si256(
+          BlendPixels<B>(current, _mm256_or_si256(d, targetAlpha), f.srcFactor, f.destFactor), targetMask);
+      out = _mm256_blendv_epi8(out, d, discard);
+      g.Store(dst, d, out);
+    }
+  }
+}
+
 template <bool Linear, FastBlend B>
-constexpr FastKernel kByFlags[2][2] = {{Span<Linear, B, false, false>, Span<Linear, B, false, true>},
-                                       {Span<Linear, B, true, false>, Span<Linear, B, true, true>}};
+constexpr FastKernel kByFlags[3][2] = {{Span<Linear, B, 0, false>, Span<Linear, B, 0, true>},
+                                       {Span<Linear, B, 1, false>, Span<Linear, B, 1, true>},
+                                       {Span<Linear, B, 2, false>, Span<Linear, B, 2, true>}};
 
 FastKernels MakeKernels() {
   FastKernels k;
-  constexpr FastBlend kBlends[4] = {FastBlend::Copy, FastBlend::Alpha, FastBlend::Add, FastBlend::AddAlpha};
-  static_assert(static_cast<int>(FastBlend::Copy) == 0 && static_cast<int>(FastBlend::AddAlpha) == 3);
-  for (int m = 0; m < 2; ++m)
+  constexpr FastBlend kBlends[kFastBlends] = {FastBlend::Copy, FastBlend::Alpha, FastBlend::Add,
+                                              FastBlend::AddAlpha, FastBlend::General};
+  static_assert(static_cast<int>(FastBlend::Copy) == 0 && static_cast<int>(FastBlend::General) == 4);
+  for (int m = 0; m < 3; ++m)
     for (int key = 0; key < 2; ++key) {
       k.span[0][0][m][key] = kByFlags<false, kBlends[0]>[m][key];
       k.span[0][1][m][key] = kByFlags<false, kBlends[1]>[m][key];
@@ -273,7 +533,14 @@ FastKernels MakeKernels() {
       k.span[1][1][m][key] = kByFlags<true, kBlends[1]>[m][key];
       k.span[1][2][m][key] = kByFlags<true, kBlends[2]>[m][key];
       k.span[1][3][m][key] = kByFlags<true, kBlends[3]>[m][key];
+      k.span[0][4][m][key] = kByFlags<false, kBlends[4]>[m][key];
+      k.span[1][4][m][key] = kByFlags<true, kBlends[4]>[m][key];
     }
+  k.flat[0] = Flat<kBlends[0]>, k.flat[1] = Flat<kBlends[1]>, k.flat[2] = Flat<kBlends[2]>;
+  k.flat[3] = Flat<kBlends[3]>, k.flat[4] = Flat<kBlends[4]>;
+  k.cascade[0] = CascadeSpans<kBlends[0]>, k.cascade[1] = CascadeSpans<kBlends[1]>;
+  k.cascade[2] = CascadeSpans<kBlends[2]>, k.cascade[3] = CascadeSpans<kBlends[3]>;
+  k.cascade[4] = CascadeSpans<kBlends[4]>;
   return k;
 }
 

@@ -19,10 +19,16 @@ HRESULT CheckUsable(Surface* s) {
 
 RECT WholeRect(const Surface* s) { return RECT{0, 0, s->width, s->height}; }
 
+// Fills the first row pixel by pixel, then copies it to the others.
 void Fill(Surface* s, const RECT& r, std::uint32_t raw) {
-  for (int y = r.top; y < r.bottom; ++y) {
-    for (int x = r.left; x < r.right; ++x) pixel::WriteRaw(s->layout, s->At(x, y), raw);
-  }
+  if (r.left >= r.right || r.top >= r.bottom) return;
+  const int bpp = s->BytesPerPixel();
+  std::uint8_t* first = s->At(r.left, r.top);
+  const std::size_t rowBytes = static_cast<std::size_t>(r.right - r.left) * bpp;
+  std::uint8_t pixel[4];
+  pixel::WriteRaw(s->layout, pixel, raw);
+  for (std::size_t x = 0; x < rowBytes; x += bpp) std::memcpy(first + x, pixel, bpp);
+  for (int y = r.top + 1; y < r.bottom; ++y) std::memcpy(s->At(r.left, y), first, rowBytes);
 }
 
 }  // namespace
@@ -33,9 +39,13 @@ void CopyBlock(Surface* dst, int dx, int dy, Surface* src, const RECT& from, DWO
   int h = from.bottom - from.top;
   int bpp = src->BytesPerPixel();
   std::size_t rowBytes = static_cast<std::size_t>(w) * bpp;
+  bool keyed = (keyFlags & DDBLTFAST_SRCCOLORKEY) != 0 && src->hasColorKey;
+  if (!keyed && dst != src) {  // distinct buffers: straight row copies
+    for (int y = 0; y < h; ++y) std::memcpy(dst->At(dx, dy + y), src->At(from.left, from.top + y), rowBytes);
+    return;
+  }
   std::vector<std::uint8_t> block(rowBytes * h);
   for (int y = 0; y < h; ++y) std::memcpy(&block[y * rowBytes], src->At(from.left, from.top + y), rowBytes);
-  bool keyed = (keyFlags & DDBLTFAST_SRCCOLORKEY) != 0 && src->hasColorKey;
   DWORD mask = bpp == 2 ? 0xFFFFu : 0xFFFFFFFFu;
   for (int y = 0; y < h; ++y) {
     if (!keyed) {

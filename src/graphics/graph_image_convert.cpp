@@ -80,7 +80,15 @@ int ConvertGraphImageBlt(void* dest, int destPitch, const ColorData* destFormat,
       if (used == full) {
         std::memcpy(dRow, sRow, rowBytes);
       } else if (dBytes == 4) {
-        for (int x = 0; x < width; ++x) {
+        // Eight pixels a step, which the compiler turns into vector operations.
+        int x = 0;
+        for (; x + 8 <= width; x += 8) {
+          std::uint32_t v[8];
+          std::memcpy(v, sRow + x * 4, sizeof v);
+          for (std::uint32_t& p : v) p &= used;
+          std::memcpy(dRow + x * 4, v, sizeof v);
+        }
+        for (; x < width; ++x) {
           std::uint32_t v;
           std::memcpy(&v, sRow + x * 4, 4);
           v &= used;

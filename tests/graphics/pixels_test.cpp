@@ -116,6 +116,29 @@ TEST(ConvertTest, PaletteSourcesAlphaImagesAndFlagsConvertAsAsked) {
             -1);
 }
 
+// Equal layouts with bits no channel uses copy with those bits cleared, eight pixels a
+// step and the rest one by one, at every width and offset.
+TEST(ConvertTest, EqualLayoutsClearTheUnusedBitsAtEveryWidth) {
+  ColorData x8{};
+  CreateFullColorData(&x8, 0);
+  std::vector<std::uint32_t> source(40 * 3);
+  std::uint32_t seed = 99;
+  for (std::uint32_t& v : source) v = seed = seed * 1664525u + 1013904223u;
+  for (int width = 1; width <= 21; ++width) {
+    std::vector<std::uint32_t> out(40 * 3, 0xDEADBEEF);
+    const RECT rect{3, 0, 3 + width, 3};
+    ASSERT_EQ(ConvertGraphImageBlt(out.data(), 160, &x8, source.data(), 160, &x8, nullptr, 0, nullptr, 5, 0,
+                                   &rect, 0, 0),
+              0);
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 40; ++x) {
+        const bool inside = x >= 5 && x < 5 + width;
+        EXPECT_EQ(out[y * 40 + x], inside ? source[y * 40 + x - 2] & 0xFFFFFFu : 0xDEADBEEFu)
+            << width << ": " << x << "," << y;
+      }
+  }
+}
+
 TEST(GeometryTest, ClipRectKeepsRectanglesInsideTheClip) {
   const RECT clip{10, 10, 100, 50};
   const std::array<RECT, 2> rows[] = {

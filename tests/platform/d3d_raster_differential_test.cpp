@@ -1,6 +1,7 @@
 // The rasteriser against an independent per-pixel reference of its coverage rule, a
 // pinned scene, and its SIMD path against its portable path.
 #include <cmath>
+#include <set>
 #include <string>
 
 #include "d3d_raster_fixture.h"
@@ -98,6 +99,16 @@ std::uint32_t Crc32(const std::vector<std::uint8_t>& bytes) {
 }
 
 // A rotated, scaled, textured quad (u, v over [u0, u1]) around (cx, cy).
+std::uint64_t Digest(const Image& image) {
+  std::uint64_t digest = 0;
+  for (std::size_t k = 0; k + 8 <= image.memory.size(); k += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, &image.memory[k], 8);
+    digest = (digest ^ word) * 0x100000001B3ull;
+  }
+  return digest;
+}
+
 std::vector<TexVertex> Sprite(float cx, float cy, float w, float h, float degrees, DWORD diffuse,
                               float u0 = 0, float u1 = 1, float z = 0) {
   const double a = degrees * 3.14159265358979 / 180, c = std::cos(a), s = std::sin(a);
@@ -162,13 +173,78 @@ std::vector<std::uint64_t> RandomDraws(std::uint32_t seed, Layout targetLayout) 
     const float shift = NextRandom(seed) % 2 ? 0.0f : NextRandom(seed) % 2 ? 0.5f : -0.5f;
     for (TexVertex& p : v) p.v += shift;  // rows past the edges clamp
     d.Draw(D3DPT_TRIANGLELIST, v);
-    std::uint64_t digest = 0;
-    for (std::size_t k = 0; k + 8 <= target.memory.size(); k += 8) {
-      std::uint64_t word;
-      std::memcpy(&word, &target.memory[k], 8);
-      digest = (digest ^ word) * 0x100000001B3ull;
+    after.push_back(Digest(target));
+  }
+  return after;
+}
+
+// Random stage cascades (zero to eight stages of any operation and argument, textures
+// bound or not, read or not), alpha tests and blend factors, flat and textured, onto a
+// 32-bit target: a digest after each draw. Most go through the SIMD kernels; clamped
+// 32-bit textures are the common case, the rest are declined.
+std::vector<std::uint64_t> RandomCascades(std::uint32_t seed, Layout targetLayout) {
+  std::vector<std::uint64_t> after;
+  Image target(targetLayout, 97, 83), a8(Layout::A8R8G8B8, 23, 19), x8(Layout::X8R8G8B8, 40, 33),
+      big(Layout::A8R8G8B8, 64, 64), r565(Layout::R5G6B5, 16, 16);
+  FillTexture(target, seed), FillTexture(a8, seed + 1), FillTexture(x8, seed + 2), FillTexture(big, seed + 3),
+      FillTexture(r565, seed + 4);
+  for (int k = 0; k < 100; ++k) a8.SetRaw(NextRandom(seed) % 23, NextRandom(seed) % 19, 0x00FF00FF);
+  a8.surface.hasColorKey = x8.surface.hasColorKey = true;
+  a8.surface.colorKey = 0x00FF00FF, x8.surface.colorKey = x8.Raw(7, 3);
+  const Image* textures[] = {&a8, &x8, &big, &r565};
+  const DWORD ops[] = {D3DTOP_SELECTARG1,
+                       D3DTOP_SELECTARG2,
+                       D3DTOP_MODULATE,
+                       D3DTOP_MODULATE2X,
+                       D3DTOP_MODULATE4X,
+                       D3DTOP_ADD,
+                       D3DTOP_SUBTRACT,
+                       D3DTOP_BLENDDIFFUSEALPHA,
+                       D3DTOP_BLENDCURRENTALPHA,
+                       D3DTOP_DISABLE,
+                       9 /* unknown */};
+  const auto op = [&seed, &ops](bool colour) {
+    const int n = int(NextRandom(seed) % 24);  // the common operations more often
+    if (n < 11) return ops[n];
+    if (n < 16) return D3DTOP_MODULATE;
+    return colour || n < 20 ? D3DTOP_SELECTARG1 : D3DTOP_SELECTARG2;
+  };
+  const auto arg = [&seed] {
+    const DWORD selector = NextRandom(seed) % 3 ? D3DTA_TEXTURE : NextRandom(seed) % 6;  // 5: unknown
+    return selector | (NextRandom(seed) % 5 == 0 ? D3DTA_COMPLEMENT : 0);
+  };
+  for (int n = 0; n < 500; ++n) {
+    Device d(target);
+    const int stages = NextRandom(seed) % 16 == 0 ? 8 : int(NextRandom(seed) % 4);
+    for (int k = 0; k < 8; ++k)
+      d.Stage(k, D3DTOP_DISABLE, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_DISABLE, 0, 0);
+    for (int k = 0; k < stages; ++k) {
+      const DWORD colourOp = op(true);
+      d.Stage(k, colourOp == D3DTOP_DISABLE && k == 0 ? D3DTOP_MODULATE : colourOp, arg(), arg(), op(false),
+              arg(), arg());
+      if (NextRandom(seed) % 4) d.state.texture[k] = &textures[NextRandom(seed) % 4]->surface;
+      d.ss[k][D3DTSS_MAGFILTER] = NextRandom(seed) % 3 ? D3DTFG_POINT : D3DTFG_LINEAR;
+      d.ss[k][D3DTSS_TEXCOORDINDEX] = NextRandom(seed) % 2;
+      if (NextRandom(seed) % 10 == 0) d.ss[k][D3DTSS_ADDRESSV] = D3DTADDRESS_WRAP;
     }
-    after.push_back(digest);
+    d.rs[D3DRENDERSTATE_COLORKEYENABLE] = NextRandom(seed) % 3 == 0;
+    d.rs[D3DRENDERSTATE_TEXTUREFACTOR] = NextRandom(seed);
+    if (NextRandom(seed) % 3 == 0) {
+      d.rs[D3DRENDERSTATE_ALPHATESTENABLE] = 1;
+      d.rs[D3DRENDERSTATE_ALPHAFUNC] = NextRandom(seed) % 10;  // 0 and 9: unknown
+      d.rs[D3DRENDERSTATE_ALPHAREF] = NextRandom(seed);
+    }
+    if (NextRandom(seed) % 4) d.Blend(NextRandom(seed) % 14, NextRandom(seed) % 14);  // 0, 11-13: unknown
+    const float w = float(5 + NextRandom(seed) % 90), h = float(5 + NextRandom(seed) % 70);
+    const float angle = NextRandom(seed) % 3 == 0 ? 0.0f : float(NextRandom(seed) % 360);
+    const std::vector<TexVertex> quad = Sprite(float(NextRandom(seed) % 100), float(NextRandom(seed) % 90), w,
+                                               h, angle, NextRandom(seed), -0.25f, 1.25f);
+    const DWORD specular = NextRandom(seed);
+    std::vector<BlendVertex> v;
+    for (const TexVertex& p : quad)
+      v.push_back({p.x, p.y, p.z, p.rhw, p.diffuse, specular, p.u, p.v, p.v, 1 - p.u});
+    d.Draw(D3DPT_TRIANGLELIST, v);
+    after.push_back(Digest(target));
   }
   return after;
 }
@@ -182,6 +258,23 @@ TEST(RasterDifferential, SimdPathGivesThePortablePixels) {
       SetRasterPath(RasterPath::Portable);
       const auto portable = RandomDraws(seed, layout);
       EXPECT_TRUE(simd == portable) << "seed " << seed;
+    }
+  SetRasterPath(platform::raster::BestRasterPath());
+}
+
+TEST(RasterDifferential, SimdCascadesGiveThePortablePixels) {
+  if (!SetRasterPath(RasterPath::Avx2)) GTEST_SKIP() << "no SIMD path on this processor";
+  for (Layout layout : {Layout::X8R8G8B8, Layout::A8R8G8B8})
+    for (std::uint32_t seed : {3u, 515u, 90001u}) {
+      SetRasterPath(RasterPath::Avx2);
+      const auto simd = RandomCascades(seed, layout);
+      SetRasterPath(RasterPath::Portable);
+      const auto portable = RandomCascades(seed, layout);
+      ASSERT_EQ(simd.size(), portable.size());
+      for (std::size_t k = 0; k < simd.size(); ++k)
+        ASSERT_EQ(simd[k], portable[k]) << "seed " << seed << ", draw " << k;
+      // The draws change the target, and not all alike.
+      EXPECT_GT(std::set<std::uint64_t>(simd.begin(), simd.end()).size(), simd.size() / 2);
     }
   SetRasterPath(platform::raster::BestRasterPath());
 }

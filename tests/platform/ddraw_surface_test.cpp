@@ -431,6 +431,81 @@ TEST_F(DisplayTest, FlipCopiesTheBackBufferAndPresentsTheFrame) {
   EXPECT_EQ(sim::PresentedFrameCount(), 1);
 }
 
+// A 32-bit frame is presented by rows: its raw pixels with the unused byte made opaque,
+// the row padding left out.
+TEST_F(DisplayTest, APresented32BitFrameKeepsItsColoursWithFullAlpha) {
+  ASSERT_EQ(dd_->SetDisplayMode(9, 3, 32, 0, 0), DD_OK);
+  IDirectDrawSurface7* front = Primary(true);
+  DDSCAPS2 caps{DDSCAPS_BACKBUFFER, 0, 0, 0};
+  IDirectDrawSurface7* back = nullptr;
+  ASSERT_EQ(front->GetAttachedSurface(&caps, &back), DD_OK);
+  owned_.push_back(back);
+  DDSURFACEDESC2 desc{};
+  desc.dwSize = sizeof desc;
+  ASSERT_EQ(back->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr), DD_OK);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 9; ++x) {
+      const std::uint32_t raw = 0x01000000u * (x + 16 * y) | 0x010203u * (x + 1) * (y + 3);
+      std::memcpy(static_cast<std::uint8_t*>(desc.lpSurface) + y * desc.lPitch + 4 * x, &raw, 4);
+    }
+  ASSERT_EQ(back->Unlock(nullptr), DD_OK);
+  ASSERT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DD_OK);
+  std::vector<std::uint32_t> frame;
+  int width = 0, height = 0;
+  ASSERT_TRUE(sim::LastPresentedFrame(&frame, &width, &height));
+  ASSERT_EQ(width, 9);
+  ASSERT_EQ(height, 3);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 9; ++x)
+      EXPECT_EQ(frame[y * 9 + x], 0xFF000000u | (0x010203u * (x + 1) * (y + 3) & 0xFFFFFFu)) << x << "," << y;
+}
+
+// Copies within one surface read the source as it was before any pixel is written,
+// whichever way the rectangles overlap; copies between surfaces go by rows.
+TEST_F(DisplayTest, OverlappingCopiesWithinASurfaceReadTheOldPixels) {
+  struct Row {
+    PixelFormatName format;
+    int x, y;  // where the block {1, 1, 6, 5} goes
+  };
+  const Row rows[] = {{PixelFormatName::X8R8G8B8, 2, 2},
+                      {PixelFormatName::X8R8G8B8, 0, 0},
+                      {PixelFormatName::R5G6B5, 3, 1},
+                      {PixelFormatName::A8R8G8B8, 1, 2},
+                      {PixelFormatName::A8R8G8B8, 2, 0}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.format));
+    IDirectDrawSurface7* s = Texture(row.format, 9, 7);
+    const int id = sim::SurfaceId(s);
+    RECT from{1, 1, 6, 5};
+    for (int way = 0; way < 2; ++way) {  // BltFast, then an unstretched Blt
+      for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 9; ++x)
+          sim::WriteSurfacePixel(id, x, y, 0xFF000000u | (x * 0x1C) << 16 | (y * 0x24) << 8);
+      std::uint32_t before[7][9];
+      for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 9; ++x) before[y][x] = Raw(s, x, y);
+      RECT to{row.x, row.y, row.x + 5, row.y + 4};
+      ASSERT_EQ(way == 0 ? s->BltFast(DWORD(row.x), DWORD(row.y), s, &from, DDBLTFAST_WAIT)
+                         : s->Blt(&to, s, &from, DDBLT_WAIT, nullptr),
+                DD_OK);
+      for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 9; ++x) {
+          const bool inside = x >= row.x && x < row.x + 5 && y >= row.y && y < row.y + 4;
+          EXPECT_EQ(Raw(s, x, y), inside ? before[y - row.y + 1][x - row.x + 1] : before[y][x])
+              << way << ": " << x << "," << y;
+        }
+    }
+    // A second surface takes the block row by row.
+    IDirectDrawSurface7* other = Texture(row.format, 9, 7);
+    ASSERT_EQ(other->BltFast(3, 2, s, &from, DDBLTFAST_WAIT), DD_OK);
+    for (int y = 0; y < 7; ++y)
+      for (int x = 0; x < 9; ++x) {
+        const bool inside = x >= 3 && x < 8 && y >= 2 && y < 6;
+        EXPECT_EQ(Raw(other, x, y), inside ? Raw(s, x - 2, y - 1) : 0u) << x << "," << y;
+      }
+  }
+}
+
 TEST_F(DisplayTest, PngOutputWritesEachPresentedFrame) {
   std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ("display_png_" + std::to_string(getpid()));
