@@ -88,6 +88,9 @@ void Surface::DropReferences() {
   for (Surface* s : held) {
     if (s != nullptr) ReleaseObject(s, false);
   }
+  // A released surface fails every call, so its pixels are never read again; the
+  // object itself stays as a zombie until the configuration changes.
+  std::vector<std::uint8_t>().swap(bits);
 }
 
 void Surface::Forget() {

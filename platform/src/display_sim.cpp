@@ -546,7 +546,7 @@ SurfaceView ViewSurface(int id) {
   view.locked = s->Busy();
   view.released = s->zombie;
   view.referenceCount = static_cast<int>(s->zombie ? 0 : s->refs);
-  view.bits = s->bits.data();
+  view.bits = s->bits.empty() ? nullptr : s->bits.data();
   view.zId = s->z != nullptr ? s->z->id : -1;
   view.hasColorKey = s->hasColorKey;
   view.colorKey = s->colorKey;
@@ -556,7 +556,7 @@ SurfaceView ViewSurface(int id) {
 std::uint32_t ReadSurfacePixel(int id, int x, int y) {
   auto lock = LockWorld();
   Surface* s = platform::display::SurfaceById(id);
-  if (s == nullptr || x < 0 || y < 0 || x >= s->width || y >= s->height) return 0;
+  if (s == nullptr || s->zombie || x < 0 || y < 0 || x >= s->width || y >= s->height) return 0;
   if (s->layout == pixel::Layout::D16) return pixel::ReadRaw(s->layout, s->At(x, y));
   return pixel::ReadARGB(s->layout, s->At(x, y));
 }
@@ -564,7 +564,7 @@ std::uint32_t ReadSurfacePixel(int id, int x, int y) {
 void WriteSurfacePixel(int id, int x, int y, std::uint32_t argb) {
   auto lock = LockWorld();
   Surface* s = platform::display::SurfaceById(id);
-  if (s == nullptr || x < 0 || y < 0 || x >= s->width || y >= s->height) return;
+  if (s == nullptr || s->zombie || x < 0 || y < 0 || x >= s->width || y >= s->height) return;
   if (s->layout == pixel::Layout::D16) {
     pixel::WriteRaw(s->layout, s->At(x, y), argb & 0xFFFF);
     return;

@@ -350,6 +350,10 @@ TEST_F(DisplayTest, AReleasedSurfaceFailsEveryCallAndRecordsAViolation) {
   EXPECT_EQ(s->Release(), 0u);
   EXPECT_EQ(sim::LiveObjects(), 1);
   EXPECT_TRUE(sim::ViewSurface(id).released);
+  // Its pixels are gone with it (a program making and releasing textures must not grow).
+  EXPECT_EQ(sim::ViewSurface(id).bits, nullptr);
+  sim::WriteSurfacePixel(id, 0, 0, 0xFFFFFFFF);
+  EXPECT_EQ(sim::ReadSurfacePixel(id, 0, 0), 0u);
   EXPECT_TRUE(sim::DisplayViolations().empty());
 
   DDSURFACEDESC2 out{};

@@ -188,7 +188,7 @@ struct SurfaceView {
   bool locked = false;  // by Lock or a device context
   bool released = false;
   int referenceCount = 0;
-  std::uint8_t* bits = nullptr;  // direct pixel (or Z) access
+  std::uint8_t* bits = nullptr;  // direct pixel (or Z) access; null once released
   int zId = -1;                  // the attached Z surface
   bool hasColorKey = false;
   DWORD colorKey = 0;
