@@ -622,7 +622,7 @@ struct Plane {
   std::uint64_t origin = 0, dx = 0, dy = 0;
 };
 
-std::uint64_t ToFixed(double v) {
+__attribute__((always_inline)) inline std::uint64_t ToFixed(double v) {
   if (std::isnan(v)) v = 0;
   v = std::clamp(v, -kPlaneLimit, kPlaneLimit);
   return static_cast<std::uint64_t>(FloorToInt(v * 4294967296.0 + 0.5));
@@ -634,7 +634,7 @@ struct Geometry {
   int originX, originY;
 };
 
-Plane MakePlane(const Geometry& g, double f0, double f1, double f2) {
+__attribute__((always_inline)) inline Plane MakePlane(const Geometry& g, double f0, double f1, double f2) {
   const double d1 = f1 - f0, d2 = f2 - f0;
   const double ex1 = g.x[1] - g.x[0], ey1 = g.y[1] - g.y[0], ex2 = g.x[2] - g.x[0], ey2 = g.y[2] - g.y[0];
   const double gx = (d1 * ey2 - d2 * ey1) / g.area;
@@ -1017,8 +1017,9 @@ bool SplitRectangle(const Prepared& a, const Prepared& b, std::int64_t* x0, std:
       if ((!right && v->x != *x0) || (!bottom && v->y != *y0)) return false;
       seen |= 1 << (right + 2 * bottom);
     }
-    if (seen == 0xF || __builtin_popcount(seen) != 3) return false;
-    missing[t] = __builtin_ctz(~seen & 0xF);
+    const int miss = ~seen & 0xF;  // exactly one corner
+    if (miss == 0 || (miss & (miss - 1)) != 0) return false;
+    missing[t] = __builtin_ctz(miss);
   }
   return (missing[0] ^ missing[1]) == 3;
 }
