@@ -933,6 +933,26 @@ struct SpanWriter {
     setup.Use(t);
   }
 
+  // Rows [first, first + count) over [lo, hi] through the fast kernel, the texel
+  // coordinates stepped from row to row (wrapping adds give the same numbers); false
+  // when another path draws.
+  bool WriteRectangle(std::int64_t first, int count, std::int64_t lo, std::int64_t hi) {
+    if (s.skip) return true;
+    if (s.kernel == nullptr) return false;
+    detail::FastRow rows[kBlockRows * 2];
+    const std::int64_t di = lo - originX, dj = first - originY;
+    std::uint64_t u = At(tri.u[0], di, dj), v = At(tri.v[0], di, dj);
+    auto* dst = reinterpret_cast<std::uint32_t*>(c.target.bits + first * c.target.pitch) + lo;
+    const int length = static_cast<int>(hi - lo + 1), room = static_cast<int>(c.target.width - lo);
+    for (int n = 0; n < count; ++n) {
+      rows[n] = {dst, length, room, u, v};
+      u += tri.u[0].dy, v += tri.v[0].dy;
+      dst = reinterpret_cast<std::uint32_t*>(reinterpret_cast<std::uint8_t*>(dst) + c.target.pitch);
+    }
+    s.kernel(s.fast, rows, count);
+    return true;
+  }
+
   // Spans of whole rows: (row, lo, hi), in drawing order.
   void Write(const std::int64_t (*spans)[3], int count) {
     if (s.skip) return;
@@ -1037,6 +1057,7 @@ void Raster(SpanSetup& setup, Prepared* p[2], int count, const Triangle& tri, in
     std::int64_t spans[kBlockRows * 2][3];
     for (std::int64_t first = top; first <= bottom; first += kBlockRows * 2) {
       const int rows = static_cast<int>(std::min<std::int64_t>(kBlockRows * 2, bottom - first + 1));
+      if (writer.WriteRectangle(first, rows, left, right)) continue;
       for (int r = 0; r < rows; ++r) spans[r][0] = first + r, spans[r][1] = left, spans[r][2] = right;
       writer.Write(spans, rows);
     }
