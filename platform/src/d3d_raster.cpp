@@ -658,6 +658,9 @@ bool operator==(const Plane& a, const Plane& b) {
   return a.origin == b.origin && a.dx == b.dx && a.dy == b.dy;
 }
 
+// floor(a / 256) of 24.8 fixed point: the shift of a signed value rounds down.
+std::int64_t Floor256(std::int64_t a) { return a >> 8; }
+
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {  // b > 0
   std::int64_t q = a / b;
   if ((a % b) < 0) --q;
@@ -756,10 +759,10 @@ bool Prepare(const Context& c, const Vertex* const vin[3], bool reversed, Prepar
                      maxX = std::max({vx[0]->x, vx[1]->x, vx[2]->x});
   const std::int64_t minY = std::min({vx[0]->y, vx[1]->y, vx[2]->y}),
                      maxY = std::max({vx[0]->y, vx[1]->y, vx[2]->y});
-  p.i0 = std::max<std::int64_t>(-FloorDiv(-minX, 256), c.clipLeft);
-  p.i1 = std::min<std::int64_t>(FloorDiv(maxX, 256), c.clipRight - 1);
-  p.j0 = std::max<std::int64_t>(-FloorDiv(-minY, 256), c.clipTop);
-  p.j1 = std::min<std::int64_t>(FloorDiv(maxY, 256), c.clipBottom - 1);
+  p.i0 = std::max<std::int64_t>(-Floor256(-minX), c.clipLeft);
+  p.i1 = std::min<std::int64_t>(Floor256(maxX), c.clipRight - 1);
+  p.j0 = std::max<std::int64_t>(-Floor256(-minY), c.clipTop);
+  p.j1 = std::min<std::int64_t>(Floor256(maxY), c.clipBottom - 1);
   p.edgesStarted = false;
   return true;  // drawn, though perhaps with no centre to visit
 }
@@ -1049,10 +1052,10 @@ void Raster(SpanSetup& setup, Prepared* p[2], int count, const Triangle& tri, in
   SpanWriter writer(setup, tri, originX, originY);
   std::int64_t x0, x1, y0, y1;
   if (count == 2 && SplitRectangle(*p[0], *p[1], &x0, &x1, &y0, &y1)) {
-    const std::int64_t left = std::max<std::int64_t>(-FloorDiv(-x0, 256), c.clipLeft);
-    const std::int64_t right = std::min<std::int64_t>(-FloorDiv(-x1, 256) - 1, c.clipRight - 1);
-    const std::int64_t top = std::max<std::int64_t>(-FloorDiv(-y0, 256), c.clipTop);
-    const std::int64_t bottom = std::min<std::int64_t>(-FloorDiv(-y1, 256) - 1, c.clipBottom - 1);
+    const std::int64_t left = std::max<std::int64_t>(-Floor256(-x0), c.clipLeft);
+    const std::int64_t right = std::min<std::int64_t>(-Floor256(-x1) - 1, c.clipRight - 1);
+    const std::int64_t top = std::max<std::int64_t>(-Floor256(-y0), c.clipTop);
+    const std::int64_t bottom = std::min<std::int64_t>(-Floor256(-y1) - 1, c.clipBottom - 1);
     if (left > right) return;
     std::int64_t spans[kBlockRows * 2][3];
     for (std::int64_t first = top; first <= bottom; first += kBlockRows * 2) {
