@@ -144,16 +144,21 @@ struct Vertex {
   bool usable = false;
 };
 
-std::int64_t Snap(float v) {
-  return static_cast<std::int64_t>(std::floor(static_cast<double>(v) * 256.0 + 0.5));
+// floor(v) for |v| < 2^63, without a library call on processors that lack a rounding instruction.
+std::int64_t FloorToInt(double v) {
+  const auto t = static_cast<std::int64_t>(v);  // exact: v's integer part
+  return t - (static_cast<double>(t) > v ? 1 : 0);
 }
 
-Vertex FetchVertex(const std::uint8_t* base, const VertexLayout& layout) {
-  Vertex v;
+std::int64_t Snap(float v) { return FloorToInt(static_cast<double>(v) * 256.0 + 0.5); }
+
+// Filled in place: a vertex copied out of a temporary stalls on its partly written bytes.
+void FetchVertex(const std::uint8_t* base, const VertexLayout& layout, Vertex& v) {
   const float x = ReadFloat(base), y = ReadFloat(base + 4);
+  v.x = 0, v.y = 0;
   v.z = ReadFloat(base + 8);
   v.diffuse = ReadDword(base + 16);
-  if (layout.specular >= 0) v.specular = ReadDword(base + layout.specular);
+  v.specular = layout.specular >= 0 ? ReadDword(base + layout.specular) : 0;
   for (int k = 0; k < layout.pairs; ++k)
     for (int c = 0; c < 2; ++c) {
       const float f = ReadFloat(base + layout.texture + 8 * k + 4 * c);
@@ -162,7 +167,6 @@ Vertex FetchVertex(const std::uint8_t* base, const VertexLayout& layout) {
   v.usable = std::isfinite(x) && std::isfinite(y) && std::isfinite(v.z) && std::fabs(x) < kCoordLimit &&
              std::fabs(y) < kCoordLimit;
   if (v.usable) v.x = Snap(x), v.y = Snap(y);
-  return v;
 }
 
 bool UsableSurface(const Surface* s, bool colour) {
@@ -618,10 +622,10 @@ struct Plane {
   std::uint64_t origin = 0, dx = 0, dy = 0;
 };
 
-std::uint64_t ToFixed(double v) {
+__attribute__((always_inline)) inline std::uint64_t ToFixed(double v) {
   if (std::isnan(v)) v = 0;
   v = std::clamp(v, -kPlaneLimit, kPlaneLimit);
-  return static_cast<std::uint64_t>(static_cast<std::int64_t>(std::floor(v * 4294967296.0 + 0.5)));
+  return static_cast<std::uint64_t>(FloorToInt(v * 4294967296.0 + 0.5));
 }
 
 struct Geometry {
@@ -630,7 +634,7 @@ struct Geometry {
   int originX, originY;
 };
 
-Plane MakePlane(const Geometry& g, double f0, double f1, double f2) {
+__attribute__((always_inline)) inline Plane MakePlane(const Geometry& g, double f0, double f1, double f2) {
   const double d1 = f1 - f0, d2 = f2 - f0;
   const double ex1 = g.x[1] - g.x[0], ey1 = g.y[1] - g.y[0], ex2 = g.x[2] - g.x[0], ey2 = g.y[2] - g.y[0];
   const double gx = (d1 * ey2 - d2 * ey1) / g.area;
@@ -653,6 +657,9 @@ struct Triangle {
 bool operator==(const Plane& a, const Plane& b) {
   return a.origin == b.origin && a.dx == b.dx && a.dy == b.dy;
 }
+
+// floor(a / 256) of 24.8 fixed point: the shift of a signed value rounds down.
+std::int64_t Floor256(std::int64_t a) { return a >> 8; }
 
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {  // b > 0
   std::int64_t q = a / b;
@@ -733,6 +740,7 @@ struct Prepared {
   const Vertex* first;
   std::int64_t area;
   std::int64_t i0, i1, j0, j1;
+  bool edgesStarted;  // the edges are set up when a walk needs them, not for a split rectangle
   EdgeWalk edge[3];
 };
 
@@ -751,12 +759,18 @@ bool Prepare(const Context& c, const Vertex* const vin[3], bool reversed, Prepar
                      maxX = std::max({vx[0]->x, vx[1]->x, vx[2]->x});
   const std::int64_t minY = std::min({vx[0]->y, vx[1]->y, vx[2]->y}),
                      maxY = std::max({vx[0]->y, vx[1]->y, vx[2]->y});
-  p.i0 = std::max<std::int64_t>(-FloorDiv(-minX, 256), c.clipLeft);
-  p.i1 = std::min<std::int64_t>(FloorDiv(maxX, 256), c.clipRight - 1);
-  p.j0 = std::max<std::int64_t>(-FloorDiv(-minY, 256), c.clipTop);
-  p.j1 = std::min<std::int64_t>(FloorDiv(maxY, 256), c.clipBottom - 1);
-  if (p.i0 > p.i1 || p.j0 > p.j1) return true;  // drawn, but no centre to visit
+  p.i0 = std::max<std::int64_t>(-Floor256(-minX), c.clipLeft);
+  p.i1 = std::min<std::int64_t>(Floor256(maxX), c.clipRight - 1);
+  p.j0 = std::max<std::int64_t>(-Floor256(-minY), c.clipTop);
+  p.j1 = std::min<std::int64_t>(Floor256(maxY), c.clipBottom - 1);
+  p.edgesStarted = false;
+  return true;  // drawn, though perhaps with no centre to visit
+}
 
+void StartEdges(Prepared& p) {
+  if (p.edgesStarted) return;
+  p.edgesStarted = true;
+  const Vertex* const* vx = p.vx;
   for (int k = 0; k < 3; ++k) {
     const Vertex& a = *vx[k];
     const Vertex& b = *vx[(k + 1) % 3];
@@ -768,17 +782,17 @@ bool Prepare(const Context& c, const Vertex* const vin[3], bool reversed, Prepar
     w.stepY = dx * 256;
     w.Start();
   }
-  return true;
 }
 
 bool Visits(const Prepared& p) { return p.i0 <= p.i1 && p.j0 <= p.j1; }
 
-Triangle MakeTriangle(const Context& c, const Prepared& p, int originX, int originY) {
+// Writes only what the states give a triangle: planes of stages without a texture, and z
+// without a Z surface, keep what the draw call's record started with.
+void MakeTriangle(const Context& c, const Prepared& p, int originX, int originY, Triangle& tri) {
   Geometry g;
   for (int k = 0; k < 3; ++k) g.x[k] = p.vx[k]->x / 256.0, g.y[k] = p.vx[k]->y / 256.0;
   g.area = static_cast<double>(p.area) / 65536.0;
   g.originX = originX, g.originY = originY;
-  Triangle tri;
   tri.in = {p.first->diffuse, p.first->specular, c.textureFactor};
   for (int k = 0; k < c.stageCount; ++k) {
     const Stage& s = c.stage[k];
@@ -793,7 +807,6 @@ Triangle MakeTriangle(const Context& c, const Prepared& p, int originX, int orig
     tri.v[k] = MakePlane(g, fv[0], fv[1], fv[2]);
   }
   if (c.z != nullptr) tri.z = MakePlane(g, p.vx[0]->z * 65535.0, p.vx[1]->z * 65535.0, p.vx[2]->z * 65535.0);
-  return tri;
 }
 
 // Two triangles whose every pixel value would be the same number from either.
@@ -804,40 +817,30 @@ bool SameTriangle(const Context& c, const Triangle& a, const Triangle& b) {
   return true;
 }
 
-// Fills one span of row j, [lo, hi], with the plane values of the triangle.
-struct SpanWriter {
+// What the spans of one draw call share: the kernel records, their state-derived
+// fields set once, and the fields that follow the triangle's inputs, made again only
+// when those inputs change.
+struct SpanSetup {
   const Context& c;
-  const Triangle& tri;
-  int originX, originY;
   FastSpan fast;
   detail::FastKernel kernel = nullptr;
   detail::CascadeSpan cascade;
   detail::CascadeKernel cascadeKernel = nullptr;
   bool skip = false;  // a flat colour the alpha test rejects
+  bool made = false;  // the input-derived fields hold for `diffuse` and `specular`
+  std::uint32_t diffuse = 0, specular = 0;
 
-  SpanWriter(const Context& context, const Triangle& t, int ox, int oy)
-      : c(context), tri(t), originX(ox), originY(oy) {
+  explicit SpanSetup(const Context& context) : c(context) {
     if (c.fast == nullptr) return;
     if (c.fastCascade) {
       MakeCascade();
       return;
     }
-    // What the cascade gives where the texel does not matter.
-    std::uint32_t ones[kD3DMaxStages];
-    std::fill(ones, ones + kD3DMaxStages, 0xFFFFFFFFu);
-    const std::uint32_t constant = Cascade(c, tri.in, ones);
     fast.targetAlpha = c.target.layout == pixel::Layout::A8R8G8B8;
     fast.srcFactor = c.fastSrcFactor;
     fast.destFactor = c.fastDestFactor;
-    const int blend = static_cast<int>(c.fastBlend);
     if (c.fastFlat) {
-      if (c.alphaTest && !Compare(c.alphaFunc, constant >> 24, c.alphaRef)) {
-        skip = true;
-        return;
-      }
       fast.keep = 0;
-      fast.set = constant;
-      kernel = c.fast->flat[blend];
       return;
     }
     const Surface& tex = *c.stage[0].texture;
@@ -846,26 +849,14 @@ struct SpanWriter {
     fast.textureWidth = tex.width;
     fast.textureHeight = tex.height;
     fast.textureAlpha = tex.layout == pixel::Layout::A8R8G8B8;
-    fast.dsdx = tri.u[0].dx;
-    fast.dtdx = tri.v[0].dx;
     const Pipe* pipes[2] = {&c.fastColour, &c.fastAlpha};
     const std::uint32_t masks[2] = {0x00FFFFFFu, 0xFF000000u};
     for (int k = 0; k < 2; ++k) {
-      const Pipe& p = *pipes[k];
-      if (p.kind == PipeKind::Constant) {
-        fast.keep &= ~masks[k];
-        continue;
-      }
-      if (p.complement) fast.flip |= masks[k];
-      if (p.kind == PipeKind::TexelTimes)
-        fast.multiplier &= Argument(p.constant, tri.in, tri.in.diffuse, 0) | ~masks[k];
+      if (pipes[k]->kind == PipeKind::Constant) fast.keep &= ~masks[k];
+      if (pipes[k]->kind != PipeKind::Constant && pipes[k]->complement) fast.flip |= masks[k];
     }
-    fast.set = constant & ~fast.keep;
-    fast.modulate = fast.multiplier != 0xFFFFFFFFu;
-    fast.shaped = fast.flip != 0 || fast.keep != 0xFFFFFFFFu || fast.set != 0;
     fast.keyed = c.stage[0].keyed;
     fast.key = c.stage[0].key;
-    kernel = c.fast->span[c.fastLinear][blend][fast.shaped ? 2 : fast.modulate ? 1 : 0][fast.keyed];
   }
 
   void MakeCascade() {
@@ -884,12 +875,10 @@ struct SpanWriter {
       out.textureHeight = s.texture->height;
       out.textureAlpha = s.texture->layout == pixel::Layout::A8R8G8B8;
       out.linear = s.linear;
-      out.dsdx = tri.u[k].dx;
-      out.dtdx = tri.v[k].dx;
       out.keyed = s.keyed;
       out.key = s.key;
     }
-    cascade.diffuse = tri.in.diffuse, cascade.specular = tri.in.specular, cascade.factor = tri.in.factor;
+    cascade.factor = c.textureFactor;
     cascade.targetAlpha = c.target.layout == pixel::Layout::A8R8G8B8;
     cascade.alphaTest = c.alphaTest;
     cascade.alphaFunc = c.alphaFunc;
@@ -898,10 +887,79 @@ struct SpanWriter {
     cascadeKernel = c.fast->cascade[static_cast<int>(c.fastBlend)];
   }
 
+  // Sets the fields that follow the triangle.
+  void Use(const Triangle& tri) {
+    if (c.fast == nullptr) return;
+    if (c.fastCascade) {
+      for (int k = 0; k < c.stageCount; ++k)
+        cascade.stage[k].dsdx = tri.u[k].dx, cascade.stage[k].dtdx = tri.v[k].dx;
+      cascade.diffuse = tri.in.diffuse, cascade.specular = tri.in.specular;
+      return;
+    }
+    fast.dsdx = tri.u[0].dx;
+    fast.dtdx = tri.v[0].dx;
+    if (made && tri.in.diffuse == diffuse && tri.in.specular == specular) return;
+    made = true, diffuse = tri.in.diffuse, specular = tri.in.specular;
+    // What the cascade gives where the texel does not matter.
+    std::uint32_t ones[kD3DMaxStages];
+    std::fill(ones, ones + kD3DMaxStages, 0xFFFFFFFFu);
+    const std::uint32_t constant = Cascade(c, tri.in, ones);
+    const int blend = static_cast<int>(c.fastBlend);
+    if (c.fastFlat) {
+      skip = c.alphaTest && !Compare(c.alphaFunc, constant >> 24, c.alphaRef);
+      fast.set = constant;
+      kernel = c.fast->flat[blend];
+      return;
+    }
+    fast.multiplier = 0xFFFFFFFFu;
+    const Pipe* pipes[2] = {&c.fastColour, &c.fastAlpha};
+    const std::uint32_t masks[2] = {0x00FFFFFFu, 0xFF000000u};
+    for (int k = 0; k < 2; ++k)
+      if (pipes[k]->kind == PipeKind::TexelTimes)
+        fast.multiplier &= Argument(pipes[k]->constant, tri.in, tri.in.diffuse, 0) | ~masks[k];
+    fast.set = constant & ~fast.keep;
+    fast.modulate = fast.multiplier != 0xFFFFFFFFu;
+    fast.shaped = fast.flip != 0 || fast.keep != 0xFFFFFFFFu || fast.set != 0;
+    kernel = c.fast->span[c.fastLinear][blend][fast.shaped ? 2 : fast.modulate ? 1 : 0][fast.keyed];
+  }
+};
+
+// Fills spans of rows with the plane values of one triangle (or pair).
+struct SpanWriter {
+  const Context& c;
+  const Triangle& tri;
+  int originX, originY;
+  const SpanSetup& s;
+
+  SpanWriter(SpanSetup& setup, const Triangle& t, int ox, int oy)
+      : c(setup.c), tri(t), originX(ox), originY(oy), s(setup) {
+    setup.Use(t);
+  }
+
+  // Rows [first, first + count) over [lo, hi] through the fast kernel, the texel
+  // coordinates stepped from row to row (wrapping adds give the same numbers); false
+  // when another path draws.
+  bool WriteRectangle(std::int64_t first, int count, std::int64_t lo, std::int64_t hi) {
+    if (s.skip) return true;
+    if (s.kernel == nullptr) return false;
+    detail::FastRow rows[kBlockRows * 2];
+    const std::int64_t di = lo - originX, dj = first - originY;
+    std::uint64_t u = At(tri.u[0], di, dj), v = At(tri.v[0], di, dj);
+    auto* dst = reinterpret_cast<std::uint32_t*>(c.target.bits + first * c.target.pitch) + lo;
+    const int length = static_cast<int>(hi - lo + 1), room = static_cast<int>(c.target.width - lo);
+    for (int n = 0; n < count; ++n) {
+      rows[n] = {dst, length, room, u, v};
+      u += tri.u[0].dy, v += tri.v[0].dy;
+      dst = reinterpret_cast<std::uint32_t*>(reinterpret_cast<std::uint8_t*>(dst) + c.target.pitch);
+    }
+    s.kernel(s.fast, rows, count);
+    return true;
+  }
+
   // Spans of whole rows: (row, lo, hi), in drawing order.
   void Write(const std::int64_t (*spans)[3], int count) {
-    if (skip) return;
-    if (cascadeKernel != nullptr) {
+    if (s.skip) return;
+    if (s.cascadeKernel != nullptr) {
       detail::CascadeRow rows[kBlockRows * 2];
       for (int n = 0; n < count; ++n) {
         const std::int64_t j = spans[n][0], lo = spans[n][1], hi = spans[n][2];
@@ -911,13 +969,13 @@ struct SpanWriter {
         row.count = static_cast<int>(hi - lo + 1);
         row.room = static_cast<int>(c.target.width - lo);
         for (int k = 0; k < c.stageCount; ++k)
-          if (cascade.stage[k].texture != nullptr)
+          if (s.cascade.stage[k].texture != nullptr)
             row.s[k] = At(tri.u[k], di, dj), row.t[k] = At(tri.v[k], di, dj);
       }
-      cascadeKernel(cascade, rows, count);
+      s.cascadeKernel(s.cascade, rows, count);
       return;
     }
-    if (kernel != nullptr) {
+    if (s.kernel != nullptr) {
       detail::FastRow rows[kBlockRows * 2];
       for (int n = 0; n < count; ++n) {
         const std::int64_t j = spans[n][0], lo = spans[n][1], hi = spans[n][2];
@@ -926,7 +984,7 @@ struct SpanWriter {
                    static_cast<int>(hi - lo + 1), static_cast<int>(c.target.width - lo), At(tri.u[0], di, dj),
                    At(tri.v[0], di, dj)};
       }
-      kernel(fast, rows, count);
+      s.kernel(s.fast, rows, count);
       return;
     }
     for (int n = 0; n < count; ++n) {
@@ -982,24 +1040,27 @@ bool SplitRectangle(const Prepared& a, const Prepared& b, std::int64_t* x0, std:
       if ((!right && v->x != *x0) || (!bottom && v->y != *y0)) return false;
       seen |= 1 << (right + 2 * bottom);
     }
-    if (seen == 0xF || __builtin_popcount(seen) != 3) return false;
-    missing[t] = __builtin_ctz(~seen & 0xF);
+    const int miss = ~seen & 0xF;  // exactly one corner
+    if (miss == 0 || (miss & (miss - 1)) != 0) return false;
+    missing[t] = __builtin_ctz(miss);
   }
   return (missing[0] ^ missing[1]) == 3;
 }
 
-void Raster(const Context& c, Prepared* p[2], int count, const Triangle& tri, int originX, int originY) {
-  SpanWriter writer(c, tri, originX, originY);
+void Raster(SpanSetup& setup, Prepared* p[2], int count, const Triangle& tri, int originX, int originY) {
+  const Context& c = setup.c;
+  SpanWriter writer(setup, tri, originX, originY);
   std::int64_t x0, x1, y0, y1;
   if (count == 2 && SplitRectangle(*p[0], *p[1], &x0, &x1, &y0, &y1)) {
-    const std::int64_t left = std::max<std::int64_t>(-FloorDiv(-x0, 256), c.clipLeft);
-    const std::int64_t right = std::min<std::int64_t>(-FloorDiv(-x1, 256) - 1, c.clipRight - 1);
-    const std::int64_t top = std::max<std::int64_t>(-FloorDiv(-y0, 256), c.clipTop);
-    const std::int64_t bottom = std::min<std::int64_t>(-FloorDiv(-y1, 256) - 1, c.clipBottom - 1);
+    const std::int64_t left = std::max<std::int64_t>(-Floor256(-x0), c.clipLeft);
+    const std::int64_t right = std::min<std::int64_t>(-Floor256(-x1) - 1, c.clipRight - 1);
+    const std::int64_t top = std::max<std::int64_t>(-Floor256(-y0), c.clipTop);
+    const std::int64_t bottom = std::min<std::int64_t>(-Floor256(-y1) - 1, c.clipBottom - 1);
     if (left > right) return;
     std::int64_t spans[kBlockRows * 2][3];
     for (std::int64_t first = top; first <= bottom; first += kBlockRows * 2) {
       const int rows = static_cast<int>(std::min<std::int64_t>(kBlockRows * 2, bottom - first + 1));
+      if (writer.WriteRectangle(first, rows, left, right)) continue;
       for (int r = 0; r < rows; ++r) spans[r][0] = first + r, spans[r][1] = left, spans[r][2] = right;
       writer.Write(spans, rows);
     }
@@ -1007,6 +1068,7 @@ void Raster(const Context& c, Prepared* p[2], int count, const Triangle& tri, in
   }
   std::int64_t top = p[0]->j0, bottom = p[0]->j1;
   if (count == 2) top = std::min(top, p[1]->j0), bottom = std::max(bottom, p[1]->j1);
+  for (int k = 0; k < count; ++k) StartEdges(*p[k]);
   std::int64_t lo[2][kBlockRows], hi[2][kBlockRows], spans[kBlockRows * 2][3];
   for (std::int64_t first = top; first <= bottom; first += kBlockRows) {
     const int rows = static_cast<int>(std::min<std::int64_t>(kBlockRows, bottom - first + 1));
@@ -1028,11 +1090,11 @@ void Raster(const Context& c, Prepared* p[2], int count, const Triangle& tri, in
   }
 }
 
-void RasterOne(const Context& c, Prepared& p) {
+void RasterOne(SpanSetup& setup, Prepared& p, Triangle& tri) {
   if (!Visits(p)) return;
   Prepared* one[2] = {&p, nullptr};
-  Raster(c, one, 1, MakeTriangle(c, p, static_cast<int>(p.i0), static_cast<int>(p.j0)),
-         static_cast<int>(p.i0), static_cast<int>(p.j0));
+  MakeTriangle(setup.c, p, static_cast<int>(p.i0), static_cast<int>(p.j0), tri);
+  Raster(setup, one, 1, tri, static_cast<int>(p.i0), static_cast<int>(p.j0));
 }
 
 // Whether a stage reads the memory the draw writes: then triangles go strictly one after another.
@@ -1100,6 +1162,8 @@ HRESULT DrawTriangles(const State& state, D3DPRIMITIVETYPE type, DWORD fvf, cons
   const bool pairs = c.drawable && !ReadsTarget(c);
   Vertex cache[2][3];
   Prepared prepared[2];
+  Triangle tri[2];  // planes set up once per call, then only what each triangle gives
+  SpanSetup setup(c);
   int pending = -1;  // the slot of a prepared triangle not drawn yet
   for (DWORD t = 0; t < triangles; ++t) {
     const int slot = pending == 0 ? 1 : 0;
@@ -1111,7 +1175,7 @@ HRESULT DrawTriangles(const State& state, D3DPRIMITIVETYPE type, DWORD fvf, cons
         bad = true;
         break;
       }
-      cache[slot][k] = FetchVertex(base + static_cast<std::size_t>(index) * layout.stride, layout);
+      FetchVertex(base + static_cast<std::size_t>(index) * layout.stride, layout, cache[slot][k]);
     }
     if (bad) continue;
     if (!cache[slot][0].usable || !cache[slot][1].usable || !cache[slot][2].usable) {
@@ -1129,23 +1193,24 @@ HRESULT DrawTriangles(const State& state, D3DPRIMITIVETYPE type, DWORD fvf, cons
         pending = slot;
         continue;
       }
-      RasterOne(c, p);
+      RasterOne(setup, p, tri[0]);
       continue;
     }
     Prepared& q = prepared[pending];
     const int originX = static_cast<int>(std::min(q.i0, p.i0)),
               originY = static_cast<int>(std::min(q.j0, p.j0));
-    const Triangle a = MakeTriangle(c, q, originX, originY);
-    if (SameTriangle(c, a, MakeTriangle(c, p, originX, originY))) {
+    MakeTriangle(c, q, originX, originY, tri[0]);
+    MakeTriangle(c, p, originX, originY, tri[1]);
+    if (SameTriangle(c, tri[0], tri[1])) {
       Prepared* two[2] = {&q, &p};
-      Raster(c, two, 2, a, originX, originY);
+      Raster(setup, two, 2, tri[0], originX, originY);
       pending = -1;
     } else {
-      RasterOne(c, q);
+      RasterOne(setup, q, tri[0]);
       pending = slot;
     }
   }
-  if (pending >= 0) RasterOne(c, prepared[pending]);
+  if (pending >= 0) RasterOne(setup, prepared[pending], tri[0]);
   return D3D_OK;
 }
 

@@ -179,6 +179,12 @@ RASTER_AVX2_INLINE V BlendPixels(V s, V d, std::uint32_t sf, std::uint32_t df) {
         General16(_mm256_unpacklo_epi8(s, zero), _mm256_unpacklo_epi8(d, zero), sf, df),
         General16(_mm256_unpackhi_epi8(s, zero), _mm256_unpackhi_epi8(d, zero), sf, df));
   } else {
+    // Alphas of only 0 and 255 (hard-edged sprites and text) pick d or s exactly:
+    // round(d 255 / 255) = d, round(s 255 / 255) = s.
+    const V alpha = _mm256_and_si256(s, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
+    const V opaque = _mm256_cmpeq_epi32(alpha, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
+    const V clear = _mm256_cmpeq_epi32(alpha, _mm256_setzero_si256());
+    if (_mm256_movemask_epi8(_mm256_or_si256(opaque, clear)) == -1) return _mm256_blendv_epi8(d, s, opaque);
     const V zero = _mm256_setzero_si256();
     const V sl = _mm256_unpacklo_epi8(s, zero), sh = _mm256_unpackhi_epi8(s, zero);
     const V dl = _mm256_unpacklo_epi8(d, zero), dh = _mm256_unpackhi_epi8(d, zero);

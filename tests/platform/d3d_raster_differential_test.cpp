@@ -313,6 +313,91 @@ TEST(RasterDifferential, QuadsInOneDrawEqualTheirTrianglesApart) {
     }
 }
 
+// Runs of glyph-sized quads in one call, as text is drawn: cells of a texture whose
+// alpha is mostly 0 or 255, the colour changing every few quads, some quads off the
+// pixel grid or turned, and the states changed between calls on one device. A digest
+// after each call, and the target once more with every triangle drawn in a call of its own.
+struct RunResult {
+  std::vector<std::uint64_t> after;
+  std::vector<std::uint8_t> apart;
+};
+
+RunResult RandomRuns(std::uint32_t seed, Layout layout) {
+  RunResult result;
+  Image target(layout, 150, 60), apart(layout, 150, 60), cells(Layout::A8R8G8B8, 64, 32),
+      opaque(Layout::X8R8G8B8, 32, 32);
+  FillTexture(target, seed), FillTexture(cells, seed + 1), FillTexture(opaque, seed + 2);
+  apart.memory = target.memory;
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const std::uint32_t pick = NextRandom(seed) % 8, raw = cells.Raw(x, y) & 0xFFFFFF;
+      cells.SetRaw(x, y, pick < 4 ? raw : pick < 7 ? raw | 0xFF000000u : cells.Raw(x, y));
+    }
+  cells.surface.hasColorKey = true, cells.surface.colorKey = cells.Raw(1, 1);
+  const DWORD blends[][2] = {{D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA},
+                             {D3DBLEND_ONE, D3DBLEND_ZERO},
+                             {D3DBLEND_SRCALPHA, D3DBLEND_ONE},
+                             {D3DBLEND_DESTCOLOR, D3DBLEND_INVSRCALPHA}};
+  Device d(target), each(apart);
+  for (int call = 0; call < 60; ++call) {
+    for (Device* dev : {&d, &each}) {
+      std::uint32_t states = seed + call;  // the same states for both devices
+      const Image& tex = NextRandom(states) % 4 ? cells : opaque;
+      dev->Texture(tex, NextRandom(states) % 3 == 0);
+      if (NextRandom(states) % 2)
+        dev->Stage(0, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_MODULATE, D3DTA_TEXTURE,
+                   D3DTA_DIFFUSE);
+      const DWORD* b = blends[NextRandom(states) % 4];
+      dev->Blend(b[0], b[1]);
+      dev->rs[D3DRENDERSTATE_ALPHABLENDENABLE] = NextRandom(states) % 5 != 0;
+      dev->rs[D3DRENDERSTATE_COLORKEYENABLE] = NextRandom(states) % 4 == 0;
+      dev->rs[D3DRENDERSTATE_ALPHATESTENABLE] = NextRandom(states) % 6 == 0;
+      dev->rs[D3DRENDERSTATE_ALPHAFUNC] = D3DCMP_GREATER;
+    }
+    std::vector<TexVertex> v;
+    DWORD colour = 0xFFFFFFFF;
+    const int quads = 1 + int(NextRandom(seed) % 40);
+    for (int q = 0; q < quads; ++q) {
+      if (NextRandom(seed) % 4 == 0) colour = NextRandom(seed) | (NextRandom(seed) % 2 ? 0xFF000000u : 0);
+      const int w = 2 + int(NextRandom(seed) % 14), h = 2 + int(NextRandom(seed) % 18);
+      const int cx = int(NextRandom(seed) % (64 - w)), cy = int(NextRandom(seed) % (32 - h));
+      const float off = NextRandom(seed) % 5 == 0 ? 0.3f : 0.0f;  // off the grid: no exact rectangle
+      const float angle = NextRandom(seed) % 8 == 0 ? float(NextRandom(seed) % 360) : 0.0f;
+      const float x = float(NextRandom(seed) % 150) - 5 + off, y = float(NextRandom(seed) % 60) - 5 - off;
+      std::vector<TexVertex> quad = Sprite(x + w / 2.0f, y + h / 2.0f, float(w), float(h), angle, colour);
+      for (TexVertex& p : quad) {
+        p.u = (cx + p.u * w) / 64.0f, p.v = (cy + p.v * h) / 32.0f;  // one cell of the page
+        p.x -= 0.5f, p.y -= 0.5f;
+      }
+      v.insert(v.end(), quad.begin(), quad.end());
+    }
+    d.Draw(D3DPT_TRIANGLELIST, v);
+    for (std::size_t k = 0; k < v.size(); k += 3)
+      each.Draw(D3DPT_TRIANGLELIST, std::vector<TexVertex>(v.begin() + k, v.begin() + k + 3));
+    result.after.push_back(Digest(target));
+  }
+  result.apart = apart.memory;
+  EXPECT_TRUE(target.memory == apart.memory) << "seed " << seed;
+  return result;
+}
+
+TEST(RasterDifferential, RunsOfSmallQuadsGiveThePortablePixels) {
+  const bool simd = SetRasterPath(RasterPath::Avx2);
+  for (Layout layout : {Layout::X8R8G8B8, Layout::A8R8G8B8})
+    for (std::uint32_t seed : {8u, 1999u}) {
+      SetRasterPath(RasterPath::Portable);
+      const RunResult portable = RandomRuns(seed, layout);
+      EXPECT_GT(std::set<std::uint64_t>(portable.after.begin(), portable.after.end()).size(), 40u);
+      if (!simd) continue;
+      SetRasterPath(RasterPath::Avx2);
+      const RunResult fast = RandomRuns(seed, layout);
+      ASSERT_EQ(fast.after.size(), portable.after.size());
+      for (std::size_t k = 0; k < fast.after.size(); ++k)
+        ASSERT_EQ(fast.after[k], portable.after[k]) << "seed " << seed << ", call " << k;
+    }
+  SetRasterPath(platform::raster::BestRasterPath());
+}
+
 // A scene of every feature, pinned: any change to a rule shows here first.
 TEST(RasterDifferential, PinnedSceneIsUnchanged) {
   for (RasterPath path : {RasterPath::Portable, RasterPath::Avx2}) {
