@@ -417,6 +417,26 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
   const V tu = Srl<kFixed18Shift>(uu);
   const V tv = Srl<kFixed18Shift>(vv);
   constexpr bool Partial = L != Tail::None;
+  constexpr int destBytes = F::kind == kMemImgKind16 ? 2 : 4;
+  if constexpr (F::kind == kMemImgKind16 && Mode == BlendNone && !B && W && !T && !F::alpha && !F::palette &&
+                !Checked && !Rows && !Partial && F::bytes == 2) {
+    // A plain 16-bit copy of eight scattered texels: each goes straight from its load to
+    // its pixel, with no vector to assemble and pack (on 32-bit pixels this gains nothing).
+    const V offsets = Add(Mul(tv, c.srcPitch), destBytes == 2 ? Sll<1>(tu) : Sll<2>(tu));
+    const __m128i low = _mm256_castsi256_si128(offsets);
+    const __m128i high = _mm256_extracti128_si256(offsets, 1);
+    const std::uint64_t pairs[4] = {static_cast<std::uint64_t>(_mm_cvtsi128_si64(low)),
+                                    static_cast<std::uint64_t>(_mm_extract_epi64(low, 1)),
+                                    static_cast<std::uint64_t>(_mm_cvtsi128_si64(high)),
+                                    static_cast<std::uint64_t>(_mm_extract_epi64(high, 1))};
+    const std::uint8_t* src = c.l.src;
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i) {
+      std::memcpy(dp + (2 * i) * destBytes, src + static_cast<std::uint32_t>(pairs[i]), destBytes);
+      std::memcpy(dp + (2 * i + 1) * destBytes, src + (pairs[i] >> 32), destBytes);
+    }
+    return;
+  }
   V lanes = zero;
   static_assert(L != Tail::Masked || F::kind == kMemImgKind32, "no masked 16-bit load or store");
   if constexpr (Partial) lanes = FirstLanes(count);
