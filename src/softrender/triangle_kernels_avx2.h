@@ -760,7 +760,7 @@ struct Avx2Kernels {
   }
 };
 
-// Parts of the set: entries [part * kPartSize, part * kPartSize + kPartSize).
+// The set in slices compiled apart: slice p holds entries [p * kPartSize, (p + 1) * kPartSize).
 constexpr int kParts = 5;
 constexpr int kPartSize = kKernelCount / kParts;
 static_assert(kParts * kPartSize == kKernelCount);

@@ -1,4 +1,4 @@
-// Part 2 of the AVX2 kernel set.
+// Slice 2 of the AVX2 kernel table (one translation unit each, compiled side by side).
 #include "softrender/triangle_kernels_avx2.h"
 
 #if defined(__x86_64__)
