@@ -7,7 +7,6 @@
 // Frames go where GAMELIB_VIDEO says (a window when a display opens). With --out DIR
 // (or without a display) the scene renders headless under the virtual clock as fast as
 // it can and writes the frames, a contact sheet and the sound mix there.
-#include <png.h>
 #include <time.h>
 
 #include <algorithm>
@@ -24,6 +23,7 @@
 
 #include "gamelib/gamelib.h"
 #include "platform/sim.h"
+#include "tool_files.h"
 
 namespace {
 
@@ -82,39 +82,6 @@ int ParseOptions(int argc, char** argv, Options* o) {
 }
 
 // ---- Sounds made in memory ---------------------------------------------------------------
-
-// A RIFF WAVE file image of 16-bit PCM.
-std::vector<std::uint8_t> WaveImage(int channels, int rate, const std::vector<std::int16_t>& samples) {
-  const std::uint32_t dataBytes = static_cast<std::uint32_t>(samples.size() * 2);
-  std::vector<std::uint8_t> image(44 + dataBytes);
-  std::uint8_t* p = image.data();
-  auto put32 = [&p](std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) *p++ = static_cast<std::uint8_t>(v >> (8 * i));
-  };
-  auto put16 = [&p](std::uint16_t v) {
-    *p++ = static_cast<std::uint8_t>(v);
-    *p++ = static_cast<std::uint8_t>(v >> 8);
-  };
-  auto tag = [&p](const char* t) {
-    std::memcpy(p, t, 4);
-    p += 4;
-  };
-  tag("RIFF");
-  put32(36 + dataBytes);
-  tag("WAVE");
-  tag("fmt ");
-  put32(16);
-  put16(1);
-  put16(static_cast<std::uint16_t>(channels));
-  put32(static_cast<std::uint32_t>(rate));
-  put32(static_cast<std::uint32_t>(rate * channels * 2));
-  put16(static_cast<std::uint16_t>(channels * 2));
-  put16(16);
-  tag("data");
-  put32(dataBytes);
-  std::memcpy(p, samples.data(), dataBytes);
-  return image;
-}
 
 std::int16_t Clip(double v) {
   return static_cast<std::int16_t>(std::lround(std::clamp(v, -1.0, 1.0) * 32767));
@@ -499,11 +466,11 @@ bool LoadAssets(Assets* a) {
   }
   // Sounds: a stream for the music (read from its image as it plays), memory sounds
   // with several buffers for the effects. A silent run still draws.
-  a->musicImage = WaveImage(2, kMusicRate, MakeMusic());
-  a->blipHighImage = WaveImage(1, 22050, MakeBlip(1400, 700));
-  a->blipLowImage = WaveImage(1, 22050, MakeBlip(600, 300));
-  a->chimeImage = WaveImage(1, kMusicRate, MakeChime());
-  a->whooshImage = WaveImage(1, 22050, MakeWhoosh());
+  a->musicImage = tools::WaveImage(2, kMusicRate, MakeMusic());
+  a->blipHighImage = tools::WaveImage(1, 22050, MakeBlip(1400, 700));
+  a->blipLowImage = tools::WaveImage(1, 22050, MakeBlip(600, 300));
+  a->chimeImage = tools::WaveImage(1, kMusicRate, MakeChime());
+  a->whooshImage = tools::WaveImage(1, 22050, MakeWhoosh());
   auto load = [](const std::vector<std::uint8_t>& image, int buffers) {
     return LoadSoundFromMemory(image.data(), static_cast<int>(image.size()), buffers);
   };
@@ -523,46 +490,6 @@ bool LoadAssets(Assets* a) {
 }
 
 // ---- Output files -----------------------------------------------------------------------
-
-// PNG written for speed: no filtering, the fastest compression.
-bool WritePng(const std::string& path, const std::uint32_t* pixels, int width, int height) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-  std::vector<png_byte> row(static_cast<std::size_t>(width) * 3);
-  if (png == nullptr || info == nullptr || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    std::fclose(f);
-    return false;
-  }
-  png_init_io(png, f);
-  png_set_compression_level(png, 1);
-  png_set_filter(png, 0, PNG_FILTER_NONE);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int y = 0; y < height; ++y) {
-    const std::uint32_t* p = pixels + static_cast<std::size_t>(y) * width;
-    for (int x = 0; x < width; ++x) {
-      row[static_cast<std::size_t>(x) * 3] = static_cast<png_byte>(p[x] >> 16);
-      row[static_cast<std::size_t>(x) * 3 + 1] = static_cast<png_byte>(p[x] >> 8);
-      row[static_cast<std::size_t>(x) * 3 + 2] = static_cast<png_byte>(p[x]);
-    }
-    png_write_row(png, row.data());
-  }
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return std::fclose(f) == 0;
-}
-
-bool WriteWave(const std::string& path, const std::vector<std::int16_t>& mix) {
-  const std::vector<std::uint8_t> image = WaveImage(2, 44100, mix);
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool ok = std::fwrite(image.data(), 1, image.size(), f) == image.size();
-  return std::fclose(f) == 0 && ok;
-}
 
 // Every tenth frame a quarter of its size, ten to a row.
 class ContactSheet {
@@ -595,7 +522,9 @@ class ContactSheet {
       }
     }
   }
-  bool Write(const std::string& path) const { return WritePng(path, pixels_.data(), width_, height_); }
+  bool Write(const std::string& path) const {
+    return tools::WritePng(path, pixels_.data(), width_, height_, true);
+  }
 
  private:
   int columns_ = 0, rows_ = 0, width_ = 0, height_ = 0;
@@ -711,7 +640,7 @@ int main(int argc, char** argv) {
       if (!outDir.empty()) {
         char name[32];
         std::snprintf(name, sizeof name, "/frame_%04d.png", f);
-        writeFailed |= !WritePng(outDir + name, frame.data(), w, h);
+        writeFailed |= !tools::WritePng(outDir + name, frame.data(), w, h, true);
         if (f % 10 == 0) sheet.Add(f / 10, frame);
       }
     }
@@ -727,7 +656,7 @@ int main(int argc, char** argv) {
   }
   if (!outDir.empty()) {
     writeFailed |= !sheet.Write(outDir + "/contact.png");
-    writeFailed |= !WriteWave(outDir + "/mix.wav", mix);
+    writeFailed |= !tools::WriteWave(outDir + "/mix.wav", 2, 44100, mix);
     std::printf("frames:        %s/frame_0000.png .. frame_%04d.png\n", outDir.c_str(), rendered - 1);
     std::printf("contact sheet: %s/contact.png (every tenth frame)\n", outDir.c_str());
     std::printf("sound mix:     %s/mix.wav (%.2f s, 44100 Hz 16-bit stereo)\n", outDir.c_str(),

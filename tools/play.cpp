@@ -16,6 +16,7 @@
 
 #include "gamelib/gamelib.h"
 #include "platform/sim.h"
+#include "tool_files.h"
 
 namespace {
 
@@ -105,32 +106,6 @@ int ParseOptions(int argc, char** argv, Options* o) {
     return 2;
   }
   return -1;
-}
-
-void PutLe(std::string& s, std::uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-bool WriteWave(const char* path, const std::vector<std::int16_t>& frames) {
-  const std::uint64_t dataBytes = frames.size() * sizeof(std::int16_t);
-  if (dataBytes > 0xFFFFFFFFull - 36) return false;
-  std::string header = "RIFF";
-  PutLe(header, static_cast<std::uint32_t>(36 + dataBytes), 4);
-  header += "WAVEfmt ";
-  PutLe(header, 16, 4);
-  PutLe(header, 1, 2);          // PCM
-  PutLe(header, 2, 2);          // stereo
-  PutLe(header, 44100, 4);      // samples per second
-  PutLe(header, 44100 * 4, 4);  // bytes per second
-  PutLe(header, 4, 2);          // block
-  PutLe(header, 16, 2);         // bits
-  header += "data";
-  PutLe(header, static_cast<std::uint32_t>(dataBytes), 4);
-  std::FILE* out = std::fopen(path, "wb");
-  if (out == nullptr) return false;
-  bool ok = std::fwrite(header.data(), 1, header.size(), out) == header.size();
-  if (ok && !frames.empty()) ok = std::fwrite(frames.data(), 1, dataBytes, out) == dataBytes;
-  return std::fclose(out) == 0 && ok;
 }
 
 // The library's view of a loaded sound; `file` names it.
@@ -266,7 +241,7 @@ int main(int argc, char** argv) {
     // what the device played.
     sim::ReadMixedOutput(piece);
     mix.insert(mix.end(), piece.begin(), piece.end());
-    if (!WriteWave(o.outPath, mix)) {
+    if (!tools::WriteWave(o.outPath, 2, 44100, mix)) {
       std::fprintf(stderr, "gamelib-play: cannot write %s\n", o.outPath);
       failed = failed == 0 ? 1 : failed;
     } else {

@@ -2,8 +2,6 @@
 // rasteriser under every blend mode, brightness and switch, onto 16-bit and 32-bit
 // images, and writes one PNG per destination and source kind, so that a person can
 // look at what the kernels do. Rows are blend modes, columns switch combinations.
-#include <png.h>
-
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +12,7 @@
 
 #include "gamelib/graphics.h"
 #include "gamelib/softrender.h"
+#include "tool_files.h"
 
 namespace {
 
@@ -114,43 +113,23 @@ class Card {
     }
   }
   bool WritePng(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!png || !info || setjmp(png_jmpbuf(png))) {
-      png_destroy_write_struct(&png, &info);
-      std::fclose(f);
-      return false;
-    }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, image_.width, image_.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    std::vector<png_byte> row(std::size_t(image_.width) * 3);
+    std::vector<std::uint32_t> rgb(static_cast<std::size_t>(image_.width) * image_.height);
     for (int y = 0; y < image_.height; ++y) {
       const std::uint8_t* p = GetMemImgRow(&image_, y);
       for (int x = 0; x < image_.width; ++x) {
-        int r, g, b;
+        std::uint32_t v;
         if (kind_ == 0) {
-          std::uint16_t v;
-          std::memcpy(&v, p + x * 2, 2);
-          const int r5 = v >> 11, g6 = (v >> 5) & 63, b5 = v & 31;
-          r = r5 << 3 | r5 >> 2, g = g6 << 2 | g6 >> 4, b = b5 << 3 | b5 >> 2;
+          std::uint16_t w;
+          std::memcpy(&w, p + x * 2, 2);
+          const std::uint32_t r5 = w >> 11, g6 = (w >> 5) & 63, b5 = w & 31;
+          v = (r5 << 3 | r5 >> 2) << 16 | (g6 << 2 | g6 >> 4) << 8 | (b5 << 3 | b5 >> 2);
         } else {
-          std::uint32_t v;
           std::memcpy(&v, p + x * 4, 4);
-          r = (v >> 16) & 255, g = (v >> 8) & 255, b = v & 255;
         }
-        row[std::size_t(x) * 3] = png_byte(r);
-        row[std::size_t(x) * 3 + 1] = png_byte(g);
-        row[std::size_t(x) * 3 + 2] = png_byte(b);
+        rgb[static_cast<std::size_t>(y) * image_.width + x] = v;
       }
-      png_write_row(png, row.data());
     }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return std::fclose(f) == 0;
+    return tools::WritePng(path, rgb.data(), image_.width, image_.height);
   }
 
  private:

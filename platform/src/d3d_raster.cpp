@@ -211,6 +211,9 @@ struct Pipe {
   DWORD constant = 0;  // the other argument of TexelTimes
 };
 
+constexpr int kColourPipe = 0, kAlphaPipe = 1;
+constexpr std::uint32_t kPipeMask[2] = {0x00FFFFFFu, 0xFF000000u};
+
 struct Context {
   Surface target;
   int targetBpp = 0;
@@ -235,7 +238,7 @@ struct Context {
   bool fastLinear = false;
   FastBlend fastBlend = FastBlend::Copy;
   std::uint32_t fastSrcFactor = 0, fastDestFactor = 0;
-  Pipe fastColour, fastAlpha;
+  Pipe fastPipe[2];  // colour, alpha: the channels of kPipeMask
 };
 
 bool KnownOp(DWORD op) { return op != D3DTOP_DISABLE && IsStageOperation(op); }
@@ -305,11 +308,12 @@ bool TextureFits(const Context& c, const Stage& s) {
 bool SingleStage(Context& c) {
   const Stage& s = c.stage[0];
   if (c.alphaTest || c.stageCount != 1 || !TextureFits(c, s)) return false;
-  if (!MakePipe(s.colorOp, s.colorArg1, s.colorArg2, &c.fastColour)) return false;
-  c.fastAlpha = Pipe{PipeKind::Texel};  // an alpha nothing reads may as well be the texel's
+  if (!MakePipe(s.colorOp, s.colorArg1, s.colorArg2, &c.fastPipe[kColourPipe])) return false;
+  Pipe& alpha = c.fastPipe[kAlphaPipe];
+  alpha = Pipe{PipeKind::Texel};  // an alpha nothing reads may as well be the texel's
   if (!AlphaMatters(c)) return true;
-  if (!KnownOp(s.alphaOp)) return c.fastAlpha = Pipe{}, true;  // the diffuse alpha
-  return MakePipe(s.alphaOp, s.alphaArg1, s.alphaArg2, &c.fastAlpha);
+  if (!KnownOp(s.alphaOp)) return alpha = Pipe{}, true;  // the diffuse alpha
+  return MakePipe(s.alphaOp, s.alphaArg1, s.alphaArg2, &alpha);
 }
 
 void ChooseFastKernel(Context& c) {
@@ -484,24 +488,7 @@ struct Inputs {
 };
 
 std::uint32_t Argument(DWORD arg, const Inputs& in, std::uint32_t current, std::uint32_t texel) {
-  std::uint32_t v;
-  switch (arg & D3DTA_SELECTMASK) {
-    case D3DTA_DIFFUSE:
-      v = in.diffuse;
-      break;
-    case D3DTA_TEXTURE:
-      v = texel;
-      break;
-    case D3DTA_TFACTOR:
-      v = in.factor;
-      break;
-    case D3DTA_SPECULAR:
-      v = in.specular;
-      break;
-    default:
-      v = current;
-      break;
-  }
+  const std::uint32_t v = detail::SelectArgument(arg, in, current, texel);
   return (arg & D3DTA_COMPLEMENT) ? ~v : v;
 }
 
@@ -849,11 +836,10 @@ struct SpanSetup {
     fast.textureWidth = tex.width;
     fast.textureHeight = tex.height;
     fast.textureAlpha = tex.layout == pixel::Layout::A8R8G8B8;
-    const Pipe* pipes[2] = {&c.fastColour, &c.fastAlpha};
-    const std::uint32_t masks[2] = {0x00FFFFFFu, 0xFF000000u};
     for (int k = 0; k < 2; ++k) {
-      if (pipes[k]->kind == PipeKind::Constant) fast.keep &= ~masks[k];
-      if (pipes[k]->kind != PipeKind::Constant && pipes[k]->complement) fast.flip |= masks[k];
+      const Pipe& pipe = c.fastPipe[k];
+      if (pipe.kind == PipeKind::Constant) fast.keep &= ~kPipeMask[k];
+      if (pipe.kind != PipeKind::Constant && pipe.complement) fast.flip |= kPipeMask[k];
     }
     fast.keyed = c.stage[0].keyed;
     fast.key = c.stage[0].key;
@@ -912,11 +898,9 @@ struct SpanSetup {
       return;
     }
     fast.multiplier = 0xFFFFFFFFu;
-    const Pipe* pipes[2] = {&c.fastColour, &c.fastAlpha};
-    const std::uint32_t masks[2] = {0x00FFFFFFu, 0xFF000000u};
     for (int k = 0; k < 2; ++k)
-      if (pipes[k]->kind == PipeKind::TexelTimes)
-        fast.multiplier &= Argument(pipes[k]->constant, tri.in, tri.in.diffuse, 0) | ~masks[k];
+      if (c.fastPipe[k].kind == PipeKind::TexelTimes)
+        fast.multiplier &= Argument(c.fastPipe[k].constant, tri.in, tri.in.diffuse, 0) | ~kPipeMask[k];
     fast.set = constant & ~fast.keep;
     fast.modulate = fast.multiplier != 0xFFFFFFFFu;
     fast.shaped = fast.flip != 0 || fast.keep != 0xFFFFFFFFu || fast.set != 0;

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/d3d.h"
+
 namespace platform::raster {
 
 // The portable path runs everywhere; the AVX2 path replaces the hot spans with kernels
@@ -35,6 +37,26 @@ inline std::uint32_t Div255(std::uint32_t n) { return (n + 127) / 255; }
 // sample rounds on its own.
 inline std::uint32_t Lerp8(std::uint32_t a, std::uint32_t b, std::uint32_t w) {
   return (a * (256 - w) + b * w + 128) >> 8;
+}
+
+// What a stage argument selects before its complement flag: one pixel's inputs or a
+// vector of them (`In` has diffuse, specular and factor). By reference, so that vectors
+// cross no function boundary.
+template <class T, class In>
+__attribute__((always_inline)) inline const T& SelectArgument(DWORD arg, const In& in, const T& current,
+                                                              const T& texel) {
+  switch (arg & D3DTA_SELECTMASK) {
+    case D3DTA_DIFFUSE:
+      return in.diffuse;
+    case D3DTA_TEXTURE:
+      return texel;
+    case D3DTA_TFACTOR:
+      return in.factor;
+    case D3DTA_SPECULAR:
+      return in.specular;
+    default:
+      return current;
+  }
 }
 
 // A span of the fast pipeline: a 32-bit target, one clamped 32-bit texture (or none),

@@ -2,10 +2,11 @@
 // formula the portable one in 16-bit lanes (the sums never pass 65535), so the pixels
 // come out bit for bit the same. Only these functions carry the avx2 target.
 #include "d3d_raster_internal.h"
-#include "platform/d3d.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
+
+#include <utility>
 
 namespace platform::raster::detail {
 
@@ -396,24 +397,7 @@ struct Inputs8 {
 };
 
 RASTER_AVX2_INLINE V Argument8(std::uint32_t arg, const Inputs8& in, V current, V texel) {
-  V v;
-  switch (arg & D3DTA_SELECTMASK) {
-    case D3DTA_DIFFUSE:
-      v = in.diffuse;
-      break;
-    case D3DTA_TEXTURE:
-      v = texel;
-      break;
-    case D3DTA_TFACTOR:
-      v = in.factor;
-      break;
-    case D3DTA_SPECULAR:
-      v = in.specular;
-      break;
-    default:
-      v = current;
-      break;
-  }
+  const V v = SelectArgument(arg, in, current, texel);
   return (arg & D3DTA_COMPLEMENT) ? _mm256_xor_si256(v, _mm256_set1_epi32(-1)) : v;
 }
 
@@ -519,35 +503,34 @@ RASTER_AVX2 void CascadeSpans(const CascadeSpan& f, const CascadeRow* rows, int 
   }
 }
 
-template <bool Linear, FastBlend B>
-constexpr FastKernel kByFlags[3][2] = {{Span<Linear, B, 0, false>, Span<Linear, B, 0, true>},
-                                       {Span<Linear, B, 1, false>, Span<Linear, B, 1, true>},
-                                       {Span<Linear, B, 2, false>, Span<Linear, B, 2, true>}};
+// Every kernel of one blend, in the tables' places.
+template <int Blend>
+void PutBlend(FastKernels& k) {
+  constexpr auto B = static_cast<FastBlend>(Blend);
+  const FastKernel span[2][3][2] = {{{Span<false, B, 0, false>, Span<false, B, 0, true>},
+                                     {Span<false, B, 1, false>, Span<false, B, 1, true>},
+                                     {Span<false, B, 2, false>, Span<false, B, 2, true>}},
+                                    {{Span<true, B, 0, false>, Span<true, B, 0, true>},
+                                     {Span<true, B, 1, false>, Span<true, B, 1, true>},
+                                     {Span<true, B, 2, false>, Span<true, B, 2, true>}}};
+  for (int linear = 0; linear < 2; ++linear)
+    for (int shape = 0; shape < 3; ++shape)
+      for (int keyed = 0; keyed < 2; ++keyed)
+        k.span[linear][Blend][shape][keyed] = span[linear][shape][keyed];
+  k.flat[Blend] = Flat<B>;
+  k.cascade[Blend] = CascadeSpans<B>;
+}
+
+template <int... Blend>
+FastKernels MakeKernelsFor(std::integer_sequence<int, Blend...>) {
+  FastKernels k;
+  (PutBlend<Blend>(k), ...);
+  return k;
+}
 
 FastKernels MakeKernels() {
-  FastKernels k;
-  constexpr FastBlend kBlends[kFastBlends] = {FastBlend::Copy, FastBlend::Alpha, FastBlend::Add,
-                                              FastBlend::AddAlpha, FastBlend::General};
-  static_assert(static_cast<int>(FastBlend::Copy) == 0 && static_cast<int>(FastBlend::General) == 4);
-  for (int m = 0; m < 3; ++m)
-    for (int key = 0; key < 2; ++key) {
-      k.span[0][0][m][key] = kByFlags<false, kBlends[0]>[m][key];
-      k.span[0][1][m][key] = kByFlags<false, kBlends[1]>[m][key];
-      k.span[0][2][m][key] = kByFlags<false, kBlends[2]>[m][key];
-      k.span[0][3][m][key] = kByFlags<false, kBlends[3]>[m][key];
-      k.span[1][0][m][key] = kByFlags<true, kBlends[0]>[m][key];
-      k.span[1][1][m][key] = kByFlags<true, kBlends[1]>[m][key];
-      k.span[1][2][m][key] = kByFlags<true, kBlends[2]>[m][key];
-      k.span[1][3][m][key] = kByFlags<true, kBlends[3]>[m][key];
-      k.span[0][4][m][key] = kByFlags<false, kBlends[4]>[m][key];
-      k.span[1][4][m][key] = kByFlags<true, kBlends[4]>[m][key];
-    }
-  k.flat[0] = Flat<kBlends[0]>, k.flat[1] = Flat<kBlends[1]>, k.flat[2] = Flat<kBlends[2]>;
-  k.flat[3] = Flat<kBlends[3]>, k.flat[4] = Flat<kBlends[4]>;
-  k.cascade[0] = CascadeSpans<kBlends[0]>, k.cascade[1] = CascadeSpans<kBlends[1]>;
-  k.cascade[2] = CascadeSpans<kBlends[2]>, k.cascade[3] = CascadeSpans<kBlends[3]>;
-  k.cascade[4] = CascadeSpans<kBlends[4]>;
-  return k;
+  static_assert(static_cast<int>(FastBlend::General) == kFastBlends - 1);
+  return MakeKernelsFor(std::make_integer_sequence<int, kFastBlends>{});
 }
 
 const FastKernels kAvx2Kernels = MakeKernels();

@@ -417,12 +417,11 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
   const V tu = Srl<kFixed18Shift>(uu);
   const V tv = Srl<kFixed18Shift>(vv);
   constexpr bool Partial = L != Tail::None;
-  constexpr int destBytes = F::kind == kMemImgKind16 ? 2 : 4;
   if constexpr (F::kind == kMemImgKind16 && Mode == BlendNone && !B && W && !T && !F::alpha && !F::palette &&
                 !Checked && !Rows && !Partial && F::bytes == 2) {
     // A plain 16-bit copy of eight scattered texels: each goes straight from its load to
     // its pixel, with no vector to assemble and pack (on 32-bit pixels this gains nothing).
-    const V offsets = Add(Mul(tv, c.srcPitch), destBytes == 2 ? Sll<1>(tu) : Sll<2>(tu));
+    const V offsets = Add(Mul(tv, c.srcPitch), Sll<1>(tu));
     const __m128i low = _mm256_castsi256_si128(offsets);
     const __m128i high = _mm256_extracti128_si256(offsets, 1);
     const std::uint64_t pairs[4] = {static_cast<std::uint64_t>(_mm_cvtsi128_si64(low)),
@@ -432,8 +431,8 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
     const std::uint8_t* src = c.l.src;
 #pragma GCC unroll 4
     for (int i = 0; i < 4; ++i) {
-      std::memcpy(dp + (2 * i) * destBytes, src + static_cast<std::uint32_t>(pairs[i]), destBytes);
-      std::memcpy(dp + (2 * i + 1) * destBytes, src + (pairs[i] >> 32), destBytes);
+      std::memcpy(dp + 4 * i, src + static_cast<std::uint32_t>(pairs[i]), 2);
+      std::memcpy(dp + 4 * i + 2, src + (pairs[i] >> 32), 2);
     }
     return;
   }
@@ -633,25 +632,24 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
   int y = 0;
   int x = 0;
   int n = 0;
-  {
-    if (setup.maxX - setup.minX < kSmallTriangleWidth) {
-      while (walker.Next(y, x, n)) {
-        const std::uint32_t u = CoordAt(g.u0, g.dudx, g.dudy, x - g.x0, y - g.y0);
-        const std::uint32_t v = CoordAt(g.v0, g.dvdx, g.dvdy, x - g.x0, y - g.y0);
-        std::uint8_t* const row = pixels + static_cast<std::ptrdiff_t>(y) * pitch;
-        std::uint8_t* dp = row + static_cast<std::ptrdiff_t>(x) * destBytes;
-        const std::uint8_t* areaEnd = row + areaRight;
-        if (rows) {
-          TexturedRun<F, Mode, B, W, T, true, true, false>(c, dp, areaEnd, u, v, du, dv, laneDu, laneDv, du8,
-                                                           dv8, n);
-        } else {
-          TexturedRun<F, Mode, B, W, T, true, false, false>(c, dp, areaEnd, u, v, du, dv, laneDu, laneDv, du8,
-                                                            dv8, n);
-        }
+  if (setup.maxX - setup.minX < kSmallTriangleWidth) {
+    while (walker.Next(y, x, n)) {
+      const std::uint32_t u = CoordAt(g.u0, g.dudx, g.dudy, x - g.x0, y - g.y0);
+      const std::uint32_t v = CoordAt(g.v0, g.dvdx, g.dvdy, x - g.x0, y - g.y0);
+      std::uint8_t* const row = pixels + static_cast<std::ptrdiff_t>(y) * pitch;
+      std::uint8_t* dp = row + static_cast<std::ptrdiff_t>(x) * destBytes;
+      const std::uint8_t* areaEnd = row + areaRight;
+      if (rows) {
+        TexturedRun<F, Mode, B, W, T, true, true, false>(c, dp, areaEnd, u, v, du, dv, laneDu, laneDv, du8,
+                                                         dv8, n);
+      } else {
+        TexturedRun<F, Mode, B, W, T, true, false, false>(c, dp, areaEnd, u, v, du, dv, laneDu, laneDv, du8,
+                                                          dv8, n);
       }
-      return;
     }
+    return;
   }
+
   while (walker.Next(y, x, n)) {
     std::uint32_t u = CoordAt(g.u0, g.dudx, g.dudy, x - g.x0, y - g.y0);
     std::uint32_t v = CoordAt(g.v0, g.dvdx, g.dvdy, x - g.x0, y - g.y0);

@@ -15,23 +15,10 @@
 #include "graphics/screen.h"
 #include "graphics/surfaces.h"
 #include "softrender/soft_target.h"
+#include "top/drawing_roads.h"
 
 namespace gamelib {
 namespace {
-
-bool Use3D() { return Direct3DAvailable() && GetDeviceValid() != nullptr; }
-
-// The device draws blend mode 3 of a texture as a complement, an addition and a
-// complement again over the rectangle the graph covers.
-template <class Draw>
-int WithBlendMode3(int x1, int y1, int x2, int y2, Draw&& draw) {
-  if (GetDrawState().blendMode != BlendSub) return draw();
-  const RECT rect{std::min(x1, x2), std::min(y1, y2), std::max(x1, x2), std::max(y1, y2)};
-  BeginBlendMode3Emulation(&rect);
-  const int result = draw();
-  EndBlendMode3Emulation(&rect);
-  return result;
-}
 
 // The graph with its corners at (fx1, fy1) and (fx2, fy2): at its own size on the
 // unstretched road, else stretched (and mirrored where a corner pair is reversed).
@@ -40,7 +27,8 @@ int DrawPlaced(GraphRecord* g, float fx1, float fy1, float fx2, float fy2, int t
   const int x2 = static_cast<int>(std::lround(fx2)), y2 = static_cast<int>(std::lround(fy2));
   if (g->useTexture) {
     if (!Use3D()) return -1;
-    return WithBlendMode3(x1, y1, x2, y2, [&] {
+    const RECT covered{std::min(x1, x2), std::min(y1, y2), std::max(x1, x2), std::max(y1, y2)};
+    return WithBlendMode3(covered, [&] {
       return stretched ? DrawStretchGraphD3D(x1, y1, x2, y2, fx1, fy1, fx2, fy2, g, transparent, 1)
                        : DrawGraphD3D(x1, y1, fx1, fy1, g, transparent, 1);
     });

@@ -12,6 +12,7 @@
 #include "graphics/draw_state.h"
 #include "graphics/graph_records.h"
 #include "softrender/soft_target.h"
+#include "top/drawing_roads.h"
 
 namespace gamelib {
 
@@ -28,19 +29,12 @@ int DrawQuadGraph(float x1, float y1, float x2, float y2, float x3, float y3, fl
                       FloatToInt(x4), FloatToInt(y4), FloatToInt(x3), FloatToInt(y3)};
     return DrawGraphQuadSoft(g, c, transFlag);
   }
-  if (!Direct3DAvailable() || GetDeviceValid() == nullptr) return -1;
-  const auto draw = [&] { return DrawQuadGraphD3D(x1, y1, x2, y2, x4, y4, x3, y3, g, transFlag); };
-  if (GetDrawState().blendMode != BlendSub) return draw();
-  // The device draws blend mode 3 of a texture as a complement, an addition and a
-  // complement again over the corners' bounding box.
+  if (!Use3D()) return -1;
   const int xs[4] = {FloatToInt(x1), FloatToInt(x2), FloatToInt(x3), FloatToInt(x4)};
   const int ys[4] = {FloatToInt(y1), FloatToInt(y2), FloatToInt(y3), FloatToInt(y4)};
   const RECT box{*std::min_element(xs, xs + 4), *std::min_element(ys, ys + 4), *std::max_element(xs, xs + 4),
                  *std::max_element(ys, ys + 4)};
-  BeginBlendMode3Emulation(&box);
-  const int result = draw();
-  EndBlendMode3Emulation(&box);
-  return result;
+  return WithBlendMode3(box, [&] { return DrawQuadGraphD3D(x1, y1, x2, y2, x4, y4, x3, y3, g, transFlag); });
 }
 
 }  // namespace gamelib
