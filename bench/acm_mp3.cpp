@@ -4,8 +4,6 @@
 // repeated to 30 seconds, written to a temporary file.
 #include <benchmark/benchmark.h>
 #include <mpg123.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -16,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "fresh_child.h"
 #include "gamelib/core.h"
 #include "gamelib/sound.h"
 #include "gamelib/sound_load.h"
@@ -168,44 +167,26 @@ int StartLibraryForLoads() {
 template <bool kLibrary>
 void BM_FirstLoad(benchmark::State& state) {
   Mp3Path();
-  for (auto _ : state) {
-    int fds[2];
-    if (pipe(fds) != 0) return state.SkipWithError("pipe failed");
-    pid_t child = fork();
-    if (child < 0) return state.SkipWithError("fork failed");
-    if (child == 0) {
-      close(fds[0]);
-      double seconds = -1;
-      if (kLibrary) {
-        sim::Reset();
-        if (StartLibraryForLoads() == 0) {
-          auto start = std::chrono::steady_clock::now();
-          int handle = gamelib::LoadSoundFile(Mp3Path().c_str(), 1, -1);
-          if (handle != -1) {
-            seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            gamelib::DeleteSoundHandle(handle);
-          }
-        }
-      } else {
-        mpg123_init();
-        auto start = std::chrono::steady_clock::now();
-        if (PlainLibmpg123Once() > 0)
-          seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      }
-      ssize_t ignored = write(fds[1], &seconds, sizeof seconds);
-      (void)ignored;
-      _exit(0);
-    }
-    close(fds[1]);
+  TimeEachInFreshChild(state, [] {
     double seconds = -1;
-    ssize_t got = read(fds[0], &seconds, sizeof seconds);
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (got != static_cast<ssize_t>(sizeof seconds) || seconds < 0)
-      return state.SkipWithError("child failed");
-    state.SetIterationTime(seconds);
-  }
+    if (kLibrary) {
+      sim::Reset();
+      if (StartLibraryForLoads() == 0) {
+        auto start = std::chrono::steady_clock::now();
+        int handle = gamelib::LoadSoundFile(Mp3Path().c_str(), 1, -1);
+        if (handle != -1) {
+          seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+          gamelib::DeleteSoundHandle(handle);
+        }
+      }
+    } else {
+      mpg123_init();
+      auto start = std::chrono::steady_clock::now();
+      if (PlainLibmpg123Once() > 0)
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    return seconds;
+  });
 }
 
 // First: they run before anything else has decoded or loaded in this process.

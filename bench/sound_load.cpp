@@ -12,18 +12,18 @@
 #include <vorbis/vorbisfile.h>
 
 #include <malloc.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <unistd.h>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "fresh_child.h"
 #include "gamelib/gamelib.h"
 #include "platform/sim.h"
 
@@ -178,39 +178,16 @@ void KeepFreedMemory() {
   benchmark::DoNotOptimize(done);
 }
 
-// The first load of a fresh process: each iteration forks a child that has loaded
-// nothing, which times one run of Run; the parent never loads, so every child starts
-// with the allocator and the page tables as a game's first load finds them.
+// The first load of a fresh process (the parent never loads).
 template <bool (*Once)(), bool kLibrary>
 void First(benchmark::State& state) {
   if (!TheFiles().ok) return state.SkipWithError("set-up failed");
-  for (auto _ : state) {
-    int fds[2];
-    if (pipe(fds) != 0) return state.SkipWithError("pipe failed");
-    pid_t child = fork();
-    if (child < 0) return state.SkipWithError("fork failed");
-    if (child == 0) {
-      close(fds[0]);
-      double seconds = -1;
-      if (!kLibrary || LibraryStarted()) {
-        auto start = std::chrono::steady_clock::now();
-        bool ok = Once();
-        if (ok) seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      }
-      ssize_t ignored = write(fds[1], &seconds, sizeof seconds);
-      (void)ignored;
-      _exit(0);
-    }
-    close(fds[1]);
-    double seconds = -1;
-    ssize_t got = read(fds[0], &seconds, sizeof seconds);
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (got != static_cast<ssize_t>(sizeof seconds) || seconds < 0)
-      return state.SkipWithError("child failed");
-    state.SetIterationTime(seconds);
-  }
+  TimeEachInFreshChild(state, [] {
+    if (kLibrary && !LibraryStarted()) return -1.0;
+    auto start = std::chrono::steady_clock::now();
+    if (!Once()) return -1.0;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  });
   if (Once == LoadWaveOnce) {
     state.SetBytesProcessed(state.iterations() *
                             static_cast<std::int64_t>(std::filesystem::file_size(TheFiles().wave)));
