@@ -51,23 +51,29 @@ inline void CheckInvariants(const gamelib::SoundConvertRecord* c) {
   }
 }
 
-inline void Whole(const std::uint8_t* data, std::size_t size) {
-  Source s(data, size);
-  if (!s.Setup()) return;
-  const gamelib::SoundConvertRecord* c = s.converter;
+// The whole conversion of a set-up converter: no more than the promised size, whole
+// blocks in the converter's format, every byte readable.
+inline void CheckWholeConversion(gamelib::SoundConvertRecord* c) {
   Check(platform::ValidPcmFormat(c->pcmFormat));
-  int promised = gamelib::GetSoundConvertDestSize(s.converter);
+  int promised = gamelib::GetSoundConvertDestSize(c);
   Check(promised >= 0);
   WAVEFORMATEX format;
   void* pcm = nullptr;
   int bytes = 0;
-  if (gamelib::ConvertSoundWhole(s.converter, &format, &pcm, &bytes) == 0) {
+  if (gamelib::ConvertSoundWhole(c, &format, &pcm, &bytes) == 0) {
     Check(pcm != nullptr && bytes > 0 && bytes <= promised);
     Check(bytes % format.nBlockAlign == 0);
+    Check(std::memcmp(&format, &c->pcmFormat, gamelib::kWaveFormatBytes) == 0);
+    // Touch every byte so that the sanitizer sees an overrun or uninitialised data.
     volatile unsigned sink = 0;
     for (int i = 0; i < bytes; ++i) sink = sink + static_cast<const std::uint8_t*>(pcm)[i];
     gamelib::FreeMemory(pcm);
   }
+}
+
+inline void Whole(const std::uint8_t* data, std::size_t size) {
+  Source s(data, size);
+  if (s.Setup()) CheckWholeConversion(s.converter);
 }
 
 // A seek target: the start, the end, inside or just past the data, or anywhere at all.
