@@ -68,6 +68,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "d3d_raster_internal.h"
 
 namespace platform::raster {
@@ -630,6 +634,38 @@ __attribute__((always_inline)) inline Plane MakePlane(const Geometry& g, double 
   return {ToFixed(origin), ToFixed(gx), ToFixed(gy)};
 }
 
+// The planes of two values over one triangle (a stage's u and v) side by side, each lane
+// taking MakePlane's operations in MakePlane's order, so that the numbers are the same.
+__attribute__((always_inline)) inline void MakePlanePair(const Geometry& g, const double (&fa)[3],
+                                                         const double (&fb)[3], Plane& a, Plane& b) {
+#if defined(__SSE2__)
+  const __m128d f0 = _mm_set_pd(fb[0], fa[0]);
+  const __m128d d1 = _mm_sub_pd(_mm_set_pd(fb[1], fa[1]), f0);
+  const __m128d d2 = _mm_sub_pd(_mm_set_pd(fb[2], fa[2]), f0);
+  const __m128d ex1 = _mm_set1_pd(g.x[1] - g.x[0]), ey1 = _mm_set1_pd(g.y[1] - g.y[0]);
+  const __m128d ex2 = _mm_set1_pd(g.x[2] - g.x[0]), ey2 = _mm_set1_pd(g.y[2] - g.y[0]);
+  const __m128d area = _mm_set1_pd(g.area);
+  const __m128d gx = _mm_div_pd(_mm_sub_pd(_mm_mul_pd(d1, ey2), _mm_mul_pd(d2, ey1)), area);
+  const __m128d gy = _mm_div_pd(_mm_sub_pd(_mm_mul_pd(d2, ex1), _mm_mul_pd(d1, ex2)), area);
+  const __m128d origin = _mm_add_pd(_mm_add_pd(f0, _mm_mul_pd(gx, _mm_set1_pd(g.originX - g.x[0]))),
+                                    _mm_mul_pd(gy, _mm_set1_pd(g.originY - g.y[0])));
+  // ToFixed in lanes: NaN reads 0, the clamp, the scale; the floor per lane.
+  const auto fixed = [](__m128d v, std::uint64_t& low, std::uint64_t& high) {
+    v = _mm_andnot_pd(_mm_cmpunord_pd(v, v), v);
+    v = _mm_min_pd(_mm_max_pd(v, _mm_set1_pd(-kPlaneLimit)), _mm_set1_pd(kPlaneLimit));
+    v = _mm_add_pd(_mm_mul_pd(v, _mm_set1_pd(4294967296.0)), _mm_set1_pd(0.5));
+    low = static_cast<std::uint64_t>(FloorToInt(_mm_cvtsd_f64(v)));
+    high = static_cast<std::uint64_t>(FloorToInt(_mm_cvtsd_f64(_mm_unpackhi_pd(v, v))));
+  };
+  fixed(origin, a.origin, b.origin);
+  fixed(gx, a.dx, b.dx);
+  fixed(gy, a.dy, b.dy);
+#else
+  a = MakePlane(g, fa[0], fa[1], fa[2]);
+  b = MakePlane(g, fb[0], fb[1], fb[2]);
+#endif
+}
+
 std::uint64_t At(const Plane& p, std::int64_t di, std::int64_t dj) {
   return p.origin + p.dx * static_cast<std::uint64_t>(di) + p.dy * static_cast<std::uint64_t>(dj);
 }
@@ -790,8 +826,7 @@ void MakeTriangle(const Context& c, const Prepared& p, int originX, int originY,
         fu[n] = static_cast<double>(p.vx[n]->uv[s.pair][0]) * s.texture->width;
         fv[n] = static_cast<double>(p.vx[n]->uv[s.pair][1]) * s.texture->height;
       }
-    tri.u[k] = MakePlane(g, fu[0], fu[1], fu[2]);
-    tri.v[k] = MakePlane(g, fv[0], fv[1], fv[2]);
+    MakePlanePair(g, fu, fv, tri.u[k], tri.v[k]);
   }
   if (c.z != nullptr) tri.z = MakePlane(g, p.vx[0]->z * 65535.0, p.vx[1]->z * 65535.0, p.vx[2]->z * 65535.0);
 }
