@@ -118,12 +118,14 @@ SurfaceRecord* PieceSurface(const Surface3DDataRecord* piece) {
 
 // Every piece of the graph as a quad; clipped against `clip` when given. -1 at the
 // first invalid piece (earlier ones stay queued).
-int DrawPieces(int device, D3DDeviceRecord& r, GraphRecord* graph, const Placement& at, const ClipBox* clip) {
+// The first piece comes looked up, with its surface.
+int DrawPieces(int device, D3DDeviceRecord& r, GraphRecord* graph, Surface3DDataRecord* first,
+               SurfaceRecord* firstSurface, const Placement& at, const ClipBox* clip) {
   const float z = GetDrawState().drawDepth;
   const D3DCOLOR colour = GetDirect3DState().drawDiffuseColor;
   for (int i = 0; i < graph->pieceCount && i < kMaxGraphPieces; ++i) {
-    Surface3DDataRecord* piece = GetSurface3DData(graph->pieces[i]);
-    SurfaceRecord* surface = PieceSurface(piece);
+    Surface3DDataRecord* piece = i == 0 ? first : GetSurface3DData(graph->pieces[i]);
+    SurfaceRecord* surface = i == 0 ? firstSurface : PieceSurface(piece);
     if (surface == nullptr) return -1;
     if (r.texture != surface->surface) SetDeviceTexture(device, surface->surface);
     if (r.drawSettingsDirty || r.textureChanged) ApplyDrawSettings(device);
@@ -231,9 +233,9 @@ namespace {
 // The state set-up of a draw whose first piece is `first`. A run skips it while the
 // device holds what the run last set, for the same texture and flags: the set-up would
 // find every copy equal and send nothing.
-void SetGraphStates(D3DDeviceRecord& r, Surface3DDataRecord* first, int flags, GraphRunD3D* run) {
+void SetGraphStates(D3DDeviceRecord& r, Surface3DDataRecord* first, const SurfaceRecord* surface, int flags,
+                    GraphRunD3D* run) {
   if (run == nullptr) return SetDrawStatesD3D(first, flags);
-  const SurfaceRecord* surface = PieceSurface(first);
   IDirectDrawSurface7* texture = surface != nullptr ? surface->surface : nullptr;
   if (texture != nullptr && texture == run->texture && flags == run->statesFlags && r.texture == texture &&
       !r.drawSettingsDirty && !r.textureChanged) {
@@ -255,20 +257,21 @@ int DrawGraphAt(int device, D3DDeviceRecord& r, int x, int y, float fx, float fy
   if (!r.inScene) BeginSceneDevice(device);
   Surface3DDataRecord* first = graph->pieceCount > 0 ? GetSurface3DData(graph->pieces[0]) : nullptr;
   if (first == nullptr) return -1;
-  SetGraphStates(r, first, flags, run);
+  SurfaceRecord* surface = PieceSurface(first);
+  SetGraphStates(r, first, surface, flags, run);
   int result = 0;
   if (r.vertexType == 1 || r.vertexType == 2) {
     const bool inside = x >= draw.drawAreaLeft && y >= draw.drawAreaTop &&
                         static_cast<long long>(x) + graph->width <= draw.drawAreaRight &&
                         static_cast<long long>(y) + graph->height <= draw.drawAreaBottom;
     if (inside) {
-      result = DrawPieces(device, r, graph, at, nullptr);
+      result = DrawPieces(device, r, graph, first, surface, at, nullptr);
     } else {
       const ClipBox clip{draw.drawAreaLeftF + static_cast<float>(draw.drawOriginX),
                          draw.drawAreaTopF + static_cast<float>(draw.drawOriginY),
                          draw.drawAreaRightF + static_cast<float>(draw.drawOriginX),
                          draw.drawAreaBottomF + static_cast<float>(draw.drawOriginY)};
-      result = DrawPieces(device, r, graph, at, &clip);
+      result = DrawPieces(device, r, graph, first, surface, at, &clip);
     }
   }
   if (result != 0) return result;
@@ -282,7 +285,8 @@ int DrawStretchGraphAt(int device, D3DDeviceRecord& r, int x1, int y1, int x2, i
   if (!r.inScene) BeginSceneDevice(device);
   Surface3DDataRecord* first = graph->pieceCount > 0 ? GetSurface3DData(graph->pieces[0]) : nullptr;
   if (first == nullptr) return -1;
-  SetGraphStates(r, first, flags, run);
+  SurfaceRecord* surface = PieceSurface(first);
+  SetGraphStates(r, first, surface, flags, run);
   const float scaleX = (fx2 - fx1) / static_cast<float>(graph->width);
   const float scaleY = (fy2 - fy1) / static_cast<float>(graph->height);
   const float originX = static_cast<float>(draw.drawOriginX);
@@ -294,11 +298,11 @@ int DrawStretchGraphAt(int device, D3DDeviceRecord& r, int x1, int y1, int x2, i
   if (r.vertexType == 1 || r.vertexType == 2) {
     if (minX >= draw.drawAreaLeft && minY >= draw.drawAreaTop && maxX <= draw.drawAreaRight &&
         maxY <= draw.drawAreaBottom) {
-      result = DrawPieces(device, r, graph, at, nullptr);
+      result = DrawPieces(device, r, graph, first, surface, at, nullptr);
     } else {
       const ClipBox clip{draw.drawAreaLeftF - 0.5f + originX, draw.drawAreaTopF - 0.5f + originY,
                          draw.drawAreaRightF - 0.5f + originX, draw.drawAreaBottomF - 0.5f + originY};
-      result = DrawPieces(device, r, graph, at, &clip);
+      result = DrawPieces(device, r, graph, first, surface, at, &clip);
     }
   }
   if (result != 0) return result;
