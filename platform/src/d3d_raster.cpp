@@ -68,6 +68,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "d3d_raster_internal.h"
 
 namespace platform::raster {
@@ -630,6 +634,68 @@ __attribute__((always_inline)) inline Plane MakePlane(const Geometry& g, double 
   return {ToFixed(origin), ToFixed(gx), ToFixed(gy)};
 }
 
+// Two values over one triangle (a stage's u and v) side by side, each lane taking
+// MakePlane's operations in MakePlane's order, so that the numbers are the same.
+struct SlopePair {
+  double gx[2], gy[2];
+};
+
+#if defined(__SSE2__)
+// ToFixed in lanes: NaN reads 0, the clamp, the scale; the floor per lane.
+__attribute__((always_inline)) inline void ToFixedPair(__m128d v, std::uint64_t& a, std::uint64_t& b) {
+  v = _mm_andnot_pd(_mm_cmpunord_pd(v, v), v);
+  v = _mm_min_pd(_mm_max_pd(v, _mm_set1_pd(-kPlaneLimit)), _mm_set1_pd(kPlaneLimit));
+  v = _mm_add_pd(_mm_mul_pd(v, _mm_set1_pd(4294967296.0)), _mm_set1_pd(0.5));
+  a = static_cast<std::uint64_t>(FloorToInt(_mm_cvtsd_f64(v)));
+  b = static_cast<std::uint64_t>(FloorToInt(_mm_cvtsd_f64(_mm_unpackhi_pd(v, v))));
+}
+#endif
+
+// The fixed values at the anchor, (offsetX, offsetY) from the first vertex.
+__attribute__((always_inline)) inline void OriginPair(double fa, double fb, const SlopePair& s,
+                                                      double offsetX, double offsetY, std::uint64_t& a,
+                                                      std::uint64_t& b) {
+#if defined(__SSE2__)
+  const __m128d gx = _mm_loadu_pd(s.gx), gy = _mm_loadu_pd(s.gy);
+  const __m128d origin = _mm_add_pd(_mm_add_pd(_mm_set_pd(fb, fa), _mm_mul_pd(gx, _mm_set1_pd(offsetX))),
+                                    _mm_mul_pd(gy, _mm_set1_pd(offsetY)));
+  ToFixedPair(origin, a, b);
+#else
+  a = ToFixed(fa + s.gx[0] * offsetX + s.gy[0] * offsetY);
+  b = ToFixed(fb + s.gx[1] * offsetX + s.gy[1] * offsetY);
+#endif
+}
+
+__attribute__((always_inline)) inline void MakePlanePair(const Geometry& g, const double (&fa)[3],
+                                                         const double (&fb)[3], Plane& a, Plane& b,
+                                                         SlopePair& s) {
+  const double ex1 = g.x[1] - g.x[0], ey1 = g.y[1] - g.y[0], ex2 = g.x[2] - g.x[0], ey2 = g.y[2] - g.y[0];
+#if defined(__SSE2__)
+  const __m128d f0 = _mm_set_pd(fb[0], fa[0]);
+  const __m128d d1 = _mm_sub_pd(_mm_set_pd(fb[1], fa[1]), f0);
+  const __m128d d2 = _mm_sub_pd(_mm_set_pd(fb[2], fa[2]), f0);
+  const __m128d area = _mm_set1_pd(g.area);
+  const __m128d gx =
+      _mm_div_pd(_mm_sub_pd(_mm_mul_pd(d1, _mm_set1_pd(ey2)), _mm_mul_pd(d2, _mm_set1_pd(ey1))), area);
+  const __m128d gy =
+      _mm_div_pd(_mm_sub_pd(_mm_mul_pd(d2, _mm_set1_pd(ex1)), _mm_mul_pd(d1, _mm_set1_pd(ex2))), area);
+  _mm_storeu_pd(s.gx, gx);
+  _mm_storeu_pd(s.gy, gy);
+  ToFixedPair(gx, a.dx, b.dx);
+  ToFixedPair(gy, a.dy, b.dy);
+#else
+  const double f[2][3] = {{fa[0], fa[1], fa[2]}, {fb[0], fb[1], fb[2]}};
+  for (int n = 0; n < 2; ++n) {
+    const double d1 = f[n][1] - f[n][0], d2 = f[n][2] - f[n][0];
+    s.gx[n] = (d1 * ey2 - d2 * ey1) / g.area;
+    s.gy[n] = (d2 * ex1 - d1 * ex2) / g.area;
+  }
+  a.dx = ToFixed(s.gx[0]), b.dx = ToFixed(s.gx[1]);
+  a.dy = ToFixed(s.gy[0]), b.dy = ToFixed(s.gy[1]);
+#endif
+  OriginPair(fa[0], fb[0], s, g.originX - g.x[0], g.originY - g.y[0], a.origin, b.origin);
+}
+
 std::uint64_t At(const Plane& p, std::int64_t di, std::int64_t dj) {
   return p.origin + p.dx * static_cast<std::uint64_t>(di) + p.dy * static_cast<std::uint64_t>(dj);
 }
@@ -774,8 +840,11 @@ void StartEdges(Prepared& p) {
 bool Visits(const Prepared& p) { return p.i0 <= p.i1 && p.j0 <= p.j1; }
 
 // Writes only what the states give a triangle: planes of stages without a texture, and z
-// without a Z surface, keep what the draw call's record started with.
-void MakeTriangle(const Context& c, const Prepared& p, int originX, int originY, Triangle& tri) {
+// without a Z surface, keep what the draw call's record started with. The slopes of each
+// textured stage's u and v go to `slopes` when given.
+void MakeTriangle(const Context& c, const Prepared& p, int originX, int originY, Triangle& tri,
+                  SlopePair* slopes = nullptr) {
+  SlopePair unused;
   Geometry g;
   for (int k = 0; k < 3; ++k) g.x[k] = p.vx[k]->x / 256.0, g.y[k] = p.vx[k]->y / 256.0;
   g.area = static_cast<double>(p.area) / 65536.0;
@@ -790,10 +859,61 @@ void MakeTriangle(const Context& c, const Prepared& p, int originX, int originY,
         fu[n] = static_cast<double>(p.vx[n]->uv[s.pair][0]) * s.texture->width;
         fv[n] = static_cast<double>(p.vx[n]->uv[s.pair][1]) * s.texture->height;
       }
-    tri.u[k] = MakePlane(g, fu[0], fu[1], fu[2]);
-    tri.v[k] = MakePlane(g, fv[0], fv[1], fv[2]);
+    MakePlanePair(g, fu, fv, tri.u[k], tri.v[k], slopes != nullptr ? slopes[k] : unused);
   }
   if (c.z != nullptr) tri.z = MakePlane(g, p.vx[0]->z * 65535.0, p.vx[1]->z * 65535.0, p.vx[2]->z * 65535.0);
+}
+
+// Whether b is the second half of a quad whose first half is a: a's vertices stand on
+// the top left, top right and bottom left corners of a rectangle (or the mirror of that
+// with both sizes negative), b's on the other corner, then a's third and second; and
+// every textured stage's u follows x alone and v follows y alone (to the bit). Then b's
+// slopes equal a's to the bit, or are both zero, and the two differ at most in their
+// values at the anchor.
+bool SecondHalfOfQuad(const Context& c, const Prepared& a, const Prepared& b) {
+  const Vertex &a0 = *a.vx[0], &a1 = *a.vx[1], &a2 = *a.vx[2];
+  const Vertex &b0 = *b.vx[0], &b1 = *b.vx[1], &b2 = *b.vx[2];
+  if (a0.y != a1.y || a0.x != a2.x || b0.x != a1.x || b0.y != a2.y || b1.x != a2.x || b1.y != a2.y ||
+      b2.x != a1.x || b2.y != a1.y)
+    return false;
+  const auto same = [](float x, float y) {
+    std::uint32_t i, j;
+    std::memcpy(&i, &x, sizeof i);
+    std::memcpy(&j, &y, sizeof j);
+    return i == j;
+  };
+  for (int k = 0; k < c.stageCount; ++k) {
+    const Stage& s = c.stage[k];
+    if (s.texture == nullptr || s.pair < 0) continue;
+    const int n = s.pair;
+    if (!same(a0.uv[n][0], a2.uv[n][0]) || !same(a0.uv[n][0], b1.uv[n][0]) ||
+        !same(a1.uv[n][0], b0.uv[n][0]) || !same(a1.uv[n][0], b2.uv[n][0]) ||
+        !same(a0.uv[n][1], a1.uv[n][1]) || !same(a0.uv[n][1], b2.uv[n][1]) ||
+        !same(a2.uv[n][1], b0.uv[n][1]) || !same(a2.uv[n][1], b1.uv[n][1]))
+      return false;
+  }
+  return true;
+}
+
+// For such a second half b: whether its every pixel value would be the same number as
+// from a's triangle `tri` with the slopes `slopes`, anchored at (originX, originY). Only
+// the values at the anchor need working out; a zero slope of either sign adds nothing to
+// a fixed value.
+bool SameSecondHalf(const Context& c, const Triangle& tri, const SlopePair* slopes, const Prepared& b,
+                    int originX, int originY) {
+  const Vertex& b0 = *b.vx[0];
+  if (b0.diffuse != tri.in.diffuse || b0.specular != tri.in.specular) return false;
+  const double offsetX = originX - b0.x / 256.0, offsetY = originY - b0.y / 256.0;
+  for (int k = 0; k < c.stageCount; ++k) {
+    const Stage& s = c.stage[k];
+    if (s.texture == nullptr) continue;
+    const double fu = s.pair >= 0 ? static_cast<double>(b0.uv[s.pair][0]) * s.texture->width : 0;
+    const double fv = s.pair >= 0 ? static_cast<double>(b0.uv[s.pair][1]) * s.texture->height : 0;
+    std::uint64_t u = 0, v = 0;
+    OriginPair(fu, fv, slopes[k], offsetX, offsetY, u, v);
+    if (u != tri.u[k].origin || v != tri.v[k].origin) return false;
+  }
+  return true;
 }
 
 // Two triangles whose every pixel value would be the same number from either.
@@ -1010,10 +1130,14 @@ void BlockSpans(Prepared& p, std::int64_t first, int count, std::int64_t* lo, st
 // the union's corner): row by row, one span where their spans meet.
 // Whether two triangles split an axis-aligned rectangle along a diagonal. Then, by the
 // top-left rule, they cover exactly the centres with x0 <= 256 i < x1, y0 <= 256 j < y1.
-bool SplitRectangle(const Prepared& a, const Prepared& b, std::int64_t* x0, std::int64_t* x1,
-                    std::int64_t* y0, std::int64_t* y1) {
+void BoundsOf(const Prepared& a, std::int64_t* x0, std::int64_t* x1, std::int64_t* y0, std::int64_t* y1) {
   *x0 = std::min({a.vx[0]->x, a.vx[1]->x, a.vx[2]->x}), *x1 = std::max({a.vx[0]->x, a.vx[1]->x, a.vx[2]->x});
   *y0 = std::min({a.vx[0]->y, a.vx[1]->y, a.vx[2]->y}), *y1 = std::max({a.vx[0]->y, a.vx[1]->y, a.vx[2]->y});
+}
+
+bool SplitRectangle(const Prepared& a, const Prepared& b, std::int64_t* x0, std::int64_t* x1,
+                    std::int64_t* y0, std::int64_t* y1) {
+  BoundsOf(a, x0, x1, y0, y1);
   // Each triangle holds three corners; the ones they miss must be opposite.
   int missing[2];
   for (int t = 0; t < 2; ++t) {
@@ -1031,11 +1155,14 @@ bool SplitRectangle(const Prepared& a, const Prepared& b, std::int64_t* x0, std:
   return (missing[0] ^ missing[1]) == 3;
 }
 
-void Raster(SpanSetup& setup, Prepared* p[2], int count, const Triangle& tri, int originX, int originY) {
+// `split`: the pair is known to split a rectangle.
+void Raster(SpanSetup& setup, Prepared* p[2], int count, const Triangle& tri, int originX, int originY,
+            bool split = false) {
   const Context& c = setup.c;
   SpanWriter writer(setup, tri, originX, originY);
   std::int64_t x0, x1, y0, y1;
-  if (count == 2 && SplitRectangle(*p[0], *p[1], &x0, &x1, &y0, &y1)) {
+  if (split) BoundsOf(*p[0], &x0, &x1, &y0, &y1);
+  if (count == 2 && (split || SplitRectangle(*p[0], *p[1], &x0, &x1, &y0, &y1))) {
     const std::int64_t left = std::max<std::int64_t>(-Floor256(-x0), c.clipLeft);
     const std::int64_t right = std::min<std::int64_t>(-Floor256(-x1) - 1, c.clipRight - 1);
     const std::int64_t top = std::max<std::int64_t>(-Floor256(-y0), c.clipTop);
@@ -1183,11 +1310,19 @@ HRESULT DrawTriangles(const State& state, D3DPRIMITIVETYPE type, DWORD fvf, cons
     Prepared& q = prepared[pending];
     const int originX = static_cast<int>(std::min(q.i0, p.i0)),
               originY = static_cast<int>(std::min(q.j0, p.j0));
-    MakeTriangle(c, q, originX, originY, tri[0]);
-    MakeTriangle(c, p, originX, originY, tri[1]);
-    if (SameTriangle(c, tri[0], tri[1])) {
+    SlopePair slopes[kD3DMaxStages];
+    MakeTriangle(c, q, originX, originY, tri[0], slopes);
+    // The second half of a quad needs only its values at the anchor.
+    bool same = false, split = false;
+    if (c.z == nullptr && SecondHalfOfQuad(c, q, p)) {
+      same = split = SameSecondHalf(c, tri[0], slopes, p, originX, originY);
+    } else {
+      MakeTriangle(c, p, originX, originY, tri[1]);
+      same = SameTriangle(c, tri[0], tri[1]);
+    }
+    if (same) {
       Prepared* two[2] = {&q, &p};
-      Raster(setup, two, 2, tri[0], originX, originY);
+      Raster(setup, two, 2, tri[0], originX, originY, split);
       pending = -1;
     } else {
       RasterOne(setup, q, tri[0]);

@@ -118,12 +118,14 @@ SurfaceRecord* PieceSurface(const Surface3DDataRecord* piece) {
 
 // Every piece of the graph as a quad; clipped against `clip` when given. -1 at the
 // first invalid piece (earlier ones stay queued).
-int DrawPieces(int device, D3DDeviceRecord& r, GraphRecord* graph, const Placement& at, const ClipBox* clip) {
+// The first piece comes looked up, with its surface.
+int DrawPieces(int device, D3DDeviceRecord& r, GraphRecord* graph, Surface3DDataRecord* first,
+               SurfaceRecord* firstSurface, const Placement& at, const ClipBox* clip) {
   const float z = GetDrawState().drawDepth;
   const D3DCOLOR colour = GetDirect3DState().drawDiffuseColor;
   for (int i = 0; i < graph->pieceCount && i < kMaxGraphPieces; ++i) {
-    Surface3DDataRecord* piece = GetSurface3DData(graph->pieces[i]);
-    SurfaceRecord* surface = PieceSurface(piece);
+    Surface3DDataRecord* piece = i == 0 ? first : GetSurface3DData(graph->pieces[i]);
+    SurfaceRecord* surface = i == 0 ? firstSurface : PieceSurface(piece);
     if (surface == nullptr) return -1;
     if (r.texture != surface->surface) SetDeviceTexture(device, surface->surface);
     if (r.drawSettingsDirty || r.textureChanged) ApplyDrawSettings(device);
@@ -226,38 +228,101 @@ void SetDrawStatesD3D(Surface3DDataRecord* piece, int flags) {
   r->lastFlags = flags;
 }
 
+namespace {
+
+// The state set-up of a draw whose first piece is `first`. A run skips it while the
+// device holds what the run last set, for the same texture and flags: the set-up would
+// find every copy equal and send nothing.
+void SetGraphStates(D3DDeviceRecord& r, Surface3DDataRecord* first, const SurfaceRecord* surface, int flags,
+                    GraphRunD3D* run) {
+  if (run == nullptr) return SetDrawStatesD3D(first, flags);
+  IDirectDrawSurface7* texture = surface != nullptr ? surface->surface : nullptr;
+  if (texture != nullptr && texture == run->texture && flags == run->statesFlags && r.texture == texture &&
+      !r.drawSettingsDirty && !r.textureChanged) {
+    r.lastPiece = first;
+    r.lastFlags = flags;
+    return;
+  }
+  SetDrawStatesD3D(first, flags);
+  run->texture = texture;
+  run->statesFlags = flags;
+}
+
+// DrawGraphD3D past the checks of the call.
+int DrawGraphAt(int device, D3DDeviceRecord& r, int x, int y, float fx, float fy, GraphRecord* graph,
+                int flags, GraphRunD3D* run) {
+  const DrawState& draw = GetDrawState();
+  const Placement at{fx - 0.5f + static_cast<float>(draw.drawOriginX),
+                     fy - 0.5f + static_cast<float>(draw.drawOriginY), 1.0f, 1.0f};
+  if (!r.inScene) BeginSceneDevice(device);
+  Surface3DDataRecord* first = graph->pieceCount > 0 ? GetSurface3DData(graph->pieces[0]) : nullptr;
+  if (first == nullptr) return -1;
+  SurfaceRecord* surface = PieceSurface(first);
+  SetGraphStates(r, first, surface, flags, run);
+  int result = 0;
+  if (r.vertexType == 1 || r.vertexType == 2) {
+    const bool inside = x >= draw.drawAreaLeft && y >= draw.drawAreaTop &&
+                        static_cast<long long>(x) + graph->width <= draw.drawAreaRight &&
+                        static_cast<long long>(y) + graph->height <= draw.drawAreaBottom;
+    if (inside) {
+      result = DrawPieces(device, r, graph, first, surface, at, nullptr);
+    } else {
+      const ClipBox clip{draw.drawAreaLeftF + static_cast<float>(draw.drawOriginX),
+                         draw.drawAreaTopF + static_cast<float>(draw.drawOriginY),
+                         draw.drawAreaRightF + static_cast<float>(draw.drawOriginX),
+                         draw.drawAreaBottomF + static_cast<float>(draw.drawOriginY)};
+      result = DrawPieces(device, r, graph, first, surface, at, &clip);
+    }
+  }
+  if (result != 0) return result;
+  return Finish(device);
+}
+
+// DrawStretchGraphD3D past the checks of the call, the size checks included.
+int DrawStretchGraphAt(int device, D3DDeviceRecord& r, int x1, int y1, int x2, int y2, float fx1, float fy1,
+                       float fx2, float fy2, GraphRecord* graph, int flags, GraphRunD3D* run) {
+  const DrawState& draw = GetDrawState();
+  if (!r.inScene) BeginSceneDevice(device);
+  Surface3DDataRecord* first = graph->pieceCount > 0 ? GetSurface3DData(graph->pieces[0]) : nullptr;
+  if (first == nullptr) return -1;
+  SurfaceRecord* surface = PieceSurface(first);
+  SetGraphStates(r, first, surface, flags, run);
+  const float scaleX = (fx2 - fx1) / static_cast<float>(graph->width);
+  const float scaleY = (fy2 - fy1) / static_cast<float>(graph->height);
+  const float originX = static_cast<float>(draw.drawOriginX);
+  const float originY = static_cast<float>(draw.drawOriginY);
+  const Placement at{fx1 - 0.5f + originX, fy1 - 0.5f + originY, scaleX, scaleY};
+  const int minX = x1 < x2 ? x1 : x2, maxX = x1 < x2 ? x2 : x1;
+  const int minY = y1 < y2 ? y1 : y2, maxY = y1 < y2 ? y2 : y1;
+  int result = 0;
+  if (r.vertexType == 1 || r.vertexType == 2) {
+    if (minX >= draw.drawAreaLeft && minY >= draw.drawAreaTop && maxX <= draw.drawAreaRight &&
+        maxY <= draw.drawAreaBottom) {
+      result = DrawPieces(device, r, graph, first, surface, at, nullptr);
+    } else {
+      const ClipBox clip{draw.drawAreaLeftF - 0.5f + originX, draw.drawAreaTopF - 0.5f + originY,
+                         draw.drawAreaRightF - 0.5f + originX, draw.drawAreaBottomF - 0.5f + originY};
+      result = DrawPieces(device, r, graph, first, surface, at, &clip);
+    }
+  }
+  if (result != 0) return result;
+  return Finish(device);
+}
+
+int GraphFlags(int transparent, int exact) {
+  return (transparent ? kDrawFlagTransparent : 0) | (exact ? kDrawFlagExactAlpha : 0) | ZFlag();
+}
+
+}  // namespace
+
 int DrawGraphD3D(int x, int y, float fx, float fy, GraphRecord* graph, int transparent, int exactAlpha) {
   Direct3DState& state = GetDirect3DState();
   const int device = state.currentDevice;
   D3DDeviceRecord* r = Direct3DAvailable() ? GetDeviceRecord(device) : nullptr;
   if (r == nullptr || graph == nullptr) return -1;
   if (state.memImageTarget) return 0;
-  const DrawState& draw = GetDrawState();
-  if (!DrawableBlendMode(draw.blendMode)) return 0;
-  const Placement at{fx - 0.5f + static_cast<float>(draw.drawOriginX),
-                     fy - 0.5f + static_cast<float>(draw.drawOriginY), 1.0f, 1.0f};
-  if (!r->inScene) BeginSceneDevice(device);
-  Surface3DDataRecord* first = graph->pieceCount > 0 ? GetSurface3DData(graph->pieces[0]) : nullptr;
-  if (first == nullptr) return -1;
-  SetDrawStatesD3D(
-      first, (transparent ? kDrawFlagTransparent : 0) | (exactAlpha ? kDrawFlagExactAlpha : 0) | ZFlag());
-  int result = 0;
-  if (r->vertexType == 1 || r->vertexType == 2) {
-    const bool inside = x >= draw.drawAreaLeft && y >= draw.drawAreaTop &&
-                        static_cast<long long>(x) + graph->width <= draw.drawAreaRight &&
-                        static_cast<long long>(y) + graph->height <= draw.drawAreaBottom;
-    if (inside) {
-      result = DrawPieces(device, *r, graph, at, nullptr);
-    } else {
-      const ClipBox clip{draw.drawAreaLeftF + static_cast<float>(draw.drawOriginX),
-                         draw.drawAreaTopF + static_cast<float>(draw.drawOriginY),
-                         draw.drawAreaRightF + static_cast<float>(draw.drawOriginX),
-                         draw.drawAreaBottomF + static_cast<float>(draw.drawOriginY)};
-      result = DrawPieces(device, *r, graph, at, &clip);
-    }
-  }
-  if (result != 0) return result;
-  return Finish(device);
+  if (!DrawableBlendMode(GetDrawState().blendMode)) return 0;
+  return DrawGraphAt(device, *r, x, y, fx, fy, graph, GraphFlags(transparent, exactAlpha), nullptr);
 }
 
 int DrawStretchGraphD3D(int x1, int y1, int x2, int y2, float fx1, float fy1, float fx2, float fy2,
@@ -272,31 +337,37 @@ int DrawStretchGraphD3D(int x1, int y1, int x2, int y2, float fx1, float fy1, fl
   if (graph->width <= 0 || graph->height <= 0) return -1;
   const DrawState& draw = GetDrawState();
   if (!DrawableBlendMode(draw.blendMode)) return 0;
-  if (!r->inScene) BeginSceneDevice(device);
-  Surface3DDataRecord* first = graph->pieceCount > 0 ? GetSurface3DData(graph->pieces[0]) : nullptr;
-  if (first == nullptr) return -1;
-  const int exact = exactAlpha && draw.drawMode != 1 ? kDrawFlagExactAlpha : 0;
-  SetDrawStatesD3D(first, (transparent ? kDrawFlagTransparent : 0) | exact | ZFlag());
-  const float scaleX = (fx2 - fx1) / static_cast<float>(graph->width);
-  const float scaleY = (fy2 - fy1) / static_cast<float>(graph->height);
-  const float originX = static_cast<float>(draw.drawOriginX);
-  const float originY = static_cast<float>(draw.drawOriginY);
-  const Placement at{fx1 - 0.5f + originX, fy1 - 0.5f + originY, scaleX, scaleY};
-  const int minX = x1 < x2 ? x1 : x2, maxX = x1 < x2 ? x2 : x1;
-  const int minY = y1 < y2 ? y1 : y2, maxY = y1 < y2 ? y2 : y1;
-  int result = 0;
-  if (r->vertexType == 1 || r->vertexType == 2) {
-    if (minX >= draw.drawAreaLeft && minY >= draw.drawAreaTop && maxX <= draw.drawAreaRight &&
-        maxY <= draw.drawAreaBottom) {
-      result = DrawPieces(device, *r, graph, at, nullptr);
-    } else {
-      const ClipBox clip{draw.drawAreaLeftF - 0.5f + originX, draw.drawAreaTopF - 0.5f + originY,
-                         draw.drawAreaRightF - 0.5f + originX, draw.drawAreaBottomF - 0.5f + originY};
-      result = DrawPieces(device, *r, graph, at, &clip);
-    }
+  return DrawStretchGraphAt(device, *r, x1, y1, x2, y2, fx1, fy1, fx2, fy2, graph,
+                            GraphFlags(transparent, exactAlpha && draw.drawMode != 1), nullptr);
+}
+
+int BeginGraphRunD3D(GraphRunD3D* run, int transparent, int exactAlpha) {
+  const Direct3DState& state = GetDirect3DState();
+  const DrawState& draw = GetDrawState();
+  *run = GraphRunD3D{};
+  run->device = state.currentDevice;
+  run->record = Direct3DAvailable() ? GetDeviceRecord(run->device) : nullptr;
+  if (run->record == nullptr) return run->refusal = -1;
+  if (state.memImageTarget || !DrawableBlendMode(draw.blendMode)) {
+    run->record = nullptr;
+    return run->refusal = 0;
   }
-  if (result != 0) return result;
-  return Finish(device);
+  run->graphFlags = GraphFlags(transparent, exactAlpha);
+  run->stretchFlags = GraphFlags(transparent, exactAlpha && draw.drawMode != 1);
+  return 0;
+}
+
+int DrawGraphInRunD3D(GraphRunD3D* run, int x, int y, int width, int height, GraphRecord* graph) {
+  if (graph == nullptr) return -1;
+  if (run->record == nullptr) return run->refusal;
+  D3DDeviceRecord& r = *run->record;
+  const float fx = static_cast<float>(x), fy = static_cast<float>(y);
+  if (width == graph->width && height == graph->height)
+    return DrawGraphAt(run->device, r, x, y, fx, fy, graph, run->graphFlags, run);
+  if (width == 0 || height == 0 || graph->width <= 0 || graph->height <= 0) return -1;
+  return DrawStretchGraphAt(run->device, r, x, y, x + width, y + height, fx, fy,
+                            static_cast<float>(x + width), static_cast<float>(y + height), graph,
+                            run->stretchFlags, run);
 }
 
 int DrawStringD3D(int x, int y, const char* text, int colour, int font, int edgeColour, int vertical) {

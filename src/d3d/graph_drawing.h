@@ -38,6 +38,25 @@ int DrawStretchGraphD3D(int x1, int y1, int x2, int y2, float fx1, float fy1, fl
                         GraphRecord* graph, int transparent, int exactAlpha);
 int DrawStringD3D(int x, int y, const char* text, int colour, int font, int edgeColour, int vertical);
 
+// Graphs drawn one after another, each as DrawGraphD3D (at its own size) or
+// DrawStretchGraphD3D (at another) would draw it, with what a call checks done once and
+// the draw states set again only when a graph's texture differs from the last one's.
+// Between its begin and its last draw nothing but the run may change the draw state or
+// the device's states; drawing the batch or ending the scene may happen.
+struct GraphRunD3D {
+  int device;
+  D3DDeviceRecord* record;  // null when the run draws nothing
+  int refusal;              // what each draw returns then
+  int graphFlags, stretchFlags;
+  IDirectDrawSurface7* texture;  // the states were last set for this texture and flags
+  int statesFlags;
+};
+// 0, or what every draw of the run returns without drawing: -1 without a device, 0 on
+// a memory-image target or in a blend mode the device does not draw.
+int BeginGraphRunD3D(GraphRunD3D* run, int transparent, int exactAlpha);
+// Draws the graph onto (x, y, width, height): 0, or -1 for a graph it cannot draw.
+int DrawGraphInRunD3D(GraphRunD3D* run, int x, int y, int width, int height, GraphRecord* graph);
+
 // Boxes, outlines and clearing a texture draw target.
 int DrawFillBoxD3D(int x1, int y1, int x2, int y2, int colour);
 int DrawBoxOutlineD3D(int x1, int y1, int x2, int y2, int colour);

@@ -403,14 +403,20 @@ int DrawStringWithFontCache(int mode, int x, int y, int option, double scaleX, d
   if (mode == 0) return result;
 
   const FontRoadHooks& hooks = GetFontRoadHooks();
-  if (image == nullptr && font->textureCacheFlag && hooks.drawGlyphCell != nullptr &&
+  if (image == nullptr && font->textureCacheFlag && hooks.drawGlyphCells != nullptr &&
       hooks.deviceDrawsText != nullptr && hooks.deviceDrawsText()) {
-    // The device road: cells of the texture pages, every edge before any glyph.
+    // The device road: cells of the texture pages, every edge before any glyph, handed
+    // over a batch at a time so that the colour and clip are set once per batch.
+    constexpr int kBatch = 64;
+    GlyphCellDraw cells[kBatch];
     for (int pass = edged ? 0 : 1; pass < 2; ++pass) {
+      int pending = 0;
       for (int i = 0; i < count; ++i) {
         const Placement& p = g_scratch.placements[i];
         CachedGlyph& g = font->cache.glyphs[p.glyph];
-        if (g.page < 0 || UploadGlyphPage(font, g.page) != 0) continue;
+        if (g.page < 0) continue;
+        const GlyphCachePage& page = font->cache.pages[g.page];
+        if (page.dirtyRight > page.dirtyLeft && UploadGlyphPage(font, g.page) != 0) continue;
         const CellRect cell = CellOf(g, pass == 0);
         const std::int64_t dx = x + Scaled(p.penX + cell.offsetX, scaleX);
         const std::int64_t dy = y + Scaled(p.penY + cell.offsetY, scaleY);
@@ -418,10 +424,15 @@ int DrawStringWithFontCache(int mode, int x, int y, int option, double scaleX, d
         const std::int64_t dh = y + Scaled(p.penY + cell.offsetY + cell.height, scaleY) - dy;
         if (dx < -kMaxTextExtent || dx > kMaxTextExtent || dy < -kMaxTextExtent || dy > kMaxTextExtent)
           continue;
-        hooks.drawGlyphCell(font, &g, pass == 0, static_cast<int>(dx), static_cast<int>(dy),
-                            static_cast<int>(dw), static_cast<int>(dh), pass == 0 ? edgeColour : colour,
-                            clip);
+        cells[pending++] = {&g, static_cast<int>(dx), static_cast<int>(dy), static_cast<int>(dw),
+                            static_cast<int>(dh)};
+        if (pending == kBatch) {
+          hooks.drawGlyphCells(font, cells, pending, pass == 0, pass == 0 ? edgeColour : colour, clip);
+          pending = 0;
+        }
       }
+      if (pending > 0)
+        hooks.drawGlyphCells(font, cells, pending, pass == 0, pass == 0 ? edgeColour : colour, clip);
     }
     return result;
   }

@@ -73,6 +73,12 @@ struct FontRecord {
   GlyphCache cache;
 };
 
+// A glyph's cell and the rectangle it is drawn onto on the device road.
+struct GlyphCellDraw {
+  CachedGlyph* glyph;
+  int x, y, width, height;
+};
+
 // The record of a valid font handle, else null.
 FontRecord* GetFontRecord(int font);
 
@@ -93,10 +99,11 @@ struct FontRoadHooks {
   void (*releasePageGraph)(FontRecord* font, int page);
   // 1 when the page's graph lost its pixels (with the device) and must be made again.
   int (*pageGraphLost)(FontRecord* font, int page);
-  // Draws the glyph's cell (edge 1: its edge cell) stretched onto (x, y, width, height)
-  // in the colour, inside the clip, on the device (0 or -1); and frees what that kept.
-  int (*drawGlyphCell)(FontRecord* font, CachedGlyph* glyph, int edge, int x, int y, int width, int height,
-                       int colour, const RECT* clip);
+  // Draws the glyphs' cells (edge 1: their edge cells) in order, each stretched onto its
+  // rectangle, in the colour, inside the clip, on the device (0, or -1 when one failed);
+  // and frees what that kept.
+  int (*drawGlyphCells)(FontRecord* font, const GlyphCellDraw* cells, int count, int edge, int colour,
+                        const RECT* clip);
   void (*releaseGlyphGraphs)(CachedGlyph* glyph);
   // The 3-D road's string drawing, and the emulation of blend mode 3 around it.
   int (*drawStringD3D)(int x, int y, const char* string, int colour, int font, int edgeColour, int vertical);

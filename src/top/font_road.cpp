@@ -101,39 +101,44 @@ void ReleaseGlyphGraphs(CachedGlyph* glyph) {
   }
 }
 
-// One cell through the device: a graph derived from the page over the cell, in the
-// colour as brightness, inside the clip.
-int DrawGlyphCell(FontRecord* font, CachedGlyph* glyph, int edge, int x, int y, int width, int height,
-                  int colour, const RECT* clip) {
+// The graph of a glyph's cell (edge 1: its edge cell), derived from its page's graph
+// when it has none or its page got a new graph; null when it cannot be made.
+GraphRecord* CellGraph(FontRecord* font, CachedGlyph* glyph, int edge) {
   const GlyphCachePage& page = font->cache.pages[glyph->page];
   int& cellGraph = glyph->graphs[edge ? 1 : 0];
-  const GraphRecord* cell = GetGraphRecord(cellGraph);
-  if (cell == nullptr || cell->parent != page.graph) {
-    if (cell != nullptr) DeleteGraph(cellGraph);
-    cellGraph = edge
-                    ? DeriveGraph(glyph->edgeX, glyph->edgeY, glyph->width + 2, glyph->height + 2, page.graph)
-                    : DeriveGraph(glyph->cellX, glyph->cellY, glyph->width, glyph->height, page.graph);
-  }
-  GraphRecord* graph = GetGraphRecord(cellGraph);
-  if (graph == nullptr) return -1;
+  GraphRecord* cell = GetGraphRecord(cellGraph);
+  if (cell != nullptr && cell->parent == page.graph) return cell;
+  if (cell != nullptr) DeleteGraph(cellGraph);
+  cellGraph = edge ? DeriveGraph(glyph->edgeX, glyph->edgeY, glyph->width + 2, glyph->height + 2, page.graph)
+                   : DeriveGraph(glyph->cellX, glyph->cellY, glyph->width, glyph->height, page.graph);
+  return GetGraphRecord(cellGraph);
+}
+
+// Cells through the device: graphs derived from the pages over the cells, in the colour
+// as brightness, inside the clip. The brightness and a narrower draw area are set once
+// for the batch and put back after it.
+int DrawGlyphCells(FontRecord* font, const GlyphCellDraw* cells, int count, int edge, int colour,
+                   const RECT* clip) {
   DrawState& state = GetDrawState();
   const std::uint32_t brightness = state.brightness;
   int red = 0, green = 0, blue = 0;
   GetColorRGB(colour, &red, &green, &blue);
   SetDrawBrightness(red, green, blue);
   UpdateDrawDiffuseColor();  // the vertex colour carries the text colour
-  // A clip other than the draw area narrows the draw area for the cell.
   const RECT area{state.drawAreaLeft, state.drawAreaTop, state.drawAreaRight, state.drawAreaBottom};
   const bool narrowed = clip != nullptr && (clip->left > area.left || clip->top > area.top ||
                                             clip->right < area.right || clip->bottom < area.bottom);
   if (narrowed)
     SetDrawArea(std::max(area.left, clip->left), std::max(area.top, clip->top),
                 std::min(area.right, clip->right), std::min(area.bottom, clip->bottom));
-  const int result =
-      width == graph->width && height == graph->height
-          ? DrawGraphD3D(x, y, static_cast<float>(x), static_cast<float>(y), graph, 1, 0)
-          : DrawStretchGraphD3D(x, y, x + width, y + height, static_cast<float>(x), static_cast<float>(y),
-                                static_cast<float>(x + width), static_cast<float>(y + height), graph, 1, 0);
+  int result = 0;
+  GraphRunD3D run;
+  BeginGraphRunD3D(&run, 1, 0);
+  for (int i = 0; i < count; ++i) {
+    const GlyphCellDraw& c = cells[i];
+    GraphRecord* graph = CellGraph(font, c.glyph, edge);
+    if (graph == nullptr || DrawGraphInRunD3D(&run, c.x, c.y, c.width, c.height, graph) != 0) result = -1;
+  }
   if (narrowed) SetDrawArea(area.left, area.top, area.right, area.bottom);
   SetDrawBrightness(BrightnessRed(brightness), BrightnessGreen(brightness), BrightnessBlue(brightness));
   UpdateDrawDiffuseColor();
@@ -185,7 +190,7 @@ void InstallFontRoad() {
   hooks.uploadPageGraph = UploadPageGraph;
   hooks.releasePageGraph = ReleasePageGraph;
   hooks.pageGraphLost = PageGraphLost;
-  hooks.drawGlyphCell = DrawGlyphCell;
+  hooks.drawGlyphCells = DrawGlyphCells;
   hooks.releaseGlyphGraphs = ReleaseGlyphGraphs;
   hooks.drawStringD3D = DrawStringD3D;
   hooks.beginBlendMode3Emulation = BeginBlendMode3Emulation;

@@ -313,6 +313,99 @@ TEST(RasterDifferential, QuadsInOneDrawEqualTheirTrianglesApart) {
     }
 }
 
+// The library writes a quad as top left, top right, bottom left, then bottom right,
+// bottom left, top right. Such quads with corners on and off the 24.8 grid, in both
+// orientations (and some with one flipped), with coordinates on and off the texels or
+// zeros of either sign, through one or two textured stages, and some with one value
+// nudged: one list gives what each triangle gives in a call of its own. Every quad has
+// its own colour, so no triangle pairs with another quad's.
+TEST(RasterDifferential, LibraryOrderQuadsInOneListEqualTheirTrianglesApart) {
+  const bool simd = SetRasterPath(RasterPath::Avx2);
+  for (RasterPath path : {RasterPath::Portable, RasterPath::Avx2}) {
+    if (path == RasterPath::Avx2 && !simd) continue;
+    SetRasterPath(path);
+    std::uint32_t seed = 5150;
+    const auto coordinate = [&seed] {
+      const float whole = float(int(NextRandom(seed) % 90) - 10);
+      switch (NextRandom(seed) % 4) {
+        case 0:
+          return whole;
+        case 1:
+          return whole - 0.5f;
+        case 2:
+          return whole + (NextRandom(seed) % 256) / 256.0f;
+        default:
+          return whole + (NextRandom(seed) % 100000) / 100000.0f;
+      }
+    };
+    for (int n = 0; n < 120; ++n) {
+      Image tex0(Layout::A8R8G8B8, 8 + n % 13, 16), tex1(Layout::X8R8G8B8, 16, 4 + n % 7),
+          together(Layout::A8R8G8B8, 80, 60), apart(Layout::A8R8G8B8, 80, 60);
+      FillTexture(tex0, seed + n), FillTexture(tex1, seed + 7 * n);
+      const auto texCoord = [&seed](int size) {
+        switch (NextRandom(seed) % 4) {
+          case 0:
+            return float(int(NextRandom(seed) % (size + 4)) - 2) / float(size);  // on a texel edge
+          case 1:
+            return (NextRandom(seed) % 2 ? 0.0f : -0.0f);
+          default:
+            return float(int(NextRandom(seed) % 2000) - 500) / 1000.0f;
+        }
+      };
+      std::vector<BlendVertex> v;
+      for (int q = 0; q < 12; ++q) {
+        const float x0 = coordinate(), y0 = coordinate();
+        const float w =
+            (NextRandom(seed) % 2 ? 1 : -1) * (1 + float(NextRandom(seed) % 30) + coordinate() / 90);
+        const float h = (NextRandom(seed) % 5 == 0 ? -1 : 1) * (w > 0 ? 1 : -1) *
+                        (1 + float(NextRandom(seed) % 20) + coordinate() / 90);
+        const float u[2] = {texCoord(tex0.surface.width), texCoord(tex0.surface.width)};
+        const float t[2] = {texCoord(tex0.surface.height), texCoord(tex0.surface.height)};
+        const float s1[2] = {texCoord(16), texCoord(16)}, t1[2] = {texCoord(4), texCoord(4)};
+        const DWORD colour = 0x80000000u | (NextRandom(seed) & 0x7FFFFF00u) | DWORD(q),
+                    specular = NextRandom(seed);
+        BlendVertex corner[4];
+        for (int k = 0; k < 4; ++k) {
+          const int col = k & 1, row = k >> 1;
+          corner[k] = {x0 + col * w, y0 + row * h, 0, 1, colour, specular, u[col], t[row], s1[col], t1[row]};
+        }
+        BlendVertex quad[6] = {corner[0], corner[1], corner[2], corner[3], corner[2], corner[1]};
+        if (NextRandom(seed) % 4 == 0) {  // one value of one vertex moved: no longer an exact quad
+          BlendVertex& p = quad[NextRandom(seed) % 6];
+          float* values[6] = {&p.x, &p.y, &p.u0, &p.v0, &p.u1, &p.v1};
+          const int which = int(NextRandom(seed) % 8);
+          if (which < 6) *values[which] += 0.3f;
+          if (which == 6) p.diffuse ^= 0x00604020u;
+          if (which == 7) p.specular ^= 0x60000000u;
+        }
+        v.insert(v.end(), quad, quad + 6);
+      }
+      for (int way = 0; way < 2; ++way) {
+        Device d(way ? apart : together);
+        d.state.texture[0] = &tex0.surface;
+        d.Stage(0, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_MODULATE, D3DTA_TEXTURE,
+                D3DTA_DIFFUSE);
+        d.ss[0][D3DTSS_MAGFILTER] = n % 3 ? D3DTFG_LINEAR : D3DTFG_POINT;
+        if (n % 2) {
+          d.state.texture[1] = &tex1.surface;
+          d.Stage(1, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_MODULATE, D3DTA_SPECULAR,
+                  D3DTA_CURRENT);
+          d.ss[1][D3DTSS_MAGFILTER] = n % 5 ? D3DTFG_POINT : D3DTFG_LINEAR;
+        }
+        d.Blend(D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA);
+        if (way == 0) {
+          d.Draw(D3DPT_TRIANGLELIST, v);
+        } else {
+          for (std::size_t k = 0; k < v.size(); k += 3)
+            d.Draw(D3DPT_TRIANGLELIST, std::vector<BlendVertex>(v.begin() + k, v.begin() + k + 3));
+        }
+      }
+      ASSERT_TRUE(together.memory == apart.memory) << "draw " << n;
+    }
+  }
+  SetRasterPath(platform::raster::BestRasterPath());
+}
+
 // Runs of glyph-sized quads in one call, as text is drawn: cells of a texture whose
 // alpha is mostly 0 or 255, the colour changing every few quads, some quads off the
 // pixel grid or turned, and the states changed between calls on one device. A digest

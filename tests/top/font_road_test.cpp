@@ -10,6 +10,7 @@
 #include "d3d/d3d_state.h"
 #include "d3d/graph_drawing.h"
 #include "font/font_face.h"
+#include "font/glyph_cache.h"
 
 namespace {
 
@@ -138,6 +139,56 @@ TEST_F(FontRoadTest, VerticalEdgedTextThroughTheDeviceMatchesTheSoftwareRoad) {
                                    0xFF0000, -1, 1, nullptr);
   for (int y = 0; y < 80; ++y)
     for (int x = 0; x < 40; ++x) ASSERT_EQ(Back(x, y) & 0xFFFFFF, soft.At(x, y)) << x << "," << y;
+}
+
+// A string whose glyphs lie on two cache pages in turn draws as the software road draws
+// it, each pass's cells in one run whose texture changes from glyph to glyph; the draw
+// state afterwards is the one set before it.
+TEST_F(FontRoadTest, TextAcrossSeveralCachePagesMatchesTheSoftwareRoadAndKeepsTheDrawState) {
+  Start();
+  const int font = gamelib::CreateFontToHandle(kGothicFile, 18, -1, gamelib::kFontKindEdge);
+  ASSERT_EQ(gamelib::GetFontRecord(font)->textureCacheFlag, 1);
+  const auto utf8 = [](char32_t c) {
+    return std::string{static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+                       static_cast<char>(0x80 | (c & 0x3F))};
+  };
+  // A page's worth of kanji first, measured only; the glyphs after them start a new page.
+  std::string filler;
+  for (char32_t c = 0x4E00; c < 0x4E00 + 800; ++c) filler += utf8(c);
+  gamelib::DrawStringWithFontCache(0, 0, 0, 0, 1.0, 1.0, filler.c_str(), 0, nullptr, nullptr, 1, font, 0, -1,
+                                   0, nullptr);
+  std::string text;
+  for (char32_t c : {U'\u4E00', U'\u30A2', U'\u4E01', U'\u30A4', U'\u4E03', U'\u30A6', U'\u4E07'})
+    text += utf8(c);
+  const gamelib::FontRecord& record = *gamelib::GetFontRecord(font);
+  gamelib::DrawStringWithFontCache(0, 0, 0, 0, 1.0, 1.0, text.c_str(), 0, nullptr, nullptr, 1, font, 0, -1, 0,
+                                   nullptr);
+  gamelib::FontRecord* writable = gamelib::GetFontRecord(font);
+  ASSERT_NE(record.cache.glyphs[gamelib::FindGlyph(writable, U'\u4E00', 0)].page,
+            record.cache.glyphs[gamelib::FindGlyph(writable, U'\u30A2', 0)].page);
+  ASSERT_EQ(gamelib::DrawStringToHandle(3, 5, text.c_str(), gamelib::GetColor(0, 255, 0), font,
+                                        gamelib::GetColor(0, 0, 255)),
+            0);
+  Image soft(180, 40);
+  gamelib::DrawStringWithFontCache(1, 3, 5, 0, 1.0, 1.0, text.c_str(), 0x00FF00, &soft.image, nullptr, 1,
+                                   font, 0x0000FF, -1, 0, nullptr);
+  int inked = 0;
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 180; ++x) {
+      ASSERT_EQ(Back(x, y) & 0xFFFFFF, soft.At(x, y)) << x << "," << y;
+      inked += soft.At(x, y) != 0;
+    }
+  EXPECT_GT(inked, 200);
+  // The text's colour went with it: the brightness set before it tints what follows.
+  gamelib::SetDrawBrightness(255, 0, 255);
+  ASSERT_EQ(gamelib::DrawStringToHandle(3, 5, text.c_str(), gamelib::GetColor(0, 255, 0), font), 0);
+  ASSERT_EQ(gamelib::DrawFillBox(200, 10, 210, 20, gamelib::GetColor(255, 255, 255)), 0);
+  EXPECT_EQ(Back(205, 15) & 0xFFFFFF, 0xFF00FFu);
+  int red = 0, green = 0, blue = 0;
+  gamelib::GetDrawBrightness(&red, &green, &blue);
+  EXPECT_EQ(red, 255);
+  EXPECT_EQ(green, 0);
+  EXPECT_EQ(blue, 255);
 }
 
 TEST_F(FontRoadTest, CacheLostWithTheDeviceIsRestoredWithTheSamePixels) {
