@@ -1,7 +1,10 @@
 // Text drawing on arbitrary bytes: the first bytes choose the font (size, kind,
 // thickness), the target image, the position, scale and clip rectangle; the rest is the
-// string, ill-formed UTF-8 and all. Any crash, overrun, leak, pixel changed outside the
-// clip, or a measured box that drawing does not keep is a finding.
+// string, ill-formed UTF-8 and all. The string goes into a memory image and, when a flag
+// says so, onto the screen through the device. Any crash, overrun, leak, pixel changed
+// outside the clip, or a measured box that drawing does not keep is a finding. The
+// library runs on a device with the texture formats of a texture cache and, every other
+// restart, on one without them.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +17,8 @@
 #include "gamelib/font.h"
 #include "gamelib/graphics.h"
 #include "gamelib/softrender.h"
+#include "platform/sim.h"
+#include "platform/sim_display.h"
 
 namespace {
 
@@ -31,14 +36,41 @@ struct Reader {
   int Signed(int range) { return Byte() % (2 * range + 1) - range; }
 };
 
+// The library on a 32-bit screen that is presented nowhere; glyph caches on textures,
+// or (without the A4R4G4B4 and A1R5G5B5 formats) in memory images.
+void StartLibrary(bool textureCache) {
+  sim::Reset();
+  sim::SetVideoOutput("offline");
+  sim::DisplayConfig config = sim::DefaultDisplayConfig();
+  config.trace = false;
+  if (!textureCache) {
+    const DDPIXELFORMAT drop[2] = {sim::MakePixelFormat(sim::PixelFormatName::A4R4G4B4),
+                                   sim::MakePixelFormat(sim::PixelFormatName::A1R5G5B5)};
+    std::erase_if(config.textureFormats, [&](const DDPIXELFORMAT& f) {
+      return std::memcmp(&f, &drop[0], sizeof f) == 0 || std::memcmp(&f, &drop[1], sizeof f) == 0;
+    });
+  }
+  sim::ConfigureDisplay(config);
+  gamelib::SetOutApplicationLogValidFlag(0);
+  gamelib::SetNoSoundFlag(1);
+  gamelib::SetGraphMode(96, 64, 32);
+  Check(gamelib::InitializeLibrary() == 0);
+}
+
 // Fonts are kept between inputs: opening a face costs more than drawing.
 int FontFor(int size, int kind, int thickness) {
   static int fonts[4][4][64];
   static int made = 0;
+  static int restarts = 0;
   int& slot = fonts[kind][thickness % 4][size];
   if (slot > 0 && gamelib::GetFontRecord(slot) != nullptr) return slot;
   if (++made > 48) {  // now and then everything goes, as at shutdown
-    gamelib::InitFontToHandle();
+    if (++restarts % 2 == 0) {
+      gamelib::InitFontToHandle();
+    } else {
+      gamelib::TerminateLibrary();
+      StartLibrary(restarts % 4 != 1);
+    }
     std::memset(fonts, 0, sizeof(fonts));
     made = 1;
   }
@@ -54,7 +86,7 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfi
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static bool started = [] {
-    gamelib::SetOutApplicationLogValidFlag(0);
+    StartLibrary(true);
     return true;
   }();
   (void)started;
@@ -125,6 +157,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(p[col * bytesPerPixel + b] == 0x5A);
       }
     }
+  }
+  if (flags & 8) {
+    // The screen: the device road for texture-cached fonts, else the software one.
+    gamelib::FontStringSize onScreen{-1, -1};
+    const int screenResult =
+        gamelib::DrawStringWithFontCache(1, x, y, 0, scale, scale, text, 0x345678, nullptr, useClip, 1, font,
+                                         0x00FF00, passLength, vertical, &onScreen);
+    Check(screenResult == extent);
+    if (valid) Check(onScreen.width == measured.width && onScreen.height == measured.height);
+    if (flags & 0x20) gamelib::ScreenFlip();
   }
   gamelib::DeleteMemImg(&image);
   std::free(text);
