@@ -279,5 +279,60 @@ TEST_F(DrawingTest, ModesOutsideTheTableDrawNothing) {
   }
 }
 
+// A stretched graph cut by the draw area on each side keeps the blend graph on its own
+// texels: the blend texel under a pixel is the image texel under it, wherever the cut.
+struct StretchClipRow {
+  const char* name;
+  int x1, y1, x2, y2;            // the stretched 16 x 16 graph
+  int left, top, right, bottom;  // the draw area
+};
+
+TEST_P(BlendGraphTest, AStretchedGraphCutByTheDrawAreaKeepsTheBlendGraphOnItsTexels) {
+  StartAt(GetParam());
+  const int image = MakePatternGraph(16, 16, 5);
+  const int blend = MakePatternGraph(16, 16, 9, true);
+  ASSERT_GE(image, 0);
+  ASSERT_GE(blend, 0);
+  const StretchClipRow rows[] = {
+      {"left", 100, 100, 132, 148, 111, 0, 640, 480},         {"top", 100, 100, 148, 132, 0, 113, 640, 480},
+      {"right", 100, 100, 132, 148, 0, 0, 121, 480},          {"bottom", 100, 100, 148, 132, 0, 0, 640, 119},
+      {"every side", 100, 100, 148, 148, 107, 105, 139, 137},
+  };
+  const int p = 128;
+  for (const StretchClipRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    Paint(90, 90, 160, 160, 31);
+    std::uint32_t before[70][70];
+    for (int y = 0; y < 70; ++y) {
+      for (int x = 0; x < 70; ++x) before[y][x] = Pixel(90 + x, 90 + y);
+    }
+    ASSERT_EQ(SetDrawArea(row.left, row.top, row.right, row.bottom), 0);
+    ASSERT_EQ(SetBlendGraph(blend, p, 0), 0);
+    ASSERT_EQ(DrawStretchGraph(row.x1, row.y1, row.x2, row.y2, image, 0), 0);
+    Settle();
+    SetBlendGraph(-1, -1, -1);
+    SetDrawArea(0, 0, 640, 480);
+    int shown = 0;
+    for (int y = 0; y < 70; ++y) {
+      for (int x = 0; x < 70; ++x) {
+        const int sx = 90 + x, sy = 90 + y;
+        std::uint32_t want = before[y][x];
+        const bool inside = sx >= row.x1 && sx < row.x2 && sy >= row.y1 && sy < row.y2 && sx >= row.left &&
+                            sx < row.right && sy >= row.top && sy < row.bottom;
+        if (inside) {
+          // Whole scales: each texel covers a block of pixels.
+          const int tx = (sx - row.x1) * 16 / (row.x2 - row.x1), ty = (sy - row.y1) * 16 / (row.y2 - row.y1);
+          if (Channel(Texel(blend, tx, ty), 3) >= static_cast<std::uint32_t>(p)) {
+            want = Quantize(Texel(image, tx, ty) & 0xFFFFFF);
+            ++shown;
+          }
+        }
+        ASSERT_EQ(Pixel(sx, sy), want) << "pixel " << sx << "," << sy;
+      }
+    }
+    EXPECT_GT(shown, 50);
+  }
+}
+
 }  // namespace
 }  // namespace gamelib

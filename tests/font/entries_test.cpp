@@ -1,5 +1,8 @@
 // Font handles and the drawing entries: bad input, fallbacks, the draw target, blend
 // modes and clipping.
+#include <algorithm>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "font_fixture.h"
@@ -229,5 +232,95 @@ TEST_F(FontTest, OpaqueTextClearsEachCellFirst) {
     }
   EXPECT_GT(cleared, 0);
 }
+
+// Antialiased text over a patterned ground on both 16-bit kinds: each glyph in turn moves
+// every field of a pixel by FreeType's coverage under the blend mode, and on images with
+// alpha a moving ink also builds the alpha up by the weight.
+struct Blend16Case {
+  const char* name;
+  int mode, parameter;
+};
+
+class Blend16Test : public FontTest, public ::testing::WithParamInterface<std::tuple<Blend16Case, bool>> {};
+
+TEST_P(Blend16Test, EachFieldMovesByFreeTypesCoverageOverANonZeroGround) {
+  const auto& [b, alpha] = GetParam();
+  constexpr int kWidth = 70, kHeight = 24;
+  const char* text = "Sa字g";
+  const int font = gamelib::CreateFontToHandle(kGothicFile, 16, -1, gamelib::kFontKindAntialiased);
+  ASSERT_GE(font, 0);
+  Image image(kWidth, kHeight, gamelib::kMemImgKind16, alpha ? 1 : 0);
+  // Every field and the alpha byte take many values.
+  std::vector<std::uint32_t> ground;
+  std::uint32_t seed = 12345;
+  for (int i = 0; i < kWidth * kHeight; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    ground.push_back(alpha ? (seed >> 8) & 0xFFFFFF : (seed >> 16) & 0xFFFF);
+  }
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) image.Set(x, y, ground[static_cast<std::size_t>(y) * kWidth + x]);
+  const int red = 26, green = 43, blue = 9;  // the colour's 5-6-5 fields
+  gamelib::SetDrawBlendMode(b.mode, b.parameter);
+  ASSERT_GE(DrawStringWithFontCache(1, 2, 3, 0, 1.0, 1.0, text, red << 11 | green << 5 | blue, &image.image,
+                                    nullptr, 1, font, 0, -1, 0, nullptr),
+            0);
+
+  // One field of width max moved from d by colour c at weight w (0..255).
+  const auto field = [&](int d, int c, int max, int w) {
+    if (b.mode == gamelib::BlendInverted) c = max - c;
+    switch (b.mode) {
+      case gamelib::BlendAdd:
+        return std::min(max, d + c * w / 255);
+      case gamelib::BlendSub:
+        return std::max(0, d - c * w / 255);
+      case gamelib::BlendMul:
+      case gamelib::BlendMulFade:
+        return d + (c * d / max - d) * w / 255;
+      default:
+        return d + (c - d) * w / 255;
+    }
+  };
+  const bool moves =
+      b.mode == gamelib::BlendNone || b.mode == gamelib::BlendAlpha || b.mode == gamelib::BlendInverted;
+  const bool scaled = b.mode != gamelib::BlendNone && b.mode != gamelib::BlendMul;
+  ReferenceFace reference(kGothicFile, 16);
+  const std::vector<Canvas> glyphs = reference.LayEach(Utf32(text), 2, 3, kWidth, kHeight, true, false);
+  int wrong = 0, partial = 0;
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) {
+      std::uint32_t v = ground[static_cast<std::size_t>(y) * kWidth + x];
+      for (const Canvas& g : glyphs) {
+        const int k = g.get(x, y);
+        const int w = scaled ? k * b.parameter / 255 : k;
+        if (w == 0) continue;
+        partial += k < 255;
+        int a = static_cast<int>(v >> 16) & 255;
+        if (moves) a = a + (255 - a) * w / 255;
+        const int r = field(static_cast<int>(v >> 11) & 31, red, 31, w);
+        const int gr = field(static_cast<int>(v >> 5) & 63, green, 63, w);
+        const int bl = field(static_cast<int>(v) & 31, blue, 31, w);
+        v = static_cast<std::uint32_t>((alpha ? a << 16 : 0) | r << 11 | gr << 5 | bl);
+      }
+      if (image.At(x, y) != v && wrong++ < 5)
+        ADD_FAILURE() << "pixel (" << x << ", " << y << "): " << std::hex << image.At(x, y) << ", expected "
+                      << v;
+    }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_GT(partial, 50) << "the text has partly covered pixels";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, Blend16Test,
+    ::testing::Combine(::testing::Values(Blend16Case{"None", gamelib::BlendNone, 0},
+                                         Blend16Case{"Alpha", gamelib::BlendAlpha, 170},
+                                         Blend16Case{"Add", gamelib::BlendAdd, 200},
+                                         Blend16Case{"Sub", gamelib::BlendSub, 230},
+                                         Blend16Case{"Mul", gamelib::BlendMul, 0},
+                                         Blend16Case{"Inverted", gamelib::BlendInverted, 255},
+                                         Blend16Case{"MulFade", gamelib::BlendMulFade, 140}),
+                       ::testing::Bool()),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "WithAlpha" : "");
+    });
 
 }  // namespace

@@ -265,4 +265,59 @@ TEST_F(FontRoadTest, BlendModeThreeIsEmulatedAroundTextureCachedText) {
   EXPECT_EQ(blue, 30);
 }
 
+// Scaled text through the device: each cell a stretched draw of its glyph graph, in both
+// directions and in one alone, unclipped and cut by a clip rectangle; the pixels are the
+// software road's, which samples the cells nearest.
+struct ScaleCase {
+  const char* name;
+  int kind;
+  double scaleX, scaleY;
+  bool clipped;
+};
+
+class ScaledDeviceTextTest : public FontRoadTest, public ::testing::WithParamInterface<ScaleCase> {};
+
+TEST_P(ScaledDeviceTextTest, MatchesTheSoftwareRoadAtTheSameScale) {
+  const ScaleCase& c = GetParam();
+  Start();
+  const int font = gamelib::CreateFontToHandle(kGothicFile, 18, -1, c.kind);
+  ASSERT_EQ(gamelib::GetFontRecord(font)->textureCacheFlag, 1);
+  const bool edged = c.kind == gamelib::kFontKindEdge;
+  const int colour = edged ? 0x0000FF : 0xFFFFFF;
+  // Through the first and third glyphs and across the line.
+  const auto at = [](double unscaled, double scale) { return static_cast<int>(unscaled * scale); };
+  const RECT cut{5 + at(6, c.scaleX), 4 + at(7, c.scaleY), 5 + at(45, c.scaleX), 4 + at(16, c.scaleY)};
+  const RECT* clip = c.clipped ? &cut : nullptr;
+  const char* text = "Wide 幅g";
+  ASSERT_GT(gamelib::DrawStringWithFontCache(1, 5, 4, 0, c.scaleX, c.scaleY, text, colour, nullptr, clip, 1,
+                                             font, 0xFF0000, -1, 0, nullptr),
+            0);
+  constexpr int kWidth = 200, kHeight = 60;
+  Image soft(kWidth, kHeight);
+  gamelib::DrawStringWithFontCache(1, 5, 4, 0, c.scaleX, c.scaleY, text, colour, &soft.image, clip, 1, font,
+                                   0xFF0000, -1, 0, nullptr);
+  int wrong = 0, inked = 0;
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) {
+      const std::uint32_t got = Back(x, y) & 0xFFFFFF;
+      inked += soft.At(x, y) != 0;
+      if (got != soft.At(x, y) && wrong++ < 5)
+        ADD_FAILURE() << x << "," << y << ": " << std::hex << got << ", software " << soft.At(x, y);
+    }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_GT(inked, 20);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scales, ScaledDeviceTextTest,
+    ::testing::Values(ScaleCase{"EdgedTwice", gamelib::kFontKindEdge, 2.0, 2.0, false},
+                      ScaleCase{"EdgedHalf", gamelib::kFontKindEdge, 0.5, 0.5, false},
+                      ScaleCase{"EdgedWideOnly", gamelib::kFontKindEdge, 2.0, 1.0, false},
+                      ScaleCase{"EdgedTallOnly", gamelib::kFontKindEdge, 1.0, 2.0, false},
+                      ScaleCase{"EdgedWideAndFlat", gamelib::kFontKindEdge, 3.0, 0.5, false},
+                      ScaleCase{"EdgedTwiceClipped", gamelib::kFontKindEdge, 2.0, 2.0, true},
+                      ScaleCase{"AntialiasedTwice", gamelib::kFontKindAntialiased, 2.0, 2.0, false},
+                      ScaleCase{"AntialiasedHalfClipped", gamelib::kFontKindAntialiased, 0.5, 0.5, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
