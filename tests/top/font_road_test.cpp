@@ -266,13 +266,15 @@ TEST_F(FontRoadTest, BlendModeThreeIsEmulatedAroundTextureCachedText) {
 }
 
 // Scaled text through the device: each cell a stretched draw of its glyph graph, in both
-// directions and in one alone, unclipped and cut by a clip rectangle; the pixels are the
-// software road's, which samples the cells nearest.
+// directions and in one alone, glyphs one pixel thin among them, unclipped and cut by a
+// clip rectangle; the pixels are the software road's, which samples the cells nearest.
+enum class Cut { kNone, kThrough, kRight, kBottom };
+
 struct ScaleCase {
   const char* name;
-  int kind;
+  int kind, size;
   double scaleX, scaleY;
-  bool clipped;
+  Cut cut;
 };
 
 class ScaledDeviceTextTest : public FontRoadTest, public ::testing::WithParamInterface<ScaleCase> {};
@@ -280,21 +282,26 @@ class ScaledDeviceTextTest : public FontRoadTest, public ::testing::WithParamInt
 TEST_P(ScaledDeviceTextTest, MatchesTheSoftwareRoadAtTheSameScale) {
   const ScaleCase& c = GetParam();
   Start();
-  const int font = gamelib::CreateFontToHandle(kGothicFile, 18, -1, c.kind);
+  const int font = gamelib::CreateFontToHandle(kGothicFile, c.size, -1, c.kind);
   ASSERT_EQ(gamelib::GetFontRecord(font)->textureCacheFlag, 1);
   const bool edged = c.kind == gamelib::kFontKindEdge;
   const int colour = edged ? 0x0000FF : 0xFFFFFF;
-  // Through the first and third glyphs and across the line.
-  const auto at = [](double unscaled, double scale) { return static_cast<int>(unscaled * scale); };
-  const RECT cut{5 + at(6, c.scaleX), 4 + at(7, c.scaleY), 5 + at(45, c.scaleX), 4 + at(16, c.scaleY)};
-  const RECT* clip = c.clipped ? &cut : nullptr;
-  const char* text = "Wide 幅g";
-  ASSERT_GT(gamelib::DrawStringWithFontCache(1, 5, 4, 0, c.scaleX, c.scaleY, text, colour, nullptr, clip, 1,
+  constexpr int kX = 30, kY = 30;
+  // Clips through glyphs, in pixels from the origin at scale 1.
+  const auto at = [](int origin, double unscaled, double scale) {
+    return origin + static_cast<int>(unscaled * scale);
+  };
+  const RECT through{at(kX, 6, c.scaleX), at(kY, 7, c.scaleY), at(kX, 45, c.scaleX), at(kY, 16, c.scaleY)};
+  // By Cut: none, through glyphs, on the right only, at the bottom only.
+  const RECT cuts[] = {{}, through, {0, 0, at(kX, 45, c.scaleX), 480}, {0, 0, 640, at(kY, 12, c.scaleY)}};
+  const RECT* clip = c.cut == Cut::kNone ? nullptr : &cuts[static_cast<int>(c.cut)];
+  const char* text = "Wide 幅g l一|";
+  ASSERT_GT(gamelib::DrawStringWithFontCache(1, kX, kY, 0, c.scaleX, c.scaleY, text, colour, nullptr, clip, 1,
                                              font, 0xFF0000, -1, 0, nullptr),
             0);
-  constexpr int kWidth = 200, kHeight = 60;
+  constexpr int kWidth = 400, kHeight = 120;
   Image soft(kWidth, kHeight);
-  gamelib::DrawStringWithFontCache(1, 5, 4, 0, c.scaleX, c.scaleY, text, colour, &soft.image, clip, 1, font,
+  gamelib::DrawStringWithFontCache(1, kX, kY, 0, c.scaleX, c.scaleY, text, colour, &soft.image, clip, 1, font,
                                    0xFF0000, -1, 0, nullptr);
   int wrong = 0, inked = 0;
   for (int y = 0; y < kHeight; ++y)
@@ -310,14 +317,19 @@ TEST_P(ScaledDeviceTextTest, MatchesTheSoftwareRoadAtTheSameScale) {
 
 INSTANTIATE_TEST_SUITE_P(
     Scales, ScaledDeviceTextTest,
-    ::testing::Values(ScaleCase{"EdgedTwice", gamelib::kFontKindEdge, 2.0, 2.0, false},
-                      ScaleCase{"EdgedHalf", gamelib::kFontKindEdge, 0.5, 0.5, false},
-                      ScaleCase{"EdgedWideOnly", gamelib::kFontKindEdge, 2.0, 1.0, false},
-                      ScaleCase{"EdgedTallOnly", gamelib::kFontKindEdge, 1.0, 2.0, false},
-                      ScaleCase{"EdgedWideAndFlat", gamelib::kFontKindEdge, 3.0, 0.5, false},
-                      ScaleCase{"EdgedTwiceClipped", gamelib::kFontKindEdge, 2.0, 2.0, true},
-                      ScaleCase{"AntialiasedTwice", gamelib::kFontKindAntialiased, 2.0, 2.0, false},
-                      ScaleCase{"AntialiasedHalfClipped", gamelib::kFontKindAntialiased, 0.5, 0.5, true}),
+    ::testing::Values(
+        ScaleCase{"EdgedTwice", gamelib::kFontKindEdge, 18, 2.0, 2.0, Cut::kNone},
+        ScaleCase{"EdgedHalf", gamelib::kFontKindEdge, 18, 0.5, 0.5, Cut::kNone},
+        ScaleCase{"EdgedWideOnly", gamelib::kFontKindEdge, 18, 2.0, 1.0, Cut::kNone},
+        ScaleCase{"EdgedTallOnly", gamelib::kFontKindEdge, 18, 1.0, 2.0, Cut::kNone},
+        ScaleCase{"EdgedWideAndFlat", gamelib::kFontKindEdge, 18, 3.0, 0.5, Cut::kNone},
+        ScaleCase{"EdgedTwiceCutThrough", gamelib::kFontKindEdge, 18, 2.0, 2.0, Cut::kThrough},
+        ScaleCase{"EdgedTwiceCutOnTheRight", gamelib::kFontKindEdge, 18, 2.0, 2.0, Cut::kRight},
+        ScaleCase{"EdgedTwiceCutAtTheBottom", gamelib::kFontKindEdge, 18, 2.0, 2.0, Cut::kBottom},
+        ScaleCase{"PlainSmallTwice", gamelib::kFontKindPlain, 10, 2.0, 2.0, Cut::kNone},
+        ScaleCase{"PlainHalf", gamelib::kFontKindPlain, 18, 0.5, 0.5, Cut::kNone},
+        ScaleCase{"AntialiasedTwice", gamelib::kFontKindAntialiased, 18, 2.0, 2.0, Cut::kNone},
+        ScaleCase{"AntialiasedHalfCutThrough", gamelib::kFontKindAntialiased, 18, 0.5, 0.5, Cut::kThrough}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
