@@ -32,12 +32,26 @@ template <int K>
 GAMELIB_AVX2_INLINE V Sll(V a) {
   return _mm256_slli_epi32(a, K);
 }
-GAMELIB_AVX2_INLINE V AndMask(V a, std::uint32_t m) { return And(a, Set1(m)); }
+// Constant lanes, read from memory: built from an immediate, as GCC otherwise does, each
+// costs two shuffle-port instructions, and the kernels are short of registers to keep
+// them in, so it would be rebuilt for every eight pixels.
+template <std::uint32_t M>
+struct LaneConstant {
+  alignas(32) static inline std::uint32_t lanes[8] = {M, M, M, M, M, M, M, M};
+};
+template <std::uint32_t M>
+GAMELIB_AVX2_INLINE V K() {
+  return _mm256_load_si256(reinterpret_cast<const V*>(LaneConstant<M>::lanes));
+}
+template <std::uint32_t M>
+GAMELIB_AVX2_INLINE V AndMask(V a) {
+  return And(a, K<M>());
+}
 GAMELIB_AVX2_INLINE V Equal(V a, V b) { return _mm256_cmpeq_epi32(a, b); }
 GAMELIB_AVX2_INLINE V Select(V ifZero, V ifOnes, V mask) { return _mm256_blendv_epi8(ifZero, ifOnes, mask); }
 
 // floor(n / 255) for n = v * k with v, k in 0..255: what a BrightnessTable row gives.
-GAMELIB_AVX2_INLINE V Div255(V n) { return Srl<8>(Add(Add(n, Set1(1)), Srl<8>(n))); }
+GAMELIB_AVX2_INLINE V Div255(V n) { return Srl<8>(Add(Add(n, K<1>()), Srl<8>(n))); }
 GAMELIB_AVX2_INLINE V Bright(V v, V k) { return Div255(Mul(v, k)); }
 // trunc(t * p / 255) toward zero for t in -255..255: what a SignedScaleTable row gives.
 GAMELIB_AVX2_INLINE V SignedScale(V t, V p) {
@@ -48,28 +62,28 @@ GAMELIB_AVX2_INLINE V SignedScale(V t, V p) {
 GAMELIB_AVX2_INLINE V SignedScale16(V t, V p16) {
   const V n = _mm256_mullo_epi16(_mm256_abs_epi16(t), p16);
   const V q = _mm256_srli_epi16(
-      _mm256_add_epi16(_mm256_add_epi16(n, _mm256_set1_epi16(1)), _mm256_srli_epi16(n, 8)), 8);
+      _mm256_add_epi16(_mm256_add_epi16(n, K<0x00010001>()), _mm256_srli_epi16(n, 8)), 8);
   return _mm256_sign_epi16(q, t);
 }
 
 GAMELIB_AVX2_INLINE V PackedAdd16V(V d, V s) {
-  const V sum = Add(AndMask(d, 0xF7DF), AndMask(s, 0xF7DF));
-  const V k = AndMask(sum, 0x10820);
-  return AndMask(Or(Or(Sub(k, Srl<5>(k)), AndMask(Or(d, s), 0x0820)), sum), 0xFFFF);
+  const V sum = Add(AndMask<0xF7DF>(d), AndMask<0xF7DF>(s));
+  const V k = AndMask<0x10820>(sum);
+  return AndMask<0xFFFF>(Or(Or(Sub(k, Srl<5>(k)), AndMask<0x0820>(Or(d, s))), sum));
 }
 GAMELIB_AVX2_INLINE V PackedSub16V(V d, V s) {
-  const V t = Sub(Or(d, Set1(0x10820)), AndMask(s, 0xF7DF));
-  const V k = AndMask(t, 0x10820);
-  return AndMask(And(Sub(k, Srl<5>(k)), t), 0xFFFF);
+  const V t = Sub(Or(d, K<0x10820>()), AndMask<0xF7DF>(s));
+  const V k = AndMask<0x10820>(t);
+  return AndMask<0xFFFF>(And(Sub(k, Srl<5>(k)), t));
 }
 GAMELIB_AVX2_INLINE V PackedAdd32V(V d, V s) {
-  const V sum = Add(AndMask(d, 0x00FEFEFF), AndMask(s, 0x00FEFEFF));
-  const V k = AndMask(sum, 0x01010100);
-  return Or(Or(Sub(k, Srl<8>(k)), AndMask(Or(d, s), 0x00010100)), sum);
+  const V sum = Add(AndMask<0x00FEFEFF>(d), AndMask<0x00FEFEFF>(s));
+  const V k = AndMask<0x01010100>(sum);
+  return Or(Or(Sub(k, Srl<8>(k)), AndMask<0x00010100>(Or(d, s))), sum);
 }
 GAMELIB_AVX2_INLINE V PackedSub32V(V d, V s) {
-  const V t = Sub(Or(d, Set1(0x01010100)), AndMask(s, 0xFEFEFEFF));
-  const V k = AndMask(t, 0x01010100);
+  const V t = Sub(Or(d, K<0x01010100>()), AndMask<0xFEFEFEFF>(s));
+  const V k = AndMask<0x01010100>(t);
   return And(Sub(k, Srl<8>(k)), t);
 }
 
@@ -101,13 +115,13 @@ GAMELIB_AVX2_INLINE VTables MakeVTables(const PixelTables& t) {
 // the rest (equal for every h and k).
 GAMELIB_AVX2_INLINE V Bright16(V halves, V k16) {
   const V n = _mm256_mullo_epi16(halves, k16);
-  return _mm256_mulhi_epu16(_mm256_add_epi16(n, _mm256_set1_epi16(1)), _mm256_set1_epi16(257));
+  return _mm256_mulhi_epu16(_mm256_add_epi16(n, K<0x00010001>()), K<0x01010101>());
 }
 
 // Bytes 0, 1 and 2 of x each through a brightness factor (blue, green, red), byte 3 zero.
 GAMELIB_AVX2_INLINE V BrightBytes(V x, V blueRed16, V green16) {
-  const V rb = Bright16(AndMask(x, 0x00FF00FF), blueRed16);
-  const V g = Bright16(AndMask(Srl<8>(x), 0x000000FF), green16);
+  const V rb = Bright16(AndMask<0x00FF00FF>(x), blueRed16);
+  const V g = Bright16(AndMask<0x000000FF>(Srl<8>(x)), green16);
   return Or(rb, Sll<8>(g));
 }
 
@@ -118,8 +132,8 @@ GAMELIB_AVX2_INLINE void Field16V(V d, V c, V a, V w, const VTables& t, V& resul
   constexpr int shift = kFieldShift16[Field];
   constexpr int n = kFieldWidth16[Field];
   constexpr std::uint32_t mask = kFieldMask16[Field];
-  const V dF = AndMask(Srl<shift>(d), mask);
-  const V cF = AndMask(Srl<shift>(c), mask);
+  const V dF = AndMask<mask>(Srl<shift>(d));
+  const V cF = AndMask<mask>(Srl<shift>(c));
   const V cb = W ? cF : Bright(cF, t.bright[Field]);
   V out = _mm256_setzero_si256();
   if constexpr (Mode == BlendNone) {
@@ -135,7 +149,7 @@ GAMELIB_AVX2_INLINE void Field16V(V d, V c, V a, V w, const VTables& t, V& resul
     if constexpr (Mode == BlendAlpha) {
       target = cb;
     } else if constexpr (Mode == BlendInverted) {
-      const V inverted = Sub(Set1(mask), cF);
+      const V inverted = Sub(K<mask>(), cF);
       target = W ? inverted : Bright(inverted, t.bright[Field]);
     } else {
       target = Srl<n>(Mul(cb, dF));
@@ -176,16 +190,16 @@ GAMELIB_AVX2_INLINE void Field16V(V d, V c, V a, V w, const VTables& t, V& resul
 template <int Mode, bool B, bool W, bool UseAlpha>
 GAMELIB_AVX2_INLINE V Combine16V(V d, V c, V a, V w, const VTables& t) {
   if constexpr (Mode == BlendNone && !B && !UseAlpha && W) {
-    return AndMask(c, 0xFFFF);
+    return AndMask<0xFFFF>(c);
   }
   if constexpr (!B && !UseAlpha && (Mode == BlendAlpha || Mode == BlendAdd || Mode == BlendSub)) {
     // No weight: every product stays below 2^16, so the fields go two to a lane in 16-bit
     // halves (blue | red << 16, then green) and take half the operations. (Multiplying
     // comes out slower this way.)
-    const V dBR = Or(AndMask(d, 0x1F), Sll<5>(AndMask(d, 0xF800)));
-    const V dG = AndMask(Srl<5>(d), 0x3F);
-    V cBR = Or(AndMask(c, 0x1F), Sll<5>(AndMask(c, 0xF800)));
-    V cG = AndMask(Srl<5>(c), 0x3F);
+    const V dBR = Or(AndMask<0x1F>(d), Sll<5>(AndMask<0xF800>(d)));
+    const V dG = AndMask<0x3F>(Srl<5>(d));
+    V cBR = Or(AndMask<0x1F>(c), Sll<5>(AndMask<0xF800>(c)));
+    V cG = AndMask<0x3F>(Srl<5>(c));
     if constexpr (!W) {
       cBR = Bright16(cBR, t.brightBlueRed16);
       cG = Bright16(cG, t.brightGreen16);
@@ -199,7 +213,7 @@ GAMELIB_AVX2_INLINE V Combine16V(V d, V c, V a, V w, const VTables& t) {
       outBR = Bright16(cBR, t.p16);
       outG = Bright16(cG, t.p16);
     }
-    const V fields = Or(Or(AndMask(outBR, 0xFFFF), Srl<5>(AndMask(outBR, 0x001F0000))), Sll<5>(outG));
+    const V fields = Or(Or(AndMask<0xFFFF>(outBR), Srl<5>(AndMask<0x001F0000>(outBR))), Sll<5>(outG));
     if constexpr (Mode == BlendAdd) return PackedAdd16V(d, fields);
     if constexpr (Mode == BlendSub) return PackedSub16V(d, fields);
     return fields;
@@ -219,9 +233,9 @@ GAMELIB_AVX2_INLINE V Combine16V(V d, V c, V a, V w, const VTables& t) {
 template <int Mode, bool W, int Channel>
 GAMELIB_AVX2_INLINE V SourceChannel32(V c, V dc, const VTables& t) {
   constexpr int shift = Channel * 8;
-  const V s = AndMask(Srl<shift>(c), 0xFF);
+  const V s = AndMask<0xFF>(Srl<shift>(c));
   if constexpr (Mode == BlendInverted) {
-    const V inverted = Sub(Set1(255), s);
+    const V inverted = Sub(K<255>(), s);
     return W ? inverted : Bright(inverted, t.bright[Channel]);
   } else if constexpr (Mode == BlendMulFade) {
     return Srl<8>(Mul(W ? s : Bright(s, t.bright[Channel]), dc));
@@ -237,7 +251,7 @@ GAMELIB_AVX2_INLINE void Channel32V(V d, V c, V weight, const VTables& t, V& res
       Mode == BlendNone || Mode == BlendAlpha || Mode == BlendInverted || Mode == BlendMulFade;
   constexpr bool withParameter = Mode == BlendAlpha || Mode == BlendInverted || Mode == BlendMulFade;
   constexpr int weights = (B ? 1 : 0) + (UseAlpha ? 1 : 0);
-  const V dc = AndMask(Srl<shift>(d), 0xFF);
+  const V dc = AndMask<0xFF>(Srl<shift>(d));
   const V x = SourceChannel32<Mode, W, Channel>(c, dc, t);
   V out;
   if constexpr (interpolating) {
@@ -247,7 +261,7 @@ GAMELIB_AVX2_INLINE void Channel32V(V d, V c, V weight, const VTables& t, V& res
     } else {
       constexpr int n = 8 * factors;
       const V f = withParameter ? Mul(weight, t.p) : weight;
-      out = Srl<n>(Add(Mul(x, f), Mul(dc, Sub(Set1(std::uint32_t{1} << n), f))));
+      out = Srl<n>(Add(Mul(x, f), Mul(dc, Sub(K<(std::uint32_t{1} << n)>(), f))));
     }
   } else if constexpr (Mode == BlendAdd || Mode == BlendSub) {
     V contribution;
@@ -285,28 +299,28 @@ GAMELIB_AVX2_INLINE V Combine32V(V d, V c, V a, V w, const VTables& t) {
     // One factor below 256: blue with red, and green, in 16-bit halves of each lane.
     const V f = withParameter ? t.p : weight;
     const V f16 = Or(f, Sll<16>(f));
-    const V g16 = Sub(Set1(0x01000100), f16);
+    const V g16 = Sub(K<0x01000100>(), f16);
     V x;
-    const V src = Mode == BlendInverted ? _mm256_xor_si256(c, Set1(0xFFFFFFFF)) : c;
+    const V src = Mode == BlendInverted ? _mm256_xor_si256(c, K<0xFFFFFFFF>()) : c;
     if constexpr (W) {
       x = src;
     } else {
       x = BrightBytes(src, t.brightBlueRed16, t.brightGreen16);
     }
-    const V rb = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(AndMask(x, 0x00FF00FF), f16),
-                                                    _mm256_mullo_epi16(AndMask(d, 0x00FF00FF), g16)),
+    const V rb = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(AndMask<0x00FF00FF>(x), f16),
+                                                    _mm256_mullo_epi16(AndMask<0x00FF00FF>(d), g16)),
                                    8);
-    const V gg = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(AndMask(Srl<8>(x), 0x00FF00FF), f16),
-                                                    _mm256_mullo_epi16(AndMask(Srl<8>(d), 0x00FF00FF), g16)),
+    const V gg = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(AndMask<0x00FF00FF>(Srl<8>(x)), f16),
+                                                    _mm256_mullo_epi16(AndMask<0x00FF00FF>(Srl<8>(d)), g16)),
                                    8);
-    return Or(Or(AndMask(d, 0xFF000000u), rb), AndMask(Sll<8>(gg), 0x0000FF00u));
+    return Or(Or(AndMask<0xFF000000u>(d), rb), AndMask<0x0000FF00u>(Sll<8>(gg)));
   }
   if constexpr ((Mode == BlendAdd || Mode == BlendSub) && weights == 0) {
     const V x = W ? c : BrightBytes(c, t.brightBlueRed16, t.brightGreen16);
     const V contribution = BrightBytes(x, t.p16, t.p16);
     return Mode == BlendAdd ? PackedAdd32V(d, contribution) : PackedSub32V(d, contribution);
   }
-  V result = interpolating || Mode == BlendMul ? AndMask(d, 0xFF000000u) : _mm256_setzero_si256();
+  V result = interpolating || Mode == BlendMul ? AndMask<0xFF000000u>(d) : _mm256_setzero_si256();
   V addend = _mm256_setzero_si256();
   Channel32V<Mode, B, UseAlpha, W, 0>(d, c, weight, t, result, addend);
   Channel32V<Mode, B, UseAlpha, W, 1>(d, c, weight, t, result, addend);
@@ -377,7 +391,7 @@ GAMELIB_AVX2_INLINE V FirstLanes(int count) {
 
 // Lanes whose unsigned value is below limit set (limit <= 2^31).
 GAMELIB_AVX2_INLINE V BelowUnsigned(V a, std::uint32_t limit) {
-  return _mm256_cmpgt_epi32(Set1(limit ^ 0x80000000u), _mm256_xor_si256(a, Set1(0x80000000u)));
+  return _mm256_cmpgt_epi32(Set1(limit ^ 0x80000000u), _mm256_xor_si256(a, K<0x80000000u>()));
 }
 
 // The first count (1..7) pixels of a 32-bit span, never touching the pixels after them
@@ -491,7 +505,7 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
   V a = zero;
   V skip = zero;  // lanes left as they are
   if constexpr (F::palette) {
-    const V index = AndMask(raw, 0xFF);
+    const V index = AndMask<0xFF>(raw);
     if constexpr (T) skip = Equal(index, c.key);
     const void* palette = c.l.palette;
     colour = LoadLanes(index, [palette](std::uint32_t i) -> std::uint32_t {
@@ -503,15 +517,15 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
     });
   } else if constexpr (F::alpha) {
     if constexpr (F::kind == kMemImgKind16) {
-      a = AndMask(Srl<16>(raw), 0xFF);
-      colour = AndMask(raw, 0xFFFF);
+      a = AndMask<0xFF>(Srl<16>(raw));
+      colour = AndMask<0xFFFF>(raw);
     } else {
       a = Srl<24>(raw);
       colour = raw;
     }
     if constexpr (T && SkipsZeroAlpha(Mode)) skip = Equal(a, zero);
   } else {
-    colour = F::bytes == 2 ? AndMask(raw, 0xFFFF) : raw;
+    colour = F::bytes == 2 ? AndMask<0xFFFF>(raw) : raw;
     if constexpr (T) skip = Equal(colour, c.key);
   }
   V w = zero;
@@ -532,7 +546,7 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
   const V d = L == Tail::Masked ? LoadDestPart(dp, lanes) : LoadDest<F::kind>(dp);
   V out;
   if constexpr (F::alpha && T) {
-    const V opaque = Equal(a, Set1(255));
+    const V opaque = Equal(a, K<255>());
     out = Select(CombineV<F::kind, Mode, B, W, true>(d, colour, a, w, c.t),
                  CombineV<F::kind, Mode, B, W, false>(d, colour, a, w, c.t), opaque);
   } else {
