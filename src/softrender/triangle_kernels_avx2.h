@@ -61,8 +61,8 @@ GAMELIB_AVX2_INLINE V SignedScale(V t, V p) {
 // SignedScale in each 16-bit half: |t| * p + 1 + (|t| * p >> 8) stays below 2^16.
 GAMELIB_AVX2_INLINE V SignedScale16(V t, V p16) {
   const V n = _mm256_mullo_epi16(_mm256_abs_epi16(t), p16);
-  const V q = _mm256_srli_epi16(
-      _mm256_add_epi16(_mm256_add_epi16(n, K<0x00010001>()), _mm256_srli_epi16(n, 8)), 8);
+  const V q =
+      _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(n, K<0x00010001>()), _mm256_srli_epi16(n, 8)), 8);
   return _mm256_sign_epi16(q, t);
 }
 
@@ -384,9 +384,12 @@ GAMELIB_AVX2_INLINE V LoadLanes(V offsets, Load load) {
 
 GAMELIB_AVX2_INLINE V LaneIndex() { return _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7); }
 
-// Lanes below count set.
+// Lanes below count (0..8) set: a window into a table, which takes no shuffle-port
+// instruction as a broadcast of count would.
+alignas(64) inline constexpr std::int32_t kFirstLanesWindow[16] = {-1, -1, -1, -1, -1, -1, -1, -1,
+                                                                   0,  0,  0,  0,  0,  0,  0,  0};
 GAMELIB_AVX2_INLINE V FirstLanes(int count) {
-  return _mm256_cmpgt_epi32(Set1(static_cast<std::uint32_t>(count)), LaneIndex());
+  return _mm256_loadu_si256(reinterpret_cast<const V*>(kFirstLanesWindow + 8 - count));
 }
 
 // Lanes whose unsigned value is below limit set (limit <= 2^31).
@@ -424,6 +427,7 @@ enum class Tail { None, Masked, Blended };
 // Checked: lanes outside the source are left unchanged (else all are inside). Rows: the
 // texels lie on one source row and advance at most one texel per pixel, so the eight come
 // from one load of the row at srcRow/blendRow and a permute; u is lane 0's coordinate.
+// Checked with Rows: the caller has found that row inside the source.
 template <class F, int Mode, bool B, bool W, bool T, bool Checked, bool Rows, Tail L>
 GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp, V uu, V vv, std::uint32_t u,
                                        const std::uint8_t* srcRow, const std::uint8_t* blendRow, int count) {
@@ -455,7 +459,8 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
   if constexpr (Partial) lanes = FirstLanes(count);
   V inside = zero;
   if constexpr (Checked) {
-    inside = And(BelowUnsigned(uu, c.texWidth), BelowUnsigned(vv, c.texHeight));
+    inside = Rows ? BelowUnsigned(uu, c.texWidth)
+                  : And(BelowUnsigned(uu, c.texWidth), BelowUnsigned(vv, c.texHeight));
     // No pixel to draw: nothing to do. A blended tail goes on regardless (every read stays
     // in its image, and it writes back what it read): on short spans the test costs more
     // than it saves.
@@ -580,10 +585,11 @@ GAMELIB_AVX2_INLINE void TexturedRun(const SpanConstants& c, std::uint8_t* dp, c
   const std::uint8_t* srcRow = nullptr;
   const std::uint8_t* blendRow = nullptr;
   if constexpr (Rows) {
-    // One texel row for the whole span. A checked span may lie below the source, and
-    // then draws nothing: any row in it will do.
-    auto tv = static_cast<std::ptrdiff_t>(v >> kFixed18Shift);
-    if constexpr (Checked) tv = std::min<std::ptrdiff_t>(tv, (c.texHeight >> kFixed18Shift) - 1);
+    // One texel row for the whole span. A checked span below the source draws nothing.
+    if constexpr (Checked) {
+      if (v >= c.texHeight) return;
+    }
+    const auto tv = static_cast<std::ptrdiff_t>(v >> kFixed18Shift);
     srcRow = c.l.src + tv * c.l.srcPitch;
     if constexpr (B) blendRow = c.l.blend + tv * c.l.blendPitch;
   }

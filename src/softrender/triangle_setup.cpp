@@ -117,9 +117,7 @@ int SetUpTriangle(TriangleSetup* setup, const TriVertex* vertices) {
 
   // Edges. X runs are whole pixels in Fixed18; rows are whole pixels.
   const int b0 = b[0], b1 = b[1], b2 = b[2];
-  const auto run = [&](int from, int to) {
-    return static_cast<std::int64_t>(x[to] - x[from]) * kFixed18One;
-  };
+  const auto run = [&](int from, int to) { return static_cast<std::int64_t>(x[to] - x[from]) * kFixed18One; };
   TriEdge& left = setup->left;
   TriEdge& right = setup->right;
   int top;
