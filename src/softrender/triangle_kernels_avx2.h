@@ -620,6 +620,29 @@ GAMELIB_AVX2_INLINE void TexturedRun(const SpanConstants& c, std::uint8_t* dp, c
 // against the source, with no per-span search for the pixels inside.
 constexpr int kSmallTriangleWidth = 32;
 
+// The rows of such a triangle. Instantiated per source layout (Rows), so that each loop
+// holds only its own values; u and v are those pixel (0, 0) would have.
+template <class F, int Mode, bool B, bool W, bool T, bool Rows>
+GAMELIB_AVX2_INLINE void WalkNarrow(RowWalker& walker, const SpanConstants& c, std::uint8_t* pixels,
+                                    std::ptrdiff_t pitch, std::ptrdiff_t areaRight, std::uint32_t uOrigin,
+                                    std::uint32_t vOrigin, const TriGradients& g, V laneDu, V laneDv, V du8,
+                                    V dv8) {
+  constexpr int destBytes = F::kind == kMemImgKind16 ? 2 : 4;
+  const auto du = static_cast<std::uint32_t>(g.dudx);
+  const auto dv = static_cast<std::uint32_t>(g.dvdx);
+  int y = 0;
+  int x = 0;
+  int n = 0;
+  while (walker.Next(y, x, n)) {
+    const std::uint32_t u = CoordAt(uOrigin, g.dudx, g.dudy, x, y);
+    const std::uint32_t v = CoordAt(vOrigin, g.dvdx, g.dvdy, x, y);
+    std::uint8_t* const row = pixels + static_cast<std::ptrdiff_t>(y) * pitch;
+    TexturedRun<F, Mode, B, W, T, true, Rows, false>(c, row + static_cast<std::ptrdiff_t>(x) * destBytes,
+                                                     row + areaRight, u, v, du, dv, laneDu, laneDv, du8, dv8,
+                                                     n);
+  }
+}
+
 template <class F, int Mode, bool B, bool W, bool T>
 GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelContext& k) {
   constexpr int destBytes = F::kind == kMemImgKind16 ? 2 : 4;
@@ -653,19 +676,15 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
   int x = 0;
   int n = 0;
   if (setup.maxX - setup.minX < kSmallTriangleWidth) {
-    while (walker.Next(y, x, n)) {
-      const std::uint32_t u = CoordAt(g.u0, g.dudx, g.dudy, x - g.x0, y - g.y0);
-      const std::uint32_t v = CoordAt(g.v0, g.dvdx, g.dvdy, x - g.x0, y - g.y0);
-      std::uint8_t* const row = pixels + static_cast<std::ptrdiff_t>(y) * pitch;
-      std::uint8_t* dp = row + static_cast<std::ptrdiff_t>(x) * destBytes;
-      const std::uint8_t* areaEnd = row + areaRight;
-      if (rows) {
-        TexturedRun<F, Mode, B, W, T, true, true, false>(c, dp, areaEnd, u, v, du, dv, laneDu, laneDv, du8,
-                                                         dv8, n);
-      } else {
-        TexturedRun<F, Mode, B, W, T, true, false, false>(c, dp, areaEnd, u, v, du, dv, laneDu, laneDv, du8,
-                                                          dv8, n);
-      }
+    // Coordinates in wrapping arithmetic, as CoordAt gives them from the origin pixel.
+    const std::uint32_t uOrigin = CoordAt(g.u0, g.dudx, g.dudy, -g.x0, -g.y0);
+    const std::uint32_t vOrigin = CoordAt(g.v0, g.dvdx, g.dvdy, -g.x0, -g.y0);
+    if (rows) {
+      WalkNarrow<F, Mode, B, W, T, true>(walker, c, pixels, pitch, areaRight, uOrigin, vOrigin, g, laneDu,
+                                         laneDv, du8, dv8);
+    } else {
+      WalkNarrow<F, Mode, B, W, T, false>(walker, c, pixels, pitch, areaRight, uOrigin, vOrigin, g, laneDu,
+                                          laneDv, du8, dv8);
     }
     return;
   }
