@@ -32,13 +32,26 @@ template <int K>
 GAMELIB_AVX2_INLINE V Sll(V a) {
   return _mm256_slli_epi32(a, K);
 }
-// Constant lanes, read from memory: built from an immediate, as GCC otherwise does, each
-// costs two shuffle-port instructions, and the kernels are short of registers to keep
-// them in, so it would be rebuilt for every eight pixels.
+// Constant lanes, read from memory. Built from an immediate, as GCC otherwise does, each
+// takes two shuffle-port instructions, and where the kernels are short of vector
+// registers that happens for every eight pixels. Defined in triangle_kernels_avx2.cpp,
+// one per value below (a value missing there fails the link): out of sight, they cannot
+// be folded back into immediates, yet being const they are loaded once where registers
+// allow, and read from memory where not.
 template <std::uint32_t M>
 struct LaneConstant {
-  alignas(32) static inline std::uint32_t lanes[8] = {M, M, M, M, M, M, M, M};
+  alignas(32) static const std::uint32_t lanes[8];
 };
+// clang-format off
+#define GAMELIB_LANE_CONSTANTS(X) \
+  X(0x1) X(0x1F) X(0x3F) X(0xFF) X(0x100) X(0x820) X(0xF7DF) X(0xF800) X(0xFF00) X(0xFFFF) X(0x10000) \
+  X(0x10001) X(0x10100) X(0x10820) X(0x1F0000) X(0xFEFEFF) X(0xFF00FF) X(0x1000000) X(0x1000100) \
+  X(0x1010100) X(0x1010101) X(0x80000000) X(0xFEFEFEFF) X(0xFF000000) X(0xFFFFFFFF)
+// clang-format on
+#define GAMELIB_DECLARE_LANE_CONSTANT(m) extern template struct LaneConstant<m>;
+GAMELIB_LANE_CONSTANTS(GAMELIB_DECLARE_LANE_CONSTANT)
+#undef GAMELIB_DECLARE_LANE_CONSTANT
+
 template <std::uint32_t M>
 GAMELIB_AVX2_INLINE V K() {
   return _mm256_load_si256(reinterpret_cast<const V*>(LaneConstant<M>::lanes));
