@@ -7,6 +7,17 @@ namespace gamelib::raster {
 
 #if defined(__x86_64__)
 
+namespace avx2 {
+
+template <std::uint32_t M>
+alignas(32) const std::uint32_t LaneConstant<M>::lanes[8] = {M, M, M, M, M, M, M, M};
+
+#define GAMELIB_DEFINE_LANE_CONSTANT(m) template struct LaneConstant<m>;
+GAMELIB_LANE_CONSTANTS(GAMELIB_DEFINE_LANE_CONSTANT)
+#undef GAMELIB_DEFINE_LANE_CONSTANT
+
+}  // namespace avx2
+
 namespace {
 
 template <int... Part>

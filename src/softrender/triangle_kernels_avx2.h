@@ -32,12 +32,39 @@ template <int K>
 GAMELIB_AVX2_INLINE V Sll(V a) {
   return _mm256_slli_epi32(a, K);
 }
-GAMELIB_AVX2_INLINE V AndMask(V a, std::uint32_t m) { return And(a, Set1(m)); }
+// Constant lanes, read from memory. Built from an immediate, as GCC otherwise does, each
+// takes two shuffle-port instructions, and where the kernels are short of vector
+// registers that happens for every eight pixels. Defined in triangle_kernels_avx2.cpp,
+// one per value below (a value missing there fails the link): out of sight, they cannot
+// be folded back into immediates, yet being const they are loaded once where registers
+// allow, and read from memory where not.
+template <std::uint32_t M>
+struct LaneConstant {
+  alignas(32) static const std::uint32_t lanes[8];
+};
+// clang-format off
+#define GAMELIB_LANE_CONSTANTS(X) \
+  X(0x1) X(0x1F) X(0x3F) X(0xFF) X(0x100) X(0x820) X(0xF7DF) X(0xF800) X(0xFF00) X(0xFFFF) X(0x10000) \
+  X(0x10001) X(0x10100) X(0x10820) X(0x1F0000) X(0xFEFEFF) X(0xFF00FF) X(0x1000000) X(0x1000100) \
+  X(0x1010100) X(0x1010101) X(0x80000000) X(0xFEFEFEFF) X(0xFF000000) X(0xFFFFFFFF)
+// clang-format on
+#define GAMELIB_DECLARE_LANE_CONSTANT(m) extern template struct LaneConstant<m>;
+GAMELIB_LANE_CONSTANTS(GAMELIB_DECLARE_LANE_CONSTANT)
+#undef GAMELIB_DECLARE_LANE_CONSTANT
+
+template <std::uint32_t M>
+GAMELIB_AVX2_INLINE V K() {
+  return _mm256_load_si256(reinterpret_cast<const V*>(LaneConstant<M>::lanes));
+}
+template <std::uint32_t M>
+GAMELIB_AVX2_INLINE V AndMask(V a) {
+  return And(a, K<M>());
+}
 GAMELIB_AVX2_INLINE V Equal(V a, V b) { return _mm256_cmpeq_epi32(a, b); }
 GAMELIB_AVX2_INLINE V Select(V ifZero, V ifOnes, V mask) { return _mm256_blendv_epi8(ifZero, ifOnes, mask); }
 
 // floor(n / 255) for n = v * k with v, k in 0..255: what a BrightnessTable row gives.
-GAMELIB_AVX2_INLINE V Div255(V n) { return Srl<8>(Add(Add(n, Set1(1)), Srl<8>(n))); }
+GAMELIB_AVX2_INLINE V Div255(V n) { return Srl<8>(Add(Add(n, K<1>()), Srl<8>(n))); }
 GAMELIB_AVX2_INLINE V Bright(V v, V k) { return Div255(Mul(v, k)); }
 // trunc(t * p / 255) toward zero for t in -255..255: what a SignedScaleTable row gives.
 GAMELIB_AVX2_INLINE V SignedScale(V t, V p) {
@@ -47,29 +74,29 @@ GAMELIB_AVX2_INLINE V SignedScale(V t, V p) {
 // SignedScale in each 16-bit half: |t| * p + 1 + (|t| * p >> 8) stays below 2^16.
 GAMELIB_AVX2_INLINE V SignedScale16(V t, V p16) {
   const V n = _mm256_mullo_epi16(_mm256_abs_epi16(t), p16);
-  const V q = _mm256_srli_epi16(
-      _mm256_add_epi16(_mm256_add_epi16(n, _mm256_set1_epi16(1)), _mm256_srli_epi16(n, 8)), 8);
+  const V q =
+      _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(n, K<0x00010001>()), _mm256_srli_epi16(n, 8)), 8);
   return _mm256_sign_epi16(q, t);
 }
 
 GAMELIB_AVX2_INLINE V PackedAdd16V(V d, V s) {
-  const V sum = Add(AndMask(d, 0xF7DF), AndMask(s, 0xF7DF));
-  const V k = AndMask(sum, 0x10820);
-  return AndMask(Or(Or(Sub(k, Srl<5>(k)), AndMask(Or(d, s), 0x0820)), sum), 0xFFFF);
+  const V sum = Add(AndMask<0xF7DF>(d), AndMask<0xF7DF>(s));
+  const V k = AndMask<0x10820>(sum);
+  return AndMask<0xFFFF>(Or(Or(Sub(k, Srl<5>(k)), AndMask<0x0820>(Or(d, s))), sum));
 }
 GAMELIB_AVX2_INLINE V PackedSub16V(V d, V s) {
-  const V t = Sub(Or(d, Set1(0x10820)), AndMask(s, 0xF7DF));
-  const V k = AndMask(t, 0x10820);
-  return AndMask(And(Sub(k, Srl<5>(k)), t), 0xFFFF);
+  const V t = Sub(Or(d, K<0x10820>()), AndMask<0xF7DF>(s));
+  const V k = AndMask<0x10820>(t);
+  return AndMask<0xFFFF>(And(Sub(k, Srl<5>(k)), t));
 }
 GAMELIB_AVX2_INLINE V PackedAdd32V(V d, V s) {
-  const V sum = Add(AndMask(d, 0x00FEFEFF), AndMask(s, 0x00FEFEFF));
-  const V k = AndMask(sum, 0x01010100);
-  return Or(Or(Sub(k, Srl<8>(k)), AndMask(Or(d, s), 0x00010100)), sum);
+  const V sum = Add(AndMask<0x00FEFEFF>(d), AndMask<0x00FEFEFF>(s));
+  const V k = AndMask<0x01010100>(sum);
+  return Or(Or(Sub(k, Srl<8>(k)), AndMask<0x00010100>(Or(d, s))), sum);
 }
 GAMELIB_AVX2_INLINE V PackedSub32V(V d, V s) {
-  const V t = Sub(Or(d, Set1(0x01010100)), AndMask(s, 0xFEFEFEFF));
-  const V k = AndMask(t, 0x01010100);
+  const V t = Sub(Or(d, K<0x01010100>()), AndMask<0xFEFEFEFF>(s));
+  const V k = AndMask<0x01010100>(t);
   return And(Sub(k, Srl<8>(k)), t);
 }
 
@@ -101,13 +128,13 @@ GAMELIB_AVX2_INLINE VTables MakeVTables(const PixelTables& t) {
 // the rest (equal for every h and k).
 GAMELIB_AVX2_INLINE V Bright16(V halves, V k16) {
   const V n = _mm256_mullo_epi16(halves, k16);
-  return _mm256_mulhi_epu16(_mm256_add_epi16(n, _mm256_set1_epi16(1)), _mm256_set1_epi16(257));
+  return _mm256_mulhi_epu16(_mm256_add_epi16(n, K<0x00010001>()), K<0x01010101>());
 }
 
 // Bytes 0, 1 and 2 of x each through a brightness factor (blue, green, red), byte 3 zero.
 GAMELIB_AVX2_INLINE V BrightBytes(V x, V blueRed16, V green16) {
-  const V rb = Bright16(AndMask(x, 0x00FF00FF), blueRed16);
-  const V g = Bright16(AndMask(Srl<8>(x), 0x000000FF), green16);
+  const V rb = Bright16(AndMask<0x00FF00FF>(x), blueRed16);
+  const V g = Bright16(AndMask<0x000000FF>(Srl<8>(x)), green16);
   return Or(rb, Sll<8>(g));
 }
 
@@ -118,8 +145,8 @@ GAMELIB_AVX2_INLINE void Field16V(V d, V c, V a, V w, const VTables& t, V& resul
   constexpr int shift = kFieldShift16[Field];
   constexpr int n = kFieldWidth16[Field];
   constexpr std::uint32_t mask = kFieldMask16[Field];
-  const V dF = AndMask(Srl<shift>(d), mask);
-  const V cF = AndMask(Srl<shift>(c), mask);
+  const V dF = AndMask<mask>(Srl<shift>(d));
+  const V cF = AndMask<mask>(Srl<shift>(c));
   const V cb = W ? cF : Bright(cF, t.bright[Field]);
   V out = _mm256_setzero_si256();
   if constexpr (Mode == BlendNone) {
@@ -135,7 +162,7 @@ GAMELIB_AVX2_INLINE void Field16V(V d, V c, V a, V w, const VTables& t, V& resul
     if constexpr (Mode == BlendAlpha) {
       target = cb;
     } else if constexpr (Mode == BlendInverted) {
-      const V inverted = Sub(Set1(mask), cF);
+      const V inverted = Sub(K<mask>(), cF);
       target = W ? inverted : Bright(inverted, t.bright[Field]);
     } else {
       target = Srl<n>(Mul(cb, dF));
@@ -176,16 +203,16 @@ GAMELIB_AVX2_INLINE void Field16V(V d, V c, V a, V w, const VTables& t, V& resul
 template <int Mode, bool B, bool W, bool UseAlpha>
 GAMELIB_AVX2_INLINE V Combine16V(V d, V c, V a, V w, const VTables& t) {
   if constexpr (Mode == BlendNone && !B && !UseAlpha && W) {
-    return AndMask(c, 0xFFFF);
+    return AndMask<0xFFFF>(c);
   }
   if constexpr (!B && !UseAlpha && (Mode == BlendAlpha || Mode == BlendAdd || Mode == BlendSub)) {
     // No weight: every product stays below 2^16, so the fields go two to a lane in 16-bit
     // halves (blue | red << 16, then green) and take half the operations. (Multiplying
     // comes out slower this way.)
-    const V dBR = Or(AndMask(d, 0x1F), Sll<5>(AndMask(d, 0xF800)));
-    const V dG = AndMask(Srl<5>(d), 0x3F);
-    V cBR = Or(AndMask(c, 0x1F), Sll<5>(AndMask(c, 0xF800)));
-    V cG = AndMask(Srl<5>(c), 0x3F);
+    const V dBR = Or(AndMask<0x1F>(d), Sll<5>(AndMask<0xF800>(d)));
+    const V dG = AndMask<0x3F>(Srl<5>(d));
+    V cBR = Or(AndMask<0x1F>(c), Sll<5>(AndMask<0xF800>(c)));
+    V cG = AndMask<0x3F>(Srl<5>(c));
     if constexpr (!W) {
       cBR = Bright16(cBR, t.brightBlueRed16);
       cG = Bright16(cG, t.brightGreen16);
@@ -199,7 +226,7 @@ GAMELIB_AVX2_INLINE V Combine16V(V d, V c, V a, V w, const VTables& t) {
       outBR = Bright16(cBR, t.p16);
       outG = Bright16(cG, t.p16);
     }
-    const V fields = Or(Or(AndMask(outBR, 0xFFFF), Srl<5>(AndMask(outBR, 0x001F0000))), Sll<5>(outG));
+    const V fields = Or(Or(AndMask<0xFFFF>(outBR), Srl<5>(AndMask<0x001F0000>(outBR))), Sll<5>(outG));
     if constexpr (Mode == BlendAdd) return PackedAdd16V(d, fields);
     if constexpr (Mode == BlendSub) return PackedSub16V(d, fields);
     return fields;
@@ -219,9 +246,9 @@ GAMELIB_AVX2_INLINE V Combine16V(V d, V c, V a, V w, const VTables& t) {
 template <int Mode, bool W, int Channel>
 GAMELIB_AVX2_INLINE V SourceChannel32(V c, V dc, const VTables& t) {
   constexpr int shift = Channel * 8;
-  const V s = AndMask(Srl<shift>(c), 0xFF);
+  const V s = AndMask<0xFF>(Srl<shift>(c));
   if constexpr (Mode == BlendInverted) {
-    const V inverted = Sub(Set1(255), s);
+    const V inverted = Sub(K<255>(), s);
     return W ? inverted : Bright(inverted, t.bright[Channel]);
   } else if constexpr (Mode == BlendMulFade) {
     return Srl<8>(Mul(W ? s : Bright(s, t.bright[Channel]), dc));
@@ -237,7 +264,7 @@ GAMELIB_AVX2_INLINE void Channel32V(V d, V c, V weight, const VTables& t, V& res
       Mode == BlendNone || Mode == BlendAlpha || Mode == BlendInverted || Mode == BlendMulFade;
   constexpr bool withParameter = Mode == BlendAlpha || Mode == BlendInverted || Mode == BlendMulFade;
   constexpr int weights = (B ? 1 : 0) + (UseAlpha ? 1 : 0);
-  const V dc = AndMask(Srl<shift>(d), 0xFF);
+  const V dc = AndMask<0xFF>(Srl<shift>(d));
   const V x = SourceChannel32<Mode, W, Channel>(c, dc, t);
   V out;
   if constexpr (interpolating) {
@@ -247,7 +274,7 @@ GAMELIB_AVX2_INLINE void Channel32V(V d, V c, V weight, const VTables& t, V& res
     } else {
       constexpr int n = 8 * factors;
       const V f = withParameter ? Mul(weight, t.p) : weight;
-      out = Srl<n>(Add(Mul(x, f), Mul(dc, Sub(Set1(std::uint32_t{1} << n), f))));
+      out = Srl<n>(Add(Mul(x, f), Mul(dc, Sub(K<(std::uint32_t{1} << n)>(), f))));
     }
   } else if constexpr (Mode == BlendAdd || Mode == BlendSub) {
     V contribution;
@@ -285,28 +312,28 @@ GAMELIB_AVX2_INLINE V Combine32V(V d, V c, V a, V w, const VTables& t) {
     // One factor below 256: blue with red, and green, in 16-bit halves of each lane.
     const V f = withParameter ? t.p : weight;
     const V f16 = Or(f, Sll<16>(f));
-    const V g16 = Sub(Set1(0x01000100), f16);
+    const V g16 = Sub(K<0x01000100>(), f16);
     V x;
-    const V src = Mode == BlendInverted ? _mm256_xor_si256(c, Set1(0xFFFFFFFF)) : c;
+    const V src = Mode == BlendInverted ? _mm256_xor_si256(c, K<0xFFFFFFFF>()) : c;
     if constexpr (W) {
       x = src;
     } else {
       x = BrightBytes(src, t.brightBlueRed16, t.brightGreen16);
     }
-    const V rb = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(AndMask(x, 0x00FF00FF), f16),
-                                                    _mm256_mullo_epi16(AndMask(d, 0x00FF00FF), g16)),
+    const V rb = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(AndMask<0x00FF00FF>(x), f16),
+                                                    _mm256_mullo_epi16(AndMask<0x00FF00FF>(d), g16)),
                                    8);
-    const V gg = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(AndMask(Srl<8>(x), 0x00FF00FF), f16),
-                                                    _mm256_mullo_epi16(AndMask(Srl<8>(d), 0x00FF00FF), g16)),
+    const V gg = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(AndMask<0x00FF00FF>(Srl<8>(x)), f16),
+                                                    _mm256_mullo_epi16(AndMask<0x00FF00FF>(Srl<8>(d)), g16)),
                                    8);
-    return Or(Or(AndMask(d, 0xFF000000u), rb), AndMask(Sll<8>(gg), 0x0000FF00u));
+    return Or(Or(AndMask<0xFF000000u>(d), rb), AndMask<0x0000FF00u>(Sll<8>(gg)));
   }
   if constexpr ((Mode == BlendAdd || Mode == BlendSub) && weights == 0) {
     const V x = W ? c : BrightBytes(c, t.brightBlueRed16, t.brightGreen16);
     const V contribution = BrightBytes(x, t.p16, t.p16);
     return Mode == BlendAdd ? PackedAdd32V(d, contribution) : PackedSub32V(d, contribution);
   }
-  V result = interpolating || Mode == BlendMul ? AndMask(d, 0xFF000000u) : _mm256_setzero_si256();
+  V result = interpolating || Mode == BlendMul ? AndMask<0xFF000000u>(d) : _mm256_setzero_si256();
   V addend = _mm256_setzero_si256();
   Channel32V<Mode, B, UseAlpha, W, 0>(d, c, weight, t, result, addend);
   Channel32V<Mode, B, UseAlpha, W, 1>(d, c, weight, t, result, addend);
@@ -370,14 +397,17 @@ GAMELIB_AVX2_INLINE V LoadLanes(V offsets, Load load) {
 
 GAMELIB_AVX2_INLINE V LaneIndex() { return _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7); }
 
-// Lanes below count set.
+// Lanes below count (0..8) set: a window into a table, which takes no shuffle-port
+// instruction as a broadcast of count would.
+alignas(64) inline constexpr std::int32_t kFirstLanesWindow[16] = {-1, -1, -1, -1, -1, -1, -1, -1,
+                                                                   0,  0,  0,  0,  0,  0,  0,  0};
 GAMELIB_AVX2_INLINE V FirstLanes(int count) {
-  return _mm256_cmpgt_epi32(Set1(static_cast<std::uint32_t>(count)), LaneIndex());
+  return _mm256_loadu_si256(reinterpret_cast<const V*>(kFirstLanesWindow + 8 - count));
 }
 
 // Lanes whose unsigned value is below limit set (limit <= 2^31).
 GAMELIB_AVX2_INLINE V BelowUnsigned(V a, std::uint32_t limit) {
-  return _mm256_cmpgt_epi32(Set1(limit ^ 0x80000000u), _mm256_xor_si256(a, Set1(0x80000000u)));
+  return _mm256_cmpgt_epi32(Set1(limit ^ 0x80000000u), _mm256_xor_si256(a, K<0x80000000u>()));
 }
 
 // The first count (1..7) pixels of a 32-bit span, never touching the pixels after them
@@ -410,6 +440,7 @@ enum class Tail { None, Masked, Blended };
 // Checked: lanes outside the source are left unchanged (else all are inside). Rows: the
 // texels lie on one source row and advance at most one texel per pixel, so the eight come
 // from one load of the row at srcRow/blendRow and a permute; u is lane 0's coordinate.
+// Checked with Rows: the caller has found that row inside the source.
 template <class F, int Mode, bool B, bool W, bool T, bool Checked, bool Rows, Tail L>
 GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp, V uu, V vv, std::uint32_t u,
                                        const std::uint8_t* srcRow, const std::uint8_t* blendRow, int count) {
@@ -441,7 +472,8 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
   if constexpr (Partial) lanes = FirstLanes(count);
   V inside = zero;
   if constexpr (Checked) {
-    inside = And(BelowUnsigned(uu, c.texWidth), BelowUnsigned(vv, c.texHeight));
+    inside = Rows ? BelowUnsigned(uu, c.texWidth)
+                  : And(BelowUnsigned(uu, c.texWidth), BelowUnsigned(vv, c.texHeight));
     // No pixel to draw: nothing to do. A blended tail goes on regardless (every read stays
     // in its image, and it writes back what it read): on short spans the test costs more
     // than it saves.
@@ -491,7 +523,7 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
   V a = zero;
   V skip = zero;  // lanes left as they are
   if constexpr (F::palette) {
-    const V index = AndMask(raw, 0xFF);
+    const V index = AndMask<0xFF>(raw);
     if constexpr (T) skip = Equal(index, c.key);
     const void* palette = c.l.palette;
     colour = LoadLanes(index, [palette](std::uint32_t i) -> std::uint32_t {
@@ -503,15 +535,15 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
     });
   } else if constexpr (F::alpha) {
     if constexpr (F::kind == kMemImgKind16) {
-      a = AndMask(Srl<16>(raw), 0xFF);
-      colour = AndMask(raw, 0xFFFF);
+      a = AndMask<0xFF>(Srl<16>(raw));
+      colour = AndMask<0xFFFF>(raw);
     } else {
       a = Srl<24>(raw);
       colour = raw;
     }
     if constexpr (T && SkipsZeroAlpha(Mode)) skip = Equal(a, zero);
   } else {
-    colour = F::bytes == 2 ? AndMask(raw, 0xFFFF) : raw;
+    colour = F::bytes == 2 ? AndMask<0xFFFF>(raw) : raw;
     if constexpr (T) skip = Equal(colour, c.key);
   }
   V w = zero;
@@ -532,7 +564,7 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
   const V d = L == Tail::Masked ? LoadDestPart(dp, lanes) : LoadDest<F::kind>(dp);
   V out;
   if constexpr (F::alpha && T) {
-    const V opaque = Equal(a, Set1(255));
+    const V opaque = Equal(a, K<255>());
     out = Select(CombineV<F::kind, Mode, B, W, true>(d, colour, a, w, c.t),
                  CombineV<F::kind, Mode, B, W, false>(d, colour, a, w, c.t), opaque);
   } else {
@@ -566,10 +598,11 @@ GAMELIB_AVX2_INLINE void TexturedRun(const SpanConstants& c, std::uint8_t* dp, c
   const std::uint8_t* srcRow = nullptr;
   const std::uint8_t* blendRow = nullptr;
   if constexpr (Rows) {
-    // One texel row for the whole span. A checked span may lie below the source, and
-    // then draws nothing: any row in it will do.
-    auto tv = static_cast<std::ptrdiff_t>(v >> kFixed18Shift);
-    if constexpr (Checked) tv = std::min<std::ptrdiff_t>(tv, (c.texHeight >> kFixed18Shift) - 1);
+    // One texel row for the whole span. A checked span below the source draws nothing.
+    if constexpr (Checked) {
+      if (v >= c.texHeight) return;
+    }
+    const auto tv = static_cast<std::ptrdiff_t>(v >> kFixed18Shift);
     srcRow = c.l.src + tv * c.l.srcPitch;
     if constexpr (B) blendRow = c.l.blend + tv * c.l.blendPitch;
   }
@@ -599,6 +632,29 @@ GAMELIB_AVX2_INLINE void TexturedRun(const SpanConstants& c, std::uint8_t* dp, c
 // Triangles narrower than this: every span goes through chunks that test each pixel
 // against the source, with no per-span search for the pixels inside.
 constexpr int kSmallTriangleWidth = 32;
+
+// The rows of such a triangle. Instantiated per source layout (Rows), so that each loop
+// holds only its own values; u and v are those pixel (0, 0) would have.
+template <class F, int Mode, bool B, bool W, bool T, bool Rows>
+GAMELIB_AVX2_INLINE void WalkNarrow(RowWalker& walker, const SpanConstants& c, std::uint8_t* pixels,
+                                    std::ptrdiff_t pitch, std::ptrdiff_t areaRight, std::uint32_t uOrigin,
+                                    std::uint32_t vOrigin, const TriGradients& g, V laneDu, V laneDv, V du8,
+                                    V dv8) {
+  constexpr int destBytes = F::kind == kMemImgKind16 ? 2 : 4;
+  const auto du = static_cast<std::uint32_t>(g.dudx);
+  const auto dv = static_cast<std::uint32_t>(g.dvdx);
+  int y = 0;
+  int x = 0;
+  int n = 0;
+  while (walker.Next(y, x, n)) {
+    const std::uint32_t u = CoordAt(uOrigin, g.dudx, g.dudy, x, y);
+    const std::uint32_t v = CoordAt(vOrigin, g.dvdx, g.dvdy, x, y);
+    std::uint8_t* const row = pixels + static_cast<std::ptrdiff_t>(y) * pitch;
+    TexturedRun<F, Mode, B, W, T, true, Rows, false>(c, row + static_cast<std::ptrdiff_t>(x) * destBytes,
+                                                     row + areaRight, u, v, du, dv, laneDu, laneDv, du8, dv8,
+                                                     n);
+  }
+}
 
 template <class F, int Mode, bool B, bool W, bool T>
 GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelContext& k) {
@@ -633,19 +689,15 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
   int x = 0;
   int n = 0;
   if (setup.maxX - setup.minX < kSmallTriangleWidth) {
-    while (walker.Next(y, x, n)) {
-      const std::uint32_t u = CoordAt(g.u0, g.dudx, g.dudy, x - g.x0, y - g.y0);
-      const std::uint32_t v = CoordAt(g.v0, g.dvdx, g.dvdy, x - g.x0, y - g.y0);
-      std::uint8_t* const row = pixels + static_cast<std::ptrdiff_t>(y) * pitch;
-      std::uint8_t* dp = row + static_cast<std::ptrdiff_t>(x) * destBytes;
-      const std::uint8_t* areaEnd = row + areaRight;
-      if (rows) {
-        TexturedRun<F, Mode, B, W, T, true, true, false>(c, dp, areaEnd, u, v, du, dv, laneDu, laneDv, du8,
-                                                         dv8, n);
-      } else {
-        TexturedRun<F, Mode, B, W, T, true, false, false>(c, dp, areaEnd, u, v, du, dv, laneDu, laneDv, du8,
-                                                          dv8, n);
-      }
+    // Coordinates in wrapping arithmetic, as CoordAt gives them from the origin pixel.
+    const std::uint32_t uOrigin = CoordAt(g.u0, g.dudx, g.dudy, -g.x0, -g.y0);
+    const std::uint32_t vOrigin = CoordAt(g.v0, g.dvdx, g.dvdy, -g.x0, -g.y0);
+    if (rows) {
+      WalkNarrow<F, Mode, B, W, T, true>(walker, c, pixels, pitch, areaRight, uOrigin, vOrigin, g, laneDu,
+                                         laneDv, du8, dv8);
+    } else {
+      WalkNarrow<F, Mode, B, W, T, false>(walker, c, pixels, pitch, areaRight, uOrigin, vOrigin, g, laneDu,
+                                          laneDv, du8, dv8);
     }
     return;
   }
