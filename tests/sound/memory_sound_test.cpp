@@ -129,6 +129,27 @@ TEST_F(SoundTest, VolumeAndPositionsAsTheDeviceReceivesThem) {
   EXPECT_EQ(GetSoundPlayPosition(h), -1);
 }
 
+// A file image in memory loads as the file does, with its sample bytes in the buffers; an
+// image of no bytes, or of a negative size, is refused and leaves nothing.
+TEST_F(SoundTest, ImagesInMemoryLoadLikeFilesAndEmptySizesAreRefused) {
+  const Bytes pcm = Synth(4410, 21), image = Wave16(pcm);
+  const int whole = static_cast<int>(image.size());
+  for (const int bytes : {whole, 0, -1, -whole}) {
+    const int h = LoadSoundFromMemory(image.data(), bytes, 2);
+    if (bytes <= 0) {
+      EXPECT_EQ(h, -1) << bytes;
+      EXPECT_TRUE(Buffers().empty()) << bytes;
+      continue;
+    }
+    ASSERT_NE(h, -1);
+    const std::vector<IDirectSoundBuffer*> b = Buffers();
+    ASSERT_EQ(b.size(), 2u);
+    for (IDirectSoundBuffer* buffer : b) EXPECT_EQ(sim::SoundBufferContents(buffer), pcm);
+    EXPECT_EQ(GetSoundTotalSampleCount(h), 4410);
+    EXPECT_EQ(DeleteSoundHandle(h), 0);
+  }
+}
+
 // Failed loads leave nothing behind and name what failed; so does every allocation of a
 // load in turn failing (the load fails cleanly or succeeds).
 TEST_F(SoundTest, FailedLoadsAreLoggedAndLeaveNothing) {

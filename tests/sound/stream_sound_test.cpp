@@ -154,6 +154,29 @@ TEST_F(SoundTest, LoopsOfLittleOrNoDataLoopItOrEndTheData) {
   }
 }
 
+TEST_F(SoundTest, LoopsOfEightBitDataEndingOneByteShortOfARefillFillThatByteFromTheLoop) {
+  // 8-bit mono at 44100 Hz: the first fill (four seconds) takes all the file but its last
+  // byte's worth, so the fill's last single byte comes from where the loop goes back to.
+  Bytes pcm = Pattern(4 * 44100 - 1);
+  pcm[0] = 0x11, pcm[1] = 0x22;  // never the silence of 8-bit data (0x80)
+  const std::string path = Write("m8.wav", Wave(pcm, {1, 1, 44100, 44100, 1, 8}));
+  const struct {
+    int loop, playType;
+    Bytes want;
+  } cases[] = {{-1, kSoundPlayLoop, Repeat(pcm, 2)},
+               {1, kSoundPlayBackground, Concat({pcm, Repeat(Tail(pcm, 1), 2)})}};
+  for (const auto& c : cases) {
+    const int h = Load(path, 2);
+    EXPECT_TRUE(c.loop < 0 || SetSoundLoopPoint(c.loop, h) == 0);
+    IDirectSoundBuffer* ring = NewestRing();
+    ASSERT_TRUE(sim::StartSoundTap(ring));
+    ASSERT_EQ(PlaySoundHandle(h, c.playType, 1), 0);
+    RunGame(Rhythm::Fps30, 6 * kSecond);
+    EXPECT_TRUE(HeardPrefix(sim::TakeSoundTap(ring), c.want, 5 * 44100)) << c.loop;
+    EXPECT_EQ(Ints({CheckSoundHandlePlaying(h), DeleteSoundHandle(h)}), Ints({1, 0})) << c.loop;
+  }
+}
+
 // ---- Two sounds on one ring -------------------------------------------------------------------
 
 TEST_F(SoundTest, SharedRingPlaysOneSoundAtATimeAndEachResumesWhereItWasHeard) {
