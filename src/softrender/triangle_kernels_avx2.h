@@ -369,14 +369,17 @@ alignas(32) inline constexpr std::int8_t kLowHalvesShuffle[32] = {0,  1,  4,  5,
                                                                   -1, -1, -1, -1, -1, 0,  1,  4,  5,  8,  9,
                                                                   12, 13, -1, -1, -1, -1, -1, -1, -1, -1};
 
-// 16-bit pixels keep the low half of each lane: what lies above it is dropped, so the
-// packed arithmetic need not clear it.
-template <int Kind>
+// Wide: 16-bit pixels keep the low half of each lane, dropping what lies above it (the
+// packed add and subtract leave it there); else the lanes are below 2^16 already.
+template <int Kind, bool Wide = false>
 GAMELIB_AVX2_INLINE void StoreDest(std::uint8_t* p, V value) {
-  if constexpr (Kind == kMemImgKind16) {
+  if constexpr (Kind == kMemImgKind16 && Wide) {
     const V halves =
         _mm256_shuffle_epi8(value, _mm256_load_si256(reinterpret_cast<const V*>(kLowHalvesShuffle)));
     const V packed = _mm256_permute4x64_epi64(halves, 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(packed));
+  } else if constexpr (Kind == kMemImgKind16) {
+    const V packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(value, value), 0x08);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(packed));
   } else {
     _mm256_storeu_si256(reinterpret_cast<V*>(p), value);
@@ -594,7 +597,7 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
   if constexpr (L == Tail::Masked) {
     StoreDestPart(dp, out, lanes);
   } else {
-    StoreDest<F::kind>(dp, out);
+    StoreDest<F::kind, Mode == BlendAdd || Mode == BlendSub>(dp, out);
   }
 }
 
@@ -785,7 +788,7 @@ GAMELIB_AVX2 __attribute__((noinline)) void FlatSpanAvx2(std::uint8_t* dp, int n
     } else {
       out = CombineV<Kind, Mode, false, true, false>(d, c, c, c, t);
     }
-    StoreDest<Kind>(dp, out);
+    StoreDest<Kind, Mode == BlendAdd || Mode == BlendSub>(dp, out);
   }
   for (; n > 0; --n, dp += destBytes) {
     if constexpr (Kind == kMemImgKind16) {
