@@ -44,8 +44,8 @@ struct LaneConstant {
 };
 // clang-format off
 #define GAMELIB_LANE_CONSTANTS(X) \
-  X(0x1) X(0x1F) X(0x3F) X(0xFF) X(0x100) X(0x820) X(0xF7DF) X(0xF800) X(0xFF00) X(0xFFFF) X(0x10000) \
-  X(0x10001) X(0x10100) X(0x10820) X(0x1F0000) X(0xFEFEFF) X(0xFF00FF) X(0x1000000) X(0x1000100) \
+  X(0x1) X(0x1F) X(0x3F) X(0xFF) X(0x100) X(0x820) X(0xF7DF) X(0xF800) X(0xF81F) X(0x1F001F) X(0xFF00) X(0xFFFF) X(0x10000) \
+  X(0x10001) X(0x10100) X(0x10820) X(0xFEFEFF) X(0xFF00FF) X(0x1000000) X(0x1000100) \
   X(0x1010100) X(0x1010101) X(0x80000000) X(0xFEFEFEFF) X(0xFF000000) X(0xFFFFFFFF)
 // clang-format on
 #define GAMELIB_DECLARE_LANE_CONSTANT(m) extern template struct LaneConstant<m>;
@@ -73,21 +73,22 @@ GAMELIB_AVX2_INLINE V SignedScale(V t, V p) {
 
 // SignedScale in each 16-bit half: |t| * p + 1 + (|t| * p >> 8) stays below 2^16.
 GAMELIB_AVX2_INLINE V SignedScale16(V t, V p16) {
+  // floor(n / 255) as in Bright16: n = |t| * p stays below 2^16.
   const V n = _mm256_mullo_epi16(_mm256_abs_epi16(t), p16);
-  const V q =
-      _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(n, K<0x00010001>()), _mm256_srli_epi16(n, 8)), 8);
+  const V q = _mm256_mulhi_epu16(_mm256_add_epi16(n, K<0x00010001>()), K<0x01010101>());
   return _mm256_sign_epi16(q, t);
 }
 
+// Bits above 15 of the results are left for StoreDest to drop.
 GAMELIB_AVX2_INLINE V PackedAdd16V(V d, V s) {
   const V sum = Add(AndMask<0xF7DF>(d), AndMask<0xF7DF>(s));
   const V k = AndMask<0x10820>(sum);
-  return AndMask<0xFFFF>(Or(Or(Sub(k, Srl<5>(k)), AndMask<0x0820>(Or(d, s))), sum));
+  return Or(Or(Sub(k, Srl<5>(k)), AndMask<0x0820>(Or(d, s))), sum);
 }
 GAMELIB_AVX2_INLINE V PackedSub16V(V d, V s) {
   const V t = Sub(Or(d, K<0x10820>()), AndMask<0xF7DF>(s));
   const V k = AndMask<0x10820>(t);
-  return AndMask<0xFFFF>(And(Sub(k, Srl<5>(k)), t));
+  return And(Sub(k, Srl<5>(k)), t);
 }
 GAMELIB_AVX2_INLINE V PackedAdd32V(V d, V s) {
   const V sum = Add(AndMask<0x00FEFEFF>(d), AndMask<0x00FEFEFF>(s));
@@ -209,9 +210,10 @@ GAMELIB_AVX2_INLINE V Combine16V(V d, V c, V a, V w, const VTables& t) {
     // No weight: every product stays below 2^16, so the fields go two to a lane in 16-bit
     // halves (blue | red << 16, then green) and take half the operations. (Multiplying
     // comes out slower this way.)
-    const V dBR = Or(AndMask<0x1F>(d), Sll<5>(AndMask<0xF800>(d)));
+    // Shifted left by 5, red lands in the upper half (pixels have no bits above 15).
+    const V dBR = AndMask<0x001F001F>(Or(d, Sll<5>(d)));
     const V dG = AndMask<0x3F>(Srl<5>(d));
-    V cBR = Or(AndMask<0x1F>(c), Sll<5>(AndMask<0xF800>(c)));
+    V cBR = AndMask<0x001F001F>(Or(c, Sll<5>(c)));
     V cG = AndMask<0x3F>(Srl<5>(c));
     if constexpr (!W) {
       cBR = Bright16(cBR, t.brightBlueRed16);
@@ -226,7 +228,8 @@ GAMELIB_AVX2_INLINE V Combine16V(V d, V c, V a, V w, const VTables& t) {
       outBR = Bright16(cBR, t.p16);
       outG = Bright16(cG, t.p16);
     }
-    const V fields = Or(Or(AndMask<0xFFFF>(outBR), Srl<5>(AndMask<0x001F0000>(outBR))), Sll<5>(outG));
+    // Every field is at most 6 bits: red shifted down by 5 leaves its upper copy to the mask.
+    const V fields = Or(AndMask<0xF81F>(Or(outBR, Srl<5>(outBR))), Sll<5>(outG));
     if constexpr (Mode == BlendAdd) return PackedAdd16V(d, fields);
     if constexpr (Mode == BlendSub) return PackedSub16V(d, fields);
     return fields;
@@ -361,9 +364,21 @@ GAMELIB_AVX2_INLINE V LoadDest(const std::uint8_t* p) {
   }
 }
 
-template <int Kind>
+// The low halves of each 128-bit lane's four 32-bit lanes, into its first eight bytes.
+alignas(32) inline constexpr std::int8_t kLowHalvesShuffle[32] = {0,  1,  4,  5,  8,  9,  12, 13, -1, -1, -1,
+                                                                  -1, -1, -1, -1, -1, 0,  1,  4,  5,  8,  9,
+                                                                  12, 13, -1, -1, -1, -1, -1, -1, -1, -1};
+
+// Wide: 16-bit pixels keep the low half of each lane, dropping what lies above it (the
+// packed add and subtract leave it there); else the lanes are below 2^16 already.
+template <int Kind, bool Wide = false>
 GAMELIB_AVX2_INLINE void StoreDest(std::uint8_t* p, V value) {
-  if constexpr (Kind == kMemImgKind16) {
+  if constexpr (Kind == kMemImgKind16 && Wide) {
+    const V halves =
+        _mm256_shuffle_epi8(value, _mm256_load_si256(reinterpret_cast<const V*>(kLowHalvesShuffle)));
+    const V packed = _mm256_permute4x64_epi64(halves, 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(packed));
+  } else if constexpr (Kind == kMemImgKind16) {
     const V packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(value, value), 0x08);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(packed));
   } else {
@@ -570,13 +585,19 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
   } else {
     out = CombineV<F::kind, Mode, B, W, F::alpha>(d, colour, a, w, c.t);
   }
-  if constexpr (T) out = Select(out, d, skip);
-  if constexpr (Checked) out = Select(d, out, inside);
-  if constexpr (L == Tail::Blended) out = Select(d, out, lanes);
+  // The lanes that take the new pixel, as one mask: one blend instead of one per test.
+  if constexpr (Checked || L == Tail::Blended) {
+    V take = inside;
+    if constexpr (L == Tail::Blended) take = Checked ? And(inside, lanes) : lanes;
+    if constexpr (T) take = _mm256_andnot_si256(skip, take);
+    out = Select(d, out, take);
+  } else if constexpr (T) {
+    out = Select(out, d, skip);
+  }
   if constexpr (L == Tail::Masked) {
     StoreDestPart(dp, out, lanes);
   } else {
-    StoreDest<F::kind>(dp, out);
+    StoreDest<F::kind, Mode == BlendAdd || Mode == BlendSub>(dp, out);
   }
 }
 
@@ -767,7 +788,7 @@ GAMELIB_AVX2 __attribute__((noinline)) void FlatSpanAvx2(std::uint8_t* dp, int n
     } else {
       out = CombineV<Kind, Mode, false, true, false>(d, c, c, c, t);
     }
-    StoreDest<Kind>(dp, out);
+    StoreDest<Kind, Mode == BlendAdd || Mode == BlendSub>(dp, out);
   }
   for (; n > 0; --n, dp += destBytes) {
     if constexpr (Kind == kMemImgKind16) {
