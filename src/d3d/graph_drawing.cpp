@@ -315,32 +315,6 @@ int GraphFlags(int transparent, int exact) {
 
 }  // namespace
 
-int DrawGraphD3D(int x, int y, float fx, float fy, GraphRecord* graph, int transparent, int exactAlpha) {
-  Direct3DState& state = GetDirect3DState();
-  const int device = state.currentDevice;
-  D3DDeviceRecord* r = Direct3DAvailable() ? GetDeviceRecord(device) : nullptr;
-  if (r == nullptr || graph == nullptr) return -1;
-  if (state.memImageTarget) return 0;
-  if (!DrawableBlendMode(GetDrawState().blendMode)) return 0;
-  return DrawGraphAt(device, *r, x, y, fx, fy, graph, GraphFlags(transparent, exactAlpha), nullptr);
-}
-
-int DrawStretchGraphD3D(int x1, int y1, int x2, int y2, float fx1, float fy1, float fx2, float fy2,
-                        GraphRecord* graph, int transparent, int exactAlpha) {
-  Direct3DState& state = GetDirect3DState();
-  const int device = state.currentDevice;
-  D3DDeviceRecord* r = Direct3DAvailable() ? GetDeviceRecord(device) : nullptr;
-  if (r == nullptr || graph == nullptr) return -1;
-  if (state.memImageTarget) return 0;
-  if (x1 == x2 || y1 == y2) return -1;
-  // A graph without size has no scale.
-  if (graph->width <= 0 || graph->height <= 0) return -1;
-  const DrawState& draw = GetDrawState();
-  if (!DrawableBlendMode(draw.blendMode)) return 0;
-  return DrawStretchGraphAt(device, *r, x1, y1, x2, y2, fx1, fy1, fx2, fy2, graph,
-                            GraphFlags(transparent, exactAlpha && draw.drawMode != 1), nullptr);
-}
-
 int BeginGraphRunD3D(GraphRunD3D* run, int transparent, int exactAlpha) {
   const Direct3DState& state = GetDirect3DState();
   const DrawState& draw = GetDrawState();
@@ -355,6 +329,27 @@ int BeginGraphRunD3D(GraphRunD3D* run, int transparent, int exactAlpha) {
   run->graphFlags = GraphFlags(transparent, exactAlpha);
   run->stretchFlags = GraphFlags(transparent, exactAlpha && draw.drawMode != 1);
   return 0;
+}
+
+int DrawGraphD3D(int x, int y, float fx, float fy, GraphRecord* graph, int transparent, int exactAlpha) {
+  GraphRunD3D run;
+  BeginGraphRunD3D(&run, transparent, exactAlpha);
+  if (run.record == nullptr || graph == nullptr) return graph == nullptr ? -1 : run.refusal;
+  return DrawGraphAt(run.device, *run.record, x, y, fx, fy, graph, run.graphFlags, nullptr);
+}
+
+int DrawStretchGraphD3D(int x1, int y1, int x2, int y2, float fx1, float fy1, float fx2, float fy2,
+                        GraphRecord* graph, int transparent, int exactAlpha) {
+  GraphRunD3D run;
+  BeginGraphRunD3D(&run, transparent, exactAlpha);
+  if (run.refusal != 0 || graph == nullptr) return -1;
+  if (GetDirect3DState().memImageTarget) return 0;
+  if (x1 == x2 || y1 == y2) return -1;
+  // A graph without size has no scale.
+  if (graph->width <= 0 || graph->height <= 0) return -1;
+  if (run.record == nullptr) return 0;  // a blend mode the device does not draw
+  return DrawStretchGraphAt(run.device, *run.record, x1, y1, x2, y2, fx1, fy1, fx2, fy2, graph,
+                            run.stretchFlags, nullptr);
 }
 
 int DrawGraphInRunD3D(GraphRunD3D* run, int x, int y, int width, int height, GraphRecord* graph) {
