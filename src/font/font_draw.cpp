@@ -414,9 +414,7 @@ int DrawStringWithFontCache(int mode, int x, int y, int option, double scaleX, d
       for (int i = 0; i < count; ++i) {
         const Placement& p = g_scratch.placements[i];
         CachedGlyph& g = font->cache.glyphs[p.glyph];
-        if (g.page < 0) continue;
-        const GlyphCachePage& page = font->cache.pages[g.page];
-        if (page.dirtyRight > page.dirtyLeft && UploadGlyphPage(font, g.page) != 0) continue;
+        if (g.page < 0 || UploadGlyphPage(font, g.page) != 0) continue;
         const CellRect cell = CellOf(g, pass == 0);
         const std::int64_t dx = x + Scaled(p.penX + cell.offsetX, scaleX);
         const std::int64_t dy = y + Scaled(p.penY + cell.offsetY, scaleY);
