@@ -101,6 +101,18 @@ struct Framed {
       return false;
     return DeriveMemImg(&image, &base, mx, my, width, height) == 0;
   }
+  // No frame, and the pixels moved out of the image's own block (which has slack after
+  // its last row) into a buffer that ends at the last pixel, as memory from elsewhere may
+  // (rows of 16-bit pixels have no padding at an even width).
+  bool MakeExact(int width, int height, int kind) {
+    if (CreateMemImg(&base, width, height, kind, 0, 0, 0) != 0 ||
+        DeriveMemImg(&image, &base, 0, 0, width, height) != 0)
+      return false;
+    exact.assign(Bytes(), 0);
+    base.pixels = image.pixels = exact.data();
+    return true;
+  }
+  std::vector<std::uint8_t> exact;
   std::size_t Bytes() const { return std::size_t(base.height) * base.shared->pitch; }
   ~Framed() {
     DeleteMemImg(&image);
@@ -505,6 +517,42 @@ TEST(RasterDifferential, AxisAlignedDrawsMatchTheReference) {
     }
   }
   diff.CheckRun(total == kDefaultAxisDraws, kAxisRunCrc, true);
+}
+
+// Unscaled, unturned sprites on 16-bit images, placed to reach the ends of destination and
+// source buffers that end at their last pixel and texel: the sixteen-pixel chunks of such
+// rows must neither load nor store past either end (AddressSanitizer watches), where the
+// draw area's right edge or the source's last row cuts them short.
+TEST(RasterDifferential, StraightSpritesAtTheEndsOfTheirImagesMatchTheReference) {
+  Rng rng(std::uint64_t(EnvLong("GAMELIB_DIFF_SEED", 20240607)) ^ 0x57A1647ull);
+  Differential diff;
+  for (int round = 0; round < 600 && diff.failures <= 10; ++round) {
+    const int dw = 2 * rng.Range(8, 30), dh = rng.Range(2, 24);
+    const int sw = 2 * rng.Range(rng.Chance(90) ? 4 : 1, 20), sh = rng.Range(1, 24);
+    Framed dest, src;
+    ASSERT_TRUE(dest.MakeExact(dw, dh, kMemImgKind16));
+    ASSERT_TRUE(src.MakeExact(sw, sh, kMemImgKind16));
+    FillRandom(rng, dest);
+    FillSource(rng, src.image);
+    const int trans = PickDrawState(rng, dw, dh, false, &src.image);
+    // Texels from (u0, v0) one per pixel, mostly the source's bottom right corner, over a
+    // w x h rectangle ending at the destination's bottom right, starting at its top left,
+    // or anywhere.
+    const int w = rng.Range(9, std::max(9, sw + 3)), h = rng.Range(1, sh + 2);
+    const int u0 = rng.Chance(60) ? sw - w : rng.Range(-3, sw - 1);
+    const int v0 = rng.Chance(60) ? sh - h : rng.Range(-2, sh - 1);
+    const int place = rng.Range(0, 2);
+    if (place < 2 || rng.Chance(50)) SetDrawArea(0, 0, dw, dh);
+    const int x = place == 0 ? dw - w : place == 1 ? 0 : rng.Range(-w, dw);
+    const int y = place == 0 ? dh - h : place == 1 ? 0 : rng.Range(-h, dh);
+    const TriVertex corner[4] = {
+        {x, y, u0, v0}, {x + w, y, u0 + w, v0}, {x, y + h, u0, v0 + h}, {x + w, y + h, u0 + w, v0 + h}};
+    for (int half = 0; half < 2; ++half) {
+      const TriVertex v[3] = {corner[half], corner[1 + half], corner[2 + half]};
+      diff.Draw(dest, &src.image, nullptr, v, trans, 0, Differential::Call::Triangle);
+    }
+  }
+  EXPECT_EQ(diff.failures, 0);
 }
 
 // Runs of small triangles and quads drawn one after another under one draw state, the
