@@ -651,22 +651,23 @@ GAMELIB_AVX2_INLINE void TexturedRun(const SpanConstants& c, std::uint8_t* dp, c
   }
 }
 
-// ---- Straight rows onto 16-bit destinations ---------------------------------------------
+// ---- Straight rows onto 16-bit images ---------------------------------------------------
 // Unscaled, unturned sprites: along a row the texel moves by exactly one per pixel, so
-// pixel i of a span takes texel s + i of one source row, and sixteen 16-bit texels come
-// from one load. With 16-bit pixels too, sixteen go in one vector, one
-// field per vector in 16-bit lanes, with no widening or narrowing: a span of a small
-// sprite is one chunk. Every formula is the 32-bit lanes' one, each value below 2^16.
+// pixel i of a span takes texel s + i of one source row, and a chunk's texels come from
+// one load, with no per-lane bounds test: the pixels inside the source are one run per
+// span, found once. With 16-bit texels and pixels, sixteen go in one vector, one field per
+// vector in 16-bit lanes, with no widening or narrowing (every value stays below 2^16): a
+// span of a small sprite is one chunk. (On 32-bit pixels, and on spans of nine pixels or
+// fewer, the chunks above, with their per-lane tests, come out faster.)
 
-// 16-bit texels (no alpha, no palette) without a blend image.
+// 16-bit texels (no alpha, no palette) without a blend image, onto 16-bit pixels.
 template <class F, bool B>
-constexpr bool kStraight16 = F::kind == kMemImgKind16 && F::bytes == 2 && !F::alpha && !F::palette && !B;
+constexpr bool kStraight16 = (F::kind == kMemImgKind16) && F::bytes == 2 && !F::alpha && !F::palette && !B;
 
-struct Straight16Constants {
-  V bright[3];  // brightness per field, in every 16-bit lane
-  V p16;
-  V key;      // the colour key in every lane
-  V keyed;    // all ones when a texel can equal the key, else zero
+struct StraightConstants {
+  V bright[3];           // brightness per field, in every 16-bit lane
+  V key;                 // the colour key in every lane
+  V keyed;               // all ones when a texel can equal the key, else zero
   std::size_t lastLoad;  // the last offset from the source at which sixteen texels lie in it
 };
 
@@ -675,8 +676,8 @@ struct Straight16Constants {
 GAMELIB_AVX2_INLINE V PackedAdd16x16(V d, V s) {
   const V sum = _mm256_add_epi16(AndMask<0xF7DFF7DF>(d), AndMask<0xF7DFF7DF>(s));
   const V k = AndMask<0x08200820>(sum);
-  const V redCarry =
-      _mm256_cmpgt_epi16(_mm256_add_epi16(_mm256_srli_epi16(d, 12), _mm256_srli_epi16(s, 12)), K<0x000F000F>());
+  const V redCarry = _mm256_cmpgt_epi16(_mm256_add_epi16(_mm256_srli_epi16(d, 12), _mm256_srli_epi16(s, 12)),
+                                        K<0x000F000F>());
   return Or(Or(_mm256_sub_epi16(k, _mm256_srli_epi16(k, 5)), AndMask<0xF800F800>(redCarry)),
             Or(AndMask<0x08200820>(Or(d, s)), sum));
 }
@@ -684,12 +685,12 @@ GAMELIB_AVX2_INLINE V PackedSub16x16(V d, V s) {
   const V t = _mm256_sub_epi16(Or(d, K<0x08200820>()), AndMask<0xF7DFF7DF>(s));
   const V k = AndMask<0x08200820>(t);
   const V redBorrow = _mm256_cmpgt_epi16(_mm256_srli_epi16(s, 12), _mm256_srli_epi16(d, 12));
-  return And(Or(_mm256_sub_epi16(k, _mm256_srli_epi16(k, 5)), _mm256_andnot_si256(redBorrow, K<0xF800F800>())),
-             t);
+  return And(
+      Or(_mm256_sub_epi16(k, _mm256_srli_epi16(k, 5)), _mm256_andnot_si256(redBorrow, K<0xF800F800>())), t);
 }
 
 template <int Mode, bool W, int Field>
-GAMELIB_AVX2_INLINE V Field16x16(V dF, V cF, const Straight16Constants& s) {
+GAMELIB_AVX2_INLINE V Field16x16(V dF, V cF, const VTables& t, const StraightConstants& s) {
   constexpr int n = kFieldWidth16[Field];
   constexpr std::uint32_t mask = kFieldMask16[Field] * 0x10001u;
   const V cb = W ? cF : Bright16(cF, s.bright[Field]);
@@ -703,16 +704,16 @@ GAMELIB_AVX2_INLINE V Field16x16(V dF, V cF, const Straight16Constants& s) {
     } else if constexpr (Mode == BlendMulFade) {
       target = _mm256_srli_epi16(_mm256_mullo_epi16(cb, dF), n);
     }
-    return _mm256_add_epi16(dF, SignedScale16(_mm256_sub_epi16(target, dF), s.p16));
+    return _mm256_add_epi16(dF, SignedScale16(_mm256_sub_epi16(target, dF), t.p16));
   } else if constexpr (Mode == BlendAdd || Mode == BlendSub) {
-    return Bright16(cb, s.p16);  // the addend's field
+    return Bright16(cb, t.p16);  // the addend's field
   } else {
     return _mm256_srli_epi16(_mm256_mullo_epi16(dF, cb), n);
   }
 }
 
 template <int Mode, bool W>
-GAMELIB_AVX2_INLINE V Combine16x16(V d, V c, const Straight16Constants& s) {
+GAMELIB_AVX2_INLINE V Combine16x16(V d, V c, const VTables& t, const StraightConstants& s) {
   if constexpr (Mode == BlendNone && W) return c;
   const V dB = AndMask<0x001F001F>(d);
   const V dG = AndMask<0x003F003F>(_mm256_srli_epi16(d, 5));
@@ -720,18 +721,18 @@ GAMELIB_AVX2_INLINE V Combine16x16(V d, V c, const Straight16Constants& s) {
   const V cB = AndMask<0x001F001F>(c);
   const V cG = AndMask<0x003F003F>(_mm256_srli_epi16(c, 5));
   const V cR = _mm256_srli_epi16(c, 11);
-  const V fields = Or(Or(Field16x16<Mode, W, 0>(dB, cB, s), _mm256_slli_epi16(Field16x16<Mode, W, 1>(dG, cG, s), 5)),
-                      _mm256_slli_epi16(Field16x16<Mode, W, 2>(dR, cR, s), 11));
+  const V fields =
+      Or(Or(Field16x16<Mode, W, 0>(dB, cB, t, s), _mm256_slli_epi16(Field16x16<Mode, W, 1>(dG, cG, t, s), 5)),
+         _mm256_slli_epi16(Field16x16<Mode, W, 2>(dR, cR, t, s), 11));
   if constexpr (Mode == BlendAdd) return PackedAdd16x16(d, fields);
   if constexpr (Mode == BlendSub) return PackedSub16x16(d, fields);
   return fields;
 }
 
 // Lanes [lo, hi) of sixteen 16-bit lanes set (lo and hi in 0..16), from two windows.
-alignas(64) inline constexpr std::int16_t kLaneRange16[48] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-                                                              -1, -1, -1, -1, 0,  0,  0,  0,  0,  0,  0,  0,
-                                                              0,  0,  0,  0,  0,  0,  0,  0,  -1, -1, -1, -1,
-                                                              -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+alignas(64) inline constexpr std::int16_t kLaneRange16[48] = {
+    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0,  0,  0,  0,  0,  0,  0,  0,
+    0,  0,  0,  0,  0,  0,  0,  0,  -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 GAMELIB_AVX2_INLINE V LaneRange16(int lo, int hi) {
   return And(_mm256_loadu_si256(reinterpret_cast<const V*>(kLaneRange16 + 16 - hi)),
              _mm256_loadu_si256(reinterpret_cast<const V*>(kLaneRange16 + 32 - lo)));
@@ -741,34 +742,37 @@ GAMELIB_AVX2_INLINE V LaneRange16(int lo, int hi) {
 // anything. A plain load where all sixteen lie inside it, else the sixteen at the nearest
 // offset inside, moved along by the difference (under sixteen texels where any lane's
 // texel lies inside, as the caller has made sure).
-GAMELIB_AVX2_INLINE V LoadTexels16(const std::uint8_t* src, std::ptrdiff_t o, std::size_t lastLoad) {
+GAMELIB_AVX2_INLINE V LoadStraightTexels(const std::uint8_t* src, std::ptrdiff_t o, std::size_t lastLoad) {
   if (static_cast<std::size_t>(o) <= lastLoad) return _mm256_loadu_si256(reinterpret_cast<const V*>(src + o));
   const std::ptrdiff_t base = o < 0 ? 0 : static_cast<std::ptrdiff_t>(lastLoad);
   const V data = _mm256_loadu_si256(reinterpret_cast<const V*>(src + base));
   const auto k = static_cast<int>((o - base) / 2);  // texels; o - base is even
+  // By pairs of texels, then by one where k is odd.
   const V index = Add(LaneIndex(), Set1(static_cast<std::uint32_t>(k >> 1)));
   const V a = _mm256_permutevar8x32_epi32(data, index);
   if ((k & 1) == 0) return a;
   return Or(Srl<16>(a), Sll<16>(_mm256_permutevar8x32_epi32(data, Add(index, K<1>()))));
 }
 
-// Pixels [lo, hi) of the sixteen at dp from texels c; the others are written back as they
-// were.
+// Pixels [lo, hi) of the sixteen at dp from the texels at offset o; the others are written
+// back as they were.
 template <int Mode, bool W, bool T>
-GAMELIB_AVX2_INLINE void Straight16Chunk(const Straight16Constants& s, std::uint8_t* dp, V c, int lo, int hi) {
+GAMELIB_AVX2_INLINE void StraightChunk(const SpanConstants& c, const StraightConstants& s, std::uint8_t* dp,
+                                       std::ptrdiff_t o, int lo, int hi) {
+  const V texels = LoadStraightTexels(c.l.src, o, s.lastLoad);
   const V d = _mm256_loadu_si256(reinterpret_cast<const V*>(dp));
   V take = LaneRange16(lo, hi);
-  if constexpr (T) take = _mm256_andnot_si256(And(_mm256_cmpeq_epi16(c, s.key), s.keyed), take);
-  _mm256_storeu_si256(reinterpret_cast<V*>(dp), Select(d, Combine16x16<Mode, W>(d, c, s), take));
+  if constexpr (T) take = _mm256_andnot_si256(And(_mm256_cmpeq_epi16(texels, s.key), s.keyed), take);
+  _mm256_storeu_si256(reinterpret_cast<V*>(dp), Select(d, Combine16x16<Mode, W>(d, texels, c.t, s), take));
 }
 
 // The rows of a straight triangle, sixteen pixels at a time. A chunk that would reach past
 // the draw area's right edge is moved left to end there (the area is sixteen pixels wide
 // or more), its lanes with it.
 template <int Mode, bool W, bool T>
-GAMELIB_AVX2_INLINE void WalkStraight16(RowWalker& walker, const SpanConstants& c, const Straight16Constants& s,
-                                        std::uint8_t* pixels, std::ptrdiff_t pitch, int areaRight,
-                                        std::uint32_t uOrigin, std::uint32_t vOrigin, const TriGradients& g) {
+GAMELIB_AVX2_INLINE void WalkStraight(RowWalker& walker, const SpanConstants& c, const StraightConstants& s,
+                                      std::uint8_t* pixels, std::ptrdiff_t pitch, int areaRight,
+                                      std::uint32_t uOrigin, std::uint32_t vOrigin, const TriGradients& g) {
   constexpr int kColumnWrap = 1 << (32 - kFixed18Shift);
   const int lastStart = areaRight - 16;  // the last pixel a chunk may start at
   int y = 0;
@@ -790,11 +794,39 @@ GAMELIB_AVX2_INLINE void WalkStraight16(RowWalker& walker, const SpanConstants& 
     for (int done = begin; done < end; done += 16) {
       const int shift = std::max(0, x + done - lastStart);
       const int at = first + done - shift;  // the column of the chunk's lane 0
-      const V texels = LoadTexels16(c.l.src, srcRow + static_cast<std::ptrdiff_t>(at) * 2, s.lastLoad);
-      Straight16Chunk<Mode, W, T>(s, row + static_cast<std::ptrdiff_t>(x + done - shift) * 2, texels, shift,
-                                  std::min(16, shift + end - done));
+      StraightChunk<Mode, W, T>(c, s, row + static_cast<std::ptrdiff_t>(x + done - shift) * 2,
+                                srcRow + static_cast<std::ptrdiff_t>(at) * 2, shift,
+                                std::min(16, shift + end - done));
     }
   }
+}
+
+// Draws a straight triangle and returns true, or returns false where the source or draw
+// area is too small for a chunk, or its pitch an odd number of bytes.
+template <int Mode, bool W, bool T>
+GAMELIB_AVX2_INLINE bool DrawStraight(RowWalker& walker, const TriangleSetup& setup, const KernelContext& k,
+                                      const SpanConstants& c) {
+  const std::ptrdiff_t pitch = c.l.srcPitch;
+  const std::uint32_t rows = c.texHeight >> kFixed18Shift;
+  if (pitch <= 0 || pitch % 2 != 0 || rows == 0 || c.texColumns >= (1 << (32 - kFixed18Shift)) ||
+      k.areaRight - k.areaLeft < 16)
+    return false;
+  const std::ptrdiff_t srcBytes = static_cast<std::ptrdiff_t>(rows - 1) * pitch + c.texColumns * 2;
+  if (srcBytes < 32) return false;
+  const PixelTables& t = c.l.tables;
+  // Entry 255 of BrightnessTable row k is k itself.
+  const auto blue = static_cast<std::uint32_t>(t.bright[0][255]);
+  const auto green = static_cast<std::uint32_t>(t.bright[1][255]);
+  const auto red = static_cast<std::uint32_t>(t.bright[2][255]);
+  const StraightConstants s{{Set1(blue * 0x10001u), Set1(green * 0x10001u), Set1(red * 0x10001u)},
+                            Set1((c.l.colorKey & 0xFFFF) * 0x10001u),
+                            c.l.colorKey <= 0xFFFF ? K<0xFFFFFFFF>() : _mm256_setzero_si256(),
+                            static_cast<std::size_t>(srcBytes - 32)};
+  const TriGradients& g = setup.gradients;
+  const std::uint32_t uOrigin = CoordAt(g.u0, g.dudx, g.dudy, -g.x0, -g.y0);
+  const std::uint32_t vOrigin = CoordAt(g.v0, g.dvdx, g.dvdy, -g.x0, -g.y0);
+  WalkStraight<Mode, W, T>(walker, c, s, k.destPixels, k.destPitch, k.areaRight, uOrigin, vOrigin, g);
+  return true;
 }
 
 // Triangles narrower than this: every span goes through chunks that test each pixel
@@ -854,27 +886,9 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
   const bool rows = g.dvdx == 0 && g.dudx >= 0 && g.dudx <= kFixed18One && c.texColumns >= 8;
   RowWalker walker(setup, k);
   if constexpr (kStraight16<F, B>) {
-    // Offsets from the source to just past its last texel.
-    const std::ptrdiff_t srcBytes =
-        static_cast<std::ptrdiff_t>((texHeight >> kFixed18Shift) - 1) * l.srcPitch + c.texColumns * 2;
-    // Spans of nine pixels or fewer go eight to a vector, cheaper there.
-    if (rows && g.dudx == kFixed18One && setup.maxX - setup.minX > 8 && l.srcPitch > 0 && l.srcPitch % 2 == 0 && texHeight >= kFixed18One &&
-        srcBytes >= 32 && c.texColumns < (1 << (32 - kFixed18Shift)) && k.areaRight - k.areaLeft >= 16) {
-      // Entry 255 of BrightnessTable row k is k itself.
-      const auto blue = static_cast<std::uint32_t>(l.tables.bright[0][255]);
-      const auto green = static_cast<std::uint32_t>(l.tables.bright[1][255]);
-      const auto red = static_cast<std::uint32_t>(l.tables.bright[2][255]);
-      const Straight16Constants s{
-          {Set1(blue * 0x10001u), Set1(green * 0x10001u), Set1(red * 0x10001u)},
-          c.t.p16,
-          Set1((l.colorKey & 0xFFFF) * 0x10001u),
-          l.colorKey <= 0xFFFF ? K<0xFFFFFFFF>() : _mm256_setzero_si256(),
-          static_cast<std::size_t>(srcBytes - 32)};
-      const std::uint32_t uOrigin = CoordAt(g.u0, g.dudx, g.dudy, -g.x0, -g.y0);
-      const std::uint32_t vOrigin = CoordAt(g.v0, g.dvdx, g.dvdy, -g.x0, -g.y0);
-      WalkStraight16<Mode, W, T>(walker, c, s, pixels, pitch, k.areaRight, uOrigin, vOrigin, g);
+    if (rows && g.dudx == kFixed18One && setup.maxX - setup.minX > 8 &&
+        DrawStraight<Mode, W, T>(walker, setup, k, c))
       return;
-    }
   }
   int y = 0;
   int x = 0;
