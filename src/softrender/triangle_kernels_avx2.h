@@ -848,7 +848,8 @@ GAMELIB_AVX2_INLINE void WalkNarrow(RowWalker& walker, const SpanConstants& c, s
   int n = 0;
   while (walker.Next(y, x, n)) {
     const std::uint32_t u = CoordAt(uOrigin, g.dudx, g.dudy, x, y);
-    const std::uint32_t v = CoordAt(vOrigin, g.dvdx, g.dvdy, x, y);
+    // On one source row per span (Rows), v does not change along it.
+    const std::uint32_t v = CoordAt(vOrigin, Rows ? 0 : g.dvdx, g.dvdy, x, y);
     std::uint8_t* const row = pixels + static_cast<std::ptrdiff_t>(y) * pitch;
     TexturedRun<F, Mode, B, W, T, true, Rows, false>(c, row + static_cast<std::ptrdiff_t>(x) * destBytes,
                                                      row + areaRight, u, v, du, dv, laneDu, laneDv, du8, dv8,
