@@ -15,6 +15,7 @@ namespace gamelib::raster::avx2 {
 
 #define GAMELIB_AVX2 __attribute__((target("avx2")))
 #define GAMELIB_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
+#define GAMELIB_AVX2_INLINE_LAMBDA __attribute__((target("avx2"), always_inline))
 
 using V = __m256i;
 
@@ -791,12 +792,19 @@ GAMELIB_AVX2_INLINE void WalkStraight(RowWalker& walker, const SpanConstants& c,
     // Pixels [begin, end) of the span take texels inside the source.
     const int begin = std::max(0, -first);
     const int end = std::min(n, c.texColumns - first);
-    for (int done = begin; done < end; done += 16) {
+    // Pixels [done, end) from pixel x + done on, sixteen at most.
+    const auto chunk = [&](int done) GAMELIB_AVX2_INLINE_LAMBDA {
       const int shift = std::max(0, x + done - lastStart);
       const int at = first + done - shift;  // the column of the chunk's lane 0
       StraightChunk<Mode, W, T>(c, s, row + static_cast<std::ptrdiff_t>(x + done - shift) * 2,
                                 srcRow + static_cast<std::ptrdiff_t>(at) * 2, shift,
                                 std::min(16, shift + end - done));
+    };
+    if (end - begin <= 16) {
+      // The usual span of a small sprite: straight through, no loop to keep registers for.
+      if (begin < end) chunk(begin);
+    } else {
+      for (int done = begin; done < end; done += 16) chunk(done);
     }
   }
 }
