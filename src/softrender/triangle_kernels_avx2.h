@@ -611,7 +611,8 @@ constexpr bool kPlainCopy = Mode == BlendNone && !B && !F::alpha && W;
 // count pixels from dp, eight at a time. The last chunk is blended where the draw area
 // (ending at areaEnd) holds eight pixels, else masked, or pixel by pixel where ScalarTail
 // (always on 16-bit destinations).
-template <class F, int Mode, bool B, bool W, bool T, bool Checked, bool Rows, bool ScalarTail>
+template <class F, int Mode, bool B, bool W, bool T, bool Checked, bool Rows, bool ScalarTail,
+          bool Short = false>
 GAMELIB_AVX2_INLINE void TexturedRun(const SpanConstants& c, std::uint8_t* dp, const std::uint8_t* areaEnd,
                                      std::uint32_t u, std::uint32_t v, std::uint32_t du, std::uint32_t dv,
                                      V laneDu, V laneDv, V du8, V dv8, int count) {
@@ -628,6 +629,14 @@ GAMELIB_AVX2_INLINE void TexturedRun(const SpanConstants& c, std::uint8_t* dp, c
     const auto tv = static_cast<std::ptrdiff_t>(v >> kFixed18Shift);
     srcRow = c.l.src + tv * c.l.srcPitch;
     if constexpr (B) blendRow = c.l.blend + tv * c.l.blendPitch;
+  }
+  if constexpr (Short) {
+    if (count <= 8 && areaEnd - dp >= 8 * destBytes) {
+      // The usual span of a small sprite: one chunk, no loop to keep registers for.
+      TexturedChunk<F, Mode, B, W, T, Checked, Rows, Tail::Blended>(c, dp, uu, vv, u, srcRow, blendRow,
+                                                                    count);
+      return;
+    }
   }
   for (; count >= 8; count -= 8) {
     TexturedChunk<F, Mode, B, W, T, Checked, Rows, Tail::None>(c, dp, uu, vv, u, srcRow, blendRow, 8);
@@ -843,7 +852,7 @@ constexpr int kSmallTriangleWidth = 32;
 
 // The rows of such a triangle. Instantiated per source layout (Rows), so that each loop
 // holds only its own values; u and v are those pixel (0, 0) would have.
-template <class F, int Mode, bool B, bool W, bool T, bool Rows>
+template <class F, int Mode, bool B, bool W, bool T, bool Rows, bool Short>
 GAMELIB_AVX2_INLINE void WalkNarrow(RowWalker& walker, const SpanConstants& c, std::uint8_t* pixels,
                                     std::ptrdiff_t pitch, std::ptrdiff_t areaRight, std::uint32_t uOrigin,
                                     std::uint32_t vOrigin, const TriGradients& g, V laneDu, V laneDv, V du8,
@@ -859,9 +868,9 @@ GAMELIB_AVX2_INLINE void WalkNarrow(RowWalker& walker, const SpanConstants& c, s
     // On one source row per span (Rows), v does not change along it.
     const std::uint32_t v = CoordAt(vOrigin, Rows ? 0 : g.dvdx, g.dvdy, x, y);
     std::uint8_t* const row = pixels + static_cast<std::ptrdiff_t>(y) * pitch;
-    TexturedRun<F, Mode, B, W, T, true, Rows, false>(c, row + static_cast<std::ptrdiff_t>(x) * destBytes,
-                                                     row + areaRight, u, v, du, dv, laneDu, laneDv, du8, dv8,
-                                                     n);
+    TexturedRun<F, Mode, B, W, T, true, Rows, false, Short>(
+        c, row + static_cast<std::ptrdiff_t>(x) * destBytes, row + areaRight, u, v, du, dv, laneDu, laneDv,
+        du8, dv8, n);
   }
 }
 
@@ -906,12 +915,16 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
     // Coordinates in wrapping arithmetic, as CoordAt gives them from the origin pixel.
     const std::uint32_t uOrigin = CoordAt(g.u0, g.dudx, g.dudy, -g.x0, -g.y0);
     const std::uint32_t vOrigin = CoordAt(g.v0, g.dvdx, g.dvdy, -g.x0, -g.y0);
-    if (rows) {
-      WalkNarrow<F, Mode, B, W, T, true>(walker, c, pixels, pitch, areaRight, uOrigin, vOrigin, g, laneDu,
-                                         laneDv, du8, dv8);
+    if (rows && setup.maxX - setup.minX <= 8) {
+      // Spans of nine pixels at most (sprites of eight): mostly one chunk each.
+      WalkNarrow<F, Mode, B, W, T, true, true>(walker, c, pixels, pitch, areaRight, uOrigin, vOrigin, g,
+                                               laneDu, laneDv, du8, dv8);
+    } else if (rows) {
+      WalkNarrow<F, Mode, B, W, T, true, false>(walker, c, pixels, pitch, areaRight, uOrigin, vOrigin, g,
+                                                laneDu, laneDv, du8, dv8);
     } else {
-      WalkNarrow<F, Mode, B, W, T, false>(walker, c, pixels, pitch, areaRight, uOrigin, vOrigin, g, laneDu,
-                                          laneDv, du8, dv8);
+      WalkNarrow<F, Mode, B, W, T, false, false>(walker, c, pixels, pitch, areaRight, uOrigin, vOrigin, g,
+                                                 laneDu, laneDv, du8, dv8);
     }
     return;
   }
