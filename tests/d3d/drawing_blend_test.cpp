@@ -95,16 +95,24 @@ TEST_P(BlendModeTest, EveryModeDrawsTheBlendOfTexelAndScreen) {
 
 INSTANTIATE_TEST_SUITE_P(Depths, BlendModeTest, ::testing::Values(16, 32));
 
-class BlendGraphTest : public DrawingTest, public ::testing::WithParamInterface<int> {};
+class BlendGraphTest : public DrawingTest, public ::testing::WithParamInterface<int> {
+ protected:
+  // Starts at the test's depth with a 16 x 16 pattern graph and a blend graph for it.
+  void StartWithImageAndBlend() {
+    StartAt(GetParam());
+    image = MakePatternGraph(16, 16, 5);
+    blend = MakePatternGraph(16, 16, 9, true);
+    ASSERT_GE(image, 0);
+    ASSERT_GE(blend, 0);
+  }
+  int image = -1;
+  int blend = -1;
+};
 
 // Stage 0 shifts the blend graph's alpha by the factor; soft borders stretch it by 4
 // (range up to 64) and blend by it, hard borders test it against the parameter.
 TEST_P(BlendGraphTest, TheBorderShowsTheImageWhereTheBlendGraphPassesIt) {
-  StartAt(GetParam());
-  const int image = MakePatternGraph(16, 16, 5);
-  const int blend = MakePatternGraph(16, 16, 9, true);
-  ASSERT_GE(image, 0);
-  ASSERT_GE(blend, 0);
+  ASSERT_NO_FATAL_FAILURE(StartWithImageAndBlend());
   for (int range : {0, 64}) {
     for (int p : {0, 128, 255}) {
       SCOPED_TRACE(testing::Message() << "range " << range << " parameter " << p);
@@ -288,11 +296,7 @@ struct StretchClipRow {
 };
 
 TEST_P(BlendGraphTest, AStretchedGraphCutByTheDrawAreaKeepsTheBlendGraphOnItsTexels) {
-  StartAt(GetParam());
-  const int image = MakePatternGraph(16, 16, 5);
-  const int blend = MakePatternGraph(16, 16, 9, true);
-  ASSERT_GE(image, 0);
-  ASSERT_GE(blend, 0);
+  ASSERT_NO_FATAL_FAILURE(StartWithImageAndBlend());
   const StretchClipRow rows[] = {
       {"left", 100, 100, 132, 148, 111, 0, 640, 480},         {"top", 100, 100, 148, 132, 0, 113, 640, 480},
       {"right", 100, 100, 132, 148, 0, 0, 121, 480},          {"bottom", 100, 100, 148, 132, 0, 0, 640, 119},
