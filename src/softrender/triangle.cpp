@@ -107,6 +107,7 @@ struct PreparedCall {
   CallInputs inputs;
   KernelContext context;
   raster::KernelFn kernel;
+  raster::StraightRectangleFn rectangle;  // or null
   bool valid;
 };
 
@@ -263,6 +264,8 @@ bool PrepareCall(PreparedCall* call, MEMIMG* dest, const MEMIMG* src, int trans,
     key.alpha = in.srcAlphaFlag != 0;
   }
   call->kernel = (*tableForCall)[raster::KernelIndex(key)];
+  call->rectangle =
+      tableForCall == raster::GetAvx2KernelTable() ? raster::GetAvx2StraightRectangleKernel(key) : nullptr;
   return true;
 }
 
@@ -298,6 +301,19 @@ bool TextureCoordsInRange(const TriVertex* vertices, int count) {
   return true;
 }
 
+// An upright rectangle at or right of and below pixel (0, 0), in DrawMemImgQuad's corner
+// order, whose texels map one to one onto its pixels. Its texture coordinates are in range.
+bool IsStraightRectangle(const TriVertex* c) {
+  const int x0 = c[0].x;
+  const int y0 = c[0].y;
+  const int x1 = c[1].x;
+  const int y1 = c[2].y;
+  return x0 >= 0 && y0 >= 0 && x1 > x0 && y1 > y0 && x1 <= kTriCoordMax && y1 <= kTriCoordMax &&
+         c[1].y == y0 && c[2].x == x0 && c[3].x == x1 && c[3].y == y1 && c[1].u - c[0].u == x1 - x0 &&
+         c[2].v - c[0].v == y1 - y0 && c[1].v == c[0].v && c[2].u == c[0].u && c[3].u == c[1].u &&
+         c[3].v == c[2].v;
+}
+
 }  // namespace
 
 void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* src, const TriVertex* vertices, int trans,
@@ -321,6 +337,8 @@ void DrawMemImgQuad(MEMIMG* dest, const MEMIMG* src, const TriVertex* corners, i
   PreparedCall* call = CallFor(dest, src, trans, blend);
   // Each half has a corner of each texture coordinate the other has.
   if (call == nullptr || !TextureCoordsInRange(corners, 4)) return;
+  if (call->rectangle != nullptr && IsStraightRectangle(corners) && call->rectangle(corners, call->context))
+    return;
   TriangleSetup setup;
   if (SetUpTriangle(&setup, &corners[0]) == 0) call->kernel(setup, call->context);
   if (SetUpTriangle(&setup, &corners[1]) == 0) call->kernel(setup, call->context);

@@ -70,7 +70,8 @@ struct TriangleSetup {
 int SetUpTriangle(TriangleSetup* setup, const TriVertex* vertices);
 
 // Draws the two halves of a quadrilateral (corners 0-1-2, then 1-2-3) as two calls of
-// DrawMemImgTriangle would, checking the images and reading the draw state once.
+// DrawMemImgTriangle would, checking the images and reading the draw state once. An
+// unscaled, unturned sprite may be drawn row by row as a whole, with the same pixels.
 void DrawMemImgQuad(MEMIMG* dest, const MEMIMG* src, const TriVertex* corners, int trans,
                     const MEMIMG* blend);
 

@@ -652,4 +652,10 @@ const KernelTable& GetPortableKernelTable();
 // Null when the vector kernels are not built into this program.
 const KernelTable* GetAvx2KernelTable();
 
+// Draws an upright rectangle whose texels map one to one onto its pixels (see
+// DrawMemImgQuad) as its two halves would, or returns false for the caller to draw them.
+using StraightRectangleFn = bool (*)(const TriVertex* corners, const KernelContext&);
+// The vector set's kernel for such rectangles under this key, or null where it has none.
+StraightRectangleFn GetAvx2StraightRectangleKernel(const KernelKey& key);
+
 }  // namespace gamelib::raster

@@ -3,7 +3,8 @@
 // replaced by their exact integer equivalents, so the pixels come out bit for bit the same.
 // Only the kernel functions carry the avx2 target; the tables and the shared header code
 // are compiled for any processor. The set is instantiated in parts (one file each), which
-// triangle_kernels_avx2.cpp puts together.
+// triangle_kernels_avx2.cpp puts together; the kernels of straight rectangles have a file
+// of their own.
 #pragma once
 
 #include "softrender/triangle_kernels.h"
@@ -448,6 +449,18 @@ struct SpanConstants {
   V key;
 };
 
+GAMELIB_AVX2_INLINE SpanConstants MakeSpanConstants(const KernelContext& k) {
+  const TexturedLocals l = MakeTexturedLocals(k);
+  return SpanConstants{l,
+                       MakeVTables(l.tables),
+                       k.texWidth,
+                       k.texHeight,
+                       static_cast<int>(k.texWidth >> kFixed18Shift),
+                       Set1(static_cast<std::uint32_t>(l.srcPitch)),
+                       Set1(static_cast<std::uint32_t>(l.blendPitch)),
+                       Set1(l.colorKey)};
+}
+
 // How a chunk of fewer than eight pixels ends a span: with masked loads and stores (32-bit
 // destinations only), or by loading and storing all eight with the pixels past the span
 // written back as they were (where the draw area holds all eight).
@@ -765,30 +778,39 @@ GAMELIB_AVX2_INLINE V LoadStraightTexels(const std::uint8_t* src, std::ptrdiff_t
 }
 
 // Pixels [lo, hi) of the sixteen at dp from the texels at offset o; the others are written
-// back as they were.
-template <int Mode, bool W, bool T>
+// back as they were. With Twice, the pixel in lane twice (if any) is blended a second time.
+template <int Mode, bool W, bool T, bool Twice>
 GAMELIB_AVX2_INLINE void StraightChunk(const SpanConstants& c, const StraightConstants& s, std::uint8_t* dp,
-                                       std::ptrdiff_t o, int lo, int hi) {
+                                       std::ptrdiff_t o, int lo, int hi, int twice) {
   const V texels = LoadStraightTexels(c.l.src, o, s.lastLoad);
   const V d = _mm256_loadu_si256(reinterpret_cast<const V*>(dp));
   V take = LaneRange16(lo, hi);
   if constexpr (T) take = _mm256_andnot_si256(And(_mm256_cmpeq_epi16(texels, s.key), s.keyed), take);
-  _mm256_storeu_si256(reinterpret_cast<V*>(dp), Select(d, Combine16x16<Mode, W>(d, texels, c.t, s), take));
+  V result = Combine16x16<Mode, W>(d, texels, c.t, s);
+  // A copy does not read the pixel it replaces: once is twice.
+  if constexpr (Twice && !(Mode == BlendNone)) {
+    if (static_cast<unsigned>(twice) < 16)
+      result = Select(result, Combine16x16<Mode, W>(result, texels, c.t, s), LaneRange16(twice, twice + 1));
+  }
+  _mm256_storeu_si256(reinterpret_cast<V*>(dp), Select(d, result, take));
 }
 
-// The rows of a straight triangle, sixteen pixels at a time. A chunk that would reach past
-// the draw area's right edge is moved left to end there (the area is sixteen pixels wide
-// or more), its lanes with it.
-template <int Mode, bool W, bool T>
-GAMELIB_AVX2_INLINE void WalkStraight(RowWalker& walker, const SpanConstants& c, const StraightConstants& s,
+// The rows a walker yields, sixteen pixels at a time. A chunk that would reach past the
+// draw area's right edge is moved left to end there (the area is sixteen pixels wide or
+// more), its lanes with it. The walker yields each row's y, first pixel x, pixel count n,
+// and, where Walker::kTwice, the pixel blended twice (any value outside the span for none).
+template <int Mode, bool W, bool T, class Walker>
+GAMELIB_AVX2_INLINE void WalkStraight(Walker& walker, const SpanConstants& c, const StraightConstants& s,
                                       std::uint8_t* pixels, std::ptrdiff_t pitch, int areaRight,
                                       std::uint32_t uOrigin, std::uint32_t vOrigin, const TriGradients& g) {
   constexpr int kColumnWrap = 1 << (32 - kFixed18Shift);
+  constexpr bool twice = Walker::kTwice;
   const int lastStart = areaRight - 16;  // the last pixel a chunk may start at
   int y = 0;
   int x = 0;
   int n = 0;
-  while (walker.Next(y, x, n)) {
+  int again = 0;
+  while (walker.Next(y, x, n, again)) {
     const std::uint32_t v = CoordAt(vOrigin, 0, g.dvdy, x, y);
     if (v >= c.texHeight) continue;
     const std::uint32_t u = CoordAt(uOrigin, kFixed18One, g.dudy, x, y);
@@ -805,9 +827,10 @@ GAMELIB_AVX2_INLINE void WalkStraight(RowWalker& walker, const SpanConstants& c,
     const auto chunk = [&](int done) GAMELIB_AVX2_INLINE_LAMBDA {
       const int shift = std::max(0, x + done - lastStart);
       const int at = first + done - shift;  // the column of the chunk's lane 0
-      StraightChunk<Mode, W, T>(c, s, row + static_cast<std::ptrdiff_t>(x + done - shift) * 2,
-                                srcRow + static_cast<std::ptrdiff_t>(at) * 2, shift,
-                                std::min(16, shift + end - done));
+      const int start = x + done - shift;   // the chunk's first pixel
+      StraightChunk<Mode, W, T, twice>(c, s, row + static_cast<std::ptrdiff_t>(start) * 2,
+                                       srcRow + static_cast<std::ptrdiff_t>(at) * 2, shift,
+                                       std::min(16, shift + end - done), again - start);
     };
     if (end - begin <= 16) {
       // The usual span of a small sprite: straight through, no loop to keep registers for.
@@ -818,11 +841,17 @@ GAMELIB_AVX2_INLINE void WalkStraight(RowWalker& walker, const SpanConstants& c,
   }
 }
 
-// Draws a straight triangle and returns true, or returns false where the source or draw
-// area is too small for a chunk, or its pitch an odd number of bytes.
-template <int Mode, bool W, bool T>
-GAMELIB_AVX2_INLINE bool DrawStraight(RowWalker& walker, const TriangleSetup& setup, const KernelContext& k,
-                                      const SpanConstants& c) {
+// A triangle's rows, none blended twice.
+struct TriangleRows {
+  static constexpr bool kTwice = false;
+  RowWalker walker;
+  GAMELIB_INLINE bool Next(int& y, int& x, int& n, int&) { return walker.Next(y, x, n); }
+};
+
+// The constants of straight chunks, or false where the source or draw area is too small
+// for a chunk, or its pitch an odd number of bytes.
+GAMELIB_AVX2_INLINE bool MakeStraightConstants(const KernelContext& k, const SpanConstants& c,
+                                               StraightConstants& s) {
   const std::ptrdiff_t pitch = c.l.srcPitch;
   const std::uint32_t rows = c.texHeight >> kFixed18Shift;
   if (pitch <= 0 || pitch % 2 != 0 || rows == 0 || c.texColumns >= (1 << (32 - kFixed18Shift)) ||
@@ -835,14 +864,79 @@ GAMELIB_AVX2_INLINE bool DrawStraight(RowWalker& walker, const TriangleSetup& se
   const auto blue = static_cast<std::uint32_t>(t.bright[0][255]);
   const auto green = static_cast<std::uint32_t>(t.bright[1][255]);
   const auto red = static_cast<std::uint32_t>(t.bright[2][255]);
-  const StraightConstants s{{Set1(blue * 0x10001u), Set1(green * 0x10001u), Set1(red * 0x10001u)},
-                            Set1((c.l.colorKey & 0xFFFF) * 0x10001u),
-                            c.l.colorKey <= 0xFFFF ? K<0xFFFFFFFF>() : _mm256_setzero_si256(),
-                            static_cast<std::size_t>(srcBytes - 32)};
+  s = StraightConstants{{Set1(blue * 0x10001u), Set1(green * 0x10001u), Set1(red * 0x10001u)},
+                        Set1((c.l.colorKey & 0xFFFF) * 0x10001u),
+                        c.l.colorKey <= 0xFFFF ? K<0xFFFFFFFF>() : _mm256_setzero_si256(),
+                        static_cast<std::size_t>(srcBytes - 32)};
+  return true;
+}
+
+// Draws a straight triangle and returns true, or returns false where straight chunks
+// cannot draw it.
+template <int Mode, bool W, bool T>
+GAMELIB_AVX2_INLINE bool DrawStraight(const TriangleSetup& setup, const KernelContext& k,
+                                      const SpanConstants& c) {
+  StraightConstants s;
+  if (!MakeStraightConstants(k, c, s)) return false;
   const TriGradients& g = setup.gradients;
   const std::uint32_t uOrigin = CoordAt(g.u0, g.dudx, g.dudy, -g.x0, -g.y0);
   const std::uint32_t vOrigin = CoordAt(g.v0, g.dvdx, g.dvdy, -g.x0, -g.y0);
-  WalkStraight<Mode, W, T>(walker, c, s, k.destPixels, k.destPitch, k.areaRight, uOrigin, vOrigin, g);
+  TriangleRows rows{RowWalker(setup, k)};
+  WalkStraight<Mode, W, T>(rows, c, s, k.destPixels, k.destPitch, k.areaRight, uOrigin, vOrigin, g);
+  return true;
+}
+
+// The rows of an upright rectangle at or right of and below pixel (0, 0), as its two
+// halves (corners 0-1-2 and 1-2-3) draw them: each row from the left corners' column to the
+// right corners', both included, within the draw area, where the edge the halves share
+// crosses the row at the one pixel both draw. The edge steps as the halves' walks step it.
+struct RectangleRows {
+  static constexpr bool kTwice = true;
+  int y;       // the next row
+  int bottom;  // the row after the last
+  int left;    // the pixels [left, right) of every row
+  int right;
+  std::int64_t edge;  // the shared edge at row y (Fixed18), and its step per row
+  std::int64_t step;
+  GAMELIB_INLINE bool Next(int& rowY, int& x, int& n, int& twice) {
+    if (y >= bottom) return false;
+    rowY = y;
+    x = left;
+    n = right - left;
+    twice = static_cast<int>(edge >> kFixed18Shift);
+    ++y;
+    edge += step;
+    return true;
+  }
+};
+
+// Draws an upright rectangle whose texels map one to one onto its pixels, at or right of
+// and below pixel (0, 0) (corners as DrawMemImgQuad takes them), as its two halves would
+// draw, and returns true; or returns false where straight chunks cannot draw it.
+template <int Mode, bool W, bool T>
+GAMELIB_AVX2 bool DrawStraightRectangleAvx2(const TriVertex* corners, const KernelContext& k) {
+  const SpanConstants c = MakeSpanConstants(k);
+  StraightConstants s;
+  if (!MakeStraightConstants(k, c, s)) return false;
+  const int x0 = corners[0].x;
+  const int y0 = corners[0].y;
+  const int x1 = corners[1].x;
+  const int y1 = corners[2].y;
+  RectangleRows rows;
+  rows.y = std::max(y0, k.areaTop);
+  rows.bottom = std::min(y1, k.areaBottom);
+  rows.left = std::max(x0, k.areaLeft);
+  rows.right = std::min(x1 + 1, k.areaRight);
+  if (rows.left >= rows.right) return true;
+  // As the halves' set-up makes it: truncated toward zero.
+  rows.step = static_cast<std::int64_t>(x0 - x1) * kFixed18One / (y1 - y0);
+  rows.edge = static_cast<std::int64_t>(x1) * kFixed18One + kFixed18Half + (rows.y - y0) * rows.step;
+  TriGradients g{};
+  g.dudx = kFixed18One;
+  g.dvdy = kFixed18One;
+  const std::uint32_t uOrigin = static_cast<std::uint32_t>(corners[0].u - x0) << kFixed18Shift;
+  const std::uint32_t vOrigin = static_cast<std::uint32_t>(corners[0].v - y0) << kFixed18Shift;
+  WalkStraight<Mode, W, T>(rows, c, s, k.destPixels, k.destPitch, k.areaRight, uOrigin, vOrigin, g);
   return true;
 }
 
@@ -879,17 +973,9 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
   constexpr int destBytes = F::kind == kMemImgKind16 ? 2 : 4;
   constexpr bool plainCopy = kPlainCopy<F, Mode, B, W>;
   const TriGradients g = setup.gradients;
-  const TexturedLocals l = MakeTexturedLocals(k);
+  const SpanConstants c = MakeSpanConstants(k);
   const std::uint32_t texWidth = k.texWidth;
   const std::uint32_t texHeight = k.texHeight;
-  const SpanConstants c{l,
-                        MakeVTables(l.tables),
-                        texWidth,
-                        texHeight,
-                        static_cast<int>(texWidth >> kFixed18Shift),
-                        Set1(static_cast<std::uint32_t>(l.srcPitch)),
-                        Set1(static_cast<std::uint32_t>(l.blendPitch)),
-                        Set1(l.colorKey)};
   std::uint8_t* const pixels = k.destPixels;
   const std::ptrdiff_t pitch = k.destPitch;
   const std::ptrdiff_t areaRight = static_cast<std::ptrdiff_t>(k.areaRight) * destBytes;
@@ -902,12 +988,11 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
   // Along a row the texels stay on one source row and move by at most one texel per
   // pixel (unrotated sprites, magnified quads): eight of them come from one load.
   const bool rows = g.dvdx == 0 && g.dudx >= 0 && g.dudx <= kFixed18One && c.texColumns >= 8;
-  RowWalker walker(setup, k);
   if constexpr (kStraight16<F, B>) {
-    if (rows && g.dudx == kFixed18One && setup.maxX - setup.minX > 8 &&
-        DrawStraight<Mode, W, T>(walker, setup, k, c))
+    if (rows && g.dudx == kFixed18One && setup.maxX - setup.minX > 8 && DrawStraight<Mode, W, T>(setup, k, c))
       return;
   }
+  RowWalker walker(setup, k);
   int y = 0;
   int x = 0;
   int n = 0;

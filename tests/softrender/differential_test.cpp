@@ -18,6 +18,7 @@
 #include "reference_raster.h"
 #include "softrender/kernel_key.h"
 #include "softrender/memimg.h"
+#include "softrender/triangle.h"
 
 namespace gamelib {
 namespace {
@@ -277,7 +278,8 @@ struct KeyOf {  // a table of the kernel keys themselves
 
 class Differential {
  public:
-  enum class Call { Triangle, TriangleGraph, Quad };
+  // Quad maps the whole source onto corners v[0..3]; Corners draws v[0..3] as given.
+  enum class Call { Triangle, TriangleGraph, Quad, Corners };
 
   Differential() {
     InitializeBlendTables();
@@ -300,7 +302,7 @@ class Differential {
     expect = before;
     MEMIMG copy = dest.image;
     copy.pixels = expect.data() + (dest.image.pixels - block);
-    const MEMIMG* usedBlend = call == Call::Triangle ? blend : GetBlendMemImg();
+    const MEMIMG* usedBlend = call == Call::Triangle || call == Call::Corners ? blend : GetBlendMemImg();
     const RefState state = reference::DrawStateNow(expectedBorder);
     RefStats stats;
     if (call == Call::Quad) {
@@ -309,6 +311,9 @@ class Differential {
           {v[0].x, v[0].y, 0, 0}, {v[1].x, v[1].y, w, 0}, {v[2].x, v[2].y, 0, h}, {v[3].x, v[3].y, w, h}};
       reference::ReferenceTriangle(copy, src, &q[0], trans, usedBlend, 0, state, &stats);
       reference::ReferenceTriangle(copy, src, &q[1], trans, usedBlend, 0, state, &stats);
+    } else if (call == Call::Corners) {
+      reference::ReferenceTriangle(copy, src, &v[0], trans, usedBlend, 0, state, &stats);
+      reference::ReferenceTriangle(copy, src, &v[1], trans, usedBlend, 0, state, &stats);
     } else {
       reference::ReferenceTriangle(copy, src, v, trans, usedBlend, colour, state, &stats);
     }
@@ -332,6 +337,7 @@ class Differential {
       SetTriangleKernelSet(set);
       if (call == Call::Triangle) DrawMemImgTriangle(&dest.image, src, v, trans, blend, colour);
       if (call == Call::TriangleGraph) DrawTriangleGraphSoft(&dest.image, src, v, colour, trans);
+      if (call == Call::Corners) DrawMemImgQuad(&dest.image, src, v, trans, blend);
       if (call == Call::Quad)
         DrawQuadGraphSoft(&dest.image, v[0].x, v[0].y, v[1].x, v[1].y, v[2].x, v[2].y, v[3].x, v[3].y, src,
                           trans);
@@ -538,7 +544,9 @@ TEST(RasterDifferential, StraightSpritesAtTheEndsOfTheirImagesMatchTheReference)
     // Texels from (u0, v0) one per pixel, mostly the source's bottom right corner, over a
     // w x h rectangle ending at the destination's bottom right, starting at its top left,
     // or anywhere.
-    const int w = rng.Range(9, std::max(9, sw + 3)), h = rng.Range(1, sh + 2);
+    // Both halves in one call (drawn as a whole rectangle on 16-bit images), or apart.
+    const bool whole = rng.Chance(50);
+    const int w = rng.Range(whole ? 1 : 9, std::max(9, sw + 3)), h = rng.Range(1, sh + 2);
     const int u0 = rng.Chance(60) ? sw - w : rng.Range(-3, sw - 1);
     const int v0 = rng.Chance(60) ? sh - h : rng.Range(-2, sh - 1);
     const int place = rng.Range(0, 2);
@@ -547,6 +555,10 @@ TEST(RasterDifferential, StraightSpritesAtTheEndsOfTheirImagesMatchTheReference)
     const int y = place == 0 ? dh - h : place == 1 ? 0 : rng.Range(-h, dh);
     const TriVertex corner[4] = {
         {x, y, u0, v0}, {x + w, y, u0 + w, v0}, {x, y + h, u0, v0 + h}, {x + w, y + h, u0 + w, v0 + h}};
+    if (whole) {
+      diff.Draw(dest, &src.image, nullptr, corner, trans, 0, Differential::Call::Corners);
+      continue;
+    }
     for (int half = 0; half < 2; ++half) {
       const TriVertex v[3] = {corner[half], corner[1 + half], corner[2 + half]};
       diff.Draw(dest, &src.image, nullptr, v, trans, 0, Differential::Call::Triangle);
