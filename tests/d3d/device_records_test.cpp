@@ -89,6 +89,23 @@ TEST_F(DeviceRecordTest, AChangedValueIsSentOnceAndAForcedOneEveryTime) {
   EXPECT_EQ(CountRenderState(mark, D3DRENDERSTATE_ZENABLE), 1u);
 }
 
+// A copy that differs from the device's value would keep the cache from ever sending that
+// value. Each starts as the device's, or as 0 where 0 is no value of the state (compare
+// function, blend factors), so that the first request sends it. The texture factor starts
+// white on both sides: fades go toward white until a textured draw sets it.
+TEST_F(DeviceRecordTest, TheDrawStateCopiesStartAsTheDeviceStarts) {
+  const auto device = sim::ViewDevice();
+  for (int i = 0; i < kDrawRenderStateCount; ++i) {
+    SCOPED_TRACE(i);
+    const DWORD type = kDrawRenderStateType[i];
+    const bool noZero = type == D3DRENDERSTATE_ALPHAFUNC || type == D3DRENDERSTATE_SRCBLEND ||
+                        type == D3DRENDERSTATE_DESTBLEND;
+    if (!(noZero && record_->drawRenderStates[i] == 0))
+      EXPECT_EQ(record_->drawRenderStates[i], device.renderState[type]);
+  }
+  EXPECT_EQ(record_->drawRenderStates[kDrawStateTextureFactor], 0xFFFFFFFFu);
+}
+
 TEST_F(DeviceRecordTest, TheBatchReachesTheDeviceWhenFullOnAStateChangeAndAtTheSceneEnd) {
   SetDeviceTexture(device_, nullptr);
   std::size_t mark = sim::DisplayTraceMark();
