@@ -54,10 +54,9 @@ class DirectDraw final : public IDirectDraw7, public DisplayObject {
   HRESULT CreateSurface(DDSURFACEDESC2* desc, IDirectDrawSurface7** surface, IUnknown* outer) override {
     CallScope scope(sim::DisplayCall::CreateSurface, this);
     if (desc != nullptr) scope.rec.desc = *desc;
-    if (HRESULT hr = scope.Enter(); FAILED(hr)) {
-      if (surface != nullptr) *surface = nullptr;
-      return scope.Done(hr);
-    }
+    // Every refusal hands out null, whatever the caller's pointer held.
+    if (surface != nullptr) *surface = nullptr;
+    if (HRESULT hr = scope.Enter(); FAILED(hr)) return scope.Done(hr);
     if (outer != nullptr) return scope.Done(CLASS_E_NOAGGREGATION);
     return CreateSurfaceFor(scope, desc, surface);
   }

@@ -87,6 +87,11 @@ TEST_F(DisplayTest, CreationRefusesBadDescriptionsAndMakesNothing) {
     EXPECT_TRUE(FAILED(dd_->CreateSurface(&desc, &s, nullptr)));
     EXPECT_EQ(s, nullptr);
   }
+  // Aggregation is never supported; its refusal hands out nothing either.
+  DDSURFACEDESC2 desc = FormatDesc(PixelFormatName::R5G6B5, 4, 4);
+  IDirectDrawSurface7* s = reinterpret_cast<IDirectDrawSurface7*>(&desc);
+  EXPECT_EQ(dd_->CreateSurface(&desc, &s, dd_), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(s, nullptr);
   EXPECT_TRUE(sim::LiveSurfaceIds().empty());
 }
 
