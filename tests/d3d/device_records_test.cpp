@@ -100,8 +100,9 @@ TEST_F(DeviceRecordTest, TheDrawStateCopiesStartAsTheDeviceStarts) {
     const DWORD type = kDrawRenderStateType[i];
     const bool noZero = type == D3DRENDERSTATE_ALPHAFUNC || type == D3DRENDERSTATE_SRCBLEND ||
                         type == D3DRENDERSTATE_DESTBLEND;
-    if (!(noZero && record_->drawRenderStates[i] == 0))
+    if (!(noZero && record_->drawRenderStates[i] == 0)) {
       EXPECT_EQ(record_->drawRenderStates[i], device.renderState[type]);
+    }
   }
   EXPECT_EQ(record_->drawRenderStates[kDrawStateTextureFactor], 0xFFFFFFFFu);
 }
