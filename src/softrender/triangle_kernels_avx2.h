@@ -917,33 +917,78 @@ struct RectangleRows {
   }
 };
 
-// Draws an upright rectangle whose texels map one to one onto its pixels, at or right of
-// and below pixel (0, 0) (corners as DrawMemImgQuad takes them), as its two halves would
-// draw, and returns true; or returns false where straight chunks cannot draw it.
+// The rows of an upright rectangle whose texels map one to one onto its pixels, at or
+// right of and below pixel (0, 0) (corners as DrawMemImgQuad takes them), with the texture
+// coordinates pixel (0, 0) would have; false when no row reaches into the draw area.
+GAMELIB_INLINE bool MakeRectangleRows(const TriVertex* corners, const KernelContext& k, RectangleRows& rows,
+                                      std::uint32_t& uOrigin, std::uint32_t& vOrigin) {
+  const int x0 = corners[0].x;
+  const int y0 = corners[0].y;
+  const int x1 = corners[1].x;
+  const int y1 = corners[2].y;
+  rows.y = std::max(y0, k.areaTop);
+  rows.bottom = std::min(y1, k.areaBottom);
+  rows.left = std::max(x0, k.areaLeft);
+  rows.right = std::min(x1 + 1, k.areaRight);
+  if (rows.left >= rows.right || rows.y >= rows.bottom) return false;
+  // As the halves' set-up makes it: truncated toward zero.
+  rows.step = static_cast<std::int64_t>(x0 - x1) * kFixed18One / (y1 - y0);
+  rows.edge = static_cast<std::int64_t>(x1) * kFixed18One + kFixed18Half + (rows.y - y0) * rows.step;
+  uOrigin = static_cast<std::uint32_t>(corners[0].u - x0) << kFixed18Shift;
+  vOrigin = static_cast<std::uint32_t>(corners[0].v - y0) << kFixed18Shift;
+  return true;
+}
+
+// Draws such a rectangle onto a 16-bit image as its two halves would, and returns true; or
+// returns false where straight chunks cannot draw it.
 template <int Mode, bool W, bool T>
 GAMELIB_AVX2 bool DrawStraightRectangleAvx2(const TriVertex* corners, const KernelContext& k) {
   const SpanConstants c = MakeSpanConstants(k);
   StraightConstants s;
   if (!MakeStraightConstants(k, c, s)) return false;
-  const int x0 = corners[0].x;
-  const int y0 = corners[0].y;
-  const int x1 = corners[1].x;
-  const int y1 = corners[2].y;
   RectangleRows rows;
-  rows.y = std::max(y0, k.areaTop);
-  rows.bottom = std::min(y1, k.areaBottom);
-  rows.left = std::max(x0, k.areaLeft);
-  rows.right = std::min(x1 + 1, k.areaRight);
-  if (rows.left >= rows.right) return true;
-  // As the halves' set-up makes it: truncated toward zero.
-  rows.step = static_cast<std::int64_t>(x0 - x1) * kFixed18One / (y1 - y0);
-  rows.edge = static_cast<std::int64_t>(x1) * kFixed18One + kFixed18Half + (rows.y - y0) * rows.step;
+  std::uint32_t uOrigin = 0;
+  std::uint32_t vOrigin = 0;
+  if (!MakeRectangleRows(corners, k, rows, uOrigin, vOrigin)) return true;
   TriGradients g{};
   g.dudx = kFixed18One;
   g.dvdy = kFixed18One;
-  const std::uint32_t uOrigin = static_cast<std::uint32_t>(corners[0].u - x0) << kFixed18Shift;
-  const std::uint32_t vOrigin = static_cast<std::uint32_t>(corners[0].v - y0) << kFixed18Shift;
   WalkStraight<Mode, W, T>(rows, c, s, k.destPixels, k.destPitch, k.areaRight, uOrigin, vOrigin, g);
+  return true;
+}
+
+// Draws such a rectangle onto a 32-bit image as its two halves would: each row through the
+// chunks of a span on one source row, then the pixel both halves draw blended once more.
+// False where the source is too narrow for those chunks.
+template <class F, int Mode, bool B, bool W, bool T>
+GAMELIB_AVX2 bool DrawRectangleRowsAvx2(const TriVertex* corners, const KernelContext& k) {
+  const SpanConstants c = MakeSpanConstants(k);
+  if (c.texColumns < 8) return false;
+  RectangleRows rows;
+  std::uint32_t uOrigin = 0;
+  std::uint32_t vOrigin = 0;
+  if (!MakeRectangleRows(corners, k, rows, uOrigin, vOrigin)) return true;
+  constexpr std::uint32_t one = kFixed18One;
+  const V laneDu = Mul(LaneIndex(), Set1(one));
+  const V zero = _mm256_setzero_si256();
+  const V du8 = Set1(8 * one);
+  std::uint8_t* const pixels = k.destPixels;
+  const std::ptrdiff_t areaRight = static_cast<std::ptrdiff_t>(k.areaRight) * 4;
+  int y = 0;
+  int x = 0;
+  int n = 0;
+  int twice = 0;
+  while (rows.Next(y, x, n, twice)) {
+    const std::uint32_t u = uOrigin + static_cast<std::uint32_t>(x) * one;
+    const std::uint32_t v = vOrigin + static_cast<std::uint32_t>(y) * one;
+    std::uint8_t* const row = pixels + static_cast<std::ptrdiff_t>(y) * k.destPitch;
+    TexturedRun<F, Mode, B, W, T, true, true, false>(c, row + static_cast<std::ptrdiff_t>(x) * 4,
+                                                     row + areaRight, u, v, one, 0, laneDu, zero, du8, zero,
+                                                     n);
+    const std::uint32_t uTwice = uOrigin + static_cast<std::uint32_t>(twice) * one;
+    if (twice >= x && twice < x + n && uTwice < c.texWidth && v < c.texHeight)
+      TexturedPixel<F, Mode, B, W, T>(c.l, row + static_cast<std::ptrdiff_t>(twice) * 4, uTwice, v);
+  }
   return true;
 }
 

@@ -1,4 +1,6 @@
-// The AVX2 kernels for straight rectangles onto 16-bit images, by mode, W and T.
+// The AVX2 kernels for upright rectangles drawn one texel per pixel: straight chunks on
+// 16-bit images (by mode, W and T), whole rows of chunks on 32-bit ones (by mode, A, W and
+// T); direct-colour texels without a blend image.
 #include <array>
 
 #include "softrender/triangle_kernels_avx2.h"
@@ -9,12 +11,26 @@ namespace gamelib::raster {
 
 namespace {
 
+template <int Mode, bool A, bool W, bool T>
+constexpr StraightRectangleFn Rows32() {
+  return &avx2::DrawRectangleRowsAvx2<Fetch<kMemImgKind32, 4, A, false>, Mode, false, W, T>;
+}
+
+// By mode, then alpha, white and trans as bits 2, 1 and 0.
 template <int Mode>
-constexpr std::array<StraightRectangleFn, 4> RectangleKernels() {
+constexpr std::array<StraightRectangleFn, 12> RectangleKernels() {
   return {&avx2::DrawStraightRectangleAvx2<Mode, false, false>,
           &avx2::DrawStraightRectangleAvx2<Mode, false, true>,
           &avx2::DrawStraightRectangleAvx2<Mode, true, false>,
-          &avx2::DrawStraightRectangleAvx2<Mode, true, true>};
+          &avx2::DrawStraightRectangleAvx2<Mode, true, true>,
+          Rows32<Mode, false, false, false>(),
+          Rows32<Mode, false, false, true>(),
+          Rows32<Mode, false, true, false>(),
+          Rows32<Mode, false, true, true>(),
+          Rows32<Mode, true, false, false>(),
+          Rows32<Mode, true, false, true>(),
+          Rows32<Mode, true, true, false>(),
+          Rows32<Mode, true, true, true>()};
 }
 
 template <std::size_t... M>
@@ -25,11 +41,13 @@ constexpr auto RectangleTable(std::index_sequence<M...>) {
 }  // namespace
 
 StraightRectangleFn GetAvx2StraightRectangleKernel(const KernelKey& key) {
-  // The texels of straight chunks: 16-bit direct colour, without alpha or blend image.
-  if (key.kind != kMemImgKind16 || key.source != KernelSource::Direct || key.alpha || key.blend)
-    return nullptr;
+  if (key.source != KernelSource::Direct || key.blend) return nullptr;
+  // 16-bit texels only on 16-bit images: the straight chunks' texels.
+  if (key.kind == kMemImgKind16 && key.alpha) return nullptr;
   static constexpr auto table = RectangleTable(std::make_index_sequence<kKernelModeCount>{});
-  return table[KernelModeIndex(key.mode)][(key.white ? 2 : 0) + (key.trans ? 1 : 0)];
+  const int switches = (key.white ? 2 : 0) + (key.trans ? 1 : 0);
+  const int column = key.kind == kMemImgKind16 ? switches : 4 + (key.alpha ? 4 : 0) + switches;
+  return table[KernelModeIndex(key.mode)][column];
 }
 
 #else
