@@ -851,7 +851,7 @@ GAMELIB_AVX2_INLINE void WalkStraight(Walker& walker, const SpanConstants& c, co
 // A triangle's rows, none blended twice.
 struct TriangleRows {
   static constexpr bool kTwice = false;
-  RowWalker walker;
+  RowWalker& walker;
   GAMELIB_INLINE bool Next(int& y, int& x, int& n, int&) { return walker.Next(y, x, n); }
 };
 
@@ -888,7 +888,8 @@ GAMELIB_AVX2_INLINE bool DrawStraight(const TriangleSetup& setup, const KernelCo
   const TriGradients& g = setup.gradients;
   const std::uint32_t uOrigin = CoordAt(g.u0, g.dudx, g.dudy, -g.x0, -g.y0);
   const std::uint32_t vOrigin = CoordAt(g.v0, g.dvdx, g.dvdy, -g.x0, -g.y0);
-  TriangleRows rows{RowWalker(setup, k)};
+  RowWalker walker(setup, k);
+  TriangleRows rows{walker};
   WalkStraight<Mode, W, T>(rows, c, s, k.destPixels, k.destPitch, k.areaRight, uOrigin, vOrigin, g);
   return true;
 }
@@ -916,6 +917,9 @@ struct RectangleRows {
     return true;
   }
 };
+
+// The texture steps of such a rectangle: one texel per pixel along both axes.
+constexpr TriGradients kOneToOne{0, 0, 0, 0, kFixed18One, 0, 0, kFixed18One};
 
 // The rows of an upright rectangle whose texels map one to one onto its pixels, at or
 // right of and below pixel (0, 0) (corners as DrawMemImgQuad takes them), with the texture
@@ -950,14 +954,49 @@ GAMELIB_AVX2 bool DrawStraightRectangleAvx2(const TriVertex* corners, const Kern
   std::uint32_t uOrigin = 0;
   std::uint32_t vOrigin = 0;
   if (!MakeRectangleRows(corners, k, rows, uOrigin, vOrigin)) return true;
-  TriGradients g{};
-  g.dudx = kFixed18One;
-  g.dvdy = kFixed18One;
-  WalkStraight<Mode, W, T>(rows, c, s, k.destPixels, k.destPitch, k.areaRight, uOrigin, vOrigin, g);
+  WalkStraight<Mode, W, T>(rows, c, s, k.destPixels, k.destPitch, k.areaRight, uOrigin, vOrigin, kOneToOne);
   return true;
 }
 
-// Draws such a rectangle onto a 32-bit image as its two halves would: each row through the
+// Triangles narrower than this: every span goes through chunks that test each pixel
+// against the source, with no per-span search for the pixels inside.
+constexpr int kSmallTriangleWidth = 32;
+
+// The rows of such a triangle, or of a rectangle (whose rows carry a pixel to blend
+// twice), as the walker yields them. Instantiated per source layout (Rows), so that each
+// loop holds only its own values; u and v are those pixel (0, 0) would have.
+template <class F, int Mode, bool B, bool W, bool T, bool Rows, bool Short, class Walker>
+GAMELIB_AVX2_INLINE void WalkNarrow(Walker& walker, const SpanConstants& c, std::uint8_t* pixels,
+                                    std::ptrdiff_t pitch, std::ptrdiff_t areaRight, std::uint32_t uOrigin,
+                                    std::uint32_t vOrigin, const TriGradients& g, V laneDu, V laneDv, V du8,
+                                    V dv8) {
+  constexpr int destBytes = F::kind == kMemImgKind16 ? 2 : 4;
+  const auto du = static_cast<std::uint32_t>(g.dudx);
+  const auto dv = static_cast<std::uint32_t>(g.dvdx);
+  int y = 0;
+  int x = 0;
+  int n = 0;
+  int again = 0;
+  while (walker.Next(y, x, n, again)) {
+    const std::uint32_t u = CoordAt(uOrigin, g.dudx, g.dudy, x, y);
+    // On one source row per span (Rows), v does not change along it.
+    const std::uint32_t v = CoordAt(vOrigin, Rows ? 0 : g.dvdx, g.dvdy, x, y);
+    std::uint8_t* const row = pixels + static_cast<std::ptrdiff_t>(y) * pitch;
+    TexturedRun<F, Mode, B, W, T, true, Rows, false, Short>(
+        c, row + static_cast<std::ptrdiff_t>(x) * destBytes, row + areaRight, u, v, du, dv, laneDu, laneDv,
+        du8, dv8, n);
+    if constexpr (Walker::kTwice) {
+      const std::uint32_t uAgain = CoordAt(uOrigin, g.dudx, g.dudy, again, y);
+      const std::uint32_t vAgain = CoordAt(vOrigin, g.dvdx, g.dvdy, again, y);
+      if (again >= x && again < x + n && uAgain < c.texWidth && vAgain < c.texHeight)
+        TexturedPixel<F, Mode, B, W, T>(c.l, row + static_cast<std::ptrdiff_t>(again) * destBytes, uAgain,
+                                        vAgain);
+    }
+  }
+}
+
+// Draws an upright rectangle whose texels map one to one onto its pixels (see
+// MakeRectangleRows) onto a 32-bit image as its two halves would: each row through the
 // chunks of a span on one source row, then the pixel both halves draw blended once more.
 // False where the source is too narrow for those chunks.
 template <class F, int Mode, bool B, bool W, bool T>
@@ -968,56 +1007,11 @@ GAMELIB_AVX2 bool DrawRectangleRowsAvx2(const TriVertex* corners, const KernelCo
   std::uint32_t uOrigin = 0;
   std::uint32_t vOrigin = 0;
   if (!MakeRectangleRows(corners, k, rows, uOrigin, vOrigin)) return true;
-  constexpr std::uint32_t one = kFixed18One;
-  const V laneDu = Mul(LaneIndex(), Set1(one));
   const V zero = _mm256_setzero_si256();
-  const V du8 = Set1(8 * one);
-  std::uint8_t* const pixels = k.destPixels;
-  const std::ptrdiff_t areaRight = static_cast<std::ptrdiff_t>(k.areaRight) * 4;
-  int y = 0;
-  int x = 0;
-  int n = 0;
-  int twice = 0;
-  while (rows.Next(y, x, n, twice)) {
-    const std::uint32_t u = uOrigin + static_cast<std::uint32_t>(x) * one;
-    const std::uint32_t v = vOrigin + static_cast<std::uint32_t>(y) * one;
-    std::uint8_t* const row = pixels + static_cast<std::ptrdiff_t>(y) * k.destPitch;
-    TexturedRun<F, Mode, B, W, T, true, true, false>(c, row + static_cast<std::ptrdiff_t>(x) * 4,
-                                                     row + areaRight, u, v, one, 0, laneDu, zero, du8, zero,
-                                                     n);
-    const std::uint32_t uTwice = uOrigin + static_cast<std::uint32_t>(twice) * one;
-    if (twice >= x && twice < x + n && uTwice < c.texWidth && v < c.texHeight)
-      TexturedPixel<F, Mode, B, W, T>(c.l, row + static_cast<std::ptrdiff_t>(twice) * 4, uTwice, v);
-  }
+  WalkNarrow<F, Mode, B, W, T, true, false>(
+      rows, c, k.destPixels, k.destPitch, static_cast<std::ptrdiff_t>(k.areaRight) * 4, uOrigin, vOrigin,
+      kOneToOne, Mul(LaneIndex(), Set1(kFixed18One)), zero, Set1(8 * kFixed18One), zero);
   return true;
-}
-
-// Triangles narrower than this: every span goes through chunks that test each pixel
-// against the source, with no per-span search for the pixels inside.
-constexpr int kSmallTriangleWidth = 32;
-
-// The rows of such a triangle. Instantiated per source layout (Rows), so that each loop
-// holds only its own values; u and v are those pixel (0, 0) would have.
-template <class F, int Mode, bool B, bool W, bool T, bool Rows, bool Short>
-GAMELIB_AVX2_INLINE void WalkNarrow(RowWalker& walker, const SpanConstants& c, std::uint8_t* pixels,
-                                    std::ptrdiff_t pitch, std::ptrdiff_t areaRight, std::uint32_t uOrigin,
-                                    std::uint32_t vOrigin, const TriGradients& g, V laneDu, V laneDv, V du8,
-                                    V dv8) {
-  constexpr int destBytes = F::kind == kMemImgKind16 ? 2 : 4;
-  const auto du = static_cast<std::uint32_t>(g.dudx);
-  const auto dv = static_cast<std::uint32_t>(g.dvdx);
-  int y = 0;
-  int x = 0;
-  int n = 0;
-  while (walker.Next(y, x, n)) {
-    const std::uint32_t u = CoordAt(uOrigin, g.dudx, g.dudy, x, y);
-    // On one source row per span (Rows), v does not change along it.
-    const std::uint32_t v = CoordAt(vOrigin, Rows ? 0 : g.dvdx, g.dvdy, x, y);
-    std::uint8_t* const row = pixels + static_cast<std::ptrdiff_t>(y) * pitch;
-    TexturedRun<F, Mode, B, W, T, true, Rows, false, Short>(
-        c, row + static_cast<std::ptrdiff_t>(x) * destBytes, row + areaRight, u, v, du, dv, laneDu, laneDv,
-        du8, dv8, n);
-  }
 }
 
 template <class F, int Mode, bool B, bool W, bool T>
@@ -1049,18 +1043,19 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
   int x = 0;
   int n = 0;
   if (setup.maxX - setup.minX < kSmallTriangleWidth) {
+    TriangleRows narrow{walker};
     // Coordinates in wrapping arithmetic, as CoordAt gives them from the origin pixel.
     const std::uint32_t uOrigin = CoordAt(g.u0, g.dudx, g.dudy, -g.x0, -g.y0);
     const std::uint32_t vOrigin = CoordAt(g.v0, g.dvdx, g.dvdy, -g.x0, -g.y0);
     if (rows && setup.maxX - setup.minX <= 8) {
       // Spans of nine pixels at most (sprites of eight): mostly one chunk each.
-      WalkNarrow<F, Mode, B, W, T, true, true>(walker, c, pixels, pitch, areaRight, uOrigin, vOrigin, g,
+      WalkNarrow<F, Mode, B, W, T, true, true>(narrow, c, pixels, pitch, areaRight, uOrigin, vOrigin, g,
                                                laneDu, laneDv, du8, dv8);
     } else if (rows) {
-      WalkNarrow<F, Mode, B, W, T, true, false>(walker, c, pixels, pitch, areaRight, uOrigin, vOrigin, g,
+      WalkNarrow<F, Mode, B, W, T, true, false>(narrow, c, pixels, pitch, areaRight, uOrigin, vOrigin, g,
                                                 laneDu, laneDv, du8, dv8);
     } else {
-      WalkNarrow<F, Mode, B, W, T, false, false>(walker, c, pixels, pitch, areaRight, uOrigin, vOrigin, g,
+      WalkNarrow<F, Mode, B, W, T, false, false>(narrow, c, pixels, pitch, areaRight, uOrigin, vOrigin, g,
                                                  laneDu, laneDv, du8, dv8);
     }
     return;
@@ -1170,6 +1165,24 @@ struct Avx2Kernels {
       return &DrawFlatAvx2<K.kind, K.mode>;
     } else {
       return &DrawTexturedAvx2<FetchOf<K>, K.mode, K.blend, K.white, K.trans>;
+    }
+  }
+};
+
+// Rectangle kernels by key (see GetAvx2StraightRectangleKernel): straight chunks for the
+// straight 16-bit keys, whole rows for 32-bit direct-colour ones without a blend image.
+struct Avx2RectangleKernels {
+  template <KernelKey K>
+  static constexpr StraightRectangleFn Make() {
+    using F = FetchOf<K>;
+    if constexpr (K.source == KernelSource::Flat) {
+      return nullptr;
+    } else if constexpr (kStraight16<F, K.blend>) {
+      return &DrawStraightRectangleAvx2<K.mode, K.white, K.trans>;
+    } else if constexpr (K.kind == kMemImgKind32 && K.source == KernelSource::Direct && !K.blend) {
+      return &DrawRectangleRowsAvx2<F, K.mode, false, K.white, K.trans>;
+    } else {
+      return nullptr;
     }
   }
 };
