@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/memory.h"
+#include "fuzz_input.h"
 #include "gamelib/core.h"
 #include "platform/sim.h"
 #include "sound/convert_acm.h"
@@ -19,9 +20,7 @@
 
 namespace convert_fuzz {
 
-inline void Check(bool ok) {
-  if (!ok) __builtin_trap();
-}
+using fuzz::Check;
 
 struct Source {
   gamelib::StreamAccessRecord stream{};

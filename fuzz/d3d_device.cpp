@@ -23,11 +23,7 @@ namespace {
 using platform::pixel::Layout;
 namespace raster = platform::raster;
 
-// fuzz::Check, telling which check failed.
-void Check(bool ok, int line = __builtin_LINE()) {
-  if (!ok) std::fprintf(stderr, "check failed: d3d_device.cpp:%d\n", line);
-  fuzz::Check(ok);
-}
+using fuzz::Check;
 
 struct Input : fuzz::ByteReader {
   // Mostly a value from the list, sometimes the next raw dword.

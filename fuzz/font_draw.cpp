@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "font/font_record.h"
+#include "fuzz_input.h"
 #include "gamelib/core.h"
 #include "gamelib/font.h"
 #include "gamelib/graphics.h"
@@ -22,17 +23,9 @@
 
 namespace {
 
-void Fail(int line) {
-  std::fprintf(stderr, "font_draw: check at line %d failed\n", line);
-  std::abort();
-}
-#define Check(condition) ((condition) ? (void)0 : Fail(__LINE__))
+using fuzz::Check;
 
-struct Reader {
-  const std::uint8_t* data;
-  std::size_t size;
-  std::size_t at = 0;
-  int Byte() { return at < size ? data[at++] : 0; }
+struct Reader : fuzz::ByteReader {
   int Signed(int range) { return Byte() % (2 * range + 1) - range; }
 };
 
@@ -106,9 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   gamelib::SetDrawBlendMode(blendMode, r.Byte());
   const int length = (flags & 0x40) ? r.Byte() : -1;
   // The string: the rest of the input, in a block of its exact size.
-  const std::size_t textBytes = size - r.at;
+  const std::size_t textBytes = r.size;
   char* text = static_cast<char*>(std::malloc(textBytes + 1));
-  if (textBytes > 0) std::memcpy(text, data + r.at, textBytes);
+  if (textBytes > 0) std::memcpy(text, r.data, textBytes);
   const int passLength =
       length < 0 ? static_cast<int>(textBytes) : std::min<int>(length, static_cast<int>(textBytes));
 

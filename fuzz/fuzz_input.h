@@ -4,12 +4,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 namespace fuzz {
 
-inline void Check(bool ok) {
-  if (!ok) std::abort();
+// Names the check that failed, so that a finding says which invariant broke.
+inline void Check(bool ok, const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
+  if (ok) return;
+  std::fprintf(stderr, "check failed: %s:%d\n", file, line);
+  std::abort();
 }
 
 struct ByteReader {
