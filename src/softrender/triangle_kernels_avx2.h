@@ -46,7 +46,7 @@ struct LaneConstant {
 };
 // clang-format off
 #define GAMELIB_LANE_CONSTANTS(X) \
-  X(0x1) X(0x1F) X(0x3F) X(0xFF) X(0x100) X(0x820) X(0xF7DF) X(0xF800) X(0xF81F) X(0x1F001F) X(0xFF00) X(0xFFFF) X(0x10000) \
+  X(0x1) X(0x2) X(0x1F) X(0x3F) X(0xFF) X(0x100) X(0x820) X(0xF7DF) X(0xF800) X(0xF81F) X(0x1F001F) X(0xFF00) X(0xFFFF) X(0x10000) \
   X(0x10001) X(0x10100) X(0x10820) X(0xFEFEFF) X(0xFF00FF) X(0x1000000) X(0x1000100) \
   X(0x1010100) X(0x1010101) X(0x80000000) X(0xFEFEFEFF) X(0xFF000000) X(0xFFFFFFFF) \
   X(0x3F003F) X(0xF000F) X(0x8200820) X(0xF7DFF7DF) X(0xF800F800)
@@ -444,6 +444,7 @@ struct SpanConstants {
   std::uint32_t texWidth;
   std::uint32_t texHeight;
   int texColumns;
+  int texRows;
   V srcPitch;
   V blendPitch;
   V key;
@@ -456,6 +457,7 @@ GAMELIB_AVX2_INLINE SpanConstants MakeSpanConstants(const KernelContext& k) {
                        k.texWidth,
                        k.texHeight,
                        static_cast<int>(k.texWidth >> kFixed18Shift),
+                       static_cast<int>(k.texHeight >> kFixed18Shift),
                        Set1(static_cast<std::uint32_t>(l.srcPitch)),
                        Set1(static_cast<std::uint32_t>(l.blendPitch)),
                        Set1(l.colorKey)};
@@ -466,14 +468,35 @@ GAMELIB_AVX2_INLINE SpanConstants MakeSpanConstants(const KernelContext& k) {
 // written back as they were (where the draw area holds all eight).
 enum class Tail { None, Masked, Blended };
 
+// Eight texels of a source row from p, one per lane.
+template <class F>
+GAMELIB_AVX2_INLINE V LoadTexelRow(const std::uint8_t* p) {
+  if constexpr (F::bytes == 4) {
+    return _mm256_loadu_si256(reinterpret_cast<const V*>(p));
+  } else if constexpr (F::bytes == 2) {
+    return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  } else {
+    return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+  }
+}
+
+// Where the drawn lanes of a turned chunk find their texels: in eight columns from column,
+// on rows row .. row + 2 (rows past the source's last are never picked).
+struct TexelWindow {
+  int column = 0;
+  int row = 0;
+};
+
 // Eight pixels (or the first count of them, with a Tail) from texture coordinates uu, vv.
 // Checked: lanes outside the source are left unchanged (else all are inside). Rows: the
 // texels lie on one source row and advance at most one texel per pixel, so the eight come
 // from one load of the row at srcRow/blendRow and a permute; u is lane 0's coordinate.
-// Checked with Rows: the caller has found that row inside the source.
-template <class F, int Mode, bool B, bool W, bool T, bool Checked, bool Rows, Tail L>
+// Checked with Rows: the caller has found that row inside the source. Windowed: the texels
+// lie in the window win, and come from three row loads and permutes.
+template <class F, int Mode, bool B, bool W, bool T, bool Checked, bool Rows, Tail L, bool Windowed = false>
 GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp, V uu, V vv, std::uint32_t u,
-                                       const std::uint8_t* srcRow, const std::uint8_t* blendRow, int count) {
+                                       const std::uint8_t* srcRow, const std::uint8_t* blendRow, int count,
+                                       TexelWindow win = {}) {
   const V zero = _mm256_setzero_si256();
   const V tu = Srl<kFixed18Shift>(uu);
   const V tv = Srl<kFixed18Shift>(vv);
@@ -525,15 +548,20 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
     // left of the source count from column 0.
     base = std::clamp(static_cast<std::int32_t>(u) >> kFixed18Shift, 0, c.texColumns - 8);
     perm = Sub(tu, Set1(static_cast<std::uint32_t>(base)));
-    const std::uint8_t* p = srcRow + static_cast<std::ptrdiff_t>(base) * F::bytes;
-    if constexpr (F::bytes == 4) {
-      raw = _mm256_loadu_si256(reinterpret_cast<const V*>(p));
-    } else if constexpr (F::bytes == 2) {
-      raw = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-    } else {
-      raw = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
-    }
-    raw = _mm256_permutevar8x32_epi32(raw, perm);
+    raw = _mm256_permutevar8x32_epi32(LoadTexelRow<F>(srcRow + static_cast<std::ptrdiff_t>(base) * F::bytes),
+                                      perm);
+  } else if constexpr (Windowed) {
+    // Lanes past a tail's count pick anything: the permutes read only the window.
+    const std::ptrdiff_t pitch = c.l.srcPitch;
+    const std::uint8_t* p0 = c.l.src + static_cast<std::ptrdiff_t>(win.row) * pitch +
+                             static_cast<std::ptrdiff_t>(win.column) * F::bytes;
+    const std::uint8_t* p1 = win.row + 1 < c.texRows ? p0 + pitch : p0;
+    const std::uint8_t* p2 = win.row + 2 < c.texRows ? p1 + pitch : p1;
+    perm = Sub(tu, Set1(static_cast<std::uint32_t>(win.column)));
+    const V rowOf = Sub(tv, Set1(static_cast<std::uint32_t>(win.row)));
+    raw = _mm256_permutevar8x32_epi32(LoadTexelRow<F>(p0), perm);
+    raw = Select(raw, _mm256_permutevar8x32_epi32(LoadTexelRow<F>(p1), perm), Equal(rowOf, K<1>()));
+    raw = Select(raw, _mm256_permutevar8x32_epi32(LoadTexelRow<F>(p2), perm), Equal(rowOf, K<2>()));
   } else {
     V offsets = Add(Mul(tv, c.srcPitch), F::bytes == 1 ? tu : (F::bytes == 2 ? Sll<1>(tu) : Sll<2>(tu)));
     if constexpr (masked) offsets = And(offsets, readable);
@@ -632,7 +660,7 @@ constexpr bool kPlainCopy = Mode == BlendNone && !B && !F::alpha && W;
 // (ending at areaEnd) holds eight pixels, else masked, or pixel by pixel where ScalarTail
 // (always on 16-bit destinations).
 template <class F, int Mode, bool B, bool W, bool T, bool Checked, bool Rows, bool ScalarTail,
-          bool Short = false>
+          bool Short = false, bool Windowed = false>
 GAMELIB_AVX2_INLINE void TexturedRun(const SpanConstants& c, std::uint8_t* dp, const std::uint8_t* areaEnd,
                                      std::uint32_t u, std::uint32_t v, std::uint32_t du, std::uint32_t dv,
                                      V laneDu, V laneDv, V du8, V dv8, int count) {
@@ -658,8 +686,21 @@ GAMELIB_AVX2_INLINE void TexturedRun(const SpanConstants& c, std::uint8_t* dp, c
       return;
     }
   }
+  // Windowed: a chunk's texels lie in eight columns and three rows from lane 0's, on the
+  // side the span travels to.
+  const int backColumns = static_cast<std::int32_t>(du) < 0 ? 7 : 0;
+  const int backRows = static_cast<std::int32_t>(dv) < 0 ? 2 : 0;
+  const auto window = [&] {
+    TexelWindow win;
+    if constexpr (Windowed) {
+      win.column = std::clamp(static_cast<int>(u >> kFixed18Shift) - backColumns, 0, c.texColumns - 8);
+      win.row = std::max(static_cast<int>(v >> kFixed18Shift) - backRows, 0);
+    }
+    return win;
+  };
   for (; count >= 8; count -= 8) {
-    TexturedChunk<F, Mode, B, W, T, Checked, Rows, Tail::None>(c, dp, uu, vv, u, srcRow, blendRow, 8);
+    TexturedChunk<F, Mode, B, W, T, Checked, Rows, Tail::None, Windowed>(c, dp, uu, vv, u, srcRow, blendRow,
+                                                                         8, window());
     uu = Add(uu, du8);
     vv = Add(vv, dv8);
     u += du * 8;
@@ -668,7 +709,8 @@ GAMELIB_AVX2_INLINE void TexturedRun(const SpanConstants& c, std::uint8_t* dp, c
   }
   if (count == 0) return;
   if (areaEnd - dp >= 8 * destBytes) {
-    TexturedChunk<F, Mode, B, W, T, Checked, Rows, Tail::Blended>(c, dp, uu, vv, u, srcRow, blendRow, count);
+    TexturedChunk<F, Mode, B, W, T, Checked, Rows, Tail::Blended, Windowed>(c, dp, uu, vv, u, srcRow,
+                                                                            blendRow, count, window());
   } else if constexpr (ScalarTail || F::kind == kMemImgKind16) {
     for (; count > 0; --count) {
       if (!Checked || (u < c.texWidth && v < c.texHeight)) TexturedPixel<F, Mode, B, W, T>(c.l, dp, u, v);
@@ -677,7 +719,8 @@ GAMELIB_AVX2_INLINE void TexturedRun(const SpanConstants& c, std::uint8_t* dp, c
       dp += destBytes;
     }
   } else {
-    TexturedChunk<F, Mode, B, W, T, Checked, Rows, Tail::Masked>(c, dp, uu, vv, u, srcRow, blendRow, count);
+    TexturedChunk<F, Mode, B, W, T, Checked, Rows, Tail::Masked, Windowed>(c, dp, uu, vv, u, srcRow, blendRow,
+                                                                           count, window());
   }
 }
 
@@ -1034,6 +1077,12 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
   // Along a row the texels stay on one source row and move by at most one texel per
   // pixel (unrotated sprites, magnified quads): eight of them come from one load.
   const bool rows = g.dvdx == 0 && g.dudx >= 0 && g.dudx <= kFixed18One && c.texColumns >= 8;
+  // Turned and not shrunk much: along eight pixels the texels move by seven columns and
+  // two rows at most, so they come from a window of three rows (see TexelWindow). Eight
+  // loads of 32-bit texels come out faster, with no widening to do.
+  const bool windowed = F::bytes < 4 && !rows && c.texColumns >= 8 &&
+                        std::abs(static_cast<std::int64_t>(g.dudx)) <= kFixed18One &&
+                        7 * std::abs(static_cast<std::int64_t>(g.dvdx)) <= 2 * std::int64_t{kFixed18One};
   if constexpr (kStraight16<F, B>) {
     if (rows && g.dudx == kFixed18One && setup.maxX - setup.minX > 8 && DrawStraight<Mode, W, T>(setup, k, c))
       return;
@@ -1102,6 +1151,10 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
     if (rows) {
       TexturedRun<F, Mode, B, W, T, false, true, plainCopy>(c, dp, areaEnd, u, v, du, dv, laneDu, laneDv, du8,
                                                             dv8, hi - lo);
+    } else if (windowed) {
+      if constexpr (F::bytes < 4)
+        TexturedRun<F, Mode, B, W, T, false, false, plainCopy, false, true>(
+            c, dp, areaEnd, u, v, du, dv, laneDu, laneDv, du8, dv8, hi - lo);
     } else {
       TexturedRun<F, Mode, B, W, T, false, false, plainCopy>(c, dp, areaEnd, u, v, du, dv, laneDu, laneDv,
                                                              du8, dv8, hi - lo);
