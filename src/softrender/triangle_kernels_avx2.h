@@ -545,8 +545,10 @@ GAMELIB_AVX2_INLINE void TexturedChunk(const SpanConstants& c, std::uint8_t* dp,
   int base = 0;
   if constexpr (Rows) {
     // A window of eight texels inside the row that holds every drawn lane's texel; lanes
-    // left of the source count from column 0.
-    base = std::clamp(static_cast<std::int32_t>(u) >> kFixed18Shift, 0, c.texColumns - 8);
+    // left of the source (in checked chunks only) count from column 0.
+    const int first = Checked ? std::max(static_cast<std::int32_t>(u) >> kFixed18Shift, 0)
+                              : static_cast<int>(u >> kFixed18Shift);
+    base = std::min(first, c.texColumns - 8);
     perm = Sub(tu, Set1(static_cast<std::uint32_t>(base)));
     raw = _mm256_permutevar8x32_epi32(LoadTexelRow<F>(srcRow + static_cast<std::ptrdiff_t>(base) * F::bytes),
                                       perm);
