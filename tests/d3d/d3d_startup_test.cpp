@@ -227,6 +227,48 @@ TEST_F(StartupTest, AStartUpFailingAtAnyCallLeavesNothingBehind) {
   }
 }
 
+// Without a DirectDraw object there is nothing to ask for Direct3D: before the screen
+// exists, and when DirectDraw went while the object was released around a loss.
+TEST_F(StartupTest, WithoutDirectDrawStartUpAndAcquireFailAndLeaveNothing) {
+  int objects = sim::LiveObjects();
+  std::size_t blocks = GetMemoryUsage().blocks;
+  EXPECT_EQ(InitializeDirect3D(), -1);
+  EXPECT_EQ(NewLog(),
+            "0:Direct3D 関連の初期化を行います\r\n0:Ｄｉｒｅｃｔ３Ｄオブジェクトを取得します\r\n"
+            "0:Direct3Dオブジェクトの作成に失敗しました\r\n");
+  EXPECT_FALSE(Direct3DAvailable());
+  EXPECT_EQ(GetDirect3DState().initialized, 0);
+  EXPECT_EQ(TerminateDirect3D(), -1);
+  EXPECT_EQ(sim::LiveObjects(), objects);
+  EXPECT_EQ(GetMemoryUsage().blocks, blocks);
+
+  Start();
+  ASSERT_EQ(ReleaseDirect3DObject(), 0);
+  // DirectDraw goes without ending the 3-D side, which stays waiting for its object.
+  Graphics3DHooks keepDirect3D = Direct3DHooks();
+  keepDirect3D.terminateDirect3D = nullptr;
+  SetGraphics3DHooks(keepDirect3D);
+  TerminateDirectDraw();
+  SetGraphics3DHooks(Direct3DHooks());
+  ASSERT_EQ(GetDirectDrawObject(), nullptr);
+  NewLog();
+  objects = sim::LiveObjects();
+  blocks = GetMemoryUsage().blocks;
+  const std::size_t mark = sim::DisplayTraceMark();
+  EXPECT_EQ(AcquireDirect3DAndDevice(), -1);
+  EXPECT_EQ(NewLog(),
+            "0:Ｄｉｒｅｃｔ３Ｄオブジェクトを取得します\r\n0:Direct3Dオブジェクトの作成に失敗しました\r\n");
+  EXPECT_FALSE(Direct3DAvailable());
+  EXPECT_EQ(GetDeviceValid(), nullptr);
+  EXPECT_EQ(sim::DisplayTrace().size(), mark);
+  EXPECT_EQ(sim::LiveObjects(), objects);
+  EXPECT_EQ(GetMemoryUsage().blocks, blocks);
+  // The waiting start-up is still ended whole.
+  EXPECT_EQ(TerminateDirect3D(), 0);
+  EXPECT_EQ(GetDirect3DState().initialized, 0);
+  for (int i = 0; i < kDeviceRecordCount; ++i) EXPECT_EQ(GetDeviceRecord(i), nullptr);
+}
+
 TEST_F(StartupTest, ASecondStartUpChangesNothingAndTheMissingZFormatIsNoFailure) {
   sim::DisplayConfig config = sim::DefaultDisplayConfig();
   config.zFormats = {sim::MakePixelFormat(sim::PixelFormatName::D15S1),

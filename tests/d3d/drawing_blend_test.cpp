@@ -95,6 +95,36 @@ TEST_P(BlendModeTest, EveryModeDrawsTheBlendOfTexelAndScreen) {
 
 INSTANTIATE_TEST_SUITE_P(Depths, BlendModeTest, ::testing::Values(16, 32));
 
+// Untextured fading works from the start: before any textured draw has sent a texture
+// factor, mode 11 fades the box colour toward white, not black.
+TEST_F(DrawingTest, UntexturedFadingBeforeAnyTexturedDrawFadesTowardWhite) {
+  StartAt(32);
+  Paint(10, 10, 18, 14, 7);
+  std::uint32_t before[4][8];
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 8; ++x) before[y][x] = Pixel(10 + x, 10 + y);
+  }
+  const std::size_t mark = sim::DisplayTraceMark();
+  const BlendCase k{11, 100, 255, 255, 255};
+  const std::uint32_t colour = 0x4080C0;
+  SetDrawBlendMode(k.mode, k.parameter);
+  ASSERT_EQ(DrawFillBox(10, 10, 18, 14, GetColor(0x40, 0x80, 0xC0)), 0);
+  Settle();
+  SetDrawBlendMode(0, 0);
+  EXPECT_EQ(CountCalls(mark, sim::DisplayCall::DrawPrimitive), 1u);
+  EXPECT_EQ(sim::ViewDevice().renderState[D3DRENDERSTATE_TEXTUREFACTOR], 0xFFFFFFFFu);
+  const auto same = [](int, std::uint32_t v) { return v; };
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 8; ++x) {
+      std::uint32_t want = 0;
+      for (int c = 0; c < 3; ++c) {
+        want |= ExpectedChannel(k, c, Channel(colour, c), Channel(before[y][x], c), same) << (8 * c);
+      }
+      ASSERT_EQ(Pixel(10 + x, 10 + y), Quantize(want)) << "pixel " << x << "," << y;
+    }
+  }
+}
+
 class BlendGraphTest : public DrawingTest, public ::testing::WithParamInterface<int> {
  protected:
   // Starts at the test's depth with a 16 x 16 pattern graph and a blend graph for it.

@@ -1,7 +1,8 @@
 // Which pixels a draw covers: graphs at the edge of the draw area and beyond, mirrors and
-// turns, filled boxes, outlines counted with an additive colour, clipping, clears, and
-// graphs cut into many textures drawn back whole.
+// turns, filled boxes, outlines counted with an additive colour, clipping, clears,
+// graphs cut into many textures drawn back whole, and boxes on a target in memory.
 #include "drawing_fixture.h"
+#include "graphics/graphs.h"
 
 namespace gamelib {
 namespace {
@@ -134,6 +135,41 @@ TEST_F(CoverageTest, AClearFillsATextureTargetWithTheBackgroundColour) {
   ASSERT_EQ(ClearDrawScreen(), 0);
   EXPECT_EQ(Pixel(300, 200), 0x0A141Eu);
   SetBackgroundColor(0, 0, 0);
+}
+
+// A draw target in memory cannot be the device's: boxes there are drawn by the software
+// boxes, and the device draws nothing, on the screen or anywhere else.
+TEST_F(CoverageTest, BoxesOnAMemoryImageTargetAreDrawnInSoftware) {
+  // Graphs made while textures are off live in plain surfaces; this one in memory.
+  SetUse3DFlag(0);
+  SurfaceCreateBytes bytes{};
+  bytes.drawValid = 1;
+  bytes.memImage = 1;
+  GraphRecord* graph = MakeGraphRecord(24, 12, bytes);
+  SetUse3DFlag(1);
+  ASSERT_NE(graph, nullptr);
+  const SurfaceRecord* surface = GetSurfaceRecord(GetSurface2D(graph->pieces[0])->surface);
+  ASSERT_NE(surface->memImagePixels, nullptr);
+  ASSERT_EQ(SetDrawScreen(graph->handle), 0);
+  const std::size_t mark = sim::DisplayTraceMark();
+  const int white = GetColor(255, 255, 255);
+  EXPECT_EQ(DrawFillBoxD3D(10, 7, 2, 3, white), 0);
+  EXPECT_EQ(DrawBoxOutlineD3D(12, 2, 20, 9, white), 0);
+  SetDrawScreen(kDrawScreenBack);
+  Settle();
+  EXPECT_EQ(CountCalls(mark, sim::DisplayCall::DrawPrimitive), 0u);
+  EXPECT_EQ(CountCalls(mark, sim::DisplayCall::DrawIndexedPrimitive), 0u);
+  const auto* pixels = static_cast<const std::uint8_t*>(surface->memImagePixels);
+  for (int y = 0; y < 12; ++y) {
+    for (int x = 0; x < 24; ++x) {
+      const bool filled = x >= 2 && x < 10 && y >= 3 && y < 7;
+      const bool border = x >= 12 && x < 20 && y >= 2 && y < 9 && (x == 12 || x == 19 || y == 2 || y == 8);
+      ASSERT_EQ(RawAt(pixels + y * surface->memImagePitch, x, surface->colorData.pixelByte) & 0xFFFFFF,
+                filled || border ? 0xFFFFFFu : 0u)
+          << x << "," << y;
+    }
+  }
+  ExpectRegion(0, 0, 40, 20, [](int, int) -> std::int64_t { return -1; });
 }
 
 class ManyPiecesTest : public DrawingTest, public ::testing::WithParamInterface<bool> {};

@@ -1,9 +1,10 @@
-// Lights and transforms: the parameters of new lights, the full table, and the matrices
-// the device receives and the derived ones kept in the draw state, against products
-// worked out here.
+// Lights and transforms: the parameters of new lights, the full table, a light that cannot
+// be allocated, and the matrices the device receives and the derived ones kept in the
+// draw state, against products worked out here.
 #include <cmath>
 #include <cstring>
 
+#include "core/library.h"
 #include "core/memory.h"
 #include "d3d/d3d_state.h"
 #include "d3d/device_record.h"
@@ -108,6 +109,21 @@ TEST_F(LightsTest, AFullTableRefusesTheNextLightWithoutAllocating) {
   EXPECT_EQ(GetLightTable()->highWater, 4000);
   EXPECT_EQ(DeleteAllLights(), 0);
   EXPECT_EQ(GetLightTable()->count, 0);
+}
+
+// A light record that cannot be allocated is fatal: the message is written before the
+// shutdown and the process ends with -1. The child hands its log out on stderr.
+TEST_F(LightsTest, ALightThatCannotBeAllocatedEndsTheProgramWithItsMessage) {
+  EXPECT_EXIT(
+      {
+        SetShutdownHandler([] {
+          std::fputs(sim::TakeDebugOutput().c_str(), stderr);
+          return 0;
+        });
+        sim::FailCall("HeapAlloc", 1);
+        AddLight();
+      },
+      ::testing::ExitedWithCode(255), "0:ライト用のメモリの確保に失敗しました\r\n");
 }
 
 // The device gets each matrix as it was given, under the transform state of its kind;

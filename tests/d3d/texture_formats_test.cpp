@@ -111,6 +111,37 @@ TEST_F(TextureFormatsTest, EnumeratedFormatsFillTheSlotsAndTheRestAreCopied) {
   }
 }
 
+// A device that offers no alpha format leaves those slots empty: graphs that need one are
+// refused before any texture is asked for, and plain graphs still work.
+TEST_F(TextureFormatsTest, GraphsNeedingAnAlphaFormatTheDeviceLacksAreRefused) {
+  Start(Offering({P::R5G6B5, P::X8R8G8B8}));
+  const TestImage plain = MakeTestImage(F(P::R5G6B5), 16, 8, 1);
+  const TestImage withAlpha = MakeTestImage(F(P::A8R8G8B8), 16, 8, 2);
+  const TestImage alphaPlane = MakeTestImage(F(P::X8R8G8B8), 16, 8, 3);
+  const std::pair<const char*, std::function<int()>> rows[] = {
+      {"image with alpha", [&] { return CreateGraphFromGraphImage(&withAlpha.image, nullptr); }},
+      {"alpha image beside", [&] { return CreateGraphFromGraphImage(&plain.image, &alphaPlane.image); }},
+      {"draw target with alpha", [] { return MakeScreen(32, 32, 1); }},
+  };
+  for (const auto& [what, make] : rows) {
+    SCOPED_TRACE(what);
+    const std::size_t surfaces = sim::LiveSurfaceIds().size();
+    const int surfaceRecords = GetSurfaceCount();
+    const std::size_t blocks = GetMemoryUsage().blocks;
+    const std::size_t mark = sim::DisplayTraceMark();
+    EXPECT_EQ(make(), -1);
+    EXPECT_EQ(CountCalls(mark, sim::DisplayCall::CreateSurface), 0u);
+    EXPECT_EQ(CountCalls(mark, sim::DisplayCall::Lock), 0u);
+    EXPECT_EQ(GetSurface3DDataCount(), 0);
+    EXPECT_EQ(GetSurfaceCount(), surfaceRecords);
+    EXPECT_EQ(sim::LiveSurfaceIds().size(), surfaces);
+    EXPECT_EQ(GetMemoryUsage().blocks, blocks);
+  }
+  const int graph = CreateGraphFromGraphImage(&plain.image, nullptr);
+  ASSERT_GE(graph, 0);
+  EXPECT_EQ(GetGraphRecord(graph)->useTexture, 1);
+}
+
 TEST_F(TextureFormatsTest, OnlyAPlainSixteenBitZFormatIsTaken) {
   const std::vector<std::pair<std::vector<P>, bool>> rows = {{{P::D15S1, P::D16}, true},
                                                              {{P::D15S1}, false},
