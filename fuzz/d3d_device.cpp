@@ -5,6 +5,7 @@
 // draw runs on the portable path and, where there is one, the SIMD path: a crash, an
 // access outside the surfaces, a broken report or two paths that disagree is a finding.
 // The device half drives the same through the COM interfaces (below).
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,8 +16,10 @@
 #include "d3d_raster.h"
 #include "d3d_raster_internal.h"
 #include "fuzz_input.h"
+#include "pixel_format.h"
 #include "platform/d3d.h"
 #include "platform/sim.h"
+#include "platform/wingdi.h"
 
 namespace {
 
@@ -151,9 +154,11 @@ void RasterHalf(Input& in) {
 
 // The device through its interfaces. The input configures the display, makes surfaces
 // in chosen or raw formats and sizes, a device over one of them, then runs a script of
-// state changes, bindings, scenes, locks and draws. The stand-in must answer every bad
+// state changes, bindings, scenes, locks, draws, raw copies, device contexts and GDI
+// copies, display modes and flips, and enumerations. The stand-in must answer every bad
 // argument with an error and leave everything as it was, record a violation only where
 // one is due, and be back to its starting count of live objects once all is released.
+// Copies and flips must write exactly what a plain byte copy (or conversion) predicts.
 // The script runs once per raster path and the surfaces must end the same.
 
 constexpr sim::PixelFormatName kAllFormats[] = {
@@ -211,6 +216,7 @@ class DeviceScript {
   // Runs the script; the pixels of every surface still alive at the end, in id order.
   std::vector<std::uint8_t> Run() {
     Configure();
+    sim::SetVideoOutput("offline");
     const int liveAtStart = sim::LiveObjects();
     void* object = nullptr;
     Check(DirectDrawCreateEx(nullptr, &object, IID_IDirectDraw7, nullptr) == DD_OK);
@@ -259,7 +265,18 @@ class DeviceScript {
     if (b & 0x20) config.desktopFormat = sim::MakePixelFormat(sim::PixelFormatName::R5G6B5);
     if (b & 0x40)
       config.devices.push_back(config.devices[0]), config.devices.back().guid = IID_IDirect3DRGBDevice;
+    if (b & 0x80) {  // longer lists, with formats the device cannot create, for the enumerations
+      using F = sim::PixelFormatName;
+      config.textureFormats.clear();
+      for (F f : {F::A8R8G8B8, F::P8, F::R5G6B5, F::DXT1, F::A4R4G4B4, F::L8, F::X1R5G5B5})
+        config.textureFormats.push_back(sim::MakePixelFormat(f));
+      config.zFormats.clear();
+      for (F f : {F::D24S8, F::D16, F::D15S1, F::D32}) config.zFormats.push_back(sim::MakePixelFormat(f));
+      config.devices[0].description = "";
+      config.devices[0].name = "first";
+    }
     sim::ConfigureDisplay(config);
+    config_ = config;
   }
 
   static bool Configured(const GUID& clsid) {
@@ -493,8 +510,415 @@ class DeviceScript {
     return RECT{x, y, x + 1 + in_.Byte() % (width + 1), y + 1 + in_.Byte() % (height + 1)};
   }
 
+  // The state of one surface in a snapshot.
+  static const World::SurfaceState& In(const World& w, int id) {
+    for (const World::SurfaceState& s : w.surfaces)
+      if (s.id == id) return s;
+    Check(false);
+    return w.surfaces.front();
+  }
+
+  // After a call that may only write the pixels of `id`: they must be `expected`, and
+  // everything else as it was.
+  static void OnlyPixelsChanged(const World& before, const World& after, int id,
+                                const std::vector<std::uint8_t>& expected) {
+    World want = before;
+    for (World::SurfaceState& s : want.surfaces)
+      if (s.id == id) s.bits = expected;
+    Check(after == want);
+  }
+
+  static bool SameFormat(const DDPIXELFORMAT& a, const DDPIXELFORMAT& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+  }
+
+  // GDI takes the 5-6-5, 5-5-5 and 8-8-8 colour masks, whatever the alpha.
+  static bool GdiTakes(const DDPIXELFORMAT& f) {
+    if (!(f.dwFlags & DDPF_RGB)) return false;
+    const DWORD masks[3][3] = {{0xF800, 0x07E0, 0x001F}, {0x7C00, 0x03E0, 0x001F}, {0xFF0000, 0xFF00, 0xFF}};
+    for (const auto& m : masks)
+      if (f.dwRBitMask == m[0] && f.dwGBitMask == m[1] && f.dwBBitMask == m[2]) return true;
+    return false;
+  }
+
+  // A raw copy between equal formats, only where both surfaces have the rectangle; the
+  // expected destination is worked out byte by byte from the snapshot.
+  void BltFast() {
+    IDirectDrawSurface7* dest = AnySurface();
+    IDirectDrawSurface7* source = AnySurface();
+    if (dest == nullptr) return;
+    const int destId = sim::SurfaceId(dest);
+    const sim::SurfaceView d = sim::ViewSurface(destId);
+    const sim::SurfaceView s =
+        source != nullptr ? sim::ViewSurface(sim::SurfaceId(source)) : sim::SurfaceView{};
+    const bool whole = in_.Byte() & 1;
+    RECT r = whole ? RECT{0, 0, s.width, s.height} : AnyRect(s.width, s.height);
+    DWORD x = 0, y = 0;
+    if (in_.Byte() % 8 == 0) {
+      x = in_.Dword(), y = in_.Dword();
+    } else {
+      x = in_.Byte() % (d.width + 1), y = in_.Byte() % (d.height + 1);
+    }
+    const DWORD flags = in_.Pick({DDBLTFAST_NOCOLORKEY, DDBLTFAST_WAIT, DDBLTFAST_SRCCOLORKEY,
+                                  DDBLTFAST_SRCCOLORKEY | DDBLTFAST_WAIT});
+    const bool inSource = source != nullptr && r.left >= 0 && r.top >= 0 && r.left < r.right &&
+                          r.top < r.bottom && r.right <= s.width && r.bottom <= s.height;
+    const bool inDest = inSource &&
+                        std::uint64_t{x} + std::uint64_t(r.right - r.left) <= std::uint64_t(d.width) &&
+                        std::uint64_t{y} + std::uint64_t(r.bottom - r.top) <= std::uint64_t(d.height);
+    const bool usable = !d.lost && !d.locked && source != nullptr && !s.lost && !s.locked &&
+                        (flags & ~(DDBLTFAST_SRCCOLORKEY | DDBLTFAST_WAIT)) == 0;
+    const bool same = source != nullptr && SameFormat(d.format, s.format);
+
+    const World before = Snapshot();
+    const HRESULT hr = Expect([&] { return dest->BltFast(x, y, source, whole ? nullptr : &r, flags); },
+                              TargetInScene(dest) || TargetInScene(source));
+    Check(SUCCEEDED(hr) == (usable && inDest && same));
+    if (usable && inDest && !same) Check(hr == DDERR_INVALIDPIXELFORMAT);
+    if (FAILED(hr)) return;
+
+    const int bpp = int(d.format.dwRGBBitCount / 8);
+    const std::vector<std::uint8_t>& from = In(before, sim::SurfaceId(source)).bits;
+    std::vector<std::uint8_t> expected = In(before, destId).bits;
+    const bool keyed = (flags & DDBLTFAST_SRCCOLORKEY) && s.hasColorKey;
+    std::uint8_t key[4];
+    for (int k = 0; k < 4; ++k) key[k] = std::uint8_t(s.colorKey >> (8 * k));
+    for (LONG j = 0; j < r.bottom - r.top; ++j)
+      for (LONG i = 0; i < r.right - r.left; ++i) {
+        const std::uint8_t* p = &from[std::size_t(r.top + j) * s.pitch + std::size_t(r.left + i) * bpp];
+        if (keyed && std::memcmp(p, key, bpp) == 0) continue;
+        std::memcpy(&expected[std::size_t(y + j) * d.pitch + std::size_t(x + i) * bpp], p, bpp);
+      }
+    OnlyPixelsChanged(before, Snapshot(), destId, expected);
+  }
+
+  struct DcOut {
+    IDirectDrawSurface7* surface;
+    int id;
+    HDC dc;
+  };
+  // The entry of a device context still out (its surface alive), or null.
+  const DcOut* FindDc(HDC dc) {
+    for (const DcOut& o : dcs_)
+      if (o.dc == dc && !sim::ViewSurface(o.id).released) return &o;
+    return nullptr;
+  }
+  bool HasDc(int id) {
+    for (const DcOut& o : dcs_)
+      if (o.id == id && !sim::ViewSurface(o.id).released) return true;
+    return false;
+  }
+
+  // A context counts as a lock: refused on a locked or lost surface, and while it is out
+  // Lock is refused until it comes back.
+  void GetDC() {
+    IDirectDrawSurface7* s = AnySurface();
+    if (s == nullptr) return;
+    const int id = sim::SurfaceId(s);
+    const sim::SurfaceView v = sim::ViewSurface(id);
+    const bool nullOut = in_.Byte() % 16 == 0;
+    const bool hadDc = HasDc(id);
+    HDC dc = reinterpret_cast<HDC>(std::uintptr_t{0x51});  // must be overwritten
+    const HRESULT hr = Expect([&] { return s->GetDC(nullOut ? nullptr : &dc); }, TargetInScene(s));
+    Check(SUCCEEDED(hr) == (!nullOut && !v.lost && !v.locked && GdiTakes(v.format)));
+    if (!nullOut && !v.lost && hadDc) Check(hr == DDERR_DCALREADYCREATED);
+    if (!nullOut && !v.lost && !v.locked && !GdiTakes(v.format)) Check(hr == DDERR_CANTCREATEDC);
+    if (FAILED(hr)) {
+      if (!nullOut) Check(dc == nullptr);
+      return;
+    }
+    Check(dc != nullptr && FindDc(dc) == nullptr && sim::ViewSurface(id).locked);
+    dcs_.push_back({s, id, dc});
+    if (in_.Byte() & 1) {
+      DDSURFACEDESC2 desc{};
+      Check(Expect([&] { return s->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr); }, TargetInScene(s)) ==
+            DDERR_SURFACEBUSY);
+      Check(desc.lpSurface == nullptr);
+      if (in_.Byte() & 1) {
+        Check(s->ReleaseDC(dc) == DD_OK);
+        dcs_.pop_back();
+        Check(Expect([&] { return s->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr); }, TargetInScene(s)) ==
+              DD_OK);
+        Check(desc.lpSurface != nullptr && s->Unlock(nullptr) == DD_OK);
+      }
+    }
+  }
+
+  void ReleaseDC() {
+    if (!dcs_.empty() && in_.Byte() % 4) {
+      const std::size_t k = in_.Byte() % dcs_.size();
+      const DcOut o = dcs_[k];
+      dcs_.erase(dcs_.begin() + std::ptrdiff_t(k));
+      if (sim::ViewSurface(o.id).released) return;  // its context went with it
+      if (in_.Byte() % 8 == 0) {
+        HDC wrong = reinterpret_cast<HDC>(reinterpret_cast<std::uintptr_t>(o.dc) ^ 0x8);
+        Check(Expect([&] { return o.surface->ReleaseDC(wrong); }) == DDERR_INVALIDPARAMS);
+      }
+      Check(Expect([&] { return o.surface->ReleaseDC(o.dc); }) == DD_OK);
+      Check(!sim::ViewSurface(o.id).locked);
+      return;
+    }
+    IDirectDrawSurface7* s = AnySurface();
+    if (s == nullptr || HasDc(sim::SurfaceId(s))) return;
+    HDC dc = dcs_.empty() ? nullptr : dcs_.front().dc;
+    Check(Expect([&] { return s->ReleaseDC(dc); }) == DDERR_NODC);
+  }
+
+  HDC AnyDc() {
+    const std::uint8_t b = in_.Byte();
+    if (b % 8 == 7 || dcs_.empty())
+      return b & 0x40 ? nullptr : reinterpret_cast<HDC>(std::uintptr_t{in_.Dword()});
+    return dcs_[b % dcs_.size()].dc;
+  }
+
+  // GDI copies between contexts, converting through 8-bit RGB and clipping to both.
+  void GdiBitBlt() {
+    const HDC destDc = AnyDc(), sourceDc = AnyDc();
+    int x, y, w, h, sx, sy;
+    if (in_.Byte() % 4 == 0) {
+      x = int(in_.Dword()), y = int(in_.Dword()), w = int(in_.Dword()), h = int(in_.Dword());
+      sx = int(in_.Dword()), sy = int(in_.Dword());
+    } else {
+      x = in_.Byte() % 80 - 8, y = in_.Byte() % 80 - 8, w = in_.Byte() % 72, h = in_.Byte() % 72;
+      sx = in_.Byte() % 80 - 8, sy = in_.Byte() % 80 - 8;
+    }
+    const DWORD rop = in_.Byte() % 16 == 0 ? in_.Dword() : SRCCOPY;
+    const DcOut* dst = FindDc(destDc);
+    const DcOut* src = FindDc(sourceDc);
+    DWORD error = 0;
+    if (dst == nullptr || src == nullptr) {
+      error = ERROR_INVALID_HANDLE;
+    } else if (rop != SRCCOPY || w < 0 || h < 0) {
+      error = ERROR_INVALID_PARAMETER;
+    } else if (sim::ViewSurface(dst->id).lost || sim::ViewSurface(src->id).lost) {
+      error = ERROR_INVALID_HANDLE;
+    }
+    SetLastError(0xBADu);
+    const World before = Snapshot();
+    BOOL done = FALSE;
+    Expect([&] {
+      done = ::BitBlt(destDc, x, y, w, h, sourceDc, sx, sy, rop);
+      return done ? S_OK : E_FAIL;
+    });
+    Check(bool(done) == (error == 0));
+    if (!done) {
+      Check(GetLastError() == error);
+      return;
+    }
+    const sim::SurfaceView d = sim::ViewSurface(dst->id), s = sim::ViewSurface(src->id);
+    const Layout dl = platform::pixel::Classify(d.format), sl = platform::pixel::Classify(s.format);
+    const int dBpp = platform::pixel::BytesPerPixel(dl), sBpp = platform::pixel::BytesPerPixel(sl);
+    // The offsets that land inside both surfaces.
+    auto span = [](std::int64_t at, std::int64_t from, std::int64_t size, std::int64_t limitAt,
+                   std::int64_t limitFrom, std::int64_t* first, std::int64_t* end) {
+      *first = std::max<std::int64_t>({0, -at, -from});
+      *end = std::min({size, limitAt - at, limitFrom - from});
+    };
+    std::int64_t i0, i1, j0, j1;
+    span(x, sx, w, d.width, s.width, &i0, &i1);
+    span(y, sy, h, d.height, s.height, &j0, &j1);
+    const std::vector<std::uint8_t>& from = In(before, src->id).bits;
+    std::vector<std::uint8_t> expected = In(before, dst->id).bits;
+    for (std::int64_t j = j0; j < j1; ++j)
+      for (std::int64_t i = i0; i < i1; ++i) {
+        const std::uint32_t argb =
+            platform::pixel::ReadARGB(sl, &from[std::size_t(sy + j) * s.pitch + std::size_t(sx + i) * sBpp]);
+        platform::pixel::WriteARGB(dl, &expected[std::size_t(y + j) * d.pitch + std::size_t(x + i) * dBpp],
+                                   argb & 0x00FFFFFFu);
+      }
+    OnlyPixelsChanged(before, Snapshot(), dst->id, expected);
+  }
+
+  // Sets, restores and reads the display mode, and sometimes makes a primary in it.
+  void DisplayMode() {
+    DDSURFACEDESC2 was{}, now{};
+    Check(dd_->GetDisplayMode(&was) == DD_OK);
+    if (in_.Byte() % 4 == 0) {
+      Check(dd_->RestoreDisplayMode() == DD_OK);
+      const sim::DisplayConfig& c = sim::CurrentDisplayConfig();
+      Check(dd_->GetDisplayMode(&now) == DD_OK);
+      Check(now.dwWidth == DWORD(c.desktopWidth) && now.dwHeight == DWORD(c.desktopHeight) &&
+            SameFormat(now.ddpfPixelFormat, c.desktopFormat));
+    } else {
+      const bool raw = in_.Byte() % 8 == 0;
+      const DWORD w = raw ? in_.Dword() : 1 + in_.Byte() % 64, h = raw ? in_.Dword() : 1 + in_.Byte() % 64;
+      const DWORD bpp = in_.Pick({16, 32, 16, 32, 24, 8, 0});
+      const bool ok = w >= 1 && h >= 1 && w <= 16384 && h <= 16384 && (bpp == 16 || bpp == 32);
+      const World before = Snapshot();
+      Check(SUCCEEDED(dd_->SetDisplayMode(w, h, bpp, 0, 0)) == ok);
+      Check(Snapshot() == before);
+      Check(dd_->GetDisplayMode(&now) == DD_OK);
+      if (ok) {
+        Check(now.dwWidth == w && now.dwHeight == h && now.ddpfPixelFormat.dwRGBBitCount == bpp);
+        Check(GetSystemMetrics(SM_CXSCREEN) == int(w) && GetSystemMetrics(SM_CYSCREEN) == int(h));
+      } else {
+        Check(std::memcmp(&now, &was, sizeof now) == 0);
+      }
+    }
+    if (std::size_t(now.dwWidth) * now.dwHeight > (std::size_t{1} << 16) || !(in_.Byte() & 1)) return;
+
+    // A primary of the mode, mostly flipping with one back buffer.
+    DDSURFACEDESC2 desc{};
+    desc.dwSize = sizeof desc;
+    desc.dwFlags = DDSD_CAPS;
+    desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE | (in_.Byte() & 1 ? DDSCAPS_3DDEVICE : 0);
+    const bool flip = in_.Byte() % 4 != 0;
+    DWORD count = 0;
+    if (flip) {
+      count = in_.Pick({1, 1, 1, 0, 2});
+      desc.dwFlags |= DDSD_BACKBUFFERCOUNT;
+      desc.dwBackBufferCount = count;
+      desc.ddsCaps.dwCaps |= DDSCAPS_FLIP | DDSCAPS_COMPLEX;
+    }
+    IDirectDrawSurface7* primary = reinterpret_cast<IDirectDrawSurface7*>(&desc);  // must be overwritten
+    const World before = Snapshot();
+    const HRESULT hr = dd_->CreateSurface(&desc, &primary, nullptr);
+    Check(SUCCEEDED(hr) == (!flip || count == 1) && SUCCEEDED(hr) == (primary != nullptr));
+    if (FAILED(hr)) {
+      Check(Snapshot() == before);
+      return;
+    }
+    const int id = sim::SurfaceId(primary);
+    const sim::SurfaceView v = sim::ViewSurface(id);
+    Check(DWORD(v.width) == now.dwWidth && DWORD(v.height) == now.dwHeight &&
+          SameFormat(v.format, now.ddpfPixelFormat));
+    Check(
+        std::all_of(v.bits, v.bits + std::size_t(v.pitch) * v.height, [](std::uint8_t b) { return b == 0; }));
+    surfaces_.push_back(primary);
+    DDSCAPS2 caps{DDSCAPS_BACKBUFFER, 0, 0, 0};
+    IDirectDrawSurface7* back = primary;  // must be overwritten
+    const HRESULT got = primary->GetAttachedSurface(&caps, &back);
+    Check(SUCCEEDED(got) == flip && (back != nullptr) == flip);
+    if (!flip) return;
+    const sim::SurfaceView b = sim::ViewSurface(sim::SurfaceId(back));
+    Check(b.width == v.width && b.height == v.height && b.pitch == v.pitch && SameFormat(b.format, v.format));
+    surfaces_.push_back(back);
+    backs_.push_back({id, back});
+  }
+
+  // Flip copies the back buffer (if any) into the primary and presents it; anything
+  // else is refused and presents nothing.
+  void Flip() {
+    IDirectDrawSurface7* s = nullptr;
+    if (!backs_.empty() && in_.Byte() % 4) {
+      const int primaryId = backs_[in_.Byte() % backs_.size()].first;
+      for (IDirectDrawSurface7* mine : surfaces_)
+        if (mine != nullptr && sim::SurfaceId(mine) == primaryId) s = mine;
+    } else {
+      s = AnySurface();
+    }
+    if (s == nullptr) return;
+    const int id = sim::SurfaceId(s);
+    const sim::SurfaceView v = sim::ViewSurface(id);
+    IDirectDrawSurface7* back = nullptr;
+    for (const auto& [primaryId, b] : backs_)
+      if (primaryId == id) back = b;
+    const int backId = back != nullptr ? sim::SurfaceId(back) : -1;
+    const sim::SurfaceView bv = sim::ViewSurface(backId);
+    const std::uint8_t t = in_.Byte() % 4;
+    IDirectDrawSurface7* target = t == 0 ? back : t == 1 ? AnySurface() : nullptr;
+    const DWORD flags = in_.Pick({DDFLIP_WAIT, 0});
+    const bool primary = v.caps & DDSCAPS_PRIMARYSURFACE;
+    const bool ok = primary && (target == nullptr || target == back) && !v.lost && !v.locked &&
+                    (back == nullptr || (!bv.lost && !bv.locked));
+    const int frames = sim::PresentedFrameCount();
+    const World before = Snapshot();
+    const HRESULT hr = Expect([&] { return s->Flip(target, flags); });
+    Check(SUCCEEDED(hr) == ok);
+    if (!primary) Check(hr == DDERR_NOTFLIPPABLE);
+    if (FAILED(hr)) {
+      Check(sim::PresentedFrameCount() == frames);
+      return;
+    }
+    Check(sim::PresentedFrameCount() == frames + 1);
+    std::vector<std::uint8_t> expected = In(before, id).bits;
+    if (back != nullptr) {
+      const std::vector<std::uint8_t>& from = In(before, backId).bits;
+      const std::size_t row = std::size_t(v.width) * (v.format.dwRGBBitCount / 8);
+      for (int y = 0; y < v.height; ++y)
+        std::memcpy(&expected[std::size_t(y) * v.pitch], &from[std::size_t(y) * bv.pitch], row);
+    }
+    OnlyPixelsChanged(before, Snapshot(), id, expected);
+    std::vector<std::uint32_t> frame;
+    int fw = 0, fh = 0;
+    Check(sim::LastPresentedFrame(&frame, &fw, &fh) && fw == v.width && fh == v.height);
+    for (int y = 0; y < fh; ++y)
+      for (int x = 0; x < fw; ++x)
+        Check(frame[std::size_t(y) * fw + x] == (sim::ReadSurfacePixel(id, x, y) | 0xFF000000u));
+  }
+
+  // What an enumeration's callback saw. It scribbles over what it is handed, which must
+  // not reach the configuration.
+  struct Deliveries {
+    int cancelAt = 0;
+    HRESULT goOn = D3DENUMRET_OK;
+    std::vector<DDPIXELFORMAT> formats;
+    std::vector<sim::Display3DDevice> devices;
+    HRESULT Answer(std::size_t delivered) const {
+      return int(delivered) - 1 == cancelAt ? D3DENUMRET_CANCEL : goOn;
+    }
+  };
+  static HRESULT OnFormat(DDPIXELFORMAT* format, void* context) {
+    auto* d = static_cast<Deliveries*>(context);
+    d->formats.push_back(*format);
+    std::memset(format, 0xA5, sizeof *format);
+    return d->Answer(d->formats.size());
+  }
+  static HRESULT OnDevice(char* description, char* name, D3DDEVICEDESC7* desc, void* context) {
+    auto* d = static_cast<Deliveries*>(context);
+    sim::Display3DDevice got;
+    got.guid = desc->deviceGUID, got.description = description, got.name = name;
+    got.maxTextureWidth = desc->dwMaxTextureWidth, got.maxTextureHeight = desc->dwMaxTextureHeight;
+    got.textureCaps = desc->dpcTriCaps.dwTextureCaps,
+    got.maxTextureBlendStages = desc->wMaxTextureBlendStages;
+    d->devices.push_back(got);
+    std::memset(desc, 0xA5, sizeof *desc);
+    if (description[0] != 0) description[0] ^= 1;
+    if (name[0] != 0) name[0] ^= 1;
+    return d->Answer(d->devices.size());
+  }
+
+  // Each enumeration delivers the configured items in order up to the one that cancels.
+  void Enumerate(IDirect3DDevice7* device) {
+    const std::uint8_t what = in_.Byte() % 3;
+    Deliveries d;
+    d.cancelAt = in_.Byte();
+    if (in_.Byte() >= 0xF0) d.goOn = HRESULT(in_.Dword());
+    if (d.goOn == D3DENUMRET_CANCEL) d.goOn = D3DENUMRET_OK;
+    const bool nullCallback = in_.Byte() % 16 == 0;
+    const GUID& clsid = *kClasses[in_.Byte() % std::size(kClasses)];
+    const World before = Snapshot();
+    const HRESULT hr = Expect([&] {
+      switch (what) {
+        case 0:
+          return d3d_->EnumDevices(nullCallback ? nullptr : &OnDevice, &d);
+        case 1:
+          return device->EnumTextureFormats(nullCallback ? nullptr : &OnFormat, &d);
+        default:
+          return d3d_->EnumZBufferFormats(clsid, nullCallback ? nullptr : &OnFormat, &d);
+      }
+    });
+    Check(Snapshot() == before);
+    Check(hr == (nullCallback ? DDERR_INVALIDPARAMS : D3D_OK));
+    const std::size_t size = what == 0   ? config_.devices.size()
+                             : what == 1 ? config_.textureFormats.size()
+                                         : config_.zFormats.size();
+    const std::size_t n = nullCallback ? 0 : std::min(size, std::size_t(d.cancelAt) + 1);
+    Check(d.formats.size() + d.devices.size() == n);
+    for (std::size_t k = 0; k < d.formats.size(); ++k)
+      Check(SameFormat(d.formats[k], (what == 1 ? config_.textureFormats : config_.zFormats)[k]));
+    for (std::size_t k = 0; k < d.devices.size(); ++k) {
+      const sim::Display3DDevice &got = d.devices[k], &want = config_.devices[k];
+      Check(got.guid == want.guid && got.description == want.description && got.name == want.name &&
+            got.maxTextureWidth == want.maxTextureWidth && got.maxTextureHeight == want.maxTextureHeight &&
+            got.textureCaps == want.textureCaps && got.maxTextureBlendStages == want.maxTextureBlendStages);
+    }
+  }
+
   void Step() {
-    const std::uint8_t op = in_.Byte() % 21;
+    // Op bytes from 210 up choose the later steps, so that older scripts keep their meaning.
+    const std::uint8_t raw = in_.Byte();
+    const std::uint8_t op = raw < 210 ? raw % 21 : 21 + (raw - 210) % 7;
     IDirect3DDevice7* device = AnyDevice();
     switch (op) {
       case 0:
@@ -666,7 +1090,7 @@ class DeviceScript {
           break;
         }
         [[fallthrough]];
-      default: {  // references handed out must come back
+      case 20: {  // references handed out must come back
         IDirectDrawSurface7* got = nullptr;
         if (in_.Byte() & 1) {
           Check(device->GetRenderTarget(&got) == D3D_OK && got != nullptr);
@@ -678,6 +1102,27 @@ class DeviceScript {
         if (got != nullptr) got->Release();
         break;
       }
+      case 21:
+        BltFast();
+        break;
+      case 22:
+        GetDC();
+        break;
+      case 23:
+        ReleaseDC();
+        break;
+      case 24:
+        GdiBitBlt();
+        break;
+      case 25:
+        DisplayMode();
+        break;
+      case 26:
+        Flip();
+        break;
+      default:
+        Enumerate(device);
+        break;
     }
   }
 
@@ -686,6 +1131,9 @@ class DeviceScript {
   IDirect3D7* d3d_ = nullptr;
   std::vector<IDirectDrawSurface7*> surfaces_;
   std::vector<IDirect3DDevice7*> devices_;
+  sim::DisplayConfig config_;                                // as configured, for the enumerations
+  std::vector<DcOut> dcs_;                                   // device contexts handed out
+  std::vector<std::pair<int, IDirectDrawSurface7*>> backs_;  // primary id, its back buffer (ours)
 };
 
 void DeviceHalf(const Input& in) {
