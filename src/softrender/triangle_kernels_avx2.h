@@ -690,11 +690,11 @@ GAMELIB_AVX2_INLINE void TexturedRun(const SpanConstants& c, std::uint8_t* dp, c
   }
   // Windowed: a chunk's texels lie in eight columns and three rows from lane 0's, on the
   // side the span travels to.
-  const int backColumns = static_cast<std::int32_t>(du) < 0 ? 7 : 0;
-  const int backRows = static_cast<std::int32_t>(dv) < 0 ? 2 : 0;
   const auto window = [&] {
     TexelWindow win;
     if constexpr (Windowed) {
+      const int backColumns = static_cast<std::int32_t>(du) < 0 ? 7 : 0;
+      const int backRows = static_cast<std::int32_t>(dv) < 0 ? 2 : 0;
       win.column = std::clamp(static_cast<int>(u >> kFixed18Shift) - backColumns, 0, c.texColumns - 8);
       win.row = std::max(static_cast<int>(v >> kFixed18Shift) - backRows, 0);
     }
@@ -1082,7 +1082,8 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
   // Turned and not shrunk much: along eight pixels the texels move by seven columns and
   // two rows at most, so they come from a window of three rows (see TexelWindow). Eight
   // loads of 32-bit texels come out faster, with no widening to do.
-  const bool windowed = F::bytes < 4 && !rows && c.texColumns >= 8 &&
+  constexpr bool windowTexels = F::bytes < 4;
+  const bool windowed = windowTexels && !rows && c.texColumns >= 8 &&
                         std::abs(static_cast<std::int64_t>(g.dudx)) <= kFixed18One &&
                         7 * std::abs(static_cast<std::int64_t>(g.dvdx)) <= 2 * std::int64_t{kFixed18One};
   if constexpr (kStraight16<F, B>) {
@@ -1154,7 +1155,7 @@ GAMELIB_AVX2 void DrawTexturedAvx2(const TriangleSetup& setup, const KernelConte
       TexturedRun<F, Mode, B, W, T, false, true, plainCopy>(c, dp, areaEnd, u, v, du, dv, laneDu, laneDv, du8,
                                                             dv8, hi - lo);
     } else if (windowed) {
-      if constexpr (F::bytes < 4)
+      if constexpr (windowTexels)
         TexturedRun<F, Mode, B, W, T, false, false, plainCopy, false, true>(
             c, dp, areaEnd, u, v, du, dv, laneDu, laneDv, du8, dv8, hi - lo);
     } else {
